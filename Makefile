@@ -1,0 +1,71 @@
+# QuorSet developer entry points. `make test` and `make demo` work on a fresh
+# Debian clone: both install what is missing first.
+
+BUILD       ?= build
+BUILD_ASAN  ?= build-asan
+BUILD_TSAN  ?= build-tsan
+BUILD_BENCH ?= build-release
+JOBS        ?= $(shell nproc)
+MODEL       ?= SRD7
+
+CMAKE_GEN := -G Ninja
+CTEST     := ctest --output-on-failure --timeout 300 -j $(JOBS)
+
+.PHONY: all deps build run demo test test-default test-asan test-tsan bench screenshots format clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Starts QuorSet for a real wheel.
+run: build
+	$(BUILD)/bin/quorset
+
+# Starts QuorSet against the emulated wheel: no hardware needed.
+demo: build
+	tools/demo $(MODEL)
+
+test: test-default test-asan
+
+test-default: build
+	cd $(BUILD) && $(CTEST)
+
+$(BUILD_ASAN)/build.ninja: | deps
+	cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUORSET_SANITIZE=address
+
+test-asan: deps $(BUILD_ASAN)/build.ninja
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+	cd $(BUILD_ASAN) && ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 $(CTEST) -LE no-sanitizer
+
+$(BUILD_TSAN)/build.ninja: | deps
+	cmake -S . -B $(BUILD_TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUORSET_SANITIZE=thread
+
+test-tsan: deps $(BUILD_TSAN)/build.ninja
+	cmake --build $(BUILD_TSAN) -j $(JOBS)
+	cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(CTEST) -L tsan
+
+$(BUILD_BENCH)/build.ninja: | deps
+	cmake -S . -B $(BUILD_BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+
+# Every benchmark prints its figures as "BENCH <name> <value> <unit>" lines.
+bench: deps $(BUILD_BENCH)/build.ninja
+	cmake --build $(BUILD_BENCH) -j $(JOBS)
+	bench/run-all $(BUILD_BENCH)
+
+# Saves what the user sees into $(BUILD)/screenshots/.
+screenshots: build
+	cd $(BUILD) && $(CTEST) -L screenshots
+
+format:
+	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH)

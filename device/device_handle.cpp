@@ -1,0 +1,104 @@
+#include "device/device_handle.h"
+
+#include <hidapi/hidapi.h>
+
+#include <QDebug>
+
+DeviceHandle::~DeviceHandle()
+{
+    close();
+}
+
+bool DeviceHandle::open(uint16_t vendorId, uint16_t productId)
+{
+    close();
+    // hid_open() would take the first enumerated match; do the same, but keep
+    // the path so the second handle opens the very same device.
+    hid_device_info *devices = hid_enumerate(vendorId, productId);
+    hid_device *command = nullptr;
+    hid_device *input = nullptr;
+    for (hid_device_info *d = devices; d; d = d->next) {
+        if (d->vendor_id != vendorId || d->product_id != productId)
+            continue;
+        command = hid_open_path(d->path);
+        if (command)
+            input = hid_open_path(d->path);
+        break;
+    }
+    hid_free_enumeration(devices);
+    if (!command || !input) {
+        hid_close(command);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(commandMutex_);
+    command_ = command;
+    input_ = input;
+    return true;
+}
+
+void DeviceHandle::close()
+{
+    hid_device *command = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(commandMutex_);
+        command = command_;
+        command_ = nullptr;
+    }
+    hid_close(command);
+    hid_close(input_);
+    input_ = nullptr;
+}
+
+bool DeviceHandle::isOpen() const
+{
+    std::lock_guard<std::mutex> lock(commandMutex_);
+    return command_ != nullptr;
+}
+
+int DeviceHandle::sendFeatureReport(const uint8_t *data, size_t length)
+{
+    std::lock_guard<std::mutex> lock(commandMutex_);
+    if (!command_)
+        return -1;
+    return hid_send_feature_report(command_, data, length);
+}
+
+int DeviceHandle::query(uint8_t *buffer, size_t sendLength, size_t replyLength)
+{
+    std::lock_guard<std::mutex> lock(commandMutex_);
+    if (!command_)
+        return -1;
+    const int sent = hid_send_feature_report(command_, buffer, sendLength);
+    const int got = hid_get_feature_report(command_, buffer, replyLength);
+    if (sent < 0 || got < 0)
+        qDebug() << "query" << Qt::hex << buffer[2] << "failed:" << sent << got;
+    return got;
+}
+
+int DeviceHandle::write(const uint8_t *data, size_t length)
+{
+    std::lock_guard<std::mutex> lock(commandMutex_);
+    if (!command_)
+        return -1;
+    return hid_write(command_, data, length);
+}
+
+int DeviceHandle::setNonblocking(bool nonblocking)
+{
+    if (!input_)
+        return -1;
+    return hid_set_nonblocking(input_, nonblocking ? 1 : 0);
+}
+
+int DeviceHandle::readInput(uint8_t *data, size_t length, int timeoutMs)
+{
+    if (!input_)
+        return -1;
+    return hid_read_timeout(input_, data, length, timeoutMs);
+}
+
+DeviceHandle &deviceHandle()
+{
+    static DeviceHandle instance;
+    return instance;
+}

@@ -1,109 +1,431 @@
-// First cut: only the model table and the input report; the protocol
-// behaviour follows.
+// The wheel's side of the command reports, LED pages and input reports.
 #include "wheel.h"
+
+#include "test_image.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
 
 namespace wheelemu {
 
 namespace {
-const std::vector<ModelInfo> kModels = {
-    {Model::HZet, "H-ZET", "QUOR H-ZET Wheel", 0x2007, 4, true},
-    {Model::Vln6, "VLN6", "QUOR VLN6 Wheel", 0x2008, 4, false},
-    {Model::HMira, "H-MIRA", "QUOR H-MIRA Wheel", 0x2009, 4, true},
-    {Model::Ov410, "OV410", "QUOR OV410 Wheel", 0x200A, 4, true},
-    {Model::Klino4, "KLINO4", "QUOR KLINO4 Wheel", 0x200B, 4, true},
-    {Model::Ulmar, "ULMAR", "QUOR ULMAR Wheel", 0x200C, 8, true},
-    {Model::Srd7, "SRD7", "QUOR SRD7 Wheel", 0x200D, 4, false},
-    {Model::Pelix, "PELIX", "QUOR PELIX Wheel", 0x2010, 4, false},
-};
-} // namespace
+constexpr uint8_t kCommandReportId = 0x02;
+constexpr uint8_t kLedPageReportId = 0x03;
+constexpr uint8_t kSaveMarker = 0xEF;
+constexpr uint8_t kFirmwareDataBit = 0x80;
+constexpr size_t kLedPageReportSize = 20;
+constexpr size_t kLedPageBytes = 18;
+constexpr uint8_t kUnknownRecord = 0xFF;
+constexpr uint32_t kNoValue = 0xFFFFFFFF;
+constexpr uint32_t kFinishCalibration = 0xFFFFFFFF;
 
-const std::vector<ModelInfo> &allModels() { return kModels; }
-
-const ModelInfo *findModel(const std::string &code)
+enum Command : uint8_t
 {
-    for (const ModelInfo &m : kModels)
-        if (code == m.code)
-            return &m;
+    WritePaddleConfig = 0x0A,
+    Query = 0x0B,
+    SetItem = 0x0C,
+    CommitLedColours = 0x0E,
+    Reboot = 0x10,
+    SetExtraLedColours = 0x11,
+};
+
+enum Record : uint8_t
+{
+    FirmwareVersionRecord = 0x09,
+    PaddleConfigRecord = 0x0A,
+    ItemRecord = 0x0C,
+    ModelNameRecord = 0x0D,
+    PowerStatusRecord = 0x0F,
+    ExtraLedRecord = 0x11,
+};
+
+constexpr uint8_t kClearFlashItem = 0x10;
+
+using Request = std::array<uint8_t, kFeatureReplySize>;
+using Reply = std::array<uint8_t, kFeatureReplySize>;
+
+uint16_t getU16(const uint8_t *p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t getU32(const uint8_t *p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+void putU16(uint8_t *p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void putU32(uint8_t *p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void putText(uint8_t *p, const std::string &text, size_t max)
+{
+    std::memcpy(p, text.data(), std::min(text.size(), max));
+}
+
+std::string hexByte(unsigned v)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFF);
+    return buf;
+}
+
+// SetItem items: how each reads and writes the settings. `shifter` is the
+// index of the shifter whose sensor a finished calibration reads, or -1.
+struct ItemAccess
+{
+    uint8_t code;
+    int shifter;
+    uint32_t (*get)(const Wheel::Settings &);
+    void (*set)(Wheel::Settings &, uint32_t);
+};
+
+template<auto Member> uint32_t getMember(const Wheel::Settings &s)
+{
+    return static_cast<uint32_t>(s.*Member);
+}
+template<auto Member> void setMember(Wheel::Settings &s, uint32_t v)
+{
+    s.*Member = static_cast<std::remove_reference_t<decltype(s.*Member)>>(v);
+}
+template<size_t I> uint32_t getThreshold(const Wheel::Settings &s)
+{
+    return s.shifterThresholds[I];
+}
+template<size_t I> void setThreshold(Wheel::Settings &s, uint32_t v)
+{
+    s.shifterThresholds[I] = v;
+}
+
+using S = Wheel::Settings;
+const ItemAccess kItems[] = {
+    {0x03, 0, getThreshold<0>, setThreshold<0>},
+    {0x04, -1, getMember<&S::encoderPulseWidth>, setMember<&S::encoderPulseWidth>},
+    {0x05, 1, getThreshold<1>, setThreshold<1>},
+    {0x06, 2, getThreshold<2>, setThreshold<2>},
+    {0x07, 3, getThreshold<3>, setThreshold<3>},
+    {0x08, -1, getMember<&S::clutchesEnabled>, setMember<&S::clutchesEnabled>},
+    {0x09, -1, getMember<&S::extraShiftersEnabled>, setMember<&S::extraShiftersEnabled>},
+    {0x0A, -1, getMember<&S::shifterPulseWidth>, setMember<&S::shifterPulseWidth>},
+};
+
+const ItemAccess *findItem(uint8_t code)
+{
+    for (const ItemAccess &item : kItems)
+        if (item.code == code)
+            return &item;
     return nullptr;
 }
 
-Wheel::Wheel(const Config &config) : config_(config), info_(&kModels[static_cast<size_t>(config.model)])
+struct CommandHandler
 {
-    name_ = config.name.empty() ? info_->defaultName : config.name;
-    version_ = config.version.empty() ? "2\tMar  7 2024,15:04" : config.version;
-    live_ = flash_ = defaults(*info_);
+    uint8_t code;
+    void (Wheel::*handle)(const uint8_t *);
+};
+
+constexpr Wheel::PowerStatus kOnBattery{80, 3900, 0};
+constexpr Wheel::PowerStatus kOnUsb{100, 5000, 1};
+constexpr uint32_t kShifterRestReading = 2600;
+} // namespace
+
+Wheel::Wheel(const Config &config)
+    : config_(config), info_(&allModels()[static_cast<size_t>(config.model)]),
+      name_(config.name.empty() ? info_->defaultName : config.name),
+      version_(config.version.empty() ? kDefaultVersion : config.version), live_(defaults(*info_)),
+      flash_(live_), power_(info_->hasBattery ? kOnBattery : kOnUsb)
+{
+    shifterReadings_.fill(kShifterRestReading);
 }
 
-const ModelInfo &Wheel::info() const { return *info_; }
-const std::string &Wheel::name() const { return name_; }
-const std::string &Wheel::version() const { return version_; }
-bool Wheel::setFeature(const uint8_t *data, size_t len) { return len > 0 && data[0] == 0x02; }
+const ModelInfo &Wheel::info() const
+{
+    return *info_;
+}
+const std::string &Wheel::name() const
+{
+    return name_;
+}
+const std::string &Wheel::version() const
+{
+    return version_;
+}
+const Wheel::Settings &Wheel::live() const
+{
+    return live_;
+}
+const Wheel::Settings &Wheel::flash() const
+{
+    return flash_;
+}
+const std::vector<uint8_t> &Wheel::installedImage() const
+{
+    return image_;
+}
+
+void Wheel::note(std::string text)
+{
+    notes_.push_back(std::move(text));
+}
+
+std::vector<std::string> Wheel::takeNotes()
+{
+    std::vector<std::string> out;
+    out.swap(notes_);
+    return out;
+}
+
+Wheel::Event Wheel::takeEvent()
+{
+    const Event e = event_;
+    event_ = Event::None;
+    return e;
+}
+
+template<typename Change> void Wheel::apply(bool save, Change change)
+{
+    change(live_);
+    if (save)
+        change(flash_);
+}
+
+bool Wheel::setFeature(const uint8_t *data, size_t len)
+{
+    if (len == 0 || data[0] != kCommandReportId)
+        return false;
+    if (len < 2) {
+        note("command report without a command byte ignored");
+        return true;
+    }
+    if (len > kFeatureReplySize)
+        note("command report of " + std::to_string(len) + " bytes: bytes after " +
+             std::to_string(kFeatureReplySize) + " ignored");
+    // Bytes the host did not send read as zero.
+    Request req{};
+    std::memcpy(req.data(), data, std::min(len, req.size()));
+
+    if (req[1] & kFirmwareDataBit) {
+        std::string problem = stream_.take(req.data(), std::min(len, req.size()));
+        if (!problem.empty())
+            note(std::move(problem));
+        return true;
+    }
+    static const CommandHandler kHandlers[] = {
+        {WritePaddleConfig, &Wheel::writePaddleConfig},
+        {Query, &Wheel::query},
+        {SetItem, &Wheel::setItem},
+        {CommitLedColours, &Wheel::commitLedColours},
+        {Reboot, &Wheel::reboot},
+        {SetExtraLedColours, &Wheel::setExtraLedColours},
+    };
+    for (const CommandHandler &h : kHandlers) {
+        if (h.code == req[1]) {
+            (this->*h.handle)(req.data());
+            return true;
+        }
+    }
+    note("unknown command " + hexByte(req[1]) + " ignored");
+    return true;
+}
+
 int Wheel::getFeature(uint8_t *data, size_t len)
 {
-    if (len == 0 || data[0] != 0x02)
+    if (len == 0 || data[0] != kCommandReportId)
         return -1;
-    for (size_t i = 1; i < len; ++i)
-        data[i] = 0;
-    return static_cast<int>(len);
+    const size_t n = std::min(len, reply_.size());
+    std::memcpy(data, reply_.data(), n);
+    return static_cast<int>(n);
 }
-bool Wheel::output(const uint8_t *data, size_t len) { return len > 0 && data[0] == 0x03; }
+
+bool Wheel::output(const uint8_t *data, size_t len)
+{
+    if (len == 0 || data[0] != kLedPageReportId)
+        return false;
+    if (len < kLedPageReportSize) {
+        note("LED page report of " + std::to_string(len) + " bytes ignored");
+        return true;
+    }
+    const size_t page = data[1];
+    if (page >= static_cast<size_t>(info_->ledPages)) {
+        note("LED page " + std::to_string(page) + " ignored: this model has " +
+             std::to_string(info_->ledPages));
+        return true;
+    }
+    std::copy(data + 2, data + 2 + kLedPageBytes,
+              live_.ledFrame.begin() + static_cast<long>(page * kLedPageBytes));
+    return true;
+}
+
+void Wheel::writePaddleConfig(const uint8_t *req)
+{
+    apply(req[4] == kSaveMarker, [req](Settings &s) {
+        s.biteWord = getU16(req + 2);
+        s.rightMax = getU16(req + 5);
+        s.leftMax = getU16(req + 7);
+        s.rightMin = getU16(req + 9);
+        s.leftMin = getU16(req + 11);
+    });
+}
+
+void Wheel::setItem(const uint8_t *req)
+{
+    const uint8_t code = req[2];
+    if (code == kClearFlashItem) {
+        flash_ = defaults(*info_);
+        live_ = flash_;
+        return;
+    }
+    const ItemAccess *item = findItem(code);
+    if (!item) {
+        note("SetItem of unknown item " + hexByte(code) + " ignored");
+        return;
+    }
+    uint32_t value = getU32(req + 3);
+    if (item->shifter >= 0 && value == kFinishCalibration)
+        value = shifterReadings_[static_cast<size_t>(item->shifter)];
+    apply(req[7] == kSaveMarker, [item, value](Settings &s) { item->set(s, value); });
+}
+
+void Wheel::commitLedColours(const uint8_t *)
+{
+    flash_.ledFrame = live_.ledFrame;
+}
+
+void Wheel::setExtraLedColours(const uint8_t *req)
+{
+    apply(req[2] == kSaveMarker, [req](Settings &s) { std::copy(req + 3, req + 9, s.extraLeds.begin()); });
+}
+
+void Wheel::reboot(const uint8_t *)
+{
+    if (!stream_.seen()) {
+        event_ = info_->model == Model::Pelix ? Event::EnterBootLoader : Event::Restart;
+        if (event_ == Event::Restart)
+            restart();
+        return;
+    }
+    if (stream_.broken()) {
+        note("firmware not installed (" + stream_.whyBroken() + "); restarting with the old firmware");
+        restart();
+    } else {
+        installImage(stream_.image());
+    }
+    event_ = Event::Restart;
+}
+
+void Wheel::query(const uint8_t *req)
+{
+    const uint8_t record = req[2];
+    Reply r{};
+    r[0] = kCommandReportId;
+    r[1] = record;
+    if (record < static_cast<uint8_t>(info_->ledPages)) {
+        const auto from = live_.ledFrame.begin() + static_cast<long>(record * kLedPageBytes);
+        std::copy(from, from + static_cast<long>(kLedPageBytes), r.begin() + 2);
+    } else if (record == FirmwareVersionRecord) {
+        putText(&r[1], version_, kVersionTextMax);
+    } else if (record == PaddleConfigRecord) {
+        putU16(&r[2], live_.biteWord);
+        putU16(&r[5], live_.rightMax);
+        putU16(&r[7], live_.leftMax);
+        putU16(&r[9], live_.rightMin);
+        putU16(&r[11], live_.leftMin);
+    } else if (record == ItemRecord) {
+        const ItemAccess *item = findItem(req[3]);
+        r[2] = req[3];
+        putU32(&r[3], item ? item->get(live_) : kNoValue);
+    } else if (record == ModelNameRecord) {
+        putText(&r[2], name_, kNameTextMax);
+    } else if (record == PowerStatusRecord) {
+        r[2] = power_.percent;
+        putU16(&r[3], power_.level);
+        r[5] = power_.link;
+    } else if (record == ExtraLedRecord) {
+        r[2] = info_->extraLedsFitted &&
+               (config_.extraLeds || (info_->model != Model::HZet && info_->model != Model::Vln6));
+        std::copy(live_.extraLeds.begin(), live_.extraLeds.end(), r.begin() + 3);
+    } else {
+        r[1] = kUnknownRecord;
+        note("query of unknown record " + hexByte(record));
+    }
+    reply_ = r;
+}
+
 void Wheel::press(int button)
 {
     if (button >= 1 && button <= 64)
-        buttons_[(button - 1) / 8] |= static_cast<uint8_t>(1u << ((button - 1) % 8));
+        buttons_[static_cast<size_t>(button - 1) / 8] |= static_cast<uint8_t>(1u << ((button - 1) % 8));
 }
+
 void Wheel::release(int button)
 {
     if (button >= 1 && button <= 64)
-        buttons_[(button - 1) / 8] &= static_cast<uint8_t>(~(1u << ((button - 1) % 8)));
+        buttons_[static_cast<size_t>(button - 1) / 8] &= static_cast<uint8_t>(~(1u << ((button - 1) % 8)));
 }
+
 void Wheel::setPaddles(uint16_t left, uint16_t right)
 {
     left_ = left;
     right_ = right;
 }
+
 std::array<uint8_t, kInputReportSize> Wheel::inputReport() const
 {
     std::array<uint8_t, kInputReportSize> r{};
-    r[0] = 0x01;
-    r[1] = right_ & 0xFF;
-    r[2] = right_ >> 8;
-    r[3] = left_ & 0xFF;
-    r[4] = left_ >> 8;
-    for (size_t i = 0; i < 8; ++i)
-        r[5 + i] = buttons_[i];
+    r[0] = kInputReportId;
+    putU16(&r[1], right_);
+    putU16(&r[3], left_);
+    std::copy(buttons_.begin(), buttons_.end(), r.begin() + 5);
     return r;
 }
-Wheel::Event Wheel::takeEvent()
+
+void Wheel::setShifterReading(int index, uint32_t value)
 {
-    Event e = event_;
-    event_ = Event::None;
-    return e;
+    if (index >= 0 && index < static_cast<int>(shifterReadings_.size()))
+        shifterReadings_[static_cast<size_t>(index)] = value;
 }
-void Wheel::powerCycle() { live_ = flash_; }
-void Wheel::installImage(const std::vector<uint8_t> &image) { image_ = image; }
-std::string Wheel::versionInImage(const std::vector<uint8_t> &) { return {}; }
-std::string Wheel::stateJson() const { return "{}\n"; }
-bool Wheel::loadStateJson(const std::string &, std::string *error)
+
+void Wheel::setPowerStatus(const PowerStatus &status)
 {
-    if (error)
-        *error = "not implemented yet";
-    return false;
+    power_ = status;
 }
-const Wheel::Settings &Wheel::live() const { return live_; }
-const Wheel::Settings &Wheel::flash() const { return flash_; }
-Wheel::Settings Wheel::defaults(const ModelInfo &info)
+Wheel::PowerStatus Wheel::powerStatus() const
 {
-    Settings s{};
-    s.biteWord = 5000;
-    s.rightMax = s.leftMax = 4095;
-    s.encoderPulseWidth = s.shifterPulseWidth = 100;
-    s.clutchesEnabled = 1;
-    s.extraShiftersEnabled = 0xFF;
-    s.ledFrame.assign(static_cast<size_t>(info.ledPages) * 18, 0xFF);
-    s.extraLeds.fill(0xFF);
-    return s;
+    return power_;
 }
-const std::vector<uint8_t> &Wheel::installedImage() const { return image_; }
+
+void Wheel::restart()
+{
+    live_ = flash_;
+    stream_.reset();
+    reply_ = Reply{};
+}
+
+void Wheel::powerCycle()
+{
+    restart();
+}
+
+void Wheel::installImage(const std::vector<uint8_t> &image)
+{
+    image_ = image;
+    std::string version = versionInImage(image);
+    if (version.empty())
+        note("installed image carries no version tag; version text unchanged");
+    else
+        version_ = std::move(version);
+    restart();
+}
+
+std::string Wheel::versionInImage(const std::vector<uint8_t> &image)
+{
+    return wheelemu::versionInImage(image);
+}
 
 } // namespace wheelemu

@@ -4,7 +4,53 @@
 // QuorSet, so a mistake in one cannot hide in the other. The umockdev
 // transport (hidraw_device.*) feeds it raw report bytes and acts on the
 // events it raises (reboot, re-enumeration as the boot loader).
+//
+// Not thread-safe: the transport serialises every call.
+//
+// Choices the wheel makes where the host protocol leaves it free:
+//
+// Replies (GET_REPORT of feature 0x02, 21 bytes, report id first). A GET
+// answers the most recent Query request; the reply is prepared when the
+// request arrives, so writes between request and read do not change it. Before
+// any Query the reply is 0x02 and zeros. Byte 1 echoes the record code for
+// every record except the version text (which starts at byte 1); unused bytes
+// are zero.
+//   LED page p (p below the model's page count): 02 p <18 bytes of the live frame> 00
+//   0x09 version: the text in bytes 1..20, cut to 20 bytes, zero padded
+//   0x0A paddle config: 02 0A biteWord 00 rightMax leftMax rightMin leftMin
+//   0x0C item: 02 0C item <u32 value>; an unknown item answers 0xFFFFFFFF
+//   0x0D name: 02 0D <name, cut to 19 bytes>
+//   0x0F power: 02 0F percent <u16 level> link
+//   0x11 extra LEDs: 02 11 flag <left rgb> <right rgb>
+//   anything else, including pages beyond the model's count: 02 FF and zeros.
+//
+// Live and flash. Every write applies at once to the live values; a write with
+// 0xEF in its marker position (byte 4 of WritePaddleConfig, byte 7 of SetItem,
+// byte 2 of SetExtraLedColours) also stores into flash. LED page output
+// reports change the live frame (what the LEDs show and what page queries
+// return) and CommitLedColours copies the live frame into flash; the extra
+// LEDs are not touched by the commit, they carry their own marker. Power
+// cycle, reboot and a new firmware all bring back the flash values.
+// ClearFlash (SetItem 0x10, any value, no marker needed) puts the defaults
+// (see defaults()) into flash and live alike; the installed firmware stays.
+//
+// Shifter thresholds (items 0x03, 0x05, 0x06, 0x07): 0 starts a calibration
+// (the wheel reports 0 meanwhile), 0xFFFFFFFF finishes it by taking the
+// shifter's current reading (setShifterReading) as the threshold, any other
+// value is taken as the threshold itself. Pulse widths and enables are stored
+// as written, without a range check, so a test can make the wheel report
+// anything.
+//
+// Firmware stream: see firmware_stream.h. Reboot (02 10) after a good stream
+// installs the image and restarts (Event::Restart); after a broken one it
+// restarts with the old firmware. Without any stream a PELIX enters its boot
+// loader (Event::EnterBootLoader); the other models just restart.
+//
+// Input report: report id 0x01, right paddle u16 LE, left paddle u16 LE,
+// 64-bit button bitmap (bit b of byte k is button 8k + b + 1), 4 zero bytes.
 #pragma once
+
+#include "firmware_stream.h"
 
 #include <array>
 #include <cstddef>
@@ -14,7 +60,17 @@
 
 namespace wheelemu {
 
-enum class Model { HZet, Vln6, HMira, Ov410, Klino4, Ulmar, Srd7, Pelix };
+enum class Model
+{
+    HZet,
+    Vln6,
+    HMira,
+    Ov410,
+    Klino4,
+    Ulmar,
+    Srd7,
+    Pelix
+};
 
 struct ModelInfo
 {
@@ -24,6 +80,9 @@ struct ModelInfo
     uint16_t productId;      // default USB product id
     int ledPages;            // 4, or 8 for ULMAR
     bool hasBattery;
+    bool hasClutches;      // analogue clutch paddles fitted
+    bool hasExtraShifters; // the two extra shifter paddles fitted
+    bool extraLedsFitted;  // the two extra LEDs (H-ZET and VLN6: see Config)
 };
 
 // The eight models, in the host's table order.
@@ -32,7 +91,14 @@ const std::vector<ModelInfo> &allModels();
 const ModelInfo *findModel(const std::string &code);
 
 constexpr uint16_t kVendorId = 0xC872;
-constexpr size_t kInputReportSize = 17; // report id + 16-byte payload
+constexpr uint8_t kInputReportId = 0x01;
+constexpr size_t kInputReportSize = 17;  // report id + 16-byte payload
+constexpr size_t kFeatureReplySize = 21; // report id + 20 data bytes
+constexpr size_t kVersionTextMax = 20;   // what fits in the version reply
+constexpr size_t kNameTextMax = 19;      // what fits in the name reply
+// The version text of a wheel whose configuration names none. It has to fit
+// the 20 bytes of the version reply: "<release>\t<build date>".
+constexpr const char *kDefaultVersion = "2\tMar  7 2024,15:04";
 
 class Wheel
 {
@@ -40,9 +106,9 @@ public:
     struct Config
     {
         Model model = Model::Srd7;
-        std::string name;       // empty: the model's default name
-        std::string version;    // empty: a default "x.y.z\t<Mmm dd yyyy,hh:mm>" text
-        bool extraLeds = true;  // what record 0x11 byte 2 reports (H-ZET, VLN6)
+        std::string name;      // empty: the model's default name
+        std::string version;   // empty: kDefaultVersion
+        bool extraLeds = true; // what record 0x11 byte 2 reports (H-ZET, VLN6)
     };
 
     explicit Wheel(const Config &config);
@@ -62,28 +128,53 @@ public:
     bool output(const uint8_t *data, size_t len);
 
     // Live input state, as the next input report will carry it.
-    void press(int button);   // 1..64
+    void press(int button);   // 1..64; other numbers are ignored
     void release(int button); // 1..64
     void setPaddles(uint16_t left, uint16_t right);
     std::array<uint8_t, kInputReportSize> inputReport() const;
+
+    // What the shifter paddle's sensor reads while the host calibrates its
+    // threshold; index 0 left, 1 right, 2 extra left, 3 extra right.
+    void setShifterReading(int index, uint32_t value);
+
+    struct PowerStatus
+    {
+        uint8_t percent;
+        uint16_t level; // 4300 and above: external power
+        uint8_t link;   // 0 Bluetooth, 1 USB
+    };
+    // Battery models start at 80 %, level 3900, Bluetooth; the others report
+    // 100 %, level 5000, USB.
+    void setPowerStatus(const PowerStatus &status);
+    PowerStatus powerStatus() const;
 
     // What the transport must do after a write.
     enum class Event
     {
         None,
-        Restart,          // firmware installed (or plain reboot): re-plug as the wheel
-        EnterBootLoader,  // PELIX Reboot without a stream: leave, appear as 0483:df11
+        Restart,         // firmware installed (or plain reboot): re-plug as the wheel
+        EnterBootLoader, // PELIX Reboot without a stream: leave, appear as 0483:df11
     };
     Event takeEvent();
 
+    // Things the wheel ignored or refused (short reports, broken firmware
+    // streams, unknown commands), oldest first; the list is emptied.
+    std::vector<std::string> takeNotes();
+
     // Power cycle / re-plug: live values are lost, flash values come back.
+    // Also what the transport calls when the boot loader leaves without a
+    // new image.
     void powerCycle();
-    // A boot loader finished flashing this image: the wheel now runs it.
+    // A boot loader finished flashing this image: the wheel now runs it
+    // (version from the image when it carries one) and starts afresh.
     void installImage(const std::vector<uint8_t> &image);
-    // The version an image carries, or "" if it carries none (see wheel.cpp).
+    // The version an image carries, or "" if it carries none (test_image.h).
     static std::string versionInImage(const std::vector<uint8_t> &image);
 
-    // Flash-stored settings and LED frame as readable JSON (--state FILE).
+    // Flash-stored settings, LED frame and firmware version as readable JSON
+    // (--state FILE); see wheel_state_json.cpp for the format. Loading
+    // replaces flash and live values and the version; on error nothing
+    // changes and *error says what and where.
     std::string stateJson() const;
     bool loadStateJson(const std::string &json, std::string *error);
 
@@ -93,8 +184,9 @@ public:
         uint16_t biteWord, rightMax, leftMax, rightMin, leftMin;
         int32_t encoderPulseWidth, shifterPulseWidth;
         uint32_t clutchesEnabled, extraShiftersEnabled;
-        std::vector<uint8_t> ledFrame;            // 72 or 144 bytes
-        std::array<uint8_t, 6> extraLeds;         // left rgb, right rgb
+        std::array<uint32_t, 4> shifterThresholds; // left, right, extra left, extra right
+        std::vector<uint8_t> ledFrame;             // 72 or 144 bytes
+        std::array<uint8_t, 6> extraLeds;          // left rgb, right rgb
     };
     const Settings &live() const;
     const Settings &flash() const;
@@ -102,18 +194,29 @@ public:
     const std::vector<uint8_t> &installedImage() const;
 
 private:
-    struct Impl;
-    // implementation detail: see wheel.cpp
+    void restart();
+    void note(std::string text);
+    void writePaddleConfig(const uint8_t *req);
+    void query(const uint8_t *req);
+    void setItem(const uint8_t *req);
+    void commitLedColours(const uint8_t *req);
+    void reboot(const uint8_t *req);
+    void setExtraLedColours(const uint8_t *req);
+    template<typename Change> void apply(bool save, Change change);
+
     Config config_;
     const ModelInfo *info_;
     std::string name_, version_;
     Settings live_, flash_;
     std::array<uint8_t, 8> buttons_{};
     uint16_t left_ = 0, right_ = 0;
-    std::vector<uint8_t> stream_, image_;
-    bool streamSeen_ = false;
+    std::array<uint32_t, 4> shifterReadings_{};
+    PowerStatus power_{};
+    FirmwareStream stream_;
+    std::vector<uint8_t> image_;
     Event event_ = Event::None;
-    std::array<uint8_t, 21> lastQuery_{};
+    std::array<uint8_t, kFeatureReplySize> reply_{};
+    std::vector<std::string> notes_;
 };
 
 } // namespace wheelemu

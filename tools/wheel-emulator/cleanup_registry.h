@@ -1,0 +1,26 @@
+// Testbed directories that must not outlive the process. The normal path
+// removes them in ~Testbed; these functions cover a process that is told to
+// stop by a signal while a testbed exists (a test killed by its time-out,
+// Ctrl+C in a terminal).
+#pragma once
+
+#include <string>
+
+namespace wheelemu {
+
+void registerTestbedDirectory(const std::string &path);
+void unregisterTestbedDirectory(const std::string &path);
+
+// Installs handlers for SIGTERM, SIGINT, SIGHUP and SIGABRT that remove every
+// registered directory and then die of the same signal. Only for processes
+// that have no orderly way to stop on those signals (a test binary); the
+// standalone emulator stops through its event loop instead.
+void installSignalCleanup();
+
+// Removes every registered directory now; async-signal-safe.
+void removeRegisteredDirectories();
+
+// Removes a directory tree without allocating; async-signal-safe.
+void removeTree(const char *path);
+
+} // namespace wheelemu

@@ -1,0 +1,28 @@
+// The standalone emulator's command line (tools/README.md documents it).
+#pragma once
+
+#include "emulator.h"
+
+#include <string>
+#include <vector>
+
+namespace wheelemu {
+
+struct CliOptions
+{
+    EmulatorOptions emulator;
+    std::vector<WheelSpec> moreWheels; // --add-wheel
+    std::string controlPath;
+    std::string scriptPath;
+    std::string readyFile;
+    bool exitWithParent = false;
+    bool debug = false;
+    bool help = false;
+};
+
+// False with *error for an unknown option, a missing value or a bad number.
+bool parseCommandLine(const std::vector<std::string> &args, CliOptions *options, std::string *error);
+
+std::string usageText();
+
+} // namespace wheelemu

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+// Writes a firmware image into a boot loader that speaks USB DFU 1.1 with the
+// DfuSe extensions: one blocking call with a libusb context of its own.
+
+struct DfuFlashOptions
+{
+    uint16_t vendorId = 0x0483;
+    uint16_t productId = 0xDF11;
+    int interfaceNumber = 0; // also wIndex of every class request
+    int altSetting = 0;
+    // Upper bound of one block, and the size used when the device states
+    // none. Below 1 counts as 2048.
+    int transferSize = 2048;
+    QString serialFilter; // empty: any serial number
+    uint32_t baseAddress = 0x08000000;
+    bool verify = true;
+    int pageSize = 8192; // erase page; below 1 counts as 8192
+};
+
+// Result codes of dfuFlash.
+enum DfuFlashResult : int
+{
+    DfuFlashOk = 0,
+    DfuInitFailed = -100,
+    DfuDeviceListFailed = -101,
+    DfuNoDevice = -102,
+    DfuClaimFailed = -103,
+    DfuFileOpenFailed = -104,
+    DfuBlockDownloadFailed = -105,
+    DfuBlockStatusFailed = -106,
+    // The device answered a written block with a state it should not be in
+    // (neither busy, done nor in error) for longer than the wait allows.
+    DfuBlockStateUnexpected = -107,
+    DfuBlockWriteError = -108,
+    DfuSetAddressFailed = -110,
+    DfuEraseFailed = -111,
+    DfuVerifyMismatch = -120,
+    DfuVerifyLength = -121,
+    DfuVectorTableRefused = -130,
+};
+
+// Called on the flashing thread with 0..96 once per downloaded block and
+// with 100 once the device was told to leave.
+using DfuProgress = std::function<void(int)>;
+
+int dfuFlash(const DfuFlashOptions &options, const QString &filePath, const DfuProgress &progress);

@@ -142,6 +142,7 @@ Wheel::Wheel(const Config &config)
       flash_(live_), power_(info_->hasBattery ? kOnBattery : kOnUsb)
 {
     shifterReadings_.fill(kShifterRestReading);
+    reply_[0] = kCommandReportId;
 }
 
 const ModelInfo &Wheel::info() const
@@ -405,6 +406,7 @@ void Wheel::restart()
     live_ = flash_;
     stream_.reset();
     reply_ = Reply{};
+    reply_[0] = kCommandReportId;
 }
 
 void Wheel::powerCycle()

@@ -130,6 +130,50 @@ struct CommandHandler
     void (Wheel::*handle)(const uint8_t *);
 };
 
+// How each record other than the LED pages fills its reply; bytes 0 and 1
+// (report id, record code) are set already and the rest is zero.
+struct RecordReply
+{
+    uint8_t record;
+    void (*fill)(const Wheel &w, uint8_t item, uint8_t *reply);
+};
+
+const RecordReply kRecordReplies[] = {
+    {FirmwareVersionRecord,
+     [](const Wheel &w, uint8_t, uint8_t *r) {
+         putText(r + 1, w.version(), kVersionTextMax);
+     }},
+    {PaddleConfigRecord,
+     [](const Wheel &w, uint8_t, uint8_t *r) {
+         putU16(r + 2, w.live().biteWord);
+         putU16(r + 5, w.live().rightMax);
+         putU16(r + 7, w.live().leftMax);
+         putU16(r + 9, w.live().rightMin);
+         putU16(r + 11, w.live().leftMin);
+     }},
+    {ItemRecord,
+     [](const Wheel &w, uint8_t code, uint8_t *r) {
+         const ItemAccess *item = findItem(code);
+         r[2] = code;
+         putU32(r + 3, item ? item->get(w.live()) : kNoValue);
+     }},
+    {ModelNameRecord,
+     [](const Wheel &w, uint8_t, uint8_t *r) {
+         putText(r + 2, w.name(), kNameTextMax);
+     }},
+    {PowerStatusRecord,
+     [](const Wheel &w, uint8_t, uint8_t *r) {
+         r[2] = w.powerStatus().percent;
+         putU16(r + 3, w.powerStatus().level);
+         r[5] = w.powerStatus().link;
+     }},
+    {ExtraLedRecord,
+     [](const Wheel &w, uint8_t, uint8_t *r) {
+         r[2] = w.hasExtraLeds() ? 1 : 0;
+         std::copy(w.live().extraLeds.begin(), w.live().extraLeds.end(), r + 3);
+     }},
+};
+
 constexpr Wheel::PowerStatus kOnBattery{80, 3900, 0};
 constexpr Wheel::PowerStatus kOnUsb{100, 5000, 1};
 constexpr uint32_t kShifterRestReading = 2600;
@@ -305,57 +349,46 @@ void Wheel::setExtraLedColours(const uint8_t *req)
 
 void Wheel::reboot(const uint8_t *)
 {
-    if (!stream_.seen()) {
-        event_ = info_->model == Model::Pelix ? Event::EnterBootLoader : Event::Restart;
-        if (event_ == Event::Restart)
-            restart();
+    if (!stream_.seen() && info_->model == Model::Pelix) {
+        // The wheel leaves the bus; installImage() or powerCycle() brings it back.
+        event_ = Event::EnterBootLoader;
         return;
     }
-    if (stream_.broken()) {
-        note("firmware not installed (" + stream_.whyBroken() + "); restarting with the old firmware");
-        restart();
-    } else {
+    if (stream_.seen() && !stream_.broken()) {
         installImage(stream_.image());
+    } else {
+        if (stream_.broken())
+            note("firmware not installed (" + stream_.whyBroken() + "); restarting with the old firmware");
+        restart();
     }
     event_ = Event::Restart;
+}
+
+bool Wheel::hasExtraLeds() const
+{
+    return info_->extraLeds == ExtraLeds::Always ||
+           (info_->extraLeds == ExtraLeds::AsConfigured && config_.extraLeds);
 }
 
 void Wheel::query(const uint8_t *req)
 {
     const uint8_t record = req[2];
-    Reply r{};
-    r[0] = kCommandReportId;
-    r[1] = record;
+    reply_ = Reply{};
+    reply_[0] = kCommandReportId;
+    reply_[1] = record;
     if (record < static_cast<uint8_t>(info_->ledPages)) {
         const auto from = live_.ledFrame.begin() + static_cast<long>(record * kLedPageBytes);
-        std::copy(from, from + static_cast<long>(kLedPageBytes), r.begin() + 2);
-    } else if (record == FirmwareVersionRecord) {
-        putText(&r[1], version_, kVersionTextMax);
-    } else if (record == PaddleConfigRecord) {
-        putU16(&r[2], live_.biteWord);
-        putU16(&r[5], live_.rightMax);
-        putU16(&r[7], live_.leftMax);
-        putU16(&r[9], live_.rightMin);
-        putU16(&r[11], live_.leftMin);
-    } else if (record == ItemRecord) {
-        const ItemAccess *item = findItem(req[3]);
-        r[2] = req[3];
-        putU32(&r[3], item ? item->get(live_) : kNoValue);
-    } else if (record == ModelNameRecord) {
-        putText(&r[2], name_, kNameTextMax);
-    } else if (record == PowerStatusRecord) {
-        r[2] = power_.percent;
-        putU16(&r[3], power_.level);
-        r[5] = power_.link;
-    } else if (record == ExtraLedRecord) {
-        r[2] = info_->extraLedsFitted &&
-               (config_.extraLeds || (info_->model != Model::HZet && info_->model != Model::Vln6));
-        std::copy(live_.extraLeds.begin(), live_.extraLeds.end(), r.begin() + 3);
-    } else {
-        r[1] = kUnknownRecord;
-        note("query of unknown record " + hexByte(record));
+        std::copy(from, from + static_cast<long>(kLedPageBytes), reply_.begin() + 2);
+        return;
     }
-    reply_ = r;
+    for (const RecordReply &r : kRecordReplies) {
+        if (r.record == record) {
+            r.fill(*this, req[3], reply_.data());
+            return;
+        }
+    }
+    reply_[1] = kUnknownRecord;
+    note("query of unknown record " + hexByte(record));
 }
 
 void Wheel::press(int button)

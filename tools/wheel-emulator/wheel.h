@@ -72,6 +72,15 @@ enum class Model
     Pelix
 };
 
+// Whether the two extra LEDs are fitted: on H-ZET and VLN6 it depends on the
+// wheel (Config::extraLeds).
+enum class ExtraLeds
+{
+    Never,
+    Always,
+    AsConfigured,
+};
+
 struct ModelInfo
 {
     Model model;
@@ -82,7 +91,7 @@ struct ModelInfo
     bool hasBattery;
     bool hasClutches;      // analogue clutch paddles fitted
     bool hasExtraShifters; // the two extra shifter paddles fitted
-    bool extraLedsFitted;  // the two extra LEDs (H-ZET and VLN6: see Config)
+    ExtraLeds extraLeds;
 };
 
 // The eight models, in the host's table order.
@@ -116,6 +125,7 @@ public:
     const ModelInfo &info() const;
     const std::string &name() const;
     const std::string &version() const;
+    bool hasExtraLeds() const; // what record 0x11 byte 2 reports
 
     // Host SET_REPORT(feature). data[0] is the report id. Returns false for a
     // report the wheel does not know (the transport then fails it with EPIPE).

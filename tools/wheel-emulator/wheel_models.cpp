@@ -8,14 +8,14 @@ constexpr size_t kLedPageBytes = 18;
 
 // code, name, pid, pages, battery, clutches, extra shifters, extra LEDs
 const std::vector<ModelInfo> kModels = {
-    {Model::HZet, "H-ZET", "QUOR H-ZET Wheel", 0x2007, 4, true, true, false, true},
-    {Model::Vln6, "VLN6", "QUOR VLN6 Wheel", 0x2008, 4, false, true, true, true},
-    {Model::HMira, "H-MIRA", "QUOR H-MIRA Wheel", 0x2009, 4, true, true, false, false},
-    {Model::Ov410, "OV410", "QUOR OV410 Wheel", 0x200A, 4, true, false, false, false},
-    {Model::Klino4, "KLINO4", "QUOR KLINO4 Wheel", 0x200B, 4, true, true, false, true},
-    {Model::Ulmar, "ULMAR", "QUOR ULMAR Wheel", 0x200C, 8, true, true, true, true},
-    {Model::Srd7, "SRD7", "QUOR SRD7 Wheel", 0x200D, 4, false, true, false, true},
-    {Model::Pelix, "PELIX", "QUOR PELIX Wheel", 0x2010, 4, false, true, false, false},
+    {Model::HZet, "H-ZET", "QUOR H-ZET Wheel", 0x2007, 4, true, true, false, ExtraLeds::AsConfigured},
+    {Model::Vln6, "VLN6", "QUOR VLN6 Wheel", 0x2008, 4, false, true, true, ExtraLeds::AsConfigured},
+    {Model::HMira, "H-MIRA", "QUOR H-MIRA Wheel", 0x2009, 4, true, true, false, ExtraLeds::Never},
+    {Model::Ov410, "OV410", "QUOR OV410 Wheel", 0x200A, 4, true, false, false, ExtraLeds::Never},
+    {Model::Klino4, "KLINO4", "QUOR KLINO4 Wheel", 0x200B, 4, true, true, false, ExtraLeds::Always},
+    {Model::Ulmar, "ULMAR", "QUOR ULMAR Wheel", 0x200C, 8, true, true, true, ExtraLeds::Always},
+    {Model::Srd7, "SRD7", "QUOR SRD7 Wheel", 0x200D, 4, false, true, false, ExtraLeds::Always},
+    {Model::Pelix, "PELIX", "QUOR PELIX Wheel", 0x2010, 4, false, true, false, ExtraLeds::Never},
 };
 
 constexpr uint16_t kNoBitePaddle = 0xFFFF;

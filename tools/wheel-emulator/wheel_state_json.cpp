@@ -95,7 +95,7 @@ bool fromHex(const std::string &text, uint8_t *out, size_t n)
     return true;
 }
 
-std::string at(const json::Value &v)
+std::string where(const json::Value &v)
 {
     return "line " + std::to_string(v.line) + ", column " + std::to_string(v.column) + ": ";
 }
@@ -110,7 +110,7 @@ struct Loaded
 bool loadHexString(const json::Value &v, const std::string &key, uint8_t *out, size_t n, std::string *error)
 {
     if (v.type != json::Value::Type::String || !fromHex(v.text, out, n)) {
-        *error = at(v) + "\"" + key + "\" must be a string of " + std::to_string(2 * n) + " hex digits";
+        *error = where(v) + "\"" + key + "\" must be a string of " + std::to_string(2 * n) + " hex digits";
         return false;
     }
     return true;
@@ -124,7 +124,7 @@ bool loadMember(const ModelInfo &info, const std::string &key, const json::Value
             continue;
         int64_t n;
         if (!v.toInteger(f.min, f.max, &n)) {
-            *error = at(v) + "\"" + key + "\" must be an integer from " + std::to_string(f.min) + " to " +
+            *error = where(v) + "\"" + key + "\" must be an integer from " + std::to_string(f.min) + " to " +
                      std::to_string(f.max);
             return false;
         }
@@ -133,7 +133,7 @@ bool loadMember(const ModelInfo &info, const std::string &key, const json::Value
     }
     if (key == "model") {
         if (v.type != json::Value::Type::String || v.text != info.code) {
-            *error = at(v) + "the state is for model " +
+            *error = where(v) + "the state is for model " +
                      (v.type == json::Value::Type::String ? v.text : "?") + ", this wheel is " + info.code;
             return false;
         }
@@ -141,7 +141,7 @@ bool loadMember(const ModelInfo &info, const std::string &key, const json::Value
     }
     if (key == "firmwareVersion") {
         if (v.type != json::Value::Type::String || v.text.empty() || v.text.size() > kImageVersionMax) {
-            *error = at(v) + "\"firmwareVersion\" must be a string of 1 to " +
+            *error = where(v) + "\"firmwareVersion\" must be a string of 1 to " +
                      std::to_string(kImageVersionMax) + " bytes";
             return false;
         }
@@ -151,14 +151,14 @@ bool loadMember(const ModelInfo &info, const std::string &key, const json::Value
     if (key == "shifterThresholds") {
         auto &t = out->settings.shifterThresholds;
         if (v.type != json::Value::Type::Array || v.items.size() != t.size()) {
-            *error =
-                at(v) + "\"shifterThresholds\" must be an array of " + std::to_string(t.size()) + " integers";
+            *error = where(v) + "\"shifterThresholds\" must be an array of " + std::to_string(t.size()) +
+                     " integers";
             return false;
         }
         for (size_t i = 0; i < t.size(); ++i) {
             int64_t n;
             if (!v.items[i].toInteger(0, UINT32_MAX, &n)) {
-                *error = at(v.items[i]) + "a shifter threshold must be an integer from 0 to 4294967295";
+                *error = where(v.items[i]) + "a shifter threshold must be an integer from 0 to 4294967295";
                 return false;
             }
             t[i] = static_cast<uint32_t>(n);
@@ -168,7 +168,7 @@ bool loadMember(const ModelInfo &info, const std::string &key, const json::Value
     if (key == "ledPages") {
         const size_t pages = static_cast<size_t>(info.ledPages);
         if (v.type != json::Value::Type::Array || v.items.size() != pages) {
-            *error = at(v) + "\"ledPages\" must be an array of " + std::to_string(pages) + " pages for " +
+            *error = where(v) + "\"ledPages\" must be an array of " + std::to_string(pages) + " pages for " +
                      info.code;
             return false;
         }
@@ -180,7 +180,7 @@ bool loadMember(const ModelInfo &info, const std::string &key, const json::Value
     }
     if (key == "extraLeds")
         return loadHexString(v, key, out->settings.extraLeds.data(), out->settings.extraLeds.size(), error);
-    *error = at(v) + "unknown key \"" + key + "\"";
+    *error = where(v) + "unknown key \"" + key + "\"";
     return false;
 }
 } // namespace
@@ -211,7 +211,7 @@ bool Wheel::loadStateJson(const std::string &text, std::string *error)
     Loaded loaded{flash_, version_};
     bool ok = json::parse(text, &doc, &problem);
     if (ok && doc.type != json::Value::Type::Object) {
-        problem = at(doc) + "the state must be a JSON object";
+        problem = where(doc) + "the state must be a JSON object";
         ok = false;
     }
     for (size_t i = 0; ok && i < doc.members.size(); ++i)

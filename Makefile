@@ -69,3 +69,10 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH)
+
+# Redraws the pictures in resources/img. They are committed, so a build never
+# needs this; run it after changing the model table or the drawings.
+.PHONY: pictures
+pictures: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target draw-pictures
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/draw-pictures resources/img

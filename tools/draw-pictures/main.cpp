@@ -1,0 +1,69 @@
+// Draws every picture the program ships into resources/img.
+//
+//   draw-pictures OUTDIR            the pictures
+//   draw-pictures --check OUTDIR    each model picture with its placements drawn over it
+//
+// Runs on any Qt platform; QT_QPA_PLATFORM=offscreen needs no display.
+
+#include "model_picture.h"
+#include "window_pictures.h"
+
+#include "device/model_table.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <QTextStream>
+
+namespace {
+
+bool save(const QImage &image, const QString &path, const char *format)
+{
+    QImageWriter writer(path, format);
+    // For PNG the quality is the inverse of zlib's effort: 0 packs hardest.
+    if (qstrcmp(format, "png") == 0)
+        writer.setQuality(0);
+    if (!writer.write(image)) {
+        QTextStream(stderr) << "draw-pictures: cannot write " << path << ": " << writer.errorString() << '\n';
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QGuiApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    const bool check = !args.isEmpty() && args.first() == QLatin1String("--check");
+    if (check)
+        args.removeFirst();
+    if (args.size() != 1) {
+        QTextStream(stderr) << "usage: draw-pictures [--check] OUTDIR\n";
+        return 2;
+    }
+    const QDir out(args.first());
+    if (!QDir().mkpath(out.path())) {
+        QTextStream(stderr) << "draw-pictures: cannot create " << out.path() << '\n';
+        return 1;
+    }
+
+    bool ok = true;
+    if (!check) {
+        for (const WindowPicture &picture : drawWindowPictures())
+            ok = save(picture.image, out.filePath(picture.fileName), picture.format) && ok;
+    }
+    for (const ModelEntry &entry : ModelTable::entries()) {
+        const QImage picture = drawModelPicture(entry);
+        const QString name = modelPictureFileName(entry);
+        if (check)
+            ok = save(drawPlacementCheck(picture, entry), out.filePath(QStringLiteral("check.") + name),
+                      "png") &&
+                 ok;
+        else
+            ok = save(picture, out.filePath(name), "png") && ok;
+    }
+    return ok ? 0 : 1;
+}

@@ -89,12 +89,13 @@ void addModelRows()
         QTest::newRow(entry.code) << QString::fromLatin1(entry.code);
 }
 
-// Sizes a widget can have once placed: square LEDs shrink to 12 x 12, every
-// other look keeps at most the form's largest size.
+// The most a placed widget can cover: square LEDs shrink to 12 x 12, every
+// other look keeps at most the form's largest size, 26 x 25.
 QRect coveredRect(const Placement &placement)
 {
-    const int side = placement.style == PlacementStyle::SquareLed ? 12 : 0;
-    return QRect(placement.x, placement.y, side ? side : 26, side ? side : 25);
+    if (placement.style == PlacementStyle::SquareLed)
+        return QRect(placement.x, placement.y, 12, 12);
+    return QRect(placement.x, placement.y, 26, 25);
 }
 
 } // namespace
@@ -127,6 +128,8 @@ private slots:
     void fingerprintFollowsPositions();
     void modelPictureIsCurrent_data() { addModelRows(); }
     void modelPictureIsCurrent();
+    void placementsSitOnTheDrawnWheel_data() { addModelRows(); }
+    void placementsSitOnTheDrawnWheel();
     void windowPicture_data();
     void windowPicture();
     void trayIconLoads();
@@ -402,6 +405,27 @@ void TestModelTable::modelPictureIsCurrent()
     // Drawn for the layout the table holds now.
     QCOMPARE(reader.text(QStringLiteral("QuorSet-Layout")),
              QString::number(placementFingerprint(*entry), 16));
+}
+
+// The picture label stretches the picture over 640 x 365 at (61, 9): under
+// the middle of every placed widget the picture must show the wheel, not the
+// transparent background round it.
+void TestModelTable::placementsSitOnTheDrawnWheel()
+{
+    QFETCH(QString, code);
+    const ModelEntry *entry = model(code);
+    QVERIFY(entry);
+    const QImage picture(QLatin1String(entry->picture));
+    QVERIFY(!picture.isNull());
+    for (TableView<Placement> list : {entry->indicators, entry->ledButtons, entry->extraLedButtons}) {
+        for (const Placement &placement : list) {
+            const double half = placement.style == PlacementStyle::SquareLed ? 6 : 12;
+            const QPoint pixel(
+                qRound((placement.x + half - kPictureLabel.x()) * 1280.0 / kPictureLabel.width()),
+                qRound((placement.y + half - kPictureLabel.y()) * 720.0 / kPictureLabel.height()));
+            QVERIFY2(qAlpha(picture.pixel(pixel)) == 255, placement.name);
+        }
+    }
 }
 
 void TestModelTable::windowPicture_data()

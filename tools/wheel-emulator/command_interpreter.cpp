@@ -43,24 +43,22 @@ CommandResult buttons(Context &c, bool down)
     HidrawDevice *w = target(c, &error);
     if (!w)
         return error;
+    std::vector<int> numbers;
     if (!down && c.args.size() == 1 && c.args[0] == "all") {
         for (int b = 1; b <= 64; ++b)
-            w->release(b);
-        return done();
+            numbers.push_back(b);
+    } else {
+        for (const std::string &a : c.args) {
+            long n;
+            if (!parseNumber(a, 1, 64, &n))
+                return fail("button numbers run from 1 to 64, not \"" + a + "\"");
+            numbers.push_back(static_cast<int>(n));
+        }
     }
-    std::vector<long> numbers;
-    for (const std::string &a : c.args) {
-        long n;
-        if (!parseNumber(a, 1, 64, &n))
-            return fail("button numbers run from 1 to 64, not \"" + a + "\"");
-        numbers.push_back(n);
-    }
-    for (long n : numbers) {
-        if (down)
-            w->press(static_cast<int>(n));
-        else
-            w->release(static_cast<int>(n));
-    }
+    if (down)
+        w->changeButtons(numbers, {});
+    else
+        w->changeButtons({}, numbers);
     return done();
 }
 

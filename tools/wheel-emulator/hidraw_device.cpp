@@ -75,10 +75,6 @@ struct ClientState
 {
     std::shared_ptr<HidrawDevice::Generation> generation;
     std::deque<InputReport> queue;
-    // Only clients that read count for the doorbell: a client that opened
-    // the node and never reads (a scan) must not keep poll() ready for the
-    // one that does.
-    bool reads = false;
 };
 
 struct HidrawDevice::Generation : std::enable_shared_from_this<Generation>
@@ -95,9 +91,13 @@ struct HidrawDevice::Generation : std::enable_shared_from_this<Generation>
         if (!alive) {
             target = 1; // every read fails from now on: keep poll() ready
         } else {
+            // poll() cannot tell openers apart: the node is ready while any
+            // of them has a report waiting. A second opener that never reads
+            // therefore wakes the first one early (its read then finds
+            // nothing and hid_read_timeout returns 0), where hidraw would let
+            // it sleep.
             for (const ClientState *c : clients)
-                if (c->reads)
-                    target = std::max(target, static_cast<int>(c->queue.size()));
+                target = std::max(target, static_cast<int>(c->queue.size()));
             if (core->faults.read > 0)
                 target += 1;
         }
@@ -357,7 +357,6 @@ gboolean onRead(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user)
         if (!generation->alive || !state) {
             out.error = ENODEV;
         } else {
-            state->reads = true;
             if (core.faults.read > 0) {
                 --core.faults.read;
                 out.error = EIO;
@@ -687,6 +686,17 @@ void HidrawDevice::release(int button)
 {
     std::lock_guard<std::mutex> lock(core_->mutex);
     core_->wheel.release(button);
+    if (core_->reportOnChange)
+        core_->queueReportsLocked(1);
+}
+
+void HidrawDevice::changeButtons(const std::vector<int> &down, const std::vector<int> &up)
+{
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    for (int b : down)
+        core_->wheel.press(b);
+    for (int b : up)
+        core_->wheel.release(b);
     if (core_->reportOnChange)
         core_->queueReportsLocked(1);
 }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace wheelemu {
 
@@ -63,6 +64,8 @@ public:
     // otherwise the streamer's ticks carry it.
     void press(int button);
     void release(int button);
+    // Several buttons in one change (one report when reporting on change).
+    void changeButtons(const std::vector<int> &down, const std::vector<int> &up);
     void setPaddles(uint16_t left, uint16_t right);
     void setReportOnChange(bool on);
     // Queues count copies of the current input report for every client.

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Nothing of the emulator may outlive a test: no testbed directory, no
+# process, no socket, whether the test passed, failed, crashed or was killed,
+# and whether it ran the emulator in-process or through tools/with-wheel.
+#
+# usage: check_teardown.sh TEARDOWN_PROBE WITH_WHEEL
+set -u
+probe=$1
+with_wheel=$2
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# Everything runs with TMPDIR in a directory of our own, so that anything
+# left behind shows up there and nowhere else.
+work=$(mktemp -d /tmp/teardown.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+tmp=$work/tmp
+mkdir "$tmp"
+pidfile=$work/pid
+
+check_clean() { # what, pid...
+    local what=$1
+    shift
+    local left
+    left=$(ls -A "$tmp")
+    [ -z "$left" ] || fail "$what: left in TMPDIR: $left"
+    for pid in "$@"; do
+        [ -n "$pid" ] || continue
+        if kill -0 "$pid" 2>/dev/null; then
+            fail "$what: process $pid still running"
+            kill -KILL "$pid" 2>/dev/null
+        fi
+    done
+    rm -rf "${tmp:?}"/* "$pidfile"
+}
+
+# In-process fixture: the probe's child holds the testbed.
+for how in pass fail abort; do
+    rm -f "$pidfile"
+    TMPDIR=$tmp WHEELTEST_PROBE=$how WHEELTEST_PROBE_PID_FILE=$pidfile "$probe" >"$work/out" 2>&1
+    status=$?
+    case $how in
+    pass) [ $status -eq 0 ] || { fail "probe pass exited $status"; cat "$work/out" >&2; } ;;
+    *) [ $status -ne 0 ] || fail "probe $how exited 0" ;;
+    esac
+    [ -s "$pidfile" ] || fail "probe $how never held the wheel"
+    check_clean "probe $how" "$(cat "$pidfile" 2>/dev/null)"
+done
+
+# Killed by a time-out: SIGTERM to the process ctest started.
+rm -f "$pidfile"
+TMPDIR=$tmp WHEELTEST_PROBE=hang WHEELTEST_PROBE_PID_FILE=$pidfile "$probe" >"$work/out" 2>&1 &
+parent=$!
+for _ in $(seq 200); do [ -s "$pidfile" ] && break; sleep 0.05; done
+[ -s "$pidfile" ] || fail "hanging probe never held the wheel"
+kill -TERM "$parent"
+wait "$parent"
+check_clean "probe killed" "$(cat "$pidfile" 2>/dev/null)"
+
+# The standalone emulator under with-wheel: COMMAND fails, is killed, or
+# with-wheel itself is told to stop.
+run_with_wheel() { # expected-status command...
+    local expected=$1
+    shift
+    TMPDIR=$tmp "$with_wheel" -- sh -c 'echo $WHEEL_EMULATOR_PID > '"$pidfile"'; '"$*" 2>/dev/null
+    local status=$?
+    [ $status -eq "$expected" ] || fail "with-wheel -- $*: status $status, expected $expected"
+    check_clean "with-wheel -- $*" "$(cat "$pidfile" 2>/dev/null)"
+}
+run_with_wheel 0 'exit 0'
+run_with_wheel 3 'exit 3'
+run_with_wheel 137 'kill -KILL $$'
+
+TMPDIR=$tmp "$with_wheel" -- sh -c 'echo $WHEEL_EMULATOR_PID > '"$pidfile"'; sleep 60' 2>/dev/null &
+runner=$!
+for _ in $(seq 200); do [ -s "$pidfile" ] && break; sleep 0.05; done
+[ -s "$pidfile" ] || fail "with-wheel never ran its command"
+kill -TERM "$runner"
+wait "$runner"
+check_clean "with-wheel killed" "$(cat "$pidfile" 2>/dev/null)"
+
+[ $failures -eq 0 ] && echo "teardown: all clean"
+exit $((failures > 0))

@@ -1,0 +1,450 @@
+/* A small hidapi client, independent of QuorSet, run against the standalone
+ * emulator through tools/with-wheel:
+ *
+ *   tools/with-wheel --model SRD7 --transcript t.txt -- hid_client SRD7
+ *
+ * It talks to the emulated wheel exactly as any host program would (real
+ * hidapi, hidraw backend, umockdev preload) and reads the wire formats on its
+ * own, so a mistake in the emulator's reading of them shows up here. Bus
+ * events are asked of the emulator through its control socket
+ * ($WHEEL_EMULATOR_CONTROL). Exits 0 when every check passed. */
+#define _GNU_SOURCE
+#include <hidapi.h>
+
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#define VENDOR 0xC872
+#define FEATURE_SENT 20
+#define FEATURE_READ 21
+#define INPUT_SIZE 17
+
+static int failures;
+static int checks;
+
+#define CHECK(cond, ...) check((cond), __LINE__, #cond, __VA_ARGS__)
+
+static void check(int ok, int line, const char *expr, const char *fmt, ...)
+{
+    ++checks;
+    if (ok)
+        return;
+    ++failures;
+    fprintf(stderr, "FAIL line %d: %s: ", line, expr);
+    va_list args;
+    va_start(args, fmt);
+    vfprintf(stderr, fmt, args);
+    va_end(args);
+    fputc('\n', stderr);
+}
+
+static double now_ms(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+/* ---- the emulator's control socket ---- */
+
+static int control_fd = -1;
+
+static int control_open(void)
+{
+    const char *path = getenv("WHEEL_EMULATOR_CONTROL");
+    struct sockaddr_un addr;
+    if (!path || strlen(path) >= sizeof addr.sun_path)
+        return -1;
+    memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, path);
+    control_fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (control_fd < 0 || connect(control_fd, (struct sockaddr *)&addr, sizeof addr) != 0)
+        return -1;
+    return 0;
+}
+
+/* Sends one command line and returns 1 when the emulator answered "ok". */
+static int control(const char *fmt, ...)
+{
+    char line[256];
+    va_list args;
+    va_start(args, fmt);
+    vsnprintf(line, sizeof line - 1, fmt, args);
+    va_end(args);
+    strcat(line, "\n");
+    if (write(control_fd, line, strlen(line)) != (ssize_t)strlen(line))
+        return 0;
+    char reply[512];
+    size_t got = 0;
+    while (got < sizeof reply - 1) {
+        ssize_t n = read(control_fd, reply + got, 1);
+        if (n <= 0)
+            return 0;
+        if (reply[got] == '\n')
+            break;
+        ++got;
+    }
+    reply[got] = '\0';
+    if (strncmp(reply, "ok", 2) != 0)
+        fprintf(stderr, "emulator: %s -> %s\n", line, reply);
+    return strncmp(reply, "ok", 2) == 0;
+}
+
+/* ---- reports ---- */
+
+/* One Query: 20 bytes out, 21 back into the same buffer. Returns the GET
+ * result. */
+static int query(hid_device *dev, uint8_t record, uint8_t item, uint8_t reply[FEATURE_READ])
+{
+    memset(reply, 0, FEATURE_READ);
+    reply[0] = 0x02;
+    reply[1] = 0x0B;
+    reply[2] = record;
+    reply[3] = item;
+    if (hid_send_feature_report(dev, reply, FEATURE_SENT) != FEATURE_SENT)
+        return -2;
+    return hid_get_feature_report(dev, reply, FEATURE_READ);
+}
+
+static int write_command(hid_device *dev, const uint8_t *fields, size_t n)
+{
+    uint8_t buf[FEATURE_READ] = {0};
+    buf[0] = 0x02;
+    memcpy(buf + 1, fields, n);
+    return hid_send_feature_report(dev, buf, FEATURE_SENT);
+}
+
+static unsigned u16(const uint8_t *p)
+{
+    return (unsigned)p[0] | (unsigned)p[1] << 8;
+}
+static uint32_t u32(const uint8_t *p)
+{
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+static void write_paddle_config(hid_device *dev, unsigned bite, uint8_t marker, unsigned rmax, unsigned lmax,
+                                unsigned rmin, unsigned lmin)
+{
+    const uint8_t f[] = {0x0A,        bite & 0xFF, bite >> 8,   marker,    rmax & 0xFF, rmax >> 8,
+                         lmax & 0xFF, lmax >> 8,   rmin & 0xFF, rmin >> 8, lmin & 0xFF, lmin >> 8};
+    CHECK(write_command(dev, f, sizeof f) == FEATURE_SENT, "WritePaddleConfig not accepted");
+}
+
+static void set_item(hid_device *dev, uint8_t item, uint32_t value, uint8_t marker)
+{
+    const uint8_t f[] = {0x0C,        item,  value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF,
+                         value >> 24, marker};
+    CHECK(write_command(dev, f, sizeof f) == FEATURE_SENT, "SetItem 0x%02x not accepted", item);
+}
+
+/* The month, day, year and time of a build date "Mar  7 2024,15:04". */
+static int is_build_date(const char *s)
+{
+    static const char *months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    int month = 0;
+    for (int i = 0; i < 12; ++i)
+        if (strncmp(s, months[i], 3) == 0)
+            month = 1;
+    unsigned day, year, hour, minute;
+    char tail;
+    return month && strlen(s) == 17 &&
+           sscanf(s + 3, " %2u %4u,%2u:%2u%c", &day, &year, &hour, &minute, &tail) == 4;
+}
+
+static hid_device *open_wheel(unsigned pid)
+{
+    return hid_open(VENDOR, (unsigned short)pid, NULL);
+}
+
+static int count_wheels(unsigned pid)
+{
+    int n = 0;
+    struct hid_device_info *devs = hid_enumerate(VENDOR, (unsigned short)pid);
+    for (struct hid_device_info *d = devs; d; d = d->next)
+        ++n;
+    hid_free_enumeration(devs);
+    return n;
+}
+
+/* ---- the checks ---- */
+
+struct model
+{
+    const char *code;
+    unsigned pid;
+    int led_pages;
+};
+
+static const struct model models[] = {
+    {"H-ZET", 0x2007, 4},  {"VLN6", 0x2008, 4},  {"H-MIRA", 0x2009, 4}, {"OV410", 0x200A, 4},
+    {"KLINO4", 0x200B, 4}, {"ULMAR", 0x200C, 8}, {"SRD7", 0x200D, 4},   {"PELIX", 0x2010, 4},
+};
+
+static void check_enumeration(const struct model *m)
+{
+    struct hid_device_info *devs = hid_enumerate(VENDOR, (unsigned short)m->pid);
+    CHECK(devs != NULL, "no device c872:%04x", m->pid);
+    if (devs) {
+        CHECK(devs->vendor_id == VENDOR && devs->product_id == m->pid, "enumerated %04x:%04x",
+              devs->vendor_id, devs->product_id);
+        CHECK(devs->next == NULL, "more than one device for one wheel");
+        CHECK(devs->path && strncmp(devs->path, "/dev/hidraw", 11) == 0, "path %s", devs->path);
+        CHECK(devs->interface_number == 0, "interface %d", devs->interface_number);
+    }
+    hid_free_enumeration(devs);
+    /* The other product ids of the family are not there. */
+    for (size_t i = 0; i < sizeof models / sizeof models[0]; ++i)
+        if (models[i].pid != m->pid)
+            CHECK(count_wheels(models[i].pid) == 0, "unexpected wheel c872:%04x", models[i].pid);
+}
+
+static void check_records(hid_device *dev, const struct model *m)
+{
+    uint8_t r[FEATURE_READ];
+
+    /* Model name: 0x0D echoed in byte 1, the name from byte 2, containing
+     * the model code. */
+    CHECK(query(dev, 0x0D, 0, r) == FEATURE_READ, "name query");
+    CHECK(r[0] == 0x02 && r[1] == 0x0D, "name reply starts %02x %02x", r[0], r[1]);
+    char name[20] = {0};
+    memcpy(name, r + 2, 19);
+    CHECK(strstr(name, m->code) != NULL, "name \"%s\" lacks %s", name, m->code);
+
+    /* Version: text from byte 1: release, a tab, a build date. */
+    CHECK(query(dev, 0x09, 0, r) == FEATURE_READ, "version query");
+    char version[21] = {0};
+    memcpy(version, r + 1, 20);
+    char *tab = strchr(version, '\t');
+    CHECK(tab != NULL && tab != version, "version \"%s\" has no release and tab", version);
+    if (tab)
+        CHECK(is_build_date(tab + 1), "\"%s\" is no build date", tab + 1);
+
+    /* Paddle configuration: a live write comes back field by field. */
+    write_paddle_config(dev, 12345, 0x00, 4000, 3900, 120, 130);
+    CHECK(query(dev, 0x0A, 0, r) == FEATURE_READ, "paddle query");
+    CHECK(u16(r + 2) == 12345 && u16(r + 5) == 4000 && u16(r + 7) == 3900 && u16(r + 9) == 120 &&
+              u16(r + 11) == 130,
+          "paddle config %u %u %u %u %u", u16(r + 2), u16(r + 5), u16(r + 7), u16(r + 9), u16(r + 11));
+
+    /* Items: what SetItem writes, ItemRecord reads back. */
+    static const struct
+    {
+        uint8_t item;
+        uint32_t value;
+    } items[] = {{0x04, 150}, {0x0A, 60}, {0x08, 1}, {0x09, 0xFF}};
+    for (size_t i = 0; i < sizeof items / sizeof items[0]; ++i) {
+        set_item(dev, items[i].item, items[i].value, 0x00);
+        CHECK(query(dev, 0x0C, items[i].item, r) == FEATURE_READ, "item 0x%02x query", items[i].item);
+        CHECK(u32(r + 3) == items[i].value, "item 0x%02x reads %u, wrote %u", items[i].item, u32(r + 3),
+              items[i].value);
+    }
+
+    /* Power status: a percentage and a link byte of 0 or 1. */
+    CHECK(query(dev, 0x0F, 0, r) == FEATURE_READ, "power query");
+    CHECK(r[2] <= 100 && r[5] <= 1, "power %u%% link %u", r[2], r[5]);
+
+    /* Extra LEDs: the colours written come back in bytes 3..8. */
+    const uint8_t colours[] = {0x11, 0x00, 10, 20, 30, 40, 50, 60};
+    CHECK(write_command(dev, colours, sizeof colours) == FEATURE_SENT, "SetExtraLedColours");
+    CHECK(query(dev, 0x11, 0, r) == FEATURE_READ, "extra LED query");
+    CHECK(memcmp(r + 3, colours + 2, 6) == 0, "extra LED colours %u %u %u %u %u %u", r[3], r[4], r[5], r[6],
+          r[7], r[8]);
+
+    /* Every LED page of the model answers 21 bytes. */
+    for (int page = 0; page < m->led_pages; ++page)
+        CHECK(query(dev, (uint8_t)page, 0, r) == FEATURE_READ && r[0] == 0x02, "LED page %d", page);
+
+    /* A report id the wheel does not have is refused (EPIPE), and the
+     * buffer keeps the request. */
+    uint8_t unknown[FEATURE_READ] = {0x05, 0x0B, 0x0D};
+    CHECK(hid_get_feature_report(dev, unknown, FEATURE_READ) == -1, "GET of report 5 succeeded");
+    CHECK(unknown[0] == 0x05 && unknown[1] == 0x0B && unknown[2] == 0x0D, "failed GET changed the buffer");
+}
+
+static const uint8_t led_page_bytes[18] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+
+static void check_led_page(hid_device *dev)
+{
+    uint8_t out[FEATURE_SENT] = {0x03, 0x01};
+    memcpy(out + 2, led_page_bytes, sizeof led_page_bytes);
+    CHECK(hid_write(dev, out, sizeof out) == FEATURE_SENT, "LED page write");
+    uint8_t r[FEATURE_READ];
+    CHECK(query(dev, 0x01, 0, r) == FEATURE_READ, "LED page 1 query");
+    CHECK(memcmp(r + 2, led_page_bytes, sizeof led_page_bytes) == 0, "LED page 1 does not read back");
+    /* Output report ids other than 3 are refused. */
+    uint8_t other[FEATURE_SENT] = {0x07, 0x01};
+    CHECK(hid_write(dev, other, sizeof other) == -1, "output report 7 accepted");
+    const uint8_t commit[] = {0x0E};
+    CHECK(write_command(dev, commit, sizeof commit) == FEATURE_SENT, "CommitLedColours");
+}
+
+static void check_input(hid_device *dev)
+{
+    uint8_t in[INPUT_SIZE];
+    CHECK(hid_set_nonblocking(dev, 1) == 0, "non-blocking");
+    /* Idle: the 100 ms time-out runs out with nothing read (and does wait). */
+    const double start = now_ms();
+    const int idle = hid_read_timeout(dev, in, sizeof in, 100);
+    const double waited = now_ms() - start;
+    CHECK(idle == 0, "idle read returned %d", idle);
+    CHECK(waited >= 90.0, "idle read came back after %.1f ms", waited);
+
+    CHECK(control("press 3"), "press");
+    CHECK(control("paddle 1000 3000"), "paddle");
+    int got = 0;
+    uint8_t last[INPUT_SIZE] = {0};
+    for (int i = 0; i < 20 && got < 2; ++i) {
+        const int n = hid_read_timeout(dev, in, sizeof in, 100);
+        CHECK(n == 0 || n == INPUT_SIZE, "input read returned %d", n);
+        if (n == INPUT_SIZE) {
+            memcpy(last, in, sizeof in);
+            ++got;
+        }
+    }
+    CHECK(got == 2, "%d input reports for two changes", got);
+    /* Payload: right paddle, left paddle, then the button bitmap. */
+    const uint8_t *payload = last + 1;
+    CHECK(u16(payload + 0) == 3000 && u16(payload + 2) == 1000, "paddles right %u left %u", u16(payload),
+          u16(payload + 2));
+    CHECK(payload[4] == 0x04, "button byte 0 is %02x, button 3 alone is 04", payload[4]);
+
+    /* On command: five reports, all delivered. */
+    CHECK(control("report 5"), "report");
+    int burst = 0;
+    while (hid_read_timeout(dev, in, sizeof in, 100) == INPUT_SIZE)
+        ++burst;
+    CHECK(burst == 5, "%d reports of a burst of 5", burst);
+    CHECK(control("release all"), "release");
+    CHECK(hid_read_timeout(dev, in, sizeof in, 500) == INPUT_SIZE && in[5] == 0, "release not reported");
+}
+
+static void check_unplug(const struct model *m, hid_device *dev)
+{
+    uint8_t in[INPUT_SIZE];
+    CHECK(control("unplug"), "unplug");
+    CHECK(hid_read_timeout(dev, in, sizeof in, 1000) == -1, "read after unplug did not fail");
+    CHECK(count_wheels(m->pid) == 0, "unplugged wheel still enumerated");
+    uint8_t r[FEATURE_READ];
+    CHECK(query(dev, 0x0D, 0, r) < 0, "query on an unplugged wheel succeeded");
+    hid_close(dev);
+
+    CHECK(control("plug"), "plug");
+    CHECK(count_wheels(m->pid) == 1, "wheel not back after plug");
+    hid_device *again = open_wheel(m->pid);
+    CHECK(again != NULL, "cannot open the re-plugged wheel");
+    if (!again)
+        return;
+    CHECK(query(again, 0x0D, 0, r) == FEATURE_READ && r[1] == 0x0D, "name after re-plug");
+    /* The live paddle config is gone, the committed LED page stays. */
+    CHECK(query(again, 0x0A, 0, r) == FEATURE_READ && u16(r + 2) != 12345,
+          "live bite point survived re-plug");
+    CHECK(query(again, 0x01, 0, r) == FEATURE_READ && memcmp(r + 2, led_page_bytes, 18) == 0,
+          "committed LED page lost in re-plug");
+    hid_close(again);
+}
+
+/* "<digits>.<6 digits> <kind>( <2 lower-case hex digits>)*" */
+static int well_formed(const char *line)
+{
+    static const char *kinds[] = {"set-feature", "get-feature", "output", "input", "plug", "unplug"};
+    const char *p = line;
+    if (*p < '0' || *p > '9')
+        return 0;
+    while (*p >= '0' && *p <= '9')
+        ++p;
+    if (*p++ != '.')
+        return 0;
+    for (int i = 0; i < 6; ++i, ++p)
+        if (*p < '0' || *p > '9')
+            return 0;
+    if (*p++ != ' ')
+        return 0;
+    int kind = 0;
+    for (size_t i = 0; i < sizeof kinds / sizeof kinds[0]; ++i) {
+        const size_t n = strlen(kinds[i]);
+        if (strncmp(p, kinds[i], n) == 0 && (p[n] == ' ' || p[n] == '\n')) {
+            kind = 1;
+            p += n;
+            break;
+        }
+    }
+    if (!kind)
+        return 0;
+    while (*p == ' ') {
+        if (!p[1] || !strchr("0123456789abcdef", p[1]) || !p[2] || !strchr("0123456789abcdef", p[2]))
+            return 0;
+        p += 3;
+    }
+    return strcmp(p, "\n") == 0;
+}
+
+/* The transcript names every exchange: our name query and LED page write
+ * must be there byte for byte. */
+static void check_transcript(void)
+{
+    const char *path = getenv("WHEEL_EMULATOR_TRANSCRIPT");
+    if (!path || !*path)
+        return;
+    FILE *f = fopen(path, "r");
+    CHECK(f != NULL, "cannot read %s", path);
+    if (!f)
+        return;
+    const char *name_query = " set-feature 02 0b 0d 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n";
+    const char *led_write = " output 03 01 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12\n";
+    int saw_query = 0, saw_write = 0, lines = 0, all_well_formed = 1;
+    char line[512];
+    while (fgets(line, sizeof line, f)) {
+        ++lines;
+        if (!well_formed(line)) {
+            fprintf(stderr, "malformed transcript line: %s", line);
+            all_well_formed = 0;
+        }
+        const char *rest = strchr(line, ' ');
+        if (rest && strcmp(rest, name_query) == 0)
+            saw_query = 1;
+        if (rest && strcmp(rest, led_write) == 0)
+            saw_write = 1;
+    }
+    fclose(f);
+    CHECK(lines > 0 && all_well_formed, "transcript lines malformed");
+    CHECK(saw_query, "name query missing from the transcript");
+    CHECK(saw_write, "LED page write missing from the transcript");
+}
+
+int main(int argc, char **argv)
+{
+    const char *code = argc > 1 ? argv[1] : "SRD7";
+    const struct model *m = NULL;
+    for (size_t i = 0; i < sizeof models / sizeof models[0]; ++i)
+        if (strcmp(models[i].code, code) == 0)
+            m = &models[i];
+    if (!m || control_open() != 0) {
+        fprintf(stderr, "usage: hid_client MODEL, run by tools/with-wheel\n");
+        return 2;
+    }
+    if (hid_init() != 0)
+        return 2;
+    check_enumeration(m);
+    hid_device *dev = open_wheel(m->pid);
+    CHECK(dev != NULL, "cannot open c872:%04x", m->pid);
+    if (dev) {
+        check_records(dev, m);
+        check_led_page(dev);
+        check_input(dev);
+        check_unplug(m, dev);
+    }
+    check_transcript();
+    hid_exit();
+    printf("%d checks, %d failed\n", checks, failures);
+    return failures == 0 ? 0 : 1;
+}

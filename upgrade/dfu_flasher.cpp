@@ -321,6 +321,9 @@ int verifyImage(Session &s, const QByteArray &image, uint32_t base, int blockSiz
     const int addressRc = dfuseCommand(s.handle, s.interfaceNumber, DfuseCommand::SetAddressPointer, base);
     if (addressRc < 0) {
         qDebug() << "Set Address for verify failed with rc=" << addressRc;
+        // A refused command leaves a device in dfuERROR, where the leave
+        // request would be refused too.
+        backToIdle(s);
         return 0;
     }
     if (!backToIdle(s))

@@ -1,0 +1,109 @@
+#include "dfu_test_bed.h"
+
+#include "cleanup_registry.h"
+#include "preload.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <cstdio>
+#include <sstream>
+
+namespace dfutest {
+
+bool start(char **argv)
+{
+    std::string error;
+    if (!wheelemu::reexecUnderPreload(argv, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
+    }
+    wheelemu::installSignalCleanup();
+    return true;
+}
+
+ProcessResult run(const QString &program, const QStringList &args, int timeoutMs)
+{
+    ProcessResult r;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(timeoutMs)) {
+        r.output = program + ": " + p.errorString();
+        return r;
+    }
+    r.finished = p.waitForFinished(timeoutMs);
+    if (!r.finished) {
+        p.kill();
+        p.waitForFinished();
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.output = QString::fromLocal8Bit(p.readAll());
+    return r;
+}
+
+DfuTestBed::DfuTestBed() : transcript_(std::make_shared<wheelemu::Transcript>())
+{
+    transcript_->keepInMemory(true);
+    testbed_ = wheelemu::Testbed::create(&error_);
+    if (testbed_)
+        loop_ = std::make_unique<wheelemu::DeviceLoop>();
+}
+
+DfuTestBed::~DfuTestBed()
+{
+    loop_.reset();
+    testbed_.reset();
+}
+
+std::vector<std::vector<uint8_t>> DfuTestBed::controlTransfers() const
+{
+    std::vector<std::vector<uint8_t>> out;
+    for (const std::string &line : transcript_->lines()) {
+        std::istringstream in(line);
+        std::string time, kind;
+        in >> time >> kind;
+        if (kind != "control")
+            continue;
+        std::vector<uint8_t> bytes;
+        std::string hex;
+        while (in >> hex)
+            bytes.push_back(uint8_t(std::stoul(hex, nullptr, 16)));
+        out.push_back(std::move(bytes));
+    }
+    return out;
+}
+
+std::vector<uint8_t> readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = f.readAll();
+    return {all.begin(), all.end()};
+}
+
+bool writeFile(const QString &path, const std::vector<uint8_t> &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size())) ==
+           qint64(bytes.size());
+}
+
+bool waitFor(const std::function<bool()> &pred, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > timeoutMs)
+            return pred();
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+} // namespace dfutest

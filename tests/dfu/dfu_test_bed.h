@@ -1,0 +1,67 @@
+// The boot loader alone on an emulated bus: the emulator's testbed, device
+// loop and transcript without any wheel, and Debian's dfu-util run against
+// it as a real DFU host that shares no code with us.
+//
+// The test binary must run under the umockdev preload library; start() in
+// main() re-executes it there before anything else.
+#pragma once
+
+#include "device_loop.h"
+#include "dfu_boot_loader.h"
+#include "testbed.h"
+#include "transcript.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace dfutest {
+
+// Puts the process under the preload and installs the testbed clean-up on
+// fatal signals; false (message on stderr) when that fails.
+bool start(char **argv);
+
+struct ProcessResult
+{
+    bool finished = false;
+    int exitCode = -1;
+    QString output; // stdout and stderr together
+};
+
+// Runs a program in the testbed's environment; waits at most timeoutMs.
+ProcessResult run(const QString &program, const QStringList &args, int timeoutMs = 60000);
+
+class DfuTestBed
+{
+public:
+    DfuTestBed();
+    // Destroy every loader made here first.
+    ~DfuTestBed();
+
+    bool ok() const { return testbed_ != nullptr; }
+    const std::string &error() const { return error_; }
+    wheelemu::DeviceHost host() { return {*testbed_, transcript_, *loop_}; }
+    wheelemu::Transcript &transcript() { return *transcript_; }
+
+    // The transcript's "control" lines without their time stamps, split
+    // into bytes: setup packet first, then the data stage.
+    std::vector<std::vector<uint8_t>> controlTransfers() const;
+
+private:
+    std::string error_;
+    std::unique_ptr<wheelemu::Testbed> testbed_;
+    std::shared_ptr<wheelemu::Transcript> transcript_;
+    std::unique_ptr<wheelemu::DeviceLoop> loop_;
+};
+
+std::vector<uint8_t> readFile(const QString &path);
+bool writeFile(const QString &path, const std::vector<uint8_t> &bytes);
+
+// Waits up to timeoutMs for pred to hold, polling; returns its last value.
+bool waitFor(const std::function<bool()> &pred, int timeoutMs);
+
+} // namespace dfutest

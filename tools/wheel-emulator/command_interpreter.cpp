@@ -289,8 +289,8 @@ std::vector<std::string> splitCommand(const std::string &line)
     std::istringstream in(line);
     std::string word;
     while (in >> word) {
-        if (words.empty() && word[0] == '#')
-            break;
+        if (word[0] == '#')
+            break; // the rest of the line is a comment
         words.push_back(word);
     }
     return words;

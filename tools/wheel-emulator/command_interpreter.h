@@ -22,7 +22,7 @@ CommandResult executeCommand(Emulator &emulator, const std::string &line);
 // "name args - what it does" for every command, for --help and "help".
 std::vector<std::string> commandHelp();
 
-// Splits at blanks; empty for a blank line or a comment (#).
+// Splits at blanks; a word starting with # begins a comment.
 std::vector<std::string> splitCommand(const std::string &line);
 
 // Decimal or 0x-prefixed hexadecimal, within [min, max].

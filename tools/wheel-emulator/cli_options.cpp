@@ -123,6 +123,28 @@ const Option kOptions[] = {
      [](CliOptions &o, const std::string &v, std::string *e) {
          return milliseconds(v, &o.emulator.bootLoaderDelay, e);
      }},
+    {"--boot-loader", nullptr, "start as the PELIX wheel's DFU boot loader (0483:df11), not on the HID bus",
+     [](CliOptions &o, const std::string &, std::string *) {
+         o.dfu.startAsBootLoader = true;
+         return true;
+     }},
+    {"--flash", "FILE", "the boot loader's flash (first byte at 0x08000000): loaded if present, saved when it leaves",
+     [](CliOptions &o, const std::string &v, std::string *) {
+         o.dfu.loader.flashFile = v;
+         return true;
+     }},
+    {"--dfu-transfer-size", "N", "the boot loader's wTransferSize, 64..4096 (default 2048)",
+     [](CliOptions &o, const std::string &v, std::string *e) {
+         long n;
+         if (!parseNumber(v, 64, 4096, &n)) {
+             *e = "the transfer size runs from 64 to 4096";
+             return false;
+         }
+         o.dfu.loader.loader.transferSize = static_cast<uint16_t>(n);
+         return true;
+     }},
+    {"--dfu-fault", "NAME[:N]", "a boot loader fault (repeatable; listed below)",
+     [](CliOptions &o, const std::string &v, std::string *e) { return applyDfuFault(v, &o.dfu, e); }},
     {"--ready-file", "FILE", "write UMOCKDEV_DIR=<testbed> into FILE once the wheel is there",
      [](CliOptions &o, const std::string &v, std::string *) {
          o.readyFile = v;
@@ -195,6 +217,9 @@ std::string usageText()
             left += "  ";
         text += left + o.help + "\n";
     }
+    text += "\nBoot loader faults (--dfu-fault):\n";
+    for (const std::string &line : dfuFaultHelp())
+        text += "  " + line + "\n";
     text += "\nControl commands:\n";
     for (const std::string &line : commandHelp())
         text += "  " + line + "\n";

@@ -1,6 +1,7 @@
 // The standalone emulator's command line (tools/README.md documents it).
 #pragma once
 
+#include "dfu_emulator.h"
 #include "emulator.h"
 
 #include <string>
@@ -11,6 +12,7 @@ namespace wheelemu {
 struct CliOptions
 {
     EmulatorOptions emulator;
+    DfuEmulatorOptions dfu; // the PELIX boot loader: --boot-loader, --flash, --dfu-*
     std::vector<WheelSpec> moreWheels; // --add-wheel
     std::string controlPath;
     std::string scriptPath;

@@ -95,6 +95,11 @@ void DfuBootLoader::setOnLeave(LeaveHandler handler)
     onLeave_ = std::move(handler);
 }
 
+void DfuBootLoader::setPort(const std::string &port)
+{
+    host_.loop.invoke([&] { options_.port = port; });
+}
+
 std::string DfuBootLoader::describe() const
 {
     const std::string node = device_.devNode();
@@ -125,7 +130,18 @@ bool DfuBootLoader::plugOnLoop(std::string *error)
     address.busnum = 1;
     address.devnum = host_.testbed.nextDeviceNumber();
     address.port = options_.port;
-    return device_.plug(address, error);
+    if (!device_.plug(address, error))
+        return false;
+    recordBus(Transcript::Kind::Plug);
+    return true;
+}
+
+// The same plug and unplug lines as the wheel's: vendor and product id.
+void DfuBootLoader::recordBus(Transcript::Kind kind)
+{
+    const uint8_t ids[4] = {uint8_t(dfu::kVendorId >> 8), uint8_t(dfu::kVendorId),
+                            uint8_t(dfu::kProductId >> 8), uint8_t(dfu::kProductId)};
+    host_.transcript->record(kind, ids, sizeof ids);
 }
 
 void DfuBootLoader::unplugOnLoop()
@@ -136,6 +152,7 @@ void DfuBootLoader::unplugOnLoop()
     // Saved first: whoever sees the device gone finds the file complete.
     saveQuietly();
     device_.unplug();
+    recordBus(Transcript::Kind::Unplug);
 }
 
 std::vector<uint8_t> DfuBootLoader::flashContents() const

@@ -44,6 +44,8 @@ public:
     bool saveFlash(std::string *error);
 
     void setOnLeave(LeaveHandler handler);
+    // The USB port the next plug() enumerates on ("1-2": the wheel's own).
+    void setPort(const std::string &port);
 
     // Enumerates as the loader, freshly started (dfuIDLE, or dfuERROR with
     // the start-in-error fault).
@@ -65,6 +67,7 @@ public:
 private:
     bool plugOnLoop(std::string *error);
     void unplugOnLoop();
+    void recordBus(Transcript::Kind kind);
     void afterTransfer();
     void arm(uint64_t atMs);
     void cancelTimers();

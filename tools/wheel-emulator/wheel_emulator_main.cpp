@@ -139,6 +139,11 @@ int run(const CliOptions &options)
             return 1;
         }
     }
+    DfuBootLoader *bootLoader = nullptr;
+    if (!setUpBootLoader(*emulator, options.dfu, &bootLoader, &error)) {
+        fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
+        return 1;
+    }
     bool quit = false;
     std::unique_ptr<ControlServer> control;
     if (!options.controlPath.empty()) {

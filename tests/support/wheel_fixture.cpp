@@ -2,6 +2,7 @@
 
 #include "command_interpreter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -64,6 +65,12 @@ void WheelFixture::sendReports(int count, int wheel)
 {
     if (auto *d = device(wheel))
         d->queueInputReports(count);
+}
+
+void WheelFixture::sendShortReport(int length, int wheel)
+{
+    if (auto *d = device(wheel))
+        d->queueShortInputReport(static_cast<size_t>(std::max(length, 0)));
 }
 
 bool WheelFixture::unplug(int wheel)

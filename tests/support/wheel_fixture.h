@@ -53,6 +53,8 @@ public:
     void setPaddles(uint16_t left, uint16_t right, int wheel = 0);
     void setRate(int reportsPerSecond);
     void sendReports(int count = 1, int wheel = 0);
+    // One input report of only `length` bytes, report id included.
+    void sendShortReport(int length, int wheel = 0);
 
     // The bus.
     bool unplug(int wheel = 0);

@@ -68,13 +68,25 @@ struct HidrawDevice::Core
     bool reportOnChange = true;
     std::string name, phys, serial;
 
-    void queueReportsLocked(int count);
+    void queueReportsLocked(int count, size_t length = kInputReportSize);
+};
+
+// A queued input report; a wheel may send fewer bytes than the full report.
+struct QueuedReport
+{
+    InputReport bytes;
+    size_t length = kInputReportSize;
 };
 
 struct ClientState
 {
     std::shared_ptr<HidrawDevice::Generation> generation;
-    std::deque<InputReport> queue;
+    std::deque<QueuedReport> queue;
+    // Doorbell bookkeeping (see syncDoorbell): reads in a row that found the
+    // doorbell rung but nothing queued for this client, and whether this
+    // client's queue is left out of the doorbell because it does not read.
+    int idleWakes = 0;
+    bool muted = false;
 };
 
 struct HidrawDevice::Generation : std::enable_shared_from_this<Generation>
@@ -91,25 +103,43 @@ struct HidrawDevice::Generation : std::enable_shared_from_this<Generation>
         if (!alive) {
             target = 1; // every read fails from now on: keep poll() ready
         } else {
-            // poll() cannot tell openers apart: the node is ready while any
-            // of them has a report waiting. A second opener that never reads
-            // therefore wakes the first one early (its read then finds
-            // nothing and hid_read_timeout returns 0), where hidraw would let
-            // it sleep.
+            // On hidraw every open file is ready on its own; here all openers
+            // poll the one pty, so it rings for the fullest queue. A client
+            // that never reads (a program keeping a second handle for feature
+            // reports only) would keep it rung for good and turn the reader's
+            // hid_read_timeout into a busy loop. Such clients are muted: they
+            // no longer count until they read again (see noteIdleWake).
             for (const ClientState *c : clients)
-                target = std::max(target, static_cast<int>(c->queue.size()));
+                if (!c->muted)
+                    target = std::max(target, static_cast<int>(c->queue.size()));
             if (core->faults.read > 0)
                 target += 1;
         }
         bell->setPending(target);
     }
+
+    // Core mutex held. `reader` was woken by the doorbell and found nothing:
+    // the bell rang for another client's queue. One such wake is normal (a
+    // client that drains and stops reads once more); a second one in a row
+    // means the reader is polling in earnest while the others leave their
+    // reports unread, so they are muted. A muted client that wants its
+    // reports after all is woken by the next report that the readers get.
+    void noteIdleWake(ClientState *reader)
+    {
+        if (++reader->idleWakes < 2)
+            return;
+        reader->idleWakes = 0;
+        for (ClientState *c : clients)
+            if (c != reader && !c->queue.empty())
+                c->muted = true;
+    }
 };
 
-void HidrawDevice::Core::queueReportsLocked(int count)
+void HidrawDevice::Core::queueReportsLocked(int count, size_t length)
 {
     if (!current || count <= 0)
         return;
-    const InputReport report = wheel.inputReport();
+    const QueuedReport report{wheel.inputReport(), std::min(length, kInputReportSize)};
     for (ClientState *c : current->clients)
         for (int i = 0; i < count && c->queue.size() < kClientQueueLimit; ++i)
             c->queue.push_back(report);
@@ -364,12 +394,17 @@ gboolean onRead(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user)
                 // Never block here: the preload holds a lock per descriptor
                 // while we answer. poll() on the doorbell does the waiting.
                 out.error = EAGAIN;
+                state->muted = false;
+                if (generation->bell->pending() > 0)
+                    generation->noteIdleWake(state);
             } else {
-                const InputReport report = state->queue.front();
+                QueuedReport report = state->queue.front();
                 state->queue.pop_front();
-                const size_t n = std::min(report.size(), static_cast<size_t>(std::max(arg->data_len, 0)));
-                umockdev_ioctl_data_update(arg, 0, const_cast<guint8 *>(report.data()), static_cast<gint>(n));
-                core.transcript->record(Transcript::Kind::Input, report.data(), n);
+                state->idleWakes = 0;
+                state->muted = false;
+                const size_t n = std::min(report.length, static_cast<size_t>(std::max(arg->data_len, 0)));
+                umockdev_ioctl_data_update(arg, 0, report.bytes.data(), static_cast<gint>(n));
+                core.transcript->record(Transcript::Kind::Input, report.bytes.data(), n);
                 out.result = static_cast<long>(n);
             }
             generation->syncDoorbell();
@@ -416,6 +451,10 @@ void forgetClient(gpointer data)
         std::lock_guard<std::mutex> lock(state->generation->core->mutex);
         auto &clients = state->generation->clients;
         clients.erase(std::remove(clients.begin(), clients.end(), state), clients.end());
+        // Clients were muted for the sake of the readers; with one of them
+        // gone, let every remaining queue count again.
+        for (ClientState *c : clients)
+            c->muted = false;
         state->generation->syncDoorbell();
     }
     // May drop the last reference to the generation (and close its pty)
@@ -719,6 +758,12 @@ void HidrawDevice::queueInputReports(int count)
 {
     std::lock_guard<std::mutex> lock(core_->mutex);
     core_->queueReportsLocked(count);
+}
+
+void HidrawDevice::queueShortInputReport(size_t length)
+{
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    core_->queueReportsLocked(1, length);
 }
 
 void HidrawDevice::addFaults(const Faults &faults)

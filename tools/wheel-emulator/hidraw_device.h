@@ -70,6 +70,9 @@ public:
     void setReportOnChange(bool on);
     // Queues count copies of the current input report for every client.
     void queueInputReports(int count);
+    // Queues the current input report cut to its first `length` bytes (the
+    // report id included), as a wheel that sends a short report would.
+    void queueShortInputReport(size_t length);
 
     void addFaults(const Faults &faults);
     Faults faults() const;

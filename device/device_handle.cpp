@@ -4,6 +4,18 @@
 
 #include <QDebug>
 
+#include <memory>
+
+namespace {
+
+struct HidCloser
+{
+    void operator()(hid_device *device) const { hid_close(device); }
+};
+using HidPtr = std::unique_ptr<hid_device, HidCloser>;
+
+} // namespace
+
 DeviceHandle::~DeviceHandle()
 {
     close();
@@ -14,39 +26,45 @@ bool DeviceHandle::open(uint16_t vendorId, uint16_t productId)
     close();
     // hid_open() would take the first enumerated match; do the same, but keep
     // the path so the second handle opens the very same device.
+    HidPtr command;
+    HidPtr input;
     hid_device_info *devices = hid_enumerate(vendorId, productId);
-    hid_device *command = nullptr;
-    hid_device *input = nullptr;
     for (hid_device_info *d = devices; d; d = d->next) {
         if (d->vendor_id != vendorId || d->product_id != productId)
             continue;
-        command = hid_open_path(d->path);
+        command.reset(hid_open_path(d->path));
         if (command)
-            input = hid_open_path(d->path);
+            input.reset(hid_open_path(d->path));
         break;
     }
     hid_free_enumeration(devices);
-    if (!command || !input) {
-        hid_close(command);
+    if (!command || !input)
         return false;
+    {
+        std::lock_guard<std::mutex> lock(inputMutex_);
+        input_ = input.release();
     }
     std::lock_guard<std::mutex> lock(commandMutex_);
-    command_ = command;
-    input_ = input;
+    command_ = command.release();
     return true;
 }
 
 void DeviceHandle::close()
 {
-    hid_device *command = nullptr;
+    // Take each handle out under its own lock, then close it outside: the
+    // command side first, so that isOpen() turns false before anything else.
+    HidPtr command;
     {
         std::lock_guard<std::mutex> lock(commandMutex_);
-        command = command_;
+        command.reset(command_);
         command_ = nullptr;
     }
-    hid_close(command);
-    hid_close(input_);
-    input_ = nullptr;
+    HidPtr input;
+    {
+        std::lock_guard<std::mutex> lock(inputMutex_);
+        input.reset(input_);
+        input_ = nullptr;
+    }
 }
 
 bool DeviceHandle::isOpen() const
@@ -71,7 +89,7 @@ int DeviceHandle::query(uint8_t *buffer, size_t sendLength, size_t replyLength)
     const int sent = hid_send_feature_report(command_, buffer, sendLength);
     const int got = hid_get_feature_report(command_, buffer, replyLength);
     if (sent < 0 || got < 0)
-        qDebug() << "query" << Qt::hex << buffer[2] << "failed:" << sent << got;
+        qDebug() << "query" << Qt::hex << buffer[2] << "failed:" << Qt::dec << sent << got;
     return got;
 }
 
@@ -85,6 +103,7 @@ int DeviceHandle::write(const uint8_t *data, size_t length)
 
 int DeviceHandle::setNonblocking(bool nonblocking)
 {
+    std::lock_guard<std::mutex> lock(inputMutex_);
     if (!input_)
         return -1;
     return hid_set_nonblocking(input_, nonblocking ? 1 : 0);
@@ -92,6 +111,7 @@ int DeviceHandle::setNonblocking(bool nonblocking)
 
 int DeviceHandle::readInput(uint8_t *data, size_t length, int timeoutMs)
 {
+    std::lock_guard<std::mutex> lock(inputMutex_);
     if (!input_)
         return -1;
     return hid_read_timeout(input_, data, length, timeoutMs);

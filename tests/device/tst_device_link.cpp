@@ -1,0 +1,397 @@
+// The device handle and discovery against the emulated wheel, through the
+// real hidapi: what reaches the wire, what a failed exchange leaves behind,
+// and that exchanges from several threads never interleave.
+#include "wheel_fixture.h"
+#include "wheel_test_main.h"
+
+#include "device/command_report.h"
+#include "device/device_handle.h"
+#include "device/discovery.h"
+#include "input/quor_event.h"
+
+#include <hidapi/hidapi.h>
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <thread>
+#include <vector>
+
+namespace {
+
+QStringList toQt(const std::vector<std::string> &lines)
+{
+    QStringList out;
+    for (const std::string &l : lines)
+        out << QString::fromStdString(l);
+    return out;
+}
+
+QByteArray bytes(const CommandReport &report)
+{
+    return QByteArray(reinterpret_cast<const char *>(report.data()), static_cast<int>(report.size()));
+}
+
+// What reached the wheel other than plugging.
+QStringList wireTraffic(const wheeltest::WheelFixture &wheel)
+{
+    return toQt(wheel.exchanges({"set-feature", "get-feature", "output", "input"}));
+}
+
+// umockdev reports clients coming and going on its own thread, a moment
+// after the open or close: compare with QTRY_COMPARE.
+int clients(wheeltest::WheelFixture &wheel, int index = 0)
+{
+    return wheel.emulator().wheel(static_cast<size_t>(index))->clientCount();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Record)
+
+class TestDeviceLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QCOMPARE(hid_init(), 0); }
+    void cleanup() { deviceHandle().close(); }
+
+    void openUsesTwoHandlesOnOneWheel();
+    void failedQueryLeavesTheRequest_data();
+    void failedQueryLeavesTheRequest();
+    void failedClutchReadCountsAsDisabled_data();
+    void failedClutchReadCountsAsDisabled();
+    void failedSendStillReads();
+    void noWheelNoTraffic_data();
+    void noWheelNoTraffic();
+    void discoveryOrder_data();
+    void discoveryOrder();
+    void idleReaderSleepsBesideTheCommandHandle();
+    void queriesStayWholeBesideReaderAndStream();
+    void closeDuringExchangesIsSafe();
+};
+
+void TestDeviceLink::openUsesTwoHandlesOnOneWheel()
+{
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    QCOMPARE(openFirstWheel(deviceHandle()), uint16_t(0x200D));
+    QVERIFY(deviceHandle().isOpen());
+    QTRY_COMPARE(clients(wheel), 2);
+    // Opening again replaces the wheel rather than adding handles.
+    QCOMPARE(openFirstWheel(deviceHandle()), uint16_t(0x200D));
+    QTRY_COMPARE(clients(wheel), 2);
+    deviceHandle().close();
+    QVERIFY(!deviceHandle().isOpen());
+    QTRY_COMPARE(clients(wheel), 0);
+}
+
+void TestDeviceLink::failedQueryLeavesTheRequest_data()
+{
+    QTest::addColumn<Record>("record");
+    QTest::addColumn<int>("item");
+    QTest::newRow("model name") << Record::ModelNameRecord << 0;
+    QTest::newRow("version") << Record::FirmwareVersionRecord << 0;
+    QTest::newRow("paddle config") << Record::PaddleConfig << 0;
+    QTest::newRow("encoder pulse width") << Record::ItemRecord << 0x04;
+    QTest::newRow("shifter pulse width") << Record::ItemRecord << 0x0A;
+    QTest::newRow("clutches enabled") << Record::ItemRecord << 0x08;
+    QTest::newRow("LED page 2") << Record(0x02) << 0;
+}
+
+void TestDeviceLink::failedQueryLeavesTheRequest()
+{
+    QFETCH(Record, record);
+    QFETCH(int, item);
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    QVERIFY(openFirstWheel(deviceHandle()) != 0);
+
+    // The wheel's real answer, to be sure the failure changes something.
+    CommandReport answered = makeQuery(record, static_cast<uint8_t>(item));
+    QCOMPARE(deviceHandle().query(answered.data()), 21);
+    const CommandReport request = makeQuery(record, static_cast<uint8_t>(item));
+    QVERIFY(answered != request);
+
+    wheel.failGetFeature(1);
+    wheel.clearTranscript();
+    CommandReport buffer = makeQuery(record, static_cast<uint8_t>(item));
+    QVERIFY(deviceHandle().query(buffer.data()) < 0);
+    QCOMPARE(bytes(buffer), bytes(request));
+    // The request went out as 20 bytes, and the read was attempted.
+    const QStringList wire = wireTraffic(wheel);
+    QCOMPARE(wire.size(), 2);
+    QVERIFY2(wire[0].startsWith(QStringLiteral("set-feature 02 0b %1 %2")
+                                    .arg(static_cast<int>(record), 2, 16, QLatin1Char('0'))
+                                    .arg(item, 2, 16, QLatin1Char('0'))),
+             qPrintable(wire[0]));
+    QCOMPARE(wire[0].count(QLatin1Char(' ')), 20);
+    QCOMPARE(wire[1], QStringLiteral("get-feature 02"));
+}
+
+void TestDeviceLink::failedClutchReadCountsAsDisabled_data()
+{
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<uint32_t>("value");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("answered") << 0 << uint32_t(1) << true;
+    QTest::newRow("read failed: the item code is read back") << 1 << uint32_t(8) << false;
+}
+
+void TestDeviceLink::failedClutchReadCountsAsDisabled()
+{
+    QFETCH(int, failures);
+    QFETCH(uint32_t, value);
+    QFETCH(bool, enabled);
+    wheeltest::WheelFixture wheel; // SRD7: clutches fitted and enabled
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    QVERIFY(openFirstWheel(deviceHandle()) != 0);
+    if (failures)
+        wheel.failGetFeature(failures);
+    CommandReport buffer = makeItemQuery(Item::ClutchesEnabled);
+    deviceHandle().query(buffer.data());
+    QCOMPARE(parseItemValue(buffer), value);
+    QCOMPARE(isItemEnabled(parseItemValue(buffer)), enabled);
+}
+
+void TestDeviceLink::failedSendStillReads()
+{
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    QVERIFY(openFirstWheel(deviceHandle()) != 0);
+    wheel.failSetFeature(1);
+    wheel.clearTranscript();
+    CommandReport buffer = makeQuery(Record::FirmwareVersionRecord);
+    deviceHandle().query(buffer.data());
+    // A query is a send followed at once by a read, whatever the send did.
+    const QStringList wire = wireTraffic(wheel);
+    QCOMPARE(wire.size(), 2);
+    QVERIFY(wire[0].startsWith(QLatin1String("set-feature 02 0b 09")));
+    QVERIFY(wire[1].startsWith(QLatin1String("get-feature 02")));
+}
+
+void TestDeviceLink::noWheelNoTraffic_data()
+{
+    QTest::addColumn<bool>("openFirst");
+    QTest::addColumn<QString>("exchange");
+    const QStringList exchanges{QStringLiteral("send"), QStringLiteral("query"), QStringLiteral("write"),
+                                QStringLiteral("read"), QStringLiteral("nonblocking")};
+    for (const bool openFirst : {false, true}) {
+        for (const QString &e : exchanges) {
+            const QString name =
+                (openFirst ? QStringLiteral("closed, ") : QStringLiteral("never opened, ")) + e;
+            QTest::newRow(qPrintable(name)) << openFirst << e;
+        }
+    }
+}
+
+void TestDeviceLink::noWheelNoTraffic()
+{
+    QFETCH(bool, openFirst);
+    QFETCH(QString, exchange);
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    if (openFirst) {
+        QVERIFY(openFirstWheel(deviceHandle()) != 0);
+        deviceHandle().close();
+    }
+    wheel.sendReports(2); // something the reader could have read
+    wheel.clearTranscript();
+
+    CommandReport buffer = makeQuery(Record::ModelNameRecord);
+    const CommandReport before = buffer;
+    uint8_t in[17] = {};
+    const std::map<QString, std::function<int()>> calls{
+        {QStringLiteral("send"),
+         [&] {
+             return deviceHandle().sendFeatureReport(buffer.data(), 20);
+         }},
+        {QStringLiteral("query"),
+         [&] {
+             return deviceHandle().query(buffer.data());
+         }},
+        {QStringLiteral("write"),
+         [&] {
+             return deviceHandle().write(buffer.data(), 20);
+         }},
+        {QStringLiteral("read"),
+         [&] {
+             return deviceHandle().readInput(in, sizeof in, 100);
+         }},
+        {QStringLiteral("nonblocking"),
+         [&] {
+             return deviceHandle().setNonblocking(true);
+         }},
+    };
+    QCOMPARE(calls.at(exchange)(), -1);
+    QCOMPARE(bytes(buffer), bytes(before));
+    QCOMPARE(wireTraffic(wheel), QStringList());
+    QTRY_COMPARE(clients(wheel), 0);
+}
+
+void TestDeviceLink::discoveryOrder_data()
+{
+    QTest::addColumn<QList<int>>("attached");
+    QTest::addColumn<int>("opened");
+    QTest::newRow("nothing") << QList<int>{} << 0;
+    QTest::newRow("one wheel") << QList<int>{0x200A} << 0x200A;
+    QTest::newRow("first of the list wins") << QList<int>{0x2010, 0x2007} << 0x2007;
+    QTest::newRow("lowest of two in the middle") << QList<int>{0x200D, 0x200B} << 0x200B;
+    QTest::newRow("PELIX id last") << QList<int>{0x2010, 0x200C} << 0x200C;
+    QTest::newRow("0x200E is not supported") << QList<int>{0x200E} << 0;
+    QTest::newRow("0x200F is not supported") << QList<int>{0x200F} << 0;
+    QTest::newRow("unsupported ids are passed over") << QList<int>{0x200E, 0x200F, 0x2010} << 0x2010;
+}
+
+void TestDeviceLink::discoveryOrder()
+{
+    QFETCH(QList<int>, attached);
+    QFETCH(int, opened);
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    if (attached.isEmpty()) {
+        QVERIFY(wheel.unplug(0));
+    } else {
+        QVERIFY(wheel.changeProductId(static_cast<uint16_t>(attached[0]), 0));
+        for (int i = 1; i < attached.size(); ++i)
+            QCOMPARE(wheel.addWheel("SRD7", attached[i]), i);
+    }
+
+    QCOMPARE(int(openFirstWheel(deviceHandle())), opened);
+    QCOMPARE(deviceHandle().isOpen(), opened != 0);
+    // Exactly the chosen wheel holds the two handles; no other was left open.
+    for (int i = 0; i < attached.size(); ++i)
+        QTRY_COMPARE(clients(wheel, i), attached[i] == opened ? 2 : 0);
+    if (opened) {
+        CommandReport name = makeQuery(Record::ModelNameRecord);
+        QCOMPARE(deviceHandle().query(name.data()), 21);
+        QVERIFY(parseModelName(name).has_value());
+    }
+}
+
+void TestDeviceLink::idleReaderSleepsBesideTheCommandHandle()
+{
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    QVERIFY(openFirstWheel(deviceHandle()) != 0);
+    QCOMPARE(deviceHandle().setNonblocking(true), 0);
+    // Each report also lands, unread for good, in the command handle's queue.
+    wheel.press(1);
+    wheel.release(1);
+    wheel.press(2);
+    uint8_t in[17];
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(deviceHandle().readInput(in, sizeof in, 1000), 17);
+    // With nothing left for the reader, each read must really wait for its
+    // time-out; a reader woken by the other handle's backlog would spin.
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(deviceHandle().readInput(in, sizeof in, 100), 0);
+    QVERIFY2(timer.elapsed() >= 300, qPrintable(QString::number(timer.elapsed())));
+    // And it still wakes for the next report.
+    wheel.press(3);
+    QCOMPARE(deviceHandle().readInput(in, sizeof in, 1000), 17);
+    QCOMPARE(in[5], 0x06); // buttons 2 and 3
+}
+
+void TestDeviceLink::queriesStayWholeBesideReaderAndStream()
+{
+    wheeltest::WheelFixture::Options options;
+    options.inputRate = 1000;
+    wheeltest::WheelFixture wheel(options);
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    wheel.emulator().transcript().recordInputs(false);
+    QVERIFY(openFirstWheel(deviceHandle()) != 0);
+
+    const std::vector<Record> records{Record::ModelNameRecord, Record::FirmwareVersionRecord,
+                                      Record::PaddleConfig, Record::ExtraLedRecord};
+    // The answers given while nothing else is going on.
+    std::vector<CommandReport> expected;
+    for (Record r : records) {
+        CommandReport b = makeQuery(r);
+        QCOMPARE(deviceHandle().query(b.data()), 21);
+        expected.push_back(b);
+    }
+    wheel.clearTranscript();
+
+    QuorEvent reader;
+    reader.start();
+    constexpr int kChunks = 600;
+    std::vector<uint8_t> image(kChunks * kFirmwareChunkSize);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(i * 7);
+    std::atomic<int> streamFailures{0};
+    std::thread upgrade([&] {
+        CommandReport report{};
+        for (size_t offset = 0; offset < image.size(); offset += kFirmwareChunkSize) {
+            writeFirmwareDataReport(report, image.data(), image.size(), offset);
+            if (deviceHandle().sendFeatureReport(report.data(), kCommandSendLength) < 0)
+                ++streamFailures;
+        }
+    });
+    constexpr int kQueries = 400;
+    int wrong = 0;
+    for (int i = 0; i < kQueries; ++i) {
+        const size_t k = static_cast<size_t>(i) % records.size();
+        CommandReport b = makeQuery(records[k]);
+        QCOMPARE(deviceHandle().query(b.data()), 21);
+        if (b != expected[k])
+            ++wrong;
+    }
+    upgrade.join();
+    reader.requestInterruption();
+    QVERIFY(reader.wait(5000));
+    QCOMPARE(streamFailures.load(), 0);
+    QCOMPARE(wrong, 0);
+
+    // On the wire: every read directly follows its own query.
+    const QStringList wire = toQt(wheel.exchanges({"set-feature", "get-feature"}));
+    int reads = 0;
+    int data = 0;
+    for (int i = 0; i < wire.size(); ++i) {
+        if (wire[i].startsWith(QLatin1String("set-feature 02 8")) ||
+            wire[i].startsWith(QLatin1String("set-feature 02 9")))
+            ++data;
+        if (!wire[i].startsWith(QLatin1String("get-feature")))
+            continue;
+        ++reads;
+        QVERIFY2(
+            i > 0 && wire[i - 1].startsWith(QLatin1String("set-feature 02 0b")),
+            qPrintable(QStringLiteral("line %1: %2 after %3").arg(i).arg(wire[i], i > 0 ? wire[i - 1] : "")));
+    }
+    QCOMPARE(reads, kQueries);
+    QCOMPARE(data, kChunks);
+}
+
+void TestDeviceLink::closeDuringExchangesIsSafe()
+{
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    QVERIFY(openFirstWheel(deviceHandle()) != 0);
+    std::atomic<bool> closed{false};
+    std::atomic<int> afterClose{0};
+    std::thread gui([&] {
+        for (int i = 0; i < 2000; ++i) {
+            const bool wasClosed = closed.load();
+            CommandReport b = makeQuery(Record::ModelNameRecord);
+            const int got = deviceHandle().query(b.data());
+            if (wasClosed && got != -1)
+                ++afterClose;
+        }
+    });
+    QThread::msleep(20);
+    deviceHandle().close();
+    closed = true;
+    gui.join();
+    // Once closed, nothing more reaches hidapi; the exchange says so.
+    QCOMPARE(afterClose.load(), 0);
+    QTRY_COMPARE(clients(wheel), 0);
+}
+
+WHEEL_TEST_GUILESS_MAIN(TestDeviceLink)
+#include "tst_device_link.moc"

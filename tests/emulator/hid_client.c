@@ -2,6 +2,7 @@
  * emulator through tools/with-wheel:
  *
  *   tools/with-wheel --model SRD7 --transcript t.txt -- hid_client SRD7
+ *   tools/with-wheel --state s.json -- hid_client SRD7 save-item 4 123
  *
  * It talks to the emulated wheel exactly as any host program would (real
  * hidapi, hidraw backend, umockdev preload) and reads the wire formats on its
@@ -421,6 +422,43 @@ static void check_transcript(void)
     CHECK(saw_write, "LED page write missing from the transcript");
 }
 
+/* The short modes, for checks that span two emulator runs (--state) or
+ * follow a --script:
+ *   save-item ITEM VALUE    SetItem with the save marker
+ *   live-item ITEM VALUE    SetItem without it
+ *   expect-item ITEM VALUE  ItemRecord must read VALUE
+ *   wait-button N           an input report with button N pressed must come
+ *                           within 5 s */
+static int run_mode(const struct model *m, int argc, char **argv)
+{
+    const char *mode = argv[2];
+    const long a = argc > 3 ? strtol(argv[3], NULL, 0) : -1;
+    const long b = argc > 4 ? strtol(argv[4], NULL, 0) : -1;
+    hid_device *dev = open_wheel(m->pid);
+    CHECK(dev != NULL, "cannot open c872:%04x", m->pid);
+    if (!dev)
+        return 1;
+    uint8_t r[FEATURE_READ];
+    if ((strcmp(mode, "save-item") == 0 || strcmp(mode, "live-item") == 0) && a >= 0 && b >= 0) {
+        set_item(dev, (uint8_t)a, (uint32_t)b, strcmp(mode, "save-item") == 0 ? 0xEF : 0x00);
+    } else if (strcmp(mode, "expect-item") == 0 && a >= 0 && b >= 0) {
+        CHECK(query(dev, 0x0C, (uint8_t)a, r) == FEATURE_READ, "item query");
+        CHECK(u32(r + 3) == (uint32_t)b, "item 0x%02lx reads %u, expected %ld", a, u32(r + 3), b);
+    } else if (strcmp(mode, "wait-button") == 0 && a >= 1 && a <= 64) {
+        uint8_t in[INPUT_SIZE];
+        int seen = 0;
+        for (int i = 0; i < 50 && !seen; ++i)
+            if (hid_read_timeout(dev, in, sizeof in, 100) == INPUT_SIZE)
+                seen = (in[5 + (a - 1) / 8] >> ((a - 1) % 8)) & 1;
+        CHECK(seen, "button %ld never came", a);
+    } else {
+        fprintf(stderr, "unknown mode %s\n", mode);
+        ++failures;
+    }
+    hid_close(dev);
+    return failures == 0 ? 0 : 1;
+}
+
 int main(int argc, char **argv)
 {
     const char *code = argc > 1 ? argv[1] : "SRD7";
@@ -434,6 +472,11 @@ int main(int argc, char **argv)
     }
     if (hid_init() != 0)
         return 2;
+    if (argc > 2) {
+        const int status = run_mode(m, argc, argv);
+        hid_exit();
+        return status;
+    }
     check_enumeration(m);
     hid_device *dev = open_wheel(m->pid);
     CHECK(dev != NULL, "cannot open c872:%04x", m->pid);

@@ -1,0 +1,18 @@
+#include "app/mainwindow.h"
+#include "app/single_instance.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (isInstanceRunning())
+        return SingleInstance::refusedStartExitCode;
+
+    MainWindow window;
+    // The window draws its own header and moves itself (see MainWindow's
+    // mouse handlers), so it wants no native frame at all.
+    window.setWindowFlags(Qt::FramelessWindowHint);
+    window.show();
+    return app.exec();
+}

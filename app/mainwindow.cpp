@@ -1,0 +1,128 @@
+#include "app/mainwindow.h"
+
+#include "app/sidebar.h"
+#include "app/single_instance.h"
+#include "app/window_drag.h"
+#include "ui_mainwindow.h"
+
+#include <QAction>
+#include <QIcon>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+
+#include <array>
+
+namespace {
+
+constexpr int trayRestoreDelayMs = 500;
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), dragAnchor(0, 0), dfuWaitTries(0), upgradeBusy(0),
+      leftMin(0), rightMin(0), leftMax(4096), rightMax(4096), openProductId(0), bindState(0),
+      bindUpButton(0xFF), bindDownButton(0xFF), statusPoll(0), trayIcon(nullptr)
+{
+    ui->setupUi(this);
+
+    ui->lbCurVer->setText(tr("QuorSet Version: v1.27"));
+    ui->pbStatus->hide();
+
+    connect(ui->pbClose, SIGNAL(clicked(bool)), this, SLOT(onClose()));
+    connect(ui->pbMin, SIGNAL(clicked(bool)), this, SLOT(onMinimize()));
+    for (QPushButton *button : {ui->pbS1, ui->pbS2, ui->pbS3, ui->pbS4, ui->pbS5})
+        connect(button, SIGNAL(clicked(bool)), this, SLOT(onSidebar()));
+
+    ui->stackedWidget->setCurrentIndex(0);
+    dragAnchor = QPointF(-1, -1);
+
+    createTrayIcon();
+
+    SingleInstance::startGuardServer(localServer);
+    connect(&localServer, SIGNAL(newConnection()), this, SLOT(onShowNormal()));
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::createTrayIcon()
+{
+    trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/img/main.ico")), this);
+    auto *menu = new QMenu(this);
+    QAction *restore = menu->addAction(tr("Restore"));
+    connect(restore, SIGNAL(triggered()), this, SLOT(onShowNormal()));
+    trayIcon->setContextMenu(menu);
+    connect(trayIcon, SIGNAL(activated(QSystemTrayIcon::ActivationReason)), this,
+            SLOT(onTrayActivated(QSystemTrayIcon::ActivationReason)));
+}
+
+void MainWindow::onClose()
+{
+    // Before the window goes, the paddles page is saved silently and the input
+    // reader thread is stopped and joined (it closes the wheel itself).
+    close();
+}
+
+void MainWindow::onMinimize()
+{
+    showMinimized();
+    trayIcon->setVisible(true);
+    // Hidden, the window leaves the task bar and lives in the tray only.
+    hide();
+}
+
+void MainWindow::onShowNormal()
+{
+    showNormal();
+    trayIcon->hide();
+}
+
+void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    // Single clicks are left alone: the context menu with Restore opens
+    // through the toolkit, and a stray click must not pop the window up.
+    if (reason == QSystemTrayIcon::DoubleClick)
+        QTimer::singleShot(trayRestoreDelayMs, this, SLOT(onShowNormal()));
+}
+
+void MainWindow::onSidebar()
+{
+    const std::array<QPushButton *, 5> buttons{ui->pbS1, ui->pbS2, ui->pbS3, ui->pbS4, ui->pbS5};
+    for (QPushButton *button : buttons)
+        button->setChecked(false);
+
+    const QObject *from = sender();
+    const int digit = Sidebar::pageDigit(from ? from->objectName() : QString());
+    if (digit == 0)
+        return;
+    buttons[digit - 1]->setChecked(true);
+    ui->stackedWidget->setCurrentIndex(digit - 1);
+}
+
+void MainWindow::mousePressEvent(QMouseEvent *event)
+{
+    const QPointF p = event->globalPosition();
+    if (event->button() == Qt::LeftButton && WindowDrag::inDragBand(p.y(), geometry().y()))
+        dragAnchor = p;
+    else
+        dragAnchor = WindowDrag::idleAnchor;
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent *)
+{
+    dragAnchor = WindowDrag::idleAnchor;
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!(event->buttons() & Qt::LeftButton) || WindowDrag::isIdle(dragAnchor))
+        return;
+    const QPointF p = event->globalPosition();
+    const QPointF d = p - dragAnchor;
+    dragAnchor = p;
+    move(x() + static_cast<int>(d.x()), y() + static_cast<int>(d.y()));
+}

@@ -1,0 +1,235 @@
+#!/usr/bin/env bash
+# Drives the real program on X servers of its own, the way a person would:
+# dragging the frameless window by its header, minimising it to the tray,
+# clicking the tray icon, starting the program a second time and closing it.
+#
+#   desktop_session.sh PROGRAM tray     with a tray host (Debian's trayer)
+#   desktop_session.sh PROGRAM no-tray  without one
+#
+# Every process this script starts is stopped on exit, also on failure.
+set -euo pipefail
+
+program=$1
+mode=$2
+title="Quor Controls Setting"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorset-desktop.XXXXXX")
+pids=()
+
+cleanup() {
+    local status=$?
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+step() { echo "== $*"; }
+
+# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds.
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.1
+    done
+}
+
+# start_x NAME: starts an X server on a free display and sets x_display.
+start_x() {
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/$1.display" >"$work/$1.log" 2>&1 &
+    pids+=($!)
+    wait_until 20 test -s "$work/$1.display" || fail "Xvfb did not start"
+    x_display=":$(cat "$work/$1.display")"
+}
+
+# The window's position and size: sets win_x, win_y, win_w, win_h.
+read_geometry() {
+    local line
+    win_x='' win_y='' win_w='' win_h=''
+    while IFS= read -r line; do
+        case $line in
+        X=*) win_x=${line#X=} ;;
+        Y=*) win_y=${line#Y=} ;;
+        WIDTH=*) win_w=${line#WIDTH=} ;;
+        HEIGHT=*) win_h=${line#HEIGHT=} ;;
+        esac
+    done < <(xdotool getwindowgeometry --shell "$1")
+}
+
+is_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+is_hidden() { ! is_viewable "$1"; }
+is_at() {
+    read_geometry "$1"
+    [ "$win_x" = "$2" ] && [ "$win_y" = "$3" ]
+}
+
+# The visible windows of a process other than its main window, as
+# "id width height" lines: the tray icon and an open menu.
+small_windows() {
+    local id line w h
+    for id in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
+        [ "$id" = "$window" ] && continue
+        w='' h=''
+        while IFS= read -r line; do
+            case $line in
+            WIDTH=*) w=${line#WIDTH=} ;;
+            HEIGHT=*) h=${line#HEIGHT=} ;;
+            esac
+        done < <(xdotool getwindowgeometry --shell "$id")
+        echo "$id $w $h"
+    done
+}
+tray_icon() { small_windows "$1" | awk '$2 <= 48 && $3 <= 48 { print $1; exit }'; }
+popup_menu() { small_windows "$1" | awk '$2 > 48 { print $1; exit }'; }
+has_tray_icon() { [ -n "$(tray_icon "$1")" ]; }
+has_no_tray_icon() { [ -z "$(tray_icon "$1")" ]; }
+has_menu() { [ -n "$(popup_menu "$1")" ]; }
+
+click_window_at() {
+    read_geometry "$1"
+    xdotool mousemove $((win_x + $2)) $((win_y + $3)) click "${4:-1}"
+}
+
+map_count() { grep -c '^MapNotify' "$work/second.events" || true; }
+maps_seen() { [ "$(map_count)" -gt 0 ]; }
+# X delivers events in order: once a property change made now shows up in the
+# watch's log, every window mapped before it is there too.
+marker_seen() { grep -q '(QUORSET_TEST_MARK)' "$work/second.events"; }
+flush_watch() {
+    xprop -display "$second_display" -root -f QUORSET_TEST_MARK 8s -set QUORSET_TEST_MARK "$1"
+    wait_until 10 marker_seen || fail "the window watch on $second_display stopped"
+}
+
+# --- the desktop ---------------------------------------------------------
+start_x main
+export DISPLAY=$x_display
+export QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR=$work/run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+if [ "$mode" = tray ]; then
+    trayer --edge top --align right --widthtype pixel --width 100 --height 32 >"$work/trayer.log" 2>&1 &
+    pids+=($!)
+    wait_until 20 xdotool search --onlyvisible --class trayer >/dev/null || fail "trayer did not start"
+fi
+
+step "start"
+"$program" &
+qpid=$!
+pids+=("$qpid")
+wait_until 30 xdotool search --all --onlyvisible --pid "$qpid" --name "^$title\$" >/dev/null || fail "no window"
+window=$(xdotool search --all --onlyvisible --pid "$qpid" --name "^$title\$" | head -1)
+read_geometry "$window"
+[ "$win_w" = 900 ] && [ "$win_h" = 500 ] || fail "window is ${win_w}x$win_h, not 900x500"
+# No native frame: the Motif hints (flags, functions, decorations, ...) mark
+# the decorations field as set and ask for none.
+hints=$(xprop -id "$window" _MOTIF_WM_HINTS | sed -n 's/.*= //p' | tr -d ' ')
+IFS=, read -r hint_flags _ hint_decorations _ <<<"$hints"
+((hint_flags & 2)) && ((hint_decorations == 0)) || fail "window asks for a frame (Motif hints $hints)"
+
+step "drag by the header band"
+read_geometry "$window"
+x0=$win_x y0=$win_y
+xdotool mousemove $((x0 + 450)) $((y0 + 25)) mousedown 1
+xdotool mousemove $((x0 + 480)) $((y0 + 45))
+xdotool mousemove $((x0 + 510)) $((y0 + 65))
+xdotool mouseup 1
+wait_until 10 is_at "$window" $((x0 + 60)) $((y0 + 40)) || fail "drag moved the window to $win_x,$win_y"
+
+step "presses outside the band do not drag"
+read_geometry "$window"
+x0=$win_x y0=$win_y
+for row in 0 55; do
+    xdotool mousemove $((x0 + 450)) $((y0 + row)) mousedown 1
+    xdotool mousemove $((x0 + 490)) $((y0 + row + 30))
+    xdotool mouseup 1
+done
+# A drag that does move it, so the check waits for the events before.
+xdotool mousemove $((x0 + 450)) $((y0 + 10)) mousedown 1
+xdotool mousemove $((x0 + 455)) $((y0 + 12))
+xdotool mouseup 1
+wait_until 10 is_at "$window" $((x0 + 5)) $((y0 + 2)) || fail "window at $win_x,$win_y after presses outside the band"
+
+step "minimise"
+click_window_at "$window" 842 22
+wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
+
+if [ "$mode" = tray ]; then
+    wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
+    icon=$(tray_icon "$qpid")
+
+    step "single click on the tray icon does nothing"
+    click_window_at "$icon" 11 11
+    sleep 1.5
+    is_hidden "$window" || fail "a single click restored the window"
+
+    step "double click on the tray icon restores"
+    read_geometry "$icon"
+    xdotool mousemove $((win_x + 11)) $((win_y + 11)) click --repeat 2 --delay 80 1
+    wait_until 10 is_viewable "$window" || fail "double click did not restore the window"
+    wait_until 10 has_no_tray_icon "$qpid" || fail "tray icon still shown after restoring"
+
+    step "Restore from the tray menu"
+    click_window_at "$window" 842 22
+    wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
+    wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
+    click_window_at "$(tray_icon "$qpid")" 11 11 3
+    wait_until 10 has_menu "$qpid" || fail "no menu on right click"
+    menu=$(popup_menu "$qpid")
+    read_geometry "$menu"
+    click_window_at "$menu" $((win_w / 2)) $((win_h / 2))
+    wait_until 10 is_viewable "$window" || fail "Restore did not show the window"
+
+    click_window_at "$window" 842 22
+    wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
+fi
+
+step "second start"
+# The second copy gets a display of its own, watched for windows being
+# mapped, so any window it shows is seen even if it is gone a moment later.
+start_x second
+second_display=$x_display
+xev -display "$second_display" -root -event substructure -event property >"$work/second.events" 2>&1 &
+pids+=($!)
+# A copy in another session is not refused, and its window proves the watch.
+mkdir -m 700 "$work/run-other"
+XDG_RUNTIME_DIR=$work/run-other DISPLAY=$second_display "$program" &
+other=$!
+pids+=("$other")
+wait_until 30 maps_seen || fail "a copy in another session showed no window"
+kill -0 "$other" || fail "a copy in another session was refused"
+kill "$other"
+wait "$other" || true
+maps_before=$(map_count)
+
+set +e
+DISPLAY=$second_display timeout 60 "$program"
+status=$?
+set -e
+[ "$status" = 239 ] || fail "second start exited with $status, not 239 (-17)"
+flush_watch refused
+[ "$(map_count)" = "$maps_before" ] || fail "the refused copy showed a window"
+wait_until 10 is_viewable "$window" || fail "second start did not bring the window back"
+if [ "$mode" = tray ]; then
+    wait_until 10 has_no_tray_icon "$qpid" || fail "tray icon still shown after the second start"
+fi
+
+step "close"
+click_window_at "$window" 872 22
+wait_until 20 eval '! kill -0 "$qpid" 2>/dev/null' || fail "close did not end the program"
+set +e
+wait "$qpid"
+status=$?
+set -e
+[ "$status" = 0 ] || fail "program ended with $status after close"
+echo "PASS"

@@ -1,0 +1,347 @@
+#include "app/single_instance.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+// The guard in this process (where its socket lives, a stale socket, a live
+// one) and between real copies of the program.
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Setup
+    {
+        SessionPrivate,
+        SessionUnset,
+        SessionOpenToOthers,
+        SessionSymlink,
+        SessionMissing,
+        FallbackOpenToOthers,
+        FallbackSymlink,
+        FallbackForeignOwner,
+    };
+    Q_ENUM(Setup)
+
+private slots:
+    void init();
+    void cleanup();
+    void socketPlace_data();
+    void socketPlace();
+    void staleSocketIsReplaced();
+    void liveCopyKeepsItsSocket();
+    void secondCopyIsRefused();
+    void copyAfterKilledCopyIsGuarded();
+    void copyInAnotherSessionIsNotRefused();
+    void copyOfAnotherUserIsNotRefused();
+
+private:
+    QProcessEnvironment environment(const QString &runtimeDir) const;
+    QProcess *startCopy(const QProcessEnvironment &env);
+    static bool answers(const QString &name);
+    static QString leaveStaleSocket(const QString &path);
+
+    QTemporaryDir *scratch = nullptr;
+    QList<QProcess *> copies;
+};
+
+static const QString program = QStringLiteral(QUORSET_BINARY);
+
+void TestSingleInstance::init()
+{
+    scratch = new QTemporaryDir;
+    QVERIFY(scratch->isValid());
+    qputenv("TMPDIR", scratch->path().toLocal8Bit());
+    qunsetenv("XDG_RUNTIME_DIR");
+}
+
+void TestSingleInstance::cleanup()
+{
+    for (QProcess *copy : std::as_const(copies)) {
+        copy->kill();
+        copy->waitForFinished(10000);
+        delete copy;
+    }
+    copies.clear();
+    qunsetenv("XDG_RUNTIME_DIR");
+    qunsetenv("TMPDIR");
+    delete scratch;
+    scratch = nullptr;
+}
+
+bool TestSingleInstance::answers(const QString &name)
+{
+    QLocalSocket socket;
+    socket.connectToServer(name);
+    return socket.waitForConnected(1000);
+}
+
+// A socket file nobody listens on, as a killed copy leaves it.
+QString TestSingleInstance::leaveStaleSocket(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray encoded = QFile::encodeName(path);
+    qstrncpy(addr.sun_path, encoded.constData(), sizeof(addr.sun_path));
+    const int bound = ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr));
+    ::close(fd);
+    return bound == 0 ? path : QString();
+}
+
+void TestSingleInstance::socketPlace_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QString>("expectedDir");
+
+    // "session" is $XDG_RUNTIME_DIR, "fallback" the directory in $TMPDIR.
+    QTest::newRow("private session directory") << SessionPrivate << "session";
+    QTest::newRow("no session directory") << SessionUnset << "fallback";
+    QTest::newRow("session directory open to others") << SessionOpenToOthers << "fallback";
+    QTest::newRow("session directory is a symlink") << SessionSymlink << "fallback";
+    QTest::newRow("session directory missing") << SessionMissing << "fallback";
+    QTest::newRow("fallback open to others") << FallbackOpenToOthers << "";
+    QTest::newRow("fallback is a symlink") << FallbackSymlink << "";
+    QTest::newRow("fallback owned by another user") << FallbackForeignOwner << "";
+}
+
+void TestSingleInstance::socketPlace()
+{
+    QFETCH(Setup, setup);
+    QFETCH(QString, expectedDir);
+
+    const QString session = scratch->path() + QStringLiteral("/session");
+    const QString fallback =
+        scratch->path() + QStringLiteral("/%1-%2").arg(QCoreApplication::applicationName()).arg(::geteuid());
+    const QString elsewhere = scratch->path() + QStringLiteral("/elsewhere");
+    QVERIFY(::mkdir(QFile::encodeName(elsewhere).constData(), 0700) == 0);
+
+    switch (setup) {
+    case SessionPrivate:
+        QVERIFY(::mkdir(QFile::encodeName(session).constData(), 0700) == 0);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(session));
+        break;
+    case SessionUnset:
+        break;
+    case SessionOpenToOthers:
+        QVERIFY(::mkdir(QFile::encodeName(session).constData(), 0700) == 0);
+        QVERIFY(::chmod(QFile::encodeName(session).constData(), 0755) == 0);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(session));
+        break;
+    case SessionSymlink:
+        QVERIFY(QFile::link(elsewhere, session));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(session));
+        break;
+    case SessionMissing:
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(session));
+        break;
+    case FallbackOpenToOthers:
+        QVERIFY(::mkdir(QFile::encodeName(fallback).constData(), 0700) == 0);
+        QVERIFY(::chmod(QFile::encodeName(fallback).constData(), 0777) == 0);
+        break;
+    case FallbackSymlink:
+        QVERIFY(QFile::link(elsewhere, fallback));
+        break;
+    case FallbackForeignOwner:
+        if (::geteuid() != 0)
+            QSKIP("needs root to make a directory owned by another user");
+        QVERIFY(::mkdir(QFile::encodeName(fallback).constData(), 0700) == 0);
+        QVERIFY(::chown(QFile::encodeName(fallback).constData(), 65534, 65534) == 0);
+        break;
+    }
+
+    const QString name = SingleInstance::guardServerName();
+    if (expectedDir.isEmpty()) {
+        QCOMPARE(name, QString());
+        // No guard at all: the probe says nobody runs and nothing listens.
+        QVERIFY(!isInstanceRunning());
+        QLocalServer server;
+        SingleInstance::startGuardServer(server);
+        QVERIFY(!server.isListening());
+        return;
+    }
+
+    const QString dir = expectedDir == QLatin1String("session") ? session : fallback;
+    QCOMPARE(name, dir + QLatin1Char('/') + QCoreApplication::applicationName());
+    struct stat info;
+    QVERIFY(::lstat(QFile::encodeName(dir).constData(), &info) == 0);
+    QVERIFY(S_ISDIR(info.st_mode));
+    QCOMPARE(int(info.st_mode & 0777), 0700);
+
+    QLocalServer server;
+    SingleInstance::startGuardServer(server);
+    QVERIFY(server.isListening());
+    QVERIFY(::lstat(QFile::encodeName(name).constData(), &info) == 0);
+    QVERIFY(S_ISSOCK(info.st_mode));
+    QCOMPARE(int(info.st_mode & 0077), 0);
+    QVERIFY(isInstanceRunning());
+}
+
+void TestSingleInstance::staleSocketIsReplaced()
+{
+    const QString name = SingleInstance::guardServerName();
+    QVERIFY(!name.isEmpty());
+    QCOMPARE(leaveStaleSocket(name), name);
+    QVERIFY(QFileInfo::exists(name));
+    QVERIFY(!isInstanceRunning());
+
+    QLocalServer server;
+    QSignalSpy connections(&server, SIGNAL(newConnection()));
+    SingleInstance::startGuardServer(server);
+    QVERIFY(server.isListening());
+    QVERIFY(isInstanceRunning());
+    QTRY_VERIFY(connections.count() >= 1);
+}
+
+void TestSingleInstance::liveCopyKeepsItsSocket()
+{
+    QLocalServer first;
+    SingleInstance::startGuardServer(first);
+    QVERIFY(first.isListening());
+    QSignalSpy toFirst(&first, SIGNAL(newConnection()));
+
+    // A copy whose start-up probe came too early must not take the name over.
+    QLocalServer second;
+    SingleInstance::startGuardServer(second);
+    QVERIFY(!second.isListening());
+
+    // Its probe reached the first copy, and so does the next start's.
+    QTRY_COMPARE(toFirst.count(), 1);
+    QVERIFY(isInstanceRunning());
+    QTRY_COMPARE(toFirst.count(), 2);
+}
+
+QProcessEnvironment TestSingleInstance::environment(const QString &runtimeDir) const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("TMPDIR"), scratch->path());
+    if (runtimeDir.isEmpty())
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    else
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+    return env;
+}
+
+QProcess *TestSingleInstance::startCopy(const QProcessEnvironment &env)
+{
+    auto *copy = new QProcess;
+    copies << copy;
+    copy->setProcessEnvironment(env);
+    copy->setProcessChannelMode(QProcess::ForwardedChannels);
+    copy->start(program, {});
+    if (!copy->waitForStarted(10000))
+        qWarning() << "cannot start" << program << copy->errorString();
+    return copy;
+}
+
+void TestSingleInstance::secondCopyIsRefused()
+{
+    const QString run = scratch->path() + QStringLiteral("/run");
+    QVERIFY(QDir().mkdir(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString socket = run + QStringLiteral("/quorset");
+
+    QProcess *first = startCopy(environment(run));
+    QTRY_VERIFY_WITH_TIMEOUT(answers(socket), 20000);
+
+    QProcess *second = startCopy(environment(run));
+    QVERIFY(second->waitForFinished(20000));
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 239); // -17 as an exit status
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
+void TestSingleInstance::copyAfterKilledCopyIsGuarded()
+{
+    const QString run = scratch->path() + QStringLiteral("/run");
+    QVERIFY(QDir().mkdir(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString socket = run + QStringLiteral("/quorset");
+
+    QProcess *crashed = startCopy(environment(run));
+    QTRY_VERIFY_WITH_TIMEOUT(answers(socket), 20000);
+    crashed->kill();
+    QVERIFY(crashed->waitForFinished(10000));
+    QVERIFY2(QFileInfo::exists(socket), "a killed copy should leave its socket behind");
+    QVERIFY(!answers(socket));
+
+    QProcess *next = startCopy(environment(run));
+    QTRY_VERIFY_WITH_TIMEOUT(answers(socket), 20000);
+    QCOMPARE(next->state(), QProcess::Running);
+
+    QProcess *refused = startCopy(environment(run));
+    QVERIFY(refused->waitForFinished(20000));
+    QCOMPARE(refused->exitCode(), 239);
+    QCOMPARE(next->state(), QProcess::Running);
+}
+
+void TestSingleInstance::copyInAnotherSessionIsNotRefused()
+{
+    const QString runA = scratch->path() + QStringLiteral("/runA");
+    const QString runB = scratch->path() + QStringLiteral("/runB");
+    for (const QString &dir : {runA, runB})
+        QVERIFY(QDir().mkdir(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+    QProcess *first = startCopy(environment(runA));
+    QTRY_VERIFY_WITH_TIMEOUT(answers(runA + QStringLiteral("/quorset")), 20000);
+
+    QProcessEnvironment otherEnv = environment(runB);
+    otherEnv.insert(QStringLiteral("HOME"), scratch->path());
+    QProcess *other = startCopy(otherEnv);
+    // Guarded in its own session, and still running beside the first.
+    QTRY_VERIFY_WITH_TIMEOUT(answers(runB + QStringLiteral("/quorset")), 20000);
+    QCOMPARE(other->state(), QProcess::Running);
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
+void TestSingleInstance::copyOfAnotherUserIsNotRefused()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to start a copy as another user");
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty())
+        QSKIP("needs setpriv to start a copy as another user");
+    if (!QFileInfo(program).isExecutable() ||
+        QProcess::execute(setpriv,
+                          {"--reuid=65534", "--regid=65534", "--clear-groups", "test", "-x", program}))
+        QSKIP("the program is not reachable for another user here");
+
+    // Both users without a session directory and with one shared temp
+    // directory: the first user's socket sits right beside the second's.
+    QVERIFY(::chmod(QFile::encodeName(scratch->path()).constData(), 01777) == 0);
+    QProcess *first = startCopy(environment(QString()));
+    const QString firstSocket = scratch->path() + QStringLiteral("/quorset-0/quorset");
+    QTRY_VERIFY_WITH_TIMEOUT(answers(firstSocket), 20000);
+
+    QProcessEnvironment otherEnv = environment(QString());
+    otherEnv.insert(QStringLiteral("HOME"), scratch->path());
+    auto *other = new QProcess;
+    copies << other;
+    other->setProcessEnvironment(otherEnv);
+    other->setProcessChannelMode(QProcess::ForwardedChannels);
+    other->start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", program});
+    QVERIFY(other->waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(answers(scratch->path() + QStringLiteral("/quorset-65534/quorset")), 20000);
+    QCOMPARE(other->state(), QProcess::Running);
+    QCOMPARE(first->state(), QProcess::Running);
+
+    // And the second user cannot even open the first user's socket.
+    const int reached = QProcess::execute(
+        setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", "test", "-w", firstSocket});
+    QVERIFY(reached != 0);
+}
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_single_instance.moc"

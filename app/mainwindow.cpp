@@ -44,10 +44,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&localServer, SIGNAL(newConnection()), this, SLOT(onShowNormal()));
 }
 
-MainWindow::~MainWindow()
-{
-    delete ui;
-}
+// Out of line, where the form's class is complete, so the pointer can delete it.
+MainWindow::~MainWindow() = default;
 
 void MainWindow::createTrayIcon()
 {

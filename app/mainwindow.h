@@ -8,6 +8,8 @@
 #include <QString>
 #include <QSystemTrayIcon>
 
+#include <memory>
+
 namespace Ui {
 class MainWindow;
 }
@@ -39,7 +41,7 @@ protected:
 private:
     void createTrayIcon();
 
-    Ui::MainWindow *ui;
+    std::unique_ptr<Ui::MainWindow> ui;
     QPointF dragAnchor;
     qint32 dfuWaitTries;
     quint8 upgradeBusy;

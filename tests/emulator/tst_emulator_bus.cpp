@@ -326,11 +326,9 @@ void TestEmulatorBus::inputReadError()
     QVERIFY(dev);
     unsigned char in[kInput];
     wheel.failReads(1);
-    // The pending error wakes the reader at once instead of after 100 ms.
-    QElapsedTimer timer;
-    timer.start();
+    // The pending error must wake the waiting reader: without a doorbell
+    // for it, poll() would time out and the read return 0.
     QCOMPARE(hid_read_timeout(dev.get(), in, sizeof in, 5000), -1);
-    QVERIFY(timer.elapsed() < 4000);
     // The wheel is still there: the next read times out normally, and a
     // report gets through.
     QCOMPARE(hid_read_timeout(dev.get(), in, sizeof in, 100), 0);

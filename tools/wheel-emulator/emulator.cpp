@@ -80,6 +80,11 @@ std::unique_ptr<Emulator> Emulator::create(const EmulatorOptions &options, std::
 Emulator::~Emulator()
 {
     streamer_.reset();
+    {
+        // A Reboot answered right now must not post to a loop that is going.
+        std::lock_guard<std::mutex> lock(mutex_);
+        shuttingDown_ = true;
+    }
     if (loop_) {
         loop_->invoke([this] {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -276,6 +281,9 @@ void Emulator::onWheelEvent(HidrawDevice *wheel, Wheel::Event event)
         std::lock_guard<std::mutex> lock(mutex_);
         return std::any_of(wheels_.begin(), wheels_.end(), [&](auto &w) { return w.get() == wheel; });
     };
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shuttingDown_)
+        return;
     if (event == Wheel::Event::Restart) {
         loop_->post([this, wheel, stillHere] {
             if (!stillHere())

@@ -108,6 +108,7 @@ private:
     std::vector<std::unique_ptr<HidrawDevice>> wheels_;
     std::vector<std::unique_ptr<EmulatedDevice>> devices_;
     BootLoaderHook bootLoaderHook_;
+    bool shuttingDown_ = false;
     std::unique_ptr<InputStreamer> streamer_;
 };
 

@@ -89,3 +89,12 @@ clean:
 pictures: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target draw-pictures
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/draw-pictures resources/img
+	cmake --build $(BUILD) -j $(JOBS) --target draw-app-icon
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/draw-app-icon packaging/linux/icons/hicolor example.quorcontrols.QuorSet
+
+# Builds the Debian package $(BUILD)/quorset_<version>_<arch>.deb: the program,
+# its udev rules, launcher, metadata and icons.
+.PHONY: package
+package: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target quorset
+	cd $(BUILD) && cpack -G DEB

@@ -6,6 +6,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUORSET_APP_ID)); // the launcher's name (packaging/)
     if (isInstanceRunning())
         return SingleInstance::refusedStartExitCode;
 

@@ -269,7 +269,8 @@ struct UsbDeviceAccess
             urb->actual_length = 0;
         } else if (in) {
             dataStage = std::min(result.data.size(), size_t(setup.wLength));
-            std::memcpy(bytes + kSetupSize, result.data.data(), dataStage);
+            if (dataStage > 0) // an empty answer's data() may be null
+                std::memcpy(bytes + kSetupSize, result.data.data(), dataStage);
             urb->status = 0;
             urb->actual_length = int(dataStage);
         } else {

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Starts the program on an X server of its own and checks that the desktop
+# can pair its window with the launcher: window managers match the instance
+# part of WM_CLASS against the launcher's StartupWMClass.
+#
+#   check_launcher_window.sh PROGRAM DESKTOP_FILE
+#
+# Every process this script starts is stopped on exit, also on failure.
+set -euo pipefail
+
+program=$1
+desktop_file=$2
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorset-launcher.XXXXXX")
+pids=()
+
+cleanup() {
+    local status=$?
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds.
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.1
+    done
+}
+
+expected=$(sed -n 's/^StartupWMClass=//p' "$desktop_file")
+[ -n "$expected" ] || fail "$desktop_file has no StartupWMClass"
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_until 20 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")"
+export QT_QPA_PLATFORM=xcb
+# A private runtime directory keeps the single-instance guard away from any
+# other copy of the program.
+export XDG_RUNTIME_DIR=$work/run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+"$program" >"$work/program.log" 2>&1 &
+qpid=$!
+pids+=("$qpid")
+wait_until 30 xdotool search --all --onlyvisible --pid "$qpid" >/dev/null ||
+    fail "no window (program log: $(cat "$work/program.log"))"
+window=$(xdotool search --all --onlyvisible --pid "$qpid" | head -1)
+
+# WM_CLASS(STRING) = "instance", "class"
+wm_class=$(xprop -id "$window" WM_CLASS)
+instance=$(sed -n 's/^WM_CLASS([A-Z_]*) = "\([^"]*\)".*/\1/p' <<<"$wm_class")
+[ "$instance" = "$expected" ] || fail "window has $wm_class, launcher expects StartupWMClass=$expected"
+echo "PASS: $wm_class"

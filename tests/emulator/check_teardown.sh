@@ -59,6 +59,19 @@ kill -TERM "$parent"
 wait "$parent"
 check_clean "probe killed" "$(cat "$pidfile" 2>/dev/null)"
 
+# Killed outright: nobody can clean up after the process ctest started, so
+# the test child must, once it notices its parent is gone.
+rm -f "$pidfile"
+TMPDIR=$tmp WHEELTEST_PROBE=hang WHEELTEST_PROBE_PID_FILE=$pidfile "$probe" >/dev/null 2>&1 &
+parent=$!
+for _ in $(seq 200); do [ -s "$pidfile" ] && break; sleep 0.05; done
+[ -s "$pidfile" ] || fail "hanging probe never held the wheel"
+child=$(cat "$pidfile" 2>/dev/null)
+kill -KILL "$parent"
+wait "$parent" 2>/dev/null
+for _ in $(seq 100); do kill -0 "$child" 2>/dev/null || break; sleep 0.05; done
+check_clean "probe's parent killed" "$child"
+
 # The standalone emulator under with-wheel: COMMAND fails, is killed, or
 # with-wheel itself is told to stop.
 run_with_wheel() { # expected-status command...

@@ -41,9 +41,13 @@ void runUnderPreload(int, char **argv)
 {
     if (wheelemu::preloadActive() && getsid(0) != getpid()) {
         if (const char *parent = getenv(kParentVariable)) {
-            // Die with the parent (a ctest time-out kills only the process it
-            // started); the signal handler below still removes the testbed.
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            // If the parent is killed outright (a ctest time-out), nobody
+            // else removes the private TMPDIR: the child takes it along when
+            // it goes. SIGUSR1, because QtTest puts its own handlers on the
+            // usual signals.
+            if (const char *tmp = getenv("TMPDIR"))
+                wheelemu::registerTestbedDirectory(tmp);
+            prctl(PR_SET_PDEATHSIG, SIGUSR1);
             if (getppid() != static_cast<pid_t>(atol(parent)))
                 _exit(1);
         }

@@ -108,7 +108,7 @@ void installSignalCleanup()
     action.sa_handler = onFatalSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
-    for (int signo : {SIGTERM, SIGINT, SIGHUP, SIGABRT})
+    for (int signo : {SIGTERM, SIGINT, SIGHUP, SIGABRT, SIGUSR1})
         sigaction(signo, &action, nullptr);
 }
 

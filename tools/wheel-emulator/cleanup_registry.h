@@ -11,10 +11,10 @@ namespace wheelemu {
 void registerTestbedDirectory(const std::string &path);
 void unregisterTestbedDirectory(const std::string &path);
 
-// Installs handlers for SIGTERM, SIGINT, SIGHUP and SIGABRT that remove every
-// registered directory and then die of the same signal. Only for processes
-// that have no orderly way to stop on those signals (a test binary); the
-// standalone emulator stops through its event loop instead.
+// Installs handlers for SIGTERM, SIGINT, SIGHUP, SIGABRT and SIGUSR1 that
+// remove every registered directory and then die of the same signal. Only
+// for processes that have no orderly way to stop on those signals (a test
+// binary); the standalone emulator stops through its event loop instead.
 void installSignalCleanup();
 
 // Removes every registered directory now; async-signal-safe.

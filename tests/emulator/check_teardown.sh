@@ -20,6 +20,18 @@ pidfile=$work/pid
 # A crashing probe would otherwise spend seconds in gdb printing its stack.
 export QTEST_DISABLE_STACK_DUMP=1
 
+# Running, not a zombie waiting to be reaped by whoever inherited it.
+alive() {
+    local state
+    state=$(sed -n 's/^[0-9]* (.*) \(.\) .*/\1/p' "/proc/$1/stat" 2>/dev/null)
+    [ -n "$state" ] && [ "$state" != Z ]
+}
+
+# The children of a process.
+children() {
+    grep -l "^PPid:[[:space:]]*$1\$" /proc/[0-9]*/status 2>/dev/null | sed 's|/proc/\([0-9]*\)/status|\1|'
+}
+
 check_clean() { # what, pid...
     local what=$1
     shift
@@ -28,7 +40,7 @@ check_clean() { # what, pid...
     [ -z "$left" ] || fail "$what: left in TMPDIR: $left"
     for pid in "$@"; do
         [ -n "$pid" ] || continue
-        if kill -0 "$pid" 2>/dev/null; then
+        if alive "$pid"; then
             fail "$what: process $pid still running"
             kill -KILL "$pid" 2>/dev/null
         fi
@@ -69,7 +81,7 @@ for _ in $(seq 200); do [ -s "$pidfile" ] && break; sleep 0.05; done
 child=$(cat "$pidfile" 2>/dev/null)
 kill -KILL "$parent"
 wait "$parent" 2>/dev/null
-for _ in $(seq 100); do kill -0 "$child" 2>/dev/null || break; sleep 0.05; done
+for _ in $(seq 100); do alive "$child" || break; sleep 0.05; done
 check_clean "probe's parent killed" "$child"
 
 # The standalone emulator under with-wheel: COMMAND fails, is killed, or
@@ -93,6 +105,19 @@ for _ in $(seq 200); do [ -s "$pidfile" ] && break; sleep 0.05; done
 kill -TERM "$runner"
 wait "$runner"
 check_clean "with-wheel killed" "$(cat "$pidfile" 2>/dev/null)"
+
+# Everything killed at once (what ctest does on a time-out): nothing can
+# clean up then, so the next emulator sweeps what the dead ones left.
+TMPDIR=$tmp "$with_wheel" -- sh -c 'echo $WHEEL_EMULATOR_PID > '"$pidfile"'; exec sleep 60' >/dev/null 2>&1 &
+runner=$!
+for _ in $(seq 200); do [ -s "$pidfile" ] && break; sleep 0.05; done
+emulator=$(cat "$pidfile" 2>/dev/null)
+sleeper=$(children "$runner")
+kill -KILL "$runner" "$emulator" $sleeper 2>/dev/null
+wait "$runner" 2>/dev/null
+[ -n "$(ls -A "$tmp")" ] || fail "killing everything left nothing to sweep (the check checks nothing)"
+TMPDIR=$tmp "$with_wheel" -- true 2>/dev/null || fail "with-wheel after the kill"
+check_clean "swept after a kill" "$emulator"
 
 [ $failures -eq 0 ] && echo "teardown: all clean"
 exit $((failures > 0))

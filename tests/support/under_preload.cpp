@@ -59,6 +59,7 @@ void runUnderPreload(int, char **argv)
         fprintf(stderr, "cannot create a private temporary directory: %s\n", strerror(errno));
         exit(1);
     }
+    wheelemu::writeOwnerFile(tmp);
     const pid_t parent = getpid();
     struct sigaction action;
     memset(&action, 0, sizeof action);

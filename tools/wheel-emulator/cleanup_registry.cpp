@@ -1,10 +1,14 @@
 #include "cleanup_registry.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <set>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -98,6 +102,50 @@ void removeRegisteredDirectories()
             removeTree(slot.path);
             slot.state.store(0);
         }
+    }
+}
+
+void writeOwnerFile(const std::string &directory)
+{
+    const std::string path = directory + "/" + kOwnerFile;
+    if (FILE *f = fopen(path.c_str(), "w")) {
+        fprintf(f, "%ld\n", static_cast<long>(getpid()));
+        fclose(f);
+    }
+}
+
+void sweepStaleDirectories()
+{
+    std::set<std::string> places = {"/tmp"};
+    if (const char *tmp = getenv("TMPDIR")) {
+        std::string dir = tmp;
+        while (dir.size() > 1 && dir.back() == '/')
+            dir.pop_back();
+        places.insert(dir);
+        const size_t slash = dir.rfind('/');
+        if (slash != std::string::npos && slash > 0)
+            places.insert(dir.substr(0, slash));
+    }
+    for (const std::string &place : places) {
+        DIR *dir = opendir(place.c_str());
+        if (!dir)
+            continue;
+        while (struct dirent *entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.rfind("umockdev.", 0) != 0 && name.rfind("with-wheel.", 0) != 0 &&
+                name.rfind("wheeltest.", 0) != 0)
+                continue;
+            const std::string path = place + "/" + name;
+            FILE *f = fopen((path + "/" + kOwnerFile).c_str(), "r");
+            if (!f)
+                continue; // not ours, or its owner has not written it yet
+            long pid = 0;
+            const bool read = fscanf(f, "%ld", &pid) == 1;
+            fclose(f);
+            if (read && pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+                removeTree(path.c_str());
+        }
+        closedir(dir);
     }
 }
 

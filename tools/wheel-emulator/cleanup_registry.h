@@ -23,4 +23,14 @@ void removeRegisteredDirectories();
 // Removes a directory tree without allocating; async-signal-safe.
 void removeTree(const char *path);
 
+// A process killed outright (SIGKILL, as ctest does on a time-out) cannot
+// clean up. Its directories carry an owner file with its pid; the next
+// emulator removes those whose owner is gone.
+constexpr const char *kOwnerFile = "wheelemu-owner";
+void writeOwnerFile(const std::string &directory);
+// Looks in $TMPDIR, its parent and /tmp for "umockdev.*", "with-wheel.*" and
+// "wheeltest.*" directories with an owner file naming a process that no
+// longer exists, and removes them.
+void sweepStaleDirectories();
+
 } // namespace wheelemu

@@ -33,6 +33,7 @@ std::unique_ptr<Testbed> Testbed::create(std::string *error)
     const char *tmp = getenv("TMPDIR");
     if (tmp && strlen(tmp) > kMaxTmpDirLength)
         setenv("TMPDIR", "/tmp", 1);
+    sweepStaleDirectories();
     UMockdevTestbed *testbed = umockdev_testbed_new();
     if (!testbed) {
         if (error)
@@ -42,6 +43,7 @@ std::unique_ptr<Testbed> Testbed::create(std::string *error)
     gchar *root = umockdev_testbed_get_root_dir(testbed);
     std::string rootDir = root;
     g_free(root);
+    writeOwnerFile(rootDir);
     registerTestbedDirectory(rootDir);
     return std::unique_ptr<Testbed>(new Testbed(testbed, rootDir));
 }

@@ -5,7 +5,10 @@
 //   - input reports per second that hid_read_timeout() delivers, with the
 //     wheel streaming at its top rate of 8,000 per second, and with a report
 //     always waiting (the path's own limit).
-// The emulator runs in this process, as in the tests (transcript on).
+// The emulator runs in this process, as in the tests (transcript on), so
+// the process's CPU time covers both ends of each exchange: the CPU cost per
+// exchange is printed too, as it depends far less on what else the machine
+// is doing than the rates do.
 #include "under_preload.h"
 #include "wheel_fixture.h"
 
@@ -13,6 +16,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <sys/resource.h>
 
 namespace {
 
@@ -24,10 +28,26 @@ double seconds(Clock::time_point since)
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-double featureRoundTrips(hid_device *dev)
+// User and system CPU time of the whole process, in microseconds.
+double cpuMicroseconds()
+{
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 + usage.ru_utime.tv_usec +
+           usage.ru_stime.tv_usec;
+}
+
+struct Figure
+{
+    double perSecond = -1;
+    double cpuMicrosecondsEach = -1;
+};
+
+Figure featureRoundTrips(hid_device *dev)
 {
     unsigned char b[21];
     long n = 0;
+    const double cpu = cpuMicroseconds();
     const auto start = Clock::now();
     while (Clock::now() - start < kRun) {
         b[0] = 0x02;
@@ -36,10 +56,10 @@ double featureRoundTrips(hid_device *dev)
         for (int i = 3; i < 21; ++i)
             b[i] = 0;
         if (hid_send_feature_report(dev, b, 20) != 20 || hid_get_feature_report(dev, b, 21) != 21)
-            return -1;
+            return Figure();
         ++n;
     }
-    return n / seconds(start);
+    return Figure{n / seconds(start), (cpuMicroseconds() - cpu) / n};
 }
 
 double streamedReports(wheeltest::WheelFixture &wheel, hid_device *dev)
@@ -60,20 +80,21 @@ double streamedReports(wheeltest::WheelFixture &wheel, hid_device *dev)
     return rate;
 }
 
-double reportCeiling(wheeltest::WheelFixture &wheel, hid_device *dev)
+Figure reportCeiling(wheeltest::WheelFixture &wheel, hid_device *dev)
 {
     unsigned char in[17];
     long n = 0;
+    const double cpu = cpuMicroseconds();
     const auto start = Clock::now();
     while (Clock::now() - start < kRun) {
         wheel.sendReports(64);
         for (int i = 0; i < 64; ++i) {
             if (hid_read_timeout(dev, in, sizeof in, 100) != 17)
-                return -1;
+                return Figure();
             ++n;
         }
     }
-    return n / seconds(start);
+    return Figure{n / seconds(start), (cpuMicroseconds() - cpu) / n};
 }
 
 } // namespace
@@ -92,17 +113,19 @@ int main(int argc, char **argv)
         fprintf(stderr, "bench-emulator: cannot open the emulated wheel\n");
         return 1;
     }
-    const double roundTrips = featureRoundTrips(dev);
+    const Figure roundTrips = featureRoundTrips(dev);
     const double streamed = streamedReports(wheel, dev);
-    const double ceiling = reportCeiling(wheel, dev);
+    const Figure ceiling = reportCeiling(wheel, dev);
     hid_close(dev);
     hid_exit();
-    if (roundTrips < 0 || ceiling < 0) {
+    if (roundTrips.perSecond < 0 || ceiling.perSecond < 0) {
         fprintf(stderr, "bench-emulator: an exchange failed\n");
         return 1;
     }
-    printf("BENCH emulator_feature_roundtrips %.0f per_s\n", roundTrips);
+    printf("BENCH emulator_feature_roundtrips %.0f per_s\n", roundTrips.perSecond);
+    printf("BENCH emulator_feature_roundtrip_cpu %.0f us\n", roundTrips.cpuMicrosecondsEach);
     printf("BENCH emulator_input_reports_streamed_8000 %.0f per_s\n", streamed);
-    printf("BENCH emulator_input_reports_ceiling %.0f per_s\n", ceiling);
+    printf("BENCH emulator_input_reports_ceiling %.0f per_s\n", ceiling.perSecond);
+    printf("BENCH emulator_input_report_cpu %.0f us\n", ceiling.cpuMicrosecondsEach);
     return 0;
 }

@@ -295,6 +295,20 @@ private slots:
         QVERIFY2(std::strcmp(name.constData(), "73-seat-late.rules") < 0, name.constData());
     }
 
+    // Users who build from source copy the rules from the README; a rule
+    // missing there leaves them without access to a model.
+    void readmeShowsTheRules()
+    {
+        const QStringList readme =
+            QString::fromUtf8(readAll(QStringLiteral(QUORSET_README))).split(QLatin1Char('\n'));
+        QVERIFY(!readme.isEmpty());
+        for (const QString &line : QString::fromUtf8(readAll(rulesPath)).split(QLatin1Char('\n'))) {
+            if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+                continue;
+            QVERIFY2(readme.contains(line), qPrintable("README lacks: " + line));
+        }
+    }
+
     // A software centre matches these patterns against the kernel's modalias
     // to offer QuorSet when a wheel is plugged in.
     void modaliasesCoverDevices_data()

@@ -95,10 +95,10 @@ int WheelFixture::addWheel(const std::string &model, int productId)
 {
     if (!emulator_)
         return -1;
-    wheelemu::WheelSpec spec;
-    spec.model = model;
-    spec.productId = productId;
-    return emulator_->addWheel(spec, &error_);
+    wheelemu::WheelSetup setup;
+    setup.model = model;
+    setup.productId = productId;
+    return emulator_->addWheel(setup, &error_);
 }
 
 bool WheelFixture::removeWheel(int wheel)

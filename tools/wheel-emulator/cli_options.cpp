@@ -15,20 +15,20 @@ struct Option
     bool (*apply)(CliOptions &, const std::string &, std::string *);
 };
 
-bool parseWheel(const std::string &text, WheelSpec *spec, std::string *error)
+bool parseWheel(const std::string &text, WheelSetup *setup, std::string *error)
 {
     const size_t colon = text.find(':');
-    spec->model = text.substr(0, colon);
+    setup->model = text.substr(0, colon);
     if (colon != std::string::npos) {
         long id;
         if (!parseNumber(text.substr(colon + 1), 0, 0xFFFF, &id)) {
             *error = "bad product id in \"" + text + "\"";
             return false;
         }
-        spec->productId = static_cast<int>(id);
+        setup->productId = static_cast<int>(id);
     }
     Wheel::Config config;
-    return wheelConfig(*spec, &config, error);
+    return wheelConfig(*setup, &config, error);
 }
 
 bool milliseconds(const std::string &v, std::chrono::milliseconds *out, std::string *error)
@@ -79,10 +79,10 @@ const Option kOptions[] = {
      }},
     {"--add-wheel", "CODE[:PID]", "plug another wheel as well (repeatable)",
      [](CliOptions &o, const std::string &v, std::string *e) {
-         WheelSpec spec;
-         if (!parseWheel(v, &spec, e))
+         WheelSetup setup;
+         if (!parseWheel(v, &setup, e))
              return false;
-         o.moreWheels.push_back(spec);
+         o.moreWheels.push_back(setup);
          return true;
      }},
     {"--rate", "N", "input reports per second, 1..8000; 0 (default) reports on change",
@@ -128,7 +128,8 @@ const Option kOptions[] = {
          o.dfu.startAsBootLoader = true;
          return true;
      }},
-    {"--flash", "FILE", "the boot loader's flash (first byte at 0x08000000): loaded if present, saved when it leaves",
+    {"--flash", "FILE",
+     "the boot loader's flash (first byte at 0x08000000): loaded if present, saved when it leaves",
      [](CliOptions &o, const std::string &v, std::string *) {
          o.dfu.loader.flashFile = v;
          return true;
@@ -144,7 +145,9 @@ const Option kOptions[] = {
          return true;
      }},
     {"--dfu-fault", "NAME[:N]", "a boot loader fault (repeatable; listed below)",
-     [](CliOptions &o, const std::string &v, std::string *e) { return applyDfuFault(v, &o.dfu, e); }},
+     [](CliOptions &o, const std::string &v, std::string *e) {
+         return applyDfuFault(v, &o.dfu, e);
+     }},
     {"--ready-file", "FILE", "write UMOCKDEV_DIR=<testbed> into FILE once the wheel is there",
      [](CliOptions &o, const std::string &v, std::string *) {
          o.readyFile = v;

@@ -12,8 +12,8 @@ namespace wheelemu {
 struct CliOptions
 {
     EmulatorOptions emulator;
-    DfuEmulatorOptions dfu; // the PELIX boot loader: --boot-loader, --flash, --dfu-*
-    std::vector<WheelSpec> moreWheels; // --add-wheel
+    DfuEmulatorOptions dfu;             // the PELIX boot loader: --boot-loader, --flash, --dfu-*
+    std::vector<WheelSetup> moreWheels; // --add-wheel
     std::string controlPath;
     std::string scriptPath;
     std::string readyFile;

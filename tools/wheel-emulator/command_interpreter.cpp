@@ -177,16 +177,16 @@ CommandResult fault(Context &c)
 
 CommandResult addWheel(Context &c)
 {
-    WheelSpec spec;
-    spec.model = c.args[0];
+    WheelSetup setup;
+    setup.model = c.args[0];
     long id;
     if (c.args.size() > 1) {
         if (!parseNumber(c.args[1], 0, 0xFFFF, &id))
             return fail("a product id is a 16-bit number, e.g. 0x2008");
-        spec.productId = static_cast<int>(id);
+        setup.productId = static_cast<int>(id);
     }
     std::string why;
-    const int index = c.emulator.addWheel(spec, &why);
+    const int index = c.emulator.addWheel(setup, &why);
     return index < 0 ? fail(why) : done("wheel " + std::to_string(index + 1));
 }
 

@@ -10,21 +10,21 @@
 
 namespace wheelemu {
 
-bool wheelConfig(const WheelSpec &spec, Wheel::Config *config, std::string *error)
+bool wheelConfig(const WheelSetup &setup, Wheel::Config *config, std::string *error)
 {
-    const ModelInfo *info = findModel(spec.model);
+    const ModelInfo *info = findModel(setup.model);
     if (!info) {
         if (error) {
-            *error = "unknown model \"" + spec.model + "\"; one of:";
+            *error = "unknown model \"" + setup.model + "\"; one of:";
             for (const ModelInfo &m : allModels())
                 *error += std::string(" ") + m.code;
         }
         return false;
     }
     config->model = info->model;
-    config->name = spec.name;
-    config->version = spec.version;
-    config->extraLeds = spec.extraLeds;
+    config->name = setup.name;
+    config->version = setup.version;
+    config->extraLeds = setup.extraLeds;
     return true;
 }
 
@@ -102,12 +102,12 @@ Emulator::~Emulator()
     testbed_.reset();
 }
 
-std::unique_ptr<HidrawDevice> Emulator::makeWheel(const WheelSpec &spec, int port, std::string *error)
+std::unique_ptr<HidrawDevice> Emulator::makeWheel(const WheelSetup &setup, int port, std::string *error)
 {
     HidrawDevice::Options opts;
-    if (!wheelConfig(spec, &opts.wheel, error))
+    if (!wheelConfig(setup, &opts.wheel, error))
         return nullptr;
-    opts.productId = spec.productId;
+    opts.productId = setup.productId;
     opts.port = port;
     auto wheel = std::make_unique<HidrawDevice>(host(), opts);
     HidrawDevice *raw = wheel.get();
@@ -127,7 +127,7 @@ HidrawDevice *Emulator::wheel(size_t index)
     return index < wheels_.size() ? wheels_[index].get() : nullptr;
 }
 
-int Emulator::addWheel(const WheelSpec &spec, std::string *error)
+int Emulator::addWheel(const WheelSetup &setup, std::string *error)
 {
     int index = -1;
     loop_->invoke([&] {
@@ -137,7 +137,7 @@ int Emulator::addWheel(const WheelSpec &spec, std::string *error)
             for (auto &w : wheels_)
                 port = std::max(port, w->port() + 1);
         }
-        std::unique_ptr<HidrawDevice> wheel = makeWheel(spec, port, error);
+        std::unique_ptr<HidrawDevice> wheel = makeWheel(setup, port, error);
         if (!wheel)
             return;
         wheel->setReportOnChange(inputRate() == 0);

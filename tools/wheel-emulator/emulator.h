@@ -22,7 +22,7 @@
 
 namespace wheelemu {
 
-struct WheelSpec
+struct WheelSetup
 {
     std::string model = "SRD7"; // one of the eight model codes
     std::string name;           // empty: the model's default name
@@ -33,7 +33,7 @@ struct WheelSpec
 
 struct EmulatorOptions
 {
-    WheelSpec wheel;
+    WheelSetup wheel;
     std::string transcriptPath;      // empty: no transcript file
     bool transcriptInMemory = false; // keep lines for Transcript::lines()
     int inputRate = 0;               // reports per second; 0: on change only
@@ -65,7 +65,7 @@ public:
     // nullptr for an index that is not there. Index 0 is the first wheel.
     HidrawDevice *wheel(size_t index);
     // Plugs another wheel on the next USB port; returns its index or -1.
-    int addWheel(const WheelSpec &spec, std::string *error);
+    int addWheel(const WheelSetup &setup, std::string *error);
     // Unplugs and forgets a wheel other than the first.
     bool removeWheel(size_t index, std::string *error);
 
@@ -97,7 +97,7 @@ public:
 
 private:
     explicit Emulator(const EmulatorOptions &options);
-    std::unique_ptr<HidrawDevice> makeWheel(const WheelSpec &spec, int port, std::string *error);
+    std::unique_ptr<HidrawDevice> makeWheel(const WheelSetup &setup, int port, std::string *error);
     void onWheelEvent(HidrawDevice *wheel, Wheel::Event event);
 
     EmulatorOptions options_;
@@ -112,8 +112,8 @@ private:
     std::unique_ptr<InputStreamer> streamer_;
 };
 
-// Builds a wheel's configuration from a spec; false and *error for an unknown
+// Builds a wheel's configuration from a setup; false and *error for an unknown
 // model code.
-bool wheelConfig(const WheelSpec &spec, Wheel::Config *config, std::string *error);
+bool wheelConfig(const WheelSetup &setup, Wheel::Config *config, std::string *error);
 
 } // namespace wheelemu

@@ -133,8 +133,8 @@ int run(const CliOptions &options)
         fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
         return 1;
     }
-    for (const WheelSpec &spec : options.moreWheels) {
-        if (emulator->addWheel(spec, &error) < 0) {
+    for (const WheelSetup &setup : options.moreWheels) {
+        if (emulator->addWheel(setup, &error) < 0) {
             fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
             return 1;
         }

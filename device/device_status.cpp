@@ -47,7 +47,7 @@ void loadFirmwareVersion(DeviceHandle &device, QLabel *versionLabel)
     const QString version = readFirmwareVersion(device);
     versionLabel->setText(firmwareVersionLabel(version));
     versionLabel->show();
-    qDebug() << "Firmware Version:" << version;
+    qDebug().noquote() << "Firmware Version:" << version;
 }
 
 QString batteryStatusText(const PowerStatus &status)

@@ -5,6 +5,8 @@
 #include "app/window_drag.h"
 #include "ui_mainwindow.h"
 
+#include <hidapi/hidapi.h>
+
 #include <QAction>
 #include <QIcon>
 #include <QMenu>
@@ -17,6 +19,7 @@
 namespace {
 
 constexpr int trayRestoreDelayMs = 500;
+constexpr int scanRetryMs = 3000;
 
 } // namespace
 
@@ -38,6 +41,16 @@ MainWindow::MainWindow(QWidget *parent)
     ui->stackedWidget->setCurrentIndex(0);
     dragAnchor = QPointF(-1, -1);
 
+    connect(&eventThread, SIGNAL(deviceDisconnect()), this, SLOT(onInit()));
+    scanRetry.setSingleShot(true);
+    scanRetry.setTimerType(Qt::CoarseTimer);
+    scanRetry.setInterval(scanRetryMs);
+    connect(&scanRetry, SIGNAL(timeout()), this, SLOT(onInit()));
+    showWaitingScreen();
+    hid_init();
+    // Discovery starts once the event loop runs, with the window on screen.
+    QTimer::singleShot(0, this, SLOT(onInit()));
+
     createTrayIcon();
 
     SingleInstance::startGuardServer(localServer);
@@ -45,7 +58,12 @@ MainWindow::MainWindow(QWidget *parent)
 }
 
 // Out of line, where the form's class is complete, so the pointer can delete it.
-MainWindow::~MainWindow() = default;
+// A window that goes without onClose (its event loop ended some other way)
+// still stops the reader first: a running thread must not lose its object.
+MainWindow::~MainWindow()
+{
+    stopEventThread();
+}
 
 void MainWindow::createTrayIcon()
 {
@@ -60,8 +78,8 @@ void MainWindow::createTrayIcon()
 
 void MainWindow::onClose()
 {
-    // Before the window goes, the paddles page is saved silently and the input
-    // reader thread is stopped and joined (it closes the wheel itself).
+    // The paddles page is saved here first, silently (the sender is pbClose).
+    stopEventThread();
     close();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "input/quor_event.h"
+
 #include <QList>
 #include <QLocalServer>
 #include <QMainWindow>
@@ -7,6 +9,7 @@
 #include <QPointF>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <memory>
 
@@ -32,6 +35,7 @@ private slots:
     void onShowNormal();
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void onSidebar();
+    void onInit();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -40,11 +44,16 @@ protected:
 
 private:
     void createTrayIcon();
+    void showWaitingScreen();
+    void resetUpgradeUi();
+    void runInitialReads();
+    void stopEventThread();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QPointF dragAnchor;
     qint32 dfuWaitTries;
     quint8 upgradeBusy;
+    QuorEvent eventThread;
     QNetworkAccessManager networkManager;
     QLocalServer localServer;
     quint32 leftMin;
@@ -60,4 +69,7 @@ private:
     quint8 statusPoll;
     QSystemTrayIcon *trayIcon;
     QList<qint32> releasedButtons;
+    // The next device scan while no wheel is attached; at most one is ever
+    // pending (see onInit).
+    QTimer scanRetry;
 };

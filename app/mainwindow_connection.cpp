@@ -1,0 +1,113 @@
+// The window's side of the wheel connection: scanning for the wheel,
+// opening it, starting the reader, the initial reads, and the waiting screen
+// while no wheel is attached.
+#include "app/mainwindow.h"
+
+#include "device/device_handle.h"
+#include "device/discovery.h"
+#include "ui_mainwindow.h"
+
+#include <QPushButton>
+#include <QTimer>
+
+#include <array>
+
+namespace {
+
+// Object name prefixes of every input indicator on the INPUTS page.
+constexpr std::array<const char *, 3> indicatorPrefixes{"pbI", "pbJ", "pbSW"};
+
+} // namespace
+
+// Runs at start, on every retry, after a lost wheel and after a firmware
+// update, so it first tears down whatever connection is left.
+//
+// Calls can meet: the retry may fire while a deviceDisconnect() is queued, or
+// an update may schedule a scan of its own. Each call is a full scan, run one
+// after the other on this thread, which is harmless; what must not happen is
+// that every call leaves a 3 s retry of its own behind, or the retries would
+// multiply and scan ever more often. So there is one retry timer: every scan
+// cancels it, and only a scan that finds nothing arms it again.
+void MainWindow::onInit()
+{
+    if (upgradeBusy)
+        return;
+    scanRetry.stop();
+    stopEventThread();
+    deviceHandle().close();
+
+    openProductId = 0;
+    openProductId = openFirstWheel(deviceHandle());
+    if (openProductId == 0) {
+        showWaitingScreen();
+        scanRetry.start();
+        return;
+    }
+
+    eventThread.start();
+    ui->pbStatus->hide();
+    runInitialReads();
+    QTimer::singleShot(0, ui->pbS1, SLOT(click()));
+    // Models with a status readout start their poll here (onDeviceUpdate
+    // through a zero-delay timer, when statusPoll is set).
+}
+
+// Fills every page from the wheel's own settings, once per connection. Each
+// read is a complete exchange on this thread before the next one starts, and
+// a failed read never stops the sequence: each falls back to its own
+// defaults. The order is fixed; each read's call goes in at its number.
+void MainWindow::runInitialReads()
+{
+    // 1. identifyModel: the model name and layout, which also decides statusPoll.
+    // 2. readLedColours.
+    // 3. loadPaddleConfig.
+    // 4. loadEncoderPulseWidth.
+    // 5. loadShifterPulseWidth.
+    // 6. loadClutchesEnabled, which then runs onClutchStatus through a
+    //    zero-delay timer.
+    // 7. loadFirmwareVersion.
+    // 8. loadEncoderBinding.
+}
+
+void MainWindow::showWaitingScreen()
+{
+    for (QObject *child : ui->page1->children()) {
+        auto *widget = qobject_cast<QWidget *>(child);
+        const QString name = child->objectName();
+        for (const char *prefix : indicatorPrefixes) {
+            if (widget && name.startsWith(QLatin1String(prefix)))
+                widget->hide();
+        }
+    }
+    ui->lbHead->setText(tr("WAITING FOR DEVICE..."));
+    ui->lbMain->setStyleSheet(QStringLiteral("border-image:"));
+    for (QPushButton *button : {ui->pbS1, ui->pbS2, ui->pbS3, ui->pbS4})
+        button->setEnabled(false);
+    QTimer::singleShot(0, ui->pbS5, SLOT(click()));
+    ui->pbStatus->show();
+    for (QWidget *widget :
+         std::initializer_list<QWidget *>{ui->lbEnc, ui->hsTrigger, ui->lbTrigger, ui->pbSaveEnc, ui->pbCalL,
+                                          ui->pgAdcR, ui->pbCalR, ui->pgAdcL})
+        widget->setVisible(false);
+    ui->lbVersion->hide();
+    resetUpgradeUi();
+}
+
+void MainWindow::resetUpgradeUi()
+{
+    ui->pbAutoUpgrade->setEnabled(true);
+    ui->pbAutoUpgrade->setText(tr("CHECK UPDATE"));
+    ui->pgUpgrade->setValue(0);
+    ui->lbCurMd5->hide();
+    ui->lbCurVersion->clear();
+    ui->pgUpgrade->hide();
+    ui->lbUpgrade->hide();
+}
+
+// The reader closes the wheel itself when it stops; its 100 ms read bounds
+// the wait.
+void MainWindow::stopEventThread()
+{
+    eventThread.requestInterruption();
+    eventThread.wait();
+}

@@ -44,15 +44,18 @@ bool DeviceHandle::open(uint16_t vendorId, uint16_t productId)
         std::lock_guard<std::mutex> lock(inputMutex_);
         input_ = input.release();
     }
-    std::lock_guard<std::mutex> lock(commandMutex_);
-    command_ = command.release();
+    {
+        std::lock_guard<std::mutex> lock(commandMutex_);
+        command_ = command.release();
+    }
+    open_.store(true);
     return true;
 }
 
 void DeviceHandle::close()
 {
-    // Take each handle out under its own lock, then close it outside: the
-    // command side first, so that isOpen() turns false before anything else.
+    // Take each handle out under its own lock, then close it outside.
+    open_.store(false);
     HidPtr command;
     {
         std::lock_guard<std::mutex> lock(commandMutex_);
@@ -69,8 +72,7 @@ void DeviceHandle::close()
 
 bool DeviceHandle::isOpen() const
 {
-    std::lock_guard<std::mutex> lock(commandMutex_);
-    return command_ != nullptr;
+    return open_.load();
 }
 
 int DeviceHandle::sendFeatureReport(const uint8_t *data, size_t length)

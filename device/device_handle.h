@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -38,7 +39,9 @@ struct hid_device_;
 //
 // Every exchange returns -1 without touching hidapi when no wheel is open.
 // The command mutex is never held while waiting for the input one, so the
-// two sides cannot deadlock.
+// two sides cannot deadlock. isOpen() takes no lock at all: the reader asks
+// it before every read, and must not queue behind a query of the GUI thread
+// (nor make the GUI thread wake it when the query ends).
 class DeviceHandle
 {
 public:
@@ -69,7 +72,8 @@ public:
     int readInput(uint8_t *data, size_t length, int timeoutMs);
 
 private:
-    mutable std::mutex commandMutex_;
+    std::atomic<bool> open_{false};
+    std::mutex commandMutex_;
     hid_device_ *command_ = nullptr; // guarded by commandMutex_
     std::mutex inputMutex_;
     hid_device_ *input_ = nullptr; // guarded by inputMutex_

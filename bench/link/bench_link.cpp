@@ -1,0 +1,225 @@
+// How fast the device link is against the emulated wheel, which runs in this
+// process as in the tests (see bench-emulator for the harness's own ceiling):
+//   - link_connect_initial_reads_ms: from the wheel appearing on the bus to
+//     the end of the window's initial reads, for a scan that runs as the
+//     wheel appears (the 3 s retry adds up to 3 s in real use); median;
+//   - link_queries_per_s_reader_off / _on: Query round trips through the
+//     device handle per second, without and with the reader thread reading
+//     the wheel's 1000 input reports per second (the wheel streams in both
+//     runs, so the reader is the only difference), and their ratio;
+//   - link_reader_reports_per_s: what the reader delivered meanwhile;
+//   - link_queries_per_s_reader_idle: the reader running, the wheel silent;
+//   - link_queries_per_s_bare_reader_on: a bare hidapi read loop on a handle
+//     of its own in place of the reader thread, as a yardstick.
+#include "under_preload.h"
+#include "wheel_fixture.h"
+
+#include "app/mainwindow.h"
+#include "device/command_report.h"
+#include "device/device_handle.h"
+#include "device/discovery.h"
+#include "input/quor_event.h"
+
+#include <hidapi/hidapi.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kConnects = 15;
+constexpr int kStreamRate = 1000;
+constexpr auto kQueryRun = std::chrono::milliseconds(1500);
+constexpr int kRounds = 5;
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Plugs the wheel, runs the window's scan at once and times it to the end of
+// the initial reads; unplugs again and lets the window settle on the waiting
+// screen.
+bool connectTimes(wheeltest::WheelFixture &wheel, std::vector<double> *ms)
+{
+    MainWindow window;
+    if (!waitUntil([] { return !deviceHandle().isOpen(); }, 1000))
+        return false;
+    QCoreApplication::processEvents(); // the construction's scan
+    for (int i = 0; i < kConnects; ++i) {
+        if (!wheel.plug())
+            return false;
+        const auto appeared = Clock::now();
+        QMetaObject::invokeMethod(&window, "onInit");
+        const auto done = Clock::now();
+        if (!deviceHandle().isOpen())
+            return false;
+        ms->push_back(std::chrono::duration<double, std::milli>(done - appeared).count());
+        if (!wheel.unplug() || !waitUntil([] { return !deviceHandle().isOpen(); }, 5000))
+            return false;
+        QCoreApplication::processEvents(); // the rescan after the loss
+    }
+    return true;
+}
+
+// Queries per second for kQueryRun, cycling through reads the window makes.
+double queriesPerSecond()
+{
+    const CommandReport requests[] = {makeQuery(Record::ModelNameRecord), makeQuery(Record::PaddleConfig),
+                                      makeItemQuery(Item::EncoderPulseWidth),
+                                      makeQuery(Record::FirmwareVersionRecord)};
+    long n = 0;
+    const auto start = Clock::now();
+    while (Clock::now() - start < kQueryRun) {
+        CommandReport b = requests[n % 4];
+        if (deviceHandle().query(b.data()) != static_cast<int>(kCommandReplyLength))
+            return -1;
+        ++n;
+    }
+    return n / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct ReaderRun
+{
+    double queries = 0;
+    double reports = 0;
+};
+
+ReaderRun withReader()
+{
+    QuorEvent reader;
+    std::atomic<long> reports{0};
+    QObject::connect(
+        &reader, &QuorEvent::eventTrigger, &reader, [&reports](const QByteArray &) { ++reports; },
+        Qt::DirectConnection);
+    reader.start();
+    QThread::msleep(200); // let it settle into the stream
+    const long before = reports.load();
+    const auto start = Clock::now();
+    ReaderRun run;
+    run.queries = queriesPerSecond();
+    run.reports = (reports.load() - before) / std::chrono::duration<double>(Clock::now() - start).count();
+    reader.requestInterruption();
+    reader.wait();
+    return run;
+}
+
+// The same with a bare hidapi reader on a handle of its own instead of the
+// reader thread: what reading the stream costs the exchanges in this harness
+// whatever the reader is (the emulator answers every client's calls on one
+// thread, and the machine has two cores).
+ReaderRun withBareReader(uint16_t productId)
+{
+    hid_device *raw = hid_open(kWheelVendorId, productId, nullptr);
+    if (!raw)
+        return {-1, 0};
+    std::atomic<bool> stop{false};
+    std::atomic<long> reports{0};
+    std::thread reader([&] {
+        unsigned char in[17];
+        while (!stop.load())
+            if (hid_read_timeout(raw, in, sizeof in, 100) > 0)
+                ++reports;
+    });
+    QThread::msleep(200);
+    const long before = reports.load();
+    const auto start = Clock::now();
+    ReaderRun run;
+    run.queries = queriesPerSecond();
+    run.reports = (reports.load() - before) / std::chrono::duration<double>(Clock::now() - start).count();
+    stop = true;
+    reader.join();
+    hid_close(raw);
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    wheeltest::runUnderPreload(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir runtimeDir; // the window's single-instance guard lives here
+    qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+
+    wheeltest::WheelFixture wheel;
+    if (!wheel.ok()) {
+        fprintf(stderr, "bench-link: %s\n", wheel.error().c_str());
+        return 1;
+    }
+    wheel.emulator().transcript().recordInputs(false);
+    wheel.emulator().transcript().keepInMemory(false);
+
+    std::vector<double> connectMs;
+    if (!wheel.unplug() || !connectTimes(wheel, &connectMs)) {
+        fprintf(stderr, "bench-link: connecting to the emulated wheel failed\n");
+        return 1;
+    }
+
+    const uint16_t productId = wheel.plug() ? openFirstWheel(deviceHandle()) : 0;
+    if (productId == 0) {
+        fprintf(stderr, "bench-link: cannot open the emulated wheel\n");
+        return 1;
+    }
+    std::vector<double> off, on, idle, bare, reports;
+    for (int round = 0; round < kRounds; ++round) {
+        wheel.setRate(kStreamRate);
+        off.push_back(queriesPerSecond());
+        bare.push_back(withBareReader(productId).queries);
+        ReaderRun run = withReader(); // closes the wheel when it stops
+        on.push_back(run.queries);
+        reports.push_back(run.reports);
+        wheel.setRate(0);
+        if (openFirstWheel(deviceHandle()) == 0)
+            return 1;
+        run = withReader();
+        idle.push_back(run.queries);
+        if (openFirstWheel(deviceHandle()) == 0)
+            return 1;
+    }
+    deviceHandle().close();
+    if (*std::min_element(off.begin(), off.end()) < 0 || *std::min_element(on.begin(), on.end()) < 0 ||
+        *std::min_element(idle.begin(), idle.end()) < 0 || *std::min_element(bare.begin(), bare.end()) < 0) {
+        fprintf(stderr, "bench-link: a query failed\n");
+        return 1;
+    }
+
+    const double offRate = median(off);
+    const double onRate = median(on);
+    printf("BENCH link_connect_initial_reads_ms %.2f ms\n", median(connectMs));
+    printf("BENCH link_queries_per_s_reader_off %.0f per_s\n", offRate);
+    printf("BENCH link_queries_per_s_reader_on %.0f per_s\n", onRate);
+    printf("BENCH link_reader_on_off_ratio %.3f ratio\n", onRate / offRate);
+    printf("BENCH link_reader_reports_per_s %.0f per_s\n", median(reports));
+    printf("BENCH link_queries_per_s_reader_idle %.0f per_s\n", median(idle));
+    printf("BENCH link_queries_per_s_bare_reader_on %.0f per_s\n", median(bare));
+    return 0;
+}

@@ -3,6 +3,10 @@
 #include "app/sidebar.h"
 #include "app/single_instance.h"
 #include "app/window_drag.h"
+#include "device/device_handle.h"
+#include "device/device_status.h"
+#include "device/model_layout.h"
+#include "input/button_display.h"
 #include "ui_mainwindow.h"
 
 #include <hidapi/hidapi.h>
@@ -42,6 +46,12 @@ MainWindow::MainWindow(QWidget *parent)
     dragAnchor = QPointF(-1, -1);
 
     connect(&eventThread, SIGNAL(deviceDisconnect()), this, SLOT(onInit()));
+    buttonDisplay = std::make_unique<ButtonDisplay>(this);
+    connect(&eventThread, SIGNAL(eventTrigger(QByteArray)), this, SLOT(onJoystickEvent(QByteArray)));
+    statusPollTimer.setSingleShot(true);
+    statusPollTimer.setTimerType(Qt::CoarseTimer);
+    statusPollTimer.setInterval(kStatusPollIntervalMs);
+    connect(&statusPollTimer, SIGNAL(timeout()), this, SLOT(onDeviceUpdate()));
     scanRetry.setSingleShot(true);
     scanRetry.setTimerType(Qt::CoarseTimer);
     scanRetry.setInterval(scanRetryMs);
@@ -141,4 +151,44 @@ void MainWindow::mouseMoveEvent(QMouseEvent *event)
     const QPointF d = p - dragAnchor;
     dragAnchor = p;
     move(x() + static_cast<int>(d.x()), y() + static_cast<int>(d.y()));
+}
+
+// The wheel's name decides the whole layout of the window; a wheel that does
+// not answer with its name leaves the waiting screen's state alone.
+void MainWindow::identifyModel()
+{
+    const std::optional<QString> name = readModelName(deviceHandle());
+    if (!name)
+        return;
+    deviceName = *name;
+    ModelLayoutHost host;
+    host.form = this;
+    host.device = &deviceHandle();
+    const ModelLayoutResult layout = applyModelLayout(*name, host);
+    if (layout.updateUrl)
+        updateUrl = *layout.updateUrl;
+    if (layout.statusPoll)
+        statusPoll = *layout.statusPoll;
+}
+
+void MainWindow::loadFirmwareVersion()
+{
+    ::loadFirmwareVersion(deviceHandle(), ui->lbVersion);
+}
+
+void MainWindow::onJoystickEvent(QByteArray data)
+{
+    buttonDisplay->showReport(data, {leftMin, leftMax, rightMin, rightMax}, releasedButtons);
+}
+
+// Runs until the first time it finds no wheel; the next connection starts it
+// again.
+void MainWindow::onDeviceUpdate()
+{
+    const std::optional<PowerStatus> status = readPowerStatus(deviceHandle());
+    if (!status)
+        return;
+    showPowerStatus(*status, ui->lbBTStatus, ui->lbBatStatus);
+    if (statusPoll)
+        statusPollTimer.start();
 }

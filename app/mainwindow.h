@@ -17,6 +17,8 @@ namespace Ui {
 class MainWindow;
 }
 
+class ButtonDisplay;
+
 class QMouseEvent;
 
 // The one window of the program. It owns everything for the whole run and
@@ -36,6 +38,8 @@ private slots:
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void onSidebar();
     void onInit();
+    void onJoystickEvent(QByteArray data);
+    void onDeviceUpdate();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -48,6 +52,8 @@ private:
     void resetUpgradeUi();
     void runInitialReads();
     void stopEventThread();
+    void identifyModel();
+    void loadFirmwareVersion();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QPointF dragAnchor;
@@ -72,4 +78,9 @@ private:
     // The next device scan while no wheel is attached; at most one is ever
     // pending (see onInit).
     QTimer scanRetry;
+    // What the INPUTS page shows of each input report.
+    std::unique_ptr<ButtonDisplay> buttonDisplay;
+    // The next power status read of a wireless wheel. One timer, so a poll
+    // started by a reconnect while another was pending replaces it.
+    QTimer statusPollTimer;
 };

@@ -48,8 +48,8 @@ void MainWindow::onInit()
     ui->pbStatus->hide();
     runInitialReads();
     QTimer::singleShot(0, ui->pbS1, SLOT(click()));
-    // Models with a status readout start their poll here (onDeviceUpdate
-    // through a zero-delay timer, when statusPoll is set).
+    if (statusPoll)
+        QTimer::singleShot(0, this, SLOT(onDeviceUpdate()));
 }
 
 // Fills every page from the wheel's own settings, once per connection. Each
@@ -58,14 +58,16 @@ void MainWindow::onInit()
 // defaults. The order is fixed; each read's call goes in at its number.
 void MainWindow::runInitialReads()
 {
-    // 1. identifyModel: the model name and layout, which also decides statusPoll.
+    // 1. The model name and layout, which also decides statusPoll.
+    identifyModel();
     // 2. readLedColours.
     // 3. loadPaddleConfig.
     // 4. loadEncoderPulseWidth.
     // 5. loadShifterPulseWidth.
     // 6. loadClutchesEnabled, which then runs onClutchStatus through a
     //    zero-delay timer.
-    // 7. loadFirmwareVersion.
+    // 7. The firmware version.
+    loadFirmwareVersion();
     // 8. loadEncoderBinding.
 }
 

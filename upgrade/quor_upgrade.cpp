@@ -1,0 +1,130 @@
+#include "upgrade/quor_upgrade.h"
+
+#include "device/command_report.h"
+#include "device/device_handle.h"
+#include "upgrade/dfu_flasher.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+// The boot loader enumerates some time after the wheel was told to reboot;
+// until then every attempt ends with DfuNoDevice.
+constexpr int kLoaderAttempts = 30;
+constexpr int kAttemptsPerProgressStep = 6;
+
+constexpr int kTransferShare = 96;
+constexpr int kFinishSteps[] = {97, 98, 99, 100};
+
+DfuFlashOptions bootLoaderOptions()
+{
+    DfuFlashOptions options;
+    options.vendorId = 0x0483;
+    options.productId = 0xDF11;
+    options.interfaceNumber = 0;
+    options.altSetting = 0;
+    options.transferSize = 2048;
+    options.serialFilter.clear();
+    options.baseAddress = 0x08000000;
+    options.verify = true;
+    options.pageSize = 8192;
+    return options;
+}
+
+} // namespace
+
+QuorUpgrade::QuorUpgrade(QObject *parent) : QThread(parent) {}
+
+void QuorUpgrade::setPauses(unsigned long finishStepMs, unsigned long loaderRetryMs)
+{
+    finishStepMs_ = finishStepMs;
+    loaderRetryMs_ = loaderRetryMs;
+}
+
+void QuorUpgrade::run()
+{
+    if (mode == Dfu)
+        runDfu();
+    else
+        runHidTransfer();
+}
+
+void QuorUpgrade::runHidTransfer()
+{
+    DeviceHandle &wheel = deviceHandle();
+    if (!wheel.isOpen())
+        return;
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray image = file.readAll();
+    file.close();
+    const int size = int(image.size());
+    const auto *data = reinterpret_cast<const uint8_t *>(image.constData());
+
+    // One buffer for the whole stream: a short last chunk leaves the previous
+    // chunk's tail behind it, and the closing command carries whatever the
+    // last data report left.
+    CommandReport buffer{};
+    buffer[0] = kCommandReportId;
+    int lastReported = -1;
+    for (int offset = 0; offset < size; offset += int(kFirmwareChunkSize)) {
+        writeFirmwareDataReport(buffer, data, std::size_t(size), std::size_t(offset));
+        const int sent = wheel.sendFeatureReport(buffer.data(), kCommandSendLength);
+        if (sent < 0) {
+            // The wheel only installs a stream that arrived whole, so after a
+            // lost chunk there is nothing to finish: a closing command would
+            // just restart it on its old firmware, and 97..100 would tell the
+            // user the update worked. Stop at the error value and keep the
+            // image so the update can be tried again.
+            qDebug() << "Firmware report at offset" << offset << "failed with" << sent;
+            emit progress(sent);
+            return;
+        }
+        const int share = offset * kTransferShare / size;
+        if (share != lastReported) {
+            emit progress(share);
+            lastReported = share;
+        }
+    }
+
+    writeReboot(buffer);
+    wheel.sendFeatureReport(buffer.data(), kCommandSendLength);
+    for (const int step : kFinishSteps) {
+        QThread::msleep(finishStepMs_);
+        emit progress(step);
+    }
+    removeIfTemporary();
+}
+
+void QuorUpgrade::runDfu()
+{
+    const DfuFlashOptions options = bootLoaderOptions();
+    const DfuProgress forward = [this](int value) {
+        emit progress(value);
+    };
+    int result = DfuNoDevice;
+    for (int attempt = 0; attempt < kLoaderAttempts; ++attempt) {
+        result = dfuFlash(options, filePath, forward);
+        if (result != DfuNoDevice)
+            break;
+        emit progress(attempt / kAttemptsPerProgressStep + 1);
+        QThread::msleep(loaderRetryMs_);
+    }
+    if (result == DfuNoDevice) {
+        emit progress(DfuNoDevice);
+        return;
+    }
+    if (result == DfuFlashOk)
+        removeIfTemporary();
+    else
+        emit progress(result);
+}
+
+void QuorUpgrade::removeIfTemporary() const
+{
+    if (filePath.contains(QDir::tempPath()))
+        QFile::remove(filePath);
+}

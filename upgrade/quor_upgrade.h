@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QThread>
+
+// Moves one firmware image into the wheel off the GUI thread, and reports
+// only through progress(int):
+//   0..96  share of the image sent (HidTransfer: 0..95, emitted on change;
+//          Dfu: one value per block from the flasher)
+//   97..99 the one-second steps after HidTransfer's closing command
+//   100    done
+//   1..5   Dfu only: the boot loader is not on the bus yet (attempt / 6 + 1)
+//   < 0    failure: hid_send_feature_report's result or the flasher's code
+// A HidTransfer run without an open wheel or without a readable file ends
+// silently.
+class QuorUpgrade : public QThread
+{
+    Q_OBJECT
+
+public:
+    enum UpgradeMode
+    {
+        HidTransfer = 0,
+        Dfu = 1,
+    };
+
+    explicit QuorUpgrade(QObject *parent = nullptr);
+
+    // Set right before start(), never while a run is in progress.
+    void setFilePath(const QString &path) { filePath = path; }
+    void setMode(int value) { mode = value; }
+
+signals:
+    void progress(int value);
+
+protected:
+    void run() override;
+
+    // Pauses of the run: between the steps after the closing command, and
+    // between attempts to reach the boot loader. Only tests shorten them.
+    void setPauses(unsigned long finishStepMs, unsigned long loaderRetryMs);
+
+private:
+    void runHidTransfer();
+    void runDfu();
+    // Only images the program downloaded itself live in the temp directory;
+    // a file the user picked elsewhere is theirs to keep.
+    void removeIfTemporary() const;
+
+    QString filePath;
+    int mode = HidTransfer;
+    unsigned long finishStepMs_ = 1000;
+    unsigned long loaderRetryMs_ = 500;
+};

@@ -48,6 +48,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&eventThread, SIGNAL(deviceDisconnect()), this, SLOT(onInit()));
     buttonDisplay = std::make_unique<ButtonDisplay>(this);
     connect(&eventThread, SIGNAL(eventTrigger(QByteArray)), this, SLOT(onJoystickEvent(QByteArray)));
+    // A child of the window like its widgets, found by name like them.
+    statusPollTimer.setObjectName(QStringLiteral("statusPollTimer"));
+    statusPollTimer.setParent(this);
     statusPollTimer.setSingleShot(true);
     statusPollTimer.setTimerType(Qt::CoarseTimer);
     statusPollTimer.setInterval(kStatusPollIntervalMs);

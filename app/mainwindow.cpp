@@ -46,6 +46,8 @@ MainWindow::MainWindow(QWidget *parent)
     dragAnchor = QPointF(-1, -1);
 
     connect(&eventThread, SIGNAL(deviceDisconnect()), this, SLOT(onInit()));
+    // Released buttons go on to the encoder binding through the display's
+    // release handler, once that binding exists.
     buttonDisplay = std::make_unique<ButtonDisplay>(this);
     connect(&eventThread, SIGNAL(eventTrigger(QByteArray)), this, SLOT(onJoystickEvent(QByteArray)));
     // A child of the window like its widgets, found by name like them.
@@ -167,6 +169,8 @@ void MainWindow::identifyModel()
     ModelLayoutHost host;
     host.form = this;
     host.device = &deviceHandle();
+    // The paddles page hooks in here: host.shifterStatus sizes its shifter
+    // group, host.loadExtraShiftersEnabled reads the extra-shifter state.
     const ModelLayoutResult layout = applyModelLayout(*name, host);
     if (layout.updateUrl)
         updateUrl = *layout.updateUrl;

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace wheelemu;
@@ -111,6 +112,17 @@ QString versionOnBus()
     }
     hid_close(dev);
     return text;
+}
+
+// Whether the wheel has left the bus (restart, boot loader) and is back on
+// it as a wheel. A fixture must not go while the emulator still has such a
+// restart pending.
+bool wheelBack(const wheeltest::WheelFixture &wheel)
+{
+    const std::vector<std::string> bus = wheel.exchanges({"plug", "unplug"});
+    const auto left = std::find_if(
+        bus.begin(), bus.end(), [](const std::string &line) { return line.rfind("unplug c8 72", 0) == 0; });
+    return left != bus.end() && bus.back().rfind("plug c8 72", 0) == 0;
 }
 
 bool sendHidReboot()
@@ -254,6 +266,8 @@ void TestQuorUpgrade::hidStream()
 
     QCOMPARE(sentReports(wheel), reports);
     QCOMPARE(values(spy), progress);
+    // The closing command restarts the wheel.
+    QTRY_VERIFY_WITH_TIMEOUT(wheelBack(wheel), 10000);
 }
 
 void TestQuorUpgrade::hidImageLandsInWheel()
@@ -279,6 +293,7 @@ void TestQuorUpgrade::hidImageLandsInWheel()
     QCOMPARE(int(sentReports(wheel).size()), 229376 / 16 + 1);
     // The wheel installs the stream, restarts and reports the image's version.
     QTRY_COMPARE_WITH_TIMEOUT(versionOnBus(), version, 10000);
+    QVERIFY(wheelBack(wheel));
 }
 
 void TestQuorUpgrade::failedSend_data()
@@ -476,6 +491,7 @@ void TestQuorUpgrade::pelixRebootAndFlash()
     QCOMPARE(seen.mid(waiting), blocks + QList<int>{100});
     QVERIFY(!QFile::exists(path));
     QTRY_COMPARE_WITH_TIMEOUT(versionOnBus(), version, 10000);
+    QVERIFY(wheelBack(wheel));
 }
 
 void TestQuorUpgrade::imageRemoval_data()
@@ -518,6 +534,7 @@ void TestQuorUpgrade::imageRemoval()
     QVERIFY(!values(spy).isEmpty());
     QCOMPARE(values(spy).last(), 100);
     QCOMPARE(QFile::exists(path), kept);
+    QTRY_VERIFY_WITH_TIMEOUT(wheelBack(*wheel), 10000);
 }
 
 WHEEL_TEST_GUILESS_MAIN(TestQuorUpgrade)

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <cstdio>
 
@@ -29,6 +30,20 @@ class UnpausedUpgrade : public QuorUpgrade
 public:
     UnpausedUpgrade() { setPauses(0, 0); }
 };
+
+// The closing command restarts the wheel; the emulator must not go while
+// that restart is still pending.
+void waitForRestart(const wheeltest::WheelFixture &wheel)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 10000) {
+        const std::vector<std::string> bus = wheel.exchanges({"plug", "unplug"});
+        if (bus.size() >= 3 && bus.back().rfind("plug c8 72", 0) == 0)
+            return;
+        QThread::msleep(20);
+    }
+}
 
 // Seconds for one whole run, or a negative value when it did not finish
 // with 100.
@@ -55,6 +70,7 @@ double transferOnce(const QString &path)
     const bool ended = worker.wait(QDeadlineTimer(120000));
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     deviceHandle().close();
+    waitForRestart(wheel);
     if (!ended || last != 100) {
         std::fprintf(stderr, "run ended with %d\n", last);
         return -1;

@@ -68,7 +68,9 @@ void DeviceLoop::run()
         }
         auto first = tasks_.begin();
         if (first->first > Clock::now()) {
-            wake_.wait_until(lock, first->first);
+            // A copy: the task may be cancelled or cleared while we wait.
+            const Clock::time_point due = first->first;
+            wake_.wait_until(lock, due);
             continue;
         }
         Task task = std::move(first->second.second);

@@ -6,7 +6,8 @@
 //   - link_queries_per_s_reader_off / _on: Query round trips through the
 //     device handle per second, without and with the reader thread reading
 //     the wheel's 1000 input reports per second (the wheel streams in both
-//     runs, so the reader is the only difference), and their ratio;
+//     runs, so the reader is the only difference), and their ratio (the
+//     median of the ratios of runs made next to each other);
 //   - link_reader_reports_per_s: what the reader delivered meanwhile;
 //   - link_queries_per_s_reader_idle: the reader running, the wheel silent;
 //   - link_queries_per_s_bare_reader_on: a bare hidapi read loop on a handle
@@ -41,8 +42,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kConnects = 15;
 constexpr int kStreamRate = 1000;
-constexpr auto kQueryRun = std::chrono::milliseconds(1500);
-constexpr int kRounds = 5;
+constexpr auto kQueryRun = std::chrono::milliseconds(800);
+constexpr int kRounds = 8;
 
 double median(std::vector<double> v)
 {
@@ -189,37 +190,55 @@ int main(int argc, char **argv)
         fprintf(stderr, "bench-link: cannot open the emulated wheel\n");
         return 1;
     }
-    std::vector<double> off, on, idle, bare, reports;
+    // The four conditions take turns in a rotating order, so that a change
+    // of load on the machine falls on all of them alike; the ratio is taken
+    // within each round, between runs close in time.
+    enum Condition
+    {
+        Off,
+        Bare,
+        Reader,
+        Idle,
+        kConditions
+    };
+    std::vector<double> rates[kConditions];
+    std::vector<double> ratios, reports;
     for (int round = 0; round < kRounds; ++round) {
-        wheel.setRate(kStreamRate);
-        off.push_back(queriesPerSecond());
-        bare.push_back(withBareReader(productId).queries);
-        ReaderRun run = withReader(); // closes the wheel when it stops
-        on.push_back(run.queries);
-        reports.push_back(run.reports);
-        wheel.setRate(0);
-        if (openFirstWheel(deviceHandle()) == 0)
-            return 1;
-        run = withReader();
-        idle.push_back(run.queries);
-        if (openFirstWheel(deviceHandle()) == 0)
-            return 1;
+        double rate[kConditions] = {};
+        for (int k = 0; k < kConditions; ++k) {
+            const int condition = (round + k) % kConditions;
+            wheel.setRate(condition == Idle ? 0 : kStreamRate);
+            if (!deviceHandle().isOpen() && openFirstWheel(deviceHandle()) == 0)
+                return 1;
+            if (condition == Off) {
+                rate[Off] = queriesPerSecond();
+            } else if (condition == Bare) {
+                rate[Bare] = withBareReader(productId).queries;
+            } else {
+                const ReaderRun run = withReader(); // closes the wheel when it stops
+                rate[condition] = run.queries;
+                if (condition == Reader)
+                    reports.push_back(run.reports);
+            }
+            if (rate[condition] < 0) {
+                fprintf(stderr, "bench-link: a query failed\n");
+                return 1;
+            }
+            rates[condition].push_back(rate[condition]);
+        }
+        ratios.push_back(rate[Reader] / rate[Off]);
     }
+    wheel.setRate(0);
     deviceHandle().close();
-    if (*std::min_element(off.begin(), off.end()) < 0 || *std::min_element(on.begin(), on.end()) < 0 ||
-        *std::min_element(idle.begin(), idle.end()) < 0 || *std::min_element(bare.begin(), bare.end()) < 0) {
-        fprintf(stderr, "bench-link: a query failed\n");
-        return 1;
-    }
 
-    const double offRate = median(off);
-    const double onRate = median(on);
+    const double offRate = median(rates[Off]);
+    const double onRate = median(rates[Reader]);
     printf("BENCH link_connect_initial_reads_ms %.2f ms\n", median(connectMs));
     printf("BENCH link_queries_per_s_reader_off %.0f per_s\n", offRate);
     printf("BENCH link_queries_per_s_reader_on %.0f per_s\n", onRate);
-    printf("BENCH link_reader_on_off_ratio %.3f ratio\n", onRate / offRate);
+    printf("BENCH link_reader_on_off_ratio %.3f ratio\n", median(ratios));
     printf("BENCH link_reader_reports_per_s %.0f per_s\n", median(reports));
-    printf("BENCH link_queries_per_s_reader_idle %.0f per_s\n", median(idle));
-    printf("BENCH link_queries_per_s_bare_reader_on %.0f per_s\n", median(bare));
+    printf("BENCH link_queries_per_s_reader_idle %.0f per_s\n", median(rates[Idle]));
+    printf("BENCH link_queries_per_s_bare_reader_on %.0f per_s\n", median(rates[Bare]));
     return 0;
 }

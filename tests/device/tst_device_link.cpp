@@ -48,6 +48,17 @@ int clients(wheeltest::WheelFixture &wheel, int index = 0)
     return wheel.emulator().wheel(static_cast<size_t>(index))->clientCount();
 }
 
+// The reader thread, stopped when the test leaves, also after a failed check.
+class StoppingReader : public QuorEvent
+{
+public:
+    ~StoppingReader() override
+    {
+        requestInterruption();
+        wait();
+    }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Record)
@@ -319,7 +330,7 @@ void TestDeviceLink::queriesStayWholeBesideReaderAndStream()
     }
     wheel.clearTranscript();
 
-    QuorEvent reader;
+    StoppingReader reader;
     reader.start();
     constexpr int kChunks = 600;
     std::vector<uint8_t> image(kChunks * kFirmwareChunkSize);
@@ -339,8 +350,7 @@ void TestDeviceLink::queriesStayWholeBesideReaderAndStream()
     for (int i = 0; i < kQueries; ++i) {
         const size_t k = static_cast<size_t>(i) % records.size();
         CommandReport b = makeQuery(records[k]);
-        QCOMPARE(deviceHandle().query(b.data()), 21);
-        if (b != expected[k])
+        if (deviceHandle().query(b.data()) != 21 || b != expected[k])
             ++wrong;
     }
     upgrade.join();

@@ -58,6 +58,17 @@ int clients(wheeltest::WheelFixture &wheel)
     return wheel.emulator().wheel(0)->clientCount();
 }
 
+// The reader thread, stopped when the test leaves, also after a failed check.
+class StoppingReader : public QuorEvent
+{
+public:
+    ~StoppingReader() override
+    {
+        requestInterruption();
+        wait();
+    }
+};
+
 } // namespace
 
 // Receives the reader's signals on this thread, queued, as the window does.
@@ -114,7 +125,7 @@ void TestQuorEvent::stopWhileConnected()
     wheeltest::WheelFixture wheel;
     QVERIFY2(wheel.ok(), wheel.error().c_str());
     QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    QuorEvent reader;
+    StoppingReader reader;
     Receiver receiver;
     connectReceiver(reader, receiver);
     reader.start();
@@ -145,7 +156,7 @@ void TestQuorEvent::lossOfTheWheel()
     wheeltest::WheelFixture wheel;
     QVERIFY2(wheel.ok(), wheel.error().c_str());
     QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    QuorEvent reader;
+    StoppingReader reader;
     Receiver receiver;
     connectReceiver(reader, receiver);
     reader.start();
@@ -169,7 +180,7 @@ void TestQuorEvent::startWithoutWheel()
 {
     wheeltest::WheelFixture wheel;
     QVERIFY2(wheel.ok(), wheel.error().c_str());
-    QuorEvent reader;
+    StoppingReader reader;
     Receiver receiver;
     connectReceiver(reader, receiver);
     reader.start();
@@ -185,7 +196,7 @@ void TestQuorEvent::idleWheelEmitsNothing()
     wheeltest::WheelFixture wheel;
     QVERIFY2(wheel.ok(), wheel.error().c_str());
     QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    QuorEvent reader;
+    StoppingReader reader;
     Receiver receiver;
     connectReceiver(reader, receiver);
     reader.start();
@@ -203,7 +214,7 @@ void TestQuorEvent::identicalReportsAreAllForwarded()
     wheeltest::WheelFixture wheel;
     QVERIFY2(wheel.ok(), wheel.error().c_str());
     QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    QuorEvent reader;
+    StoppingReader reader;
     Receiver receiver;
     connectReceiver(reader, receiver);
     reader.start();
@@ -236,7 +247,7 @@ void TestQuorEvent::shortReportKeepsThePreviousTail()
     QVERIFY2(wheel.ok(), wheel.error().c_str());
     wheel.emulator().wheel(0)->setReportOnChange(false);
     QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    QuorEvent reader;
+    StoppingReader reader;
     Receiver receiver;
     connectReceiver(reader, receiver);
     reader.start();
@@ -272,7 +283,7 @@ void TestQuorEvent::restartAfterStop()
 {
     wheeltest::WheelFixture wheel;
     QVERIFY2(wheel.ok(), wheel.error().c_str());
-    QuorEvent reader;
+    StoppingReader reader;
     Receiver receiver;
     connectReceiver(reader, receiver);
     // The window reuses one thread object for every connection.

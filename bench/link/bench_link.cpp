@@ -9,7 +9,8 @@
 //     runs, so the reader is the only difference), and their ratio (the
 //     median of the ratios of runs made next to each other);
 //   - link_reader_reports_per_s: what the reader delivered meanwhile;
-//   - link_queries_per_s_reader_idle: the reader running, the wheel silent;
+//   - link_queries_per_s_silent_reader_off / _on: the same with the wheel
+//     silent (the reader then sleeps in its 100 ms reads);
 //   - link_queries_per_s_bare_reader_on: a bare hidapi read loop on a handle
 //     of its own in place of the reader thread, as a yardstick.
 #include "under_preload.h"
@@ -190,7 +191,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "bench-link: cannot open the emulated wheel\n");
         return 1;
     }
-    // The four conditions take turns in a rotating order, so that a change
+    // The conditions take turns in a rotating order, so that a change
     // of load on the machine falls on all of them alike; the ratio is taken
     // within each round, between runs close in time.
     enum Condition
@@ -198,7 +199,8 @@ int main(int argc, char **argv)
         Off,
         Bare,
         Reader,
-        Idle,
+        SilentOff,
+        SilentReader,
         kConditions
     };
     std::vector<double> rates[kConditions];
@@ -207,11 +209,12 @@ int main(int argc, char **argv)
         double rate[kConditions] = {};
         for (int k = 0; k < kConditions; ++k) {
             const int condition = (round + k) % kConditions;
-            wheel.setRate(condition == Idle ? 0 : kStreamRate);
+            const bool silent = condition == SilentOff || condition == SilentReader;
+            wheel.setRate(silent ? 0 : kStreamRate);
             if (!deviceHandle().isOpen() && openFirstWheel(deviceHandle()) == 0)
                 return 1;
-            if (condition == Off) {
-                rate[Off] = queriesPerSecond();
+            if (condition == Off || condition == SilentOff) {
+                rate[condition] = queriesPerSecond();
             } else if (condition == Bare) {
                 rate[Bare] = withBareReader(productId).queries;
             } else {
@@ -238,7 +241,8 @@ int main(int argc, char **argv)
     printf("BENCH link_queries_per_s_reader_on %.0f per_s\n", onRate);
     printf("BENCH link_reader_on_off_ratio %.3f ratio\n", median(ratios));
     printf("BENCH link_reader_reports_per_s %.0f per_s\n", median(reports));
-    printf("BENCH link_queries_per_s_reader_idle %.0f per_s\n", median(rates[Idle]));
+    printf("BENCH link_queries_per_s_silent_reader_off %.0f per_s\n", median(rates[SilentOff]));
+    printf("BENCH link_queries_per_s_silent_reader_on %.0f per_s\n", median(rates[SilentReader]));
     printf("BENCH link_queries_per_s_bare_reader_on %.0f per_s\n", median(rates[Bare]));
     return 0;
 }

@@ -328,6 +328,10 @@ void TestDiscovery::unplugAndPlugBack()
     QCOMPARE(w.waitingScreens.size(), 1); // the one of construction only
     QVERIFY(w.button("pbStatus")->isHidden());
     const QStringList firstReads = commandTraffic(wheel);
+    // The sequence opens with the model name query.
+    QVERIFY(!firstReads.isEmpty());
+    QVERIFY2(firstReads.first().startsWith(QLatin1String("set-feature 02 0b 0d")),
+             qPrintable(firstReads.first()));
     int previousRank = -1;
     for (const QString &line : firstReads) {
         const int rank = initialReadRank(line);

@@ -8,7 +8,9 @@
 #include <QtTest>
 
 // Page switching through the sidebar, the window as it first appears, and
-// closing it.
+// closing it. No wheel is attached here, so every window settles on the
+// waiting screen first; the sidebar tests then enable the buttons the way the
+// model layout does once a wheel is connected.
 class TestNavigation : public QObject
 {
     Q_OBJECT
@@ -25,6 +27,7 @@ private:
     static QStringList checkedSidebarButtons(const MainWindow &w);
     static QPushButton *button(const MainWindow &w, const QString &name);
     static QStackedWidget *pages(const MainWindow &w);
+    static bool settleAsConnected(MainWindow &w);
 
     PrivateRuntimeDir runtimeDir;
 };
@@ -56,16 +59,33 @@ QStackedWidget *TestNavigation::pages(const MainWindow &w)
     return s;
 }
 
+// Waits until the waiting screen has shown ABOUT, then enables the sidebar
+// as the layout of an attached wheel would.
+bool TestNavigation::settleAsConnected(MainWindow &w)
+{
+    w.show();
+    if (!QTest::qWaitForWindowExposed(&w))
+        return false;
+    if (!QTest::qWaitFor([&w] { return pages(w)->currentWidget()->objectName() == QLatin1String("page5"); }))
+        return false;
+    for (int i = 1; i <= 4; ++i)
+        button(w, QStringLiteral("pbS%1").arg(i))->setEnabled(true);
+    return true;
+}
+
 void TestNavigation::startsOnInputsPage()
 {
     MainWindow w;
-    w.show();
-    // The form leaves another page current; the window must open on INPUTS.
+    // The form leaves another page current; construction selects INPUTS and
+    // only then, from the event loop, the waiting screen switches to ABOUT.
     QCOMPARE(pages(w)->currentWidget()->objectName(), QStringLiteral("page1"));
     QCOMPARE(checkedSidebarButtons(w), QStringList{QStringLiteral("pbS1")});
     QCOMPARE(w.findChild<QLabel *>(QStringLiteral("lbCurVer"))->text(),
              QStringLiteral("QuorSet Version: v1.27"));
-    QVERIFY(!button(w, QStringLiteral("pbStatus"))->isVisible());
+    w.show();
+    QTRY_COMPARE(pages(w)->currentWidget()->objectName(), QStringLiteral("page5"));
+    QCOMPARE(checkedSidebarButtons(w), QStringList{QStringLiteral("pbS5")});
+    QVERIFY(button(w, QStringLiteral("pbStatus"))->isVisible());
 }
 
 void TestNavigation::sidebarButtonShowsItsPage_data()
@@ -105,8 +125,7 @@ void TestNavigation::sidebarButtonShowsItsPage()
     QFETCH(QString, page);
 
     MainWindow w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(settleAsConnected(w));
     QTest::mouseClick(button(w, before), Qt::LeftButton);
     QTest::mouseClick(button(w, clicked), Qt::LeftButton);
 
@@ -143,8 +162,7 @@ void TestNavigation::foreignSender()
     QFETCH(QStringList, checked);
 
     MainWindow w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(settleAsConnected(w));
     QTest::mouseClick(button(w, QStringLiteral("pbS4")), Qt::LeftButton);
 
     QPushButton other;

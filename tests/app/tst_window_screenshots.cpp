@@ -7,8 +7,9 @@
 #include <QStackedWidget>
 #include <QtTest>
 
-// Saves the window as the user sees it, one picture per page, into the
-// build's screenshot folder, and checks the frame around the pages.
+// Saves the window as the user sees it with no wheel attached, one picture
+// per page, into the build's screenshot folder, and checks the frame around
+// the pages. The pages of an attached wheel are shot by the model tests.
 class TestWindowScreenshots : public QObject
 {
     Q_OBJECT
@@ -47,6 +48,12 @@ void TestWindowScreenshots::page()
     w.setWindowFlags(Qt::FramelessWindowHint);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // No wheel here: let the waiting screen settle on ABOUT, then open the
+    // sidebar as an attached wheel's layout would, to show every page.
+    auto *stack = w.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+    QTRY_COMPARE(stack->currentIndex(), 4);
+    for (int i = 1; i <= 4; ++i)
+        w.findChild<QPushButton *>(QStringLiteral("pbS%1").arg(i))->setEnabled(true);
     QTest::mouseClick(w.findChild<QPushButton *>(button), Qt::LeftButton);
     QCOMPARE(w.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex(),
              button.right(1).toInt() - 1);

@@ -48,9 +48,8 @@ test-asan: deps $(BUILD_ASAN)/build.ninja
 $(BUILD_TSAN)/build.ninja: | deps
 	cmake -S . -B $(BUILD_TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUORSET_SANITIZE=thread
 
-# Builds only the executables of the tests labelled "tsan" (each such test
-# runs its own executable), so the sanitizer build stays small; the list is
-# read from ctest after bringing the build files up to date. Qt, GLib and
+# Builds only the executables of the tests labelled "tsan" (the tsan_tests
+# target in tests/CMakeLists.txt), so the sanitizer build stays small. Qt, GLib and
 # umockdev are the distribution's uninstrumented builds, whose locks (Qt's
 # futex-based QMutex above all) the sanitizer cannot see: every queued signal
 # and every QThread::wait() would be reported as a race. With
@@ -60,9 +59,7 @@ $(BUILD_TSAN)/build.ninja: | deps
 TSAN_OPTIONS_ALL := halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
 
 test-tsan: deps $(BUILD_TSAN)/build.ninja
-	cmake --build $(BUILD_TSAN) --target build.ninja
-	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $$(cd $(BUILD_TSAN) && ctest -L tsan -N -V | \
-	  sed -n 's|^.*Test command: \([^ ]*\).*|\1|p' | xargs -n1 basename | sort -u)
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target tsan_tests
 	cd $(BUILD_TSAN) && TSAN_OPTIONS=$(TSAN_OPTIONS_ALL) $(CTEST) -L tsan
 
 $(BUILD_BENCH)/build.ninja: | deps

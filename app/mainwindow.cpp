@@ -46,9 +46,9 @@ MainWindow::MainWindow(QWidget *parent)
     dragAnchor = QPointF(-1, -1);
 
     connect(&eventThread, SIGNAL(deviceDisconnect()), this, SLOT(onInit()));
-    // Released buttons go on to the encoder binding through the display's
-    // release handler, once that binding exists.
+    // Released buttons go on to the encoder binding.
     buttonDisplay = std::make_unique<ButtonDisplay>(this);
+    buttonDisplay->setReleaseHandler([this](const QList<qint32> &released) { applyEncoderTurn(released); });
     connect(&eventThread, SIGNAL(eventTrigger(QByteArray)), this, SLOT(onJoystickEvent(QByteArray)));
     // A child of the window like its widgets, found by name like them.
     statusPollTimer.setObjectName(QStringLiteral("statusPollTimer"));
@@ -61,6 +61,11 @@ MainWindow::MainWindow(QWidget *parent)
     scanRetry.setTimerType(Qt::CoarseTimer);
     scanRetry.setInterval(scanRetryMs);
     connect(&scanRetry, SIGNAL(timeout()), this, SLOT(onInit()));
+    connectSettingsWidgets();
+    connectLedWidgets();
+    connectUpgradeWidgets();
+    connect(ui->pbAutoUpgrade, SIGNAL(clicked(bool)), this, SLOT(onAutoUpgrade()));
+
     showWaitingScreen();
     hid_init();
     // Discovery starts once the event loop runs, with the window on screen.
@@ -169,8 +174,12 @@ void MainWindow::identifyModel()
     ModelLayoutHost host;
     host.form = this;
     host.device = &deviceHandle();
-    // The paddles page hooks in here: host.shifterStatus sizes its shifter
-    // group, host.loadExtraShiftersEnabled reads the extra-shifter state.
+    host.shifterStatus = [this] {
+        onShifterStatus();
+    };
+    host.loadExtraShiftersEnabled = [this] {
+        loadExtraShiftersEnabled();
+    };
     const ModelLayoutResult layout = applyModelLayout(*name, host);
     if (layout.updateUrl)
         updateUrl = *layout.updateUrl;

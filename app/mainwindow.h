@@ -1,6 +1,7 @@
 #pragma once
 
 #include "input/quor_event.h"
+#include "upgrade/quor_upgrade.h"
 
 #include <QList>
 #include <QLocalServer>
@@ -41,6 +42,47 @@ private slots:
     void onJoystickEvent(QByteArray data);
     void onDeviceUpdate();
 
+    // Pulse widths, paddles, calibration, encoder binding, clear flash
+    // (mainwindow_settings.cpp).
+    void onTriggerChanged(int value);
+    void onTriggerUpdate();
+    void onSavePageE();
+    void onShifterChanged(int value);
+    void onShifterUpdate();
+    void onPaddleChanged(int value);
+    void onPaddleUpdate();
+    void onSavePageP();
+    void onClutchStatus();
+    void onShifterStatus();
+    void onBearLCalibrate();
+    void onBearRCalibrate();
+    void onBearExLCalibrate();
+    void onBearExRCalibrate();
+    void onCalibrateL(bool checked);
+    void onCalibrateR(bool checked);
+    void onCalibrate();
+    void onEncoderBind();
+    void onClearFlash();
+
+    // LED colours (mainwindow_led.cpp).
+    void onColorPick();
+    void onSetColor();
+    void onSaveColor();
+
+    // Firmware update from a file (mainwindow_upgrade.cpp).
+    void onShowPath();
+    void onUpgrade();
+    void waitForDfuAndStart();
+    void startDfuUpgrade();
+    void onProgress(int value);
+
+    // Online update check and download (mainwindow_online_update.cpp).
+    void onAutoUpgrade();
+    void onUpgradeReady();
+    void onNetUpgrade();
+    void onNetProgress(qint64 received, qint64 total);
+    void onNetUpgradeReady();
+
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -54,6 +96,30 @@ private:
     void stopEventThread();
     void identifyModel();
     void loadFirmwareVersion();
+
+    // Settings (mainwindow_settings.cpp).
+    void connectSettingsWidgets();
+    void loadEncoderPulseWidth();
+    void loadShifterPulseWidth();
+    quint16 currentBiteWord() const;
+    void sendPaddleConfig(bool save);
+    void loadPaddleConfig();
+    void loadClutchesEnabled();
+    void loadExtraShiftersEnabled();
+    void setBindState(int state);
+    void loadEncoderBinding();
+    void saveEncoderBinding();
+    void removeEncoderBinding();
+    void applyEncoderTurn(const QList<qint32> &released);
+
+    // LED colours (mainwindow_led.cpp).
+    void connectLedWidgets();
+    void readLedColours();
+    void sendLedColours(bool commit);
+    void sendExtraLedColours(bool commit, int order);
+
+    // Firmware update (mainwindow_upgrade.cpp).
+    void connectUpgradeWidgets();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QPointF dragAnchor;
@@ -83,4 +149,7 @@ private:
     // The next power status read of a wireless wheel. One timer, so a poll
     // started by a reconnect while another was pending replaces it.
     QTimer statusPollTimer;
+    // Moves a firmware image into the wheel; its progress drives the
+    // firmware page.
+    QuorUpgrade upgradeWorker;
 };

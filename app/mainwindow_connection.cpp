@@ -55,20 +55,20 @@ void MainWindow::onInit()
 // Fills every page from the wheel's own settings, once per connection. Each
 // read is a complete exchange on this thread before the next one starts, and
 // a failed read never stops the sequence: each falls back to its own
-// defaults. The order is fixed; each read's call goes in at its number.
+// defaults. The order is fixed: the model name first, since it decides the
+// layout and which reads apply; the host-side encoder binding last.
 void MainWindow::runInitialReads()
 {
     // 1. The model name and layout, which also decides statusPoll.
     identifyModel();
-    // 2. readLedColours.
-    // 3. loadPaddleConfig.
-    // 4. loadEncoderPulseWidth.
-    // 5. loadShifterPulseWidth.
-    // 6. loadClutchesEnabled, which then runs onClutchStatus through a
-    //    zero-delay timer.
-    // 7. The firmware version.
+    readLedColours();
+    loadPaddleConfig();
+    loadEncoderPulseWidth();
+    loadShifterPulseWidth();
+    // Runs onClutchStatus through a zero-delay timer.
+    loadClutchesEnabled();
     loadFirmwareVersion();
-    // 8. loadEncoderBinding.
+    loadEncoderBinding();
 }
 
 void MainWindow::showWaitingScreen()

@@ -2,6 +2,8 @@
 
 #include <libusb.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr uint8_t kStandardInterfaceIn = 0x81;
@@ -115,12 +117,11 @@ std::vector<uint32_t> dfuseErasePages(uint32_t base, uint32_t size, uint32_t pag
     if (page == 0)
         return pages;
     const uint32_t first = base & (0u - page);
-    const uint32_t lastPageEnd = base + size - 1 + page;
-    const uint32_t end = lastPageEnd - lastPageEnd % page;
-    for (uint32_t a = first; a < end; a += page) {
-        pages.push_back(a);
-        if (a + page < a) // the top of the address space
-            break;
-    }
+    // In 64 bits: a last page at the top of the address space would wrap its
+    // end to 0 and erase nothing. Nothing lies beyond that top.
+    const uint64_t lastPageEnd = uint64_t(base) + size - 1 + page;
+    const uint64_t end = std::min(lastPageEnd - lastPageEnd % page, uint64_t(1) << 32);
+    for (uint64_t a = first; a < end; a += page)
+        pages.push_back(uint32_t(a));
     return pages;
 }

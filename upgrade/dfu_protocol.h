@@ -98,5 +98,5 @@ int dfuFunctionalTransferSize(libusb_device_handle *handle, uint16_t interfaceNu
 
 // The page addresses that cover [base, base + size): from base aligned down
 // to its page to the end of the page holding the last byte. Addresses are
-// 32-bit and wrap as the flash address space does.
+// 32-bit; the pages end at the top of the address space.
 std::vector<uint32_t> dfuseErasePages(uint32_t base, uint32_t size, uint32_t page);

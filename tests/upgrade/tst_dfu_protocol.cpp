@@ -94,6 +94,11 @@ void TestDfuProtocol::erasePages_data()
     QTest::newRow("small pages") << 0x08000000u << 3000u << 1024u
                                  << QList<uint>{0x08000000, 0x08000400, 0x08000800};
 
+    QTest::newRow("last page at the top of the address space")
+        << 0xFFFFE000u << 0x2000u << 8192u << QList<uint>{0xFFFFE000};
+    QTest::newRow("past the top, only up to it")
+        << 0xFFFFF000u << 0x3000u << 8192u << QList<uint>{0xFFFFE000};
+
     QList<uint> fullImage;
     for (uint a = 0x08000000; a < 0x08038000; a += 8192)
         fullImage << a;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// The wheel as one quorctl command holds it: opened into the program's
+// device handle, identified, and closed again when the session ends.
+//
+// Beside a running QuorSet window: the window exchanges command reports with
+// the wheel on its own (the power status poll, the settings it sends while the
+// user works), and the protocol has no way to tell whose reply is whose, so a
+// request of ours and one of the window's could cross. Commands that exchange
+// command reports therefore refuse to run while the window is up; `watch`
+// only reads input reports, of which every open of the wheel gets its own
+// copy, so it runs beside the window. The window is found through its
+// single-instance socket; like a second copy of the program, the probe also
+// brings the window to the front, which shows the user what to close.
+class WheelSession
+{
+public:
+    // The handle is closed whatever happened.
+    ~WheelSession();
+
+    // 0 when the wheel is open and named; otherwise an exit code with
+    // error() telling why. `exchangesCommands` is false only for commands
+    // that merely read input reports.
+    int open(bool exchangesCommands);
+
+    const QString &error() const { return error_; }
+    uint16_t productId() const { return productId_; }
+    const QString &name() const { return name_; }
+    const QString &modelCode() const { return modelCode_; }
+
+private:
+    QString error_;
+    uint16_t productId_ = 0;
+    QString name_;
+    QString modelCode_;
+};
+
+// Whether a QuorSet window answers on its single-instance socket.
+bool quorsetWindowRunning();

@@ -2,10 +2,148 @@
 // the hand-over to the update flow.
 #include "app/mainwindow.h"
 
+#include "app/user_prompts.h"
+#include "device/command_report.h"
+#include "device/device_handle.h"
 #include "ui_mainwindow.h"
+#include "upgrade/firmware_download.h"
+#include "upgrade/version_manifest.h"
 
-void MainWindow::onAutoUpgrade() {}
-void MainWindow::onUpgradeReady() {}
-void MainWindow::onNetUpgrade() {}
-void MainWindow::onNetProgress(qint64, qint64) {}
-void MainWindow::onNetUpgradeReady() {}
+#include <QDebug>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+constexpr qint32 kDfuReChecks = 30;
+
+QNetworkRequest plainGet(const QString &url)
+{
+    return QNetworkRequest(QUrl(url, QUrl::TolerantMode));
+}
+
+} // namespace
+
+void MainWindow::onAutoUpgrade()
+{
+    QNetworkReply *reply = networkManager.get(plainGet(updateUrl + QLatin1String("version.json")));
+    connect(reply, SIGNAL(finished()), this, SLOT(onUpgradeReady()));
+    // Stays so until the widgets are reset: one check at a time.
+    ui->pbAutoUpgrade->setEnabled(false);
+    ui->pbAutoUpgrade->setText(tr("Checking ..."));
+}
+
+void MainWindow::onUpgradeReady()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply)
+        return;
+    reply->deleteLater();
+    // A server error page, no network, or a certificate that does not
+    // verify all end here as a reply that is no manifest.
+    const std::optional<VersionManifest> manifest = parseVersionManifest(reply->readAll());
+    if (!manifest) {
+        qDebug() << "Update check: no manifest from" << reply->url().toString() << reply->errorString();
+        resetUpgradeUi();
+        return;
+    }
+    const QString versionText = ui->lbVersion->text();
+    const UpdateVerdict verdict = versionText.isEmpty()
+                                      ? UpdateVerdict::NoValidDevice
+                                      : compareFirmwareDates(versionText, manifest->version);
+    qDebug() << "Update check: wheel" << versionText << "offer" << manifest->version << manifest->name;
+    if (verdict == UpdateVerdict::NoValidDevice) {
+        UserPrompts::information(this, tr("Update"), tr("No valid device."));
+        resetUpgradeUi();
+        return;
+    }
+    if (verdict == UpdateVerdict::UpToDate) {
+        UserPrompts::information(this, tr("Update"), tr("Your firmware is already up to date."));
+        resetUpgradeUi();
+        return;
+    }
+    if (UserPrompts::question(this, tr("Update"), tr("A new firmware is available, update now?"),
+                              QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::NoButton) != QMessageBox::Yes) {
+        resetUpgradeUi();
+        return;
+    }
+    ui->lePath->setText(updateUrl + manifest->name);
+    ui->lbCurVersion->setText(tr("Version: ") + manifest->version);
+    // The label stays hidden; its text is what the download must match.
+    ui->lbCurMd5->setText(tr("MD5: ") + manifest->md5);
+    QTimer::singleShot(0, this, SLOT(onNetUpgrade()));
+}
+
+void MainWindow::onNetUpgrade()
+{
+    const QString url = ui->lePath->text();
+    if (!url.startsWith(QLatin1String("https://"), Qt::CaseSensitive)) {
+        resetUpgradeUi();
+        return;
+    }
+    downloadAbandoned = false;
+    QNetworkReply *reply = networkManager.get(plainGet(url));
+    connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(onNetProgress(qint64, qint64)));
+    connect(reply, SIGNAL(finished()), this, SLOT(onNetUpgradeReady()));
+    ui->pgUpgrade->show();
+    ui->lbUpgrade->setText(tr("Downloading ..."));
+    ui->lbUpgrade->show();
+}
+
+void MainWindow::onNetProgress(qint64 received, qint64 total)
+{
+    if (downloadTooLarge(received, total)) {
+        // Far beyond any wheel's flash: stop before it piles up in memory.
+        // The reply then finishes, and that slot turns it down.
+        auto *reply = qobject_cast<QNetworkReply *>(sender());
+        if (reply && !downloadAbandoned) {
+            qDebug() << "Download abandoned at" << received << "of" << total << "bytes";
+            downloadAbandoned = true;
+            reply->abort();
+        }
+        return;
+    }
+    if (const std::optional<int> percent = downloadPercent(received, total))
+        ui->pgUpgrade->setValue(*percent);
+}
+
+void MainWindow::onNetUpgradeReady()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply)
+        return;
+    reply->deleteLater();
+    // A broken or cut-off transfer, or one from a server that could not be
+    // verified, shows up as data that does not match the offer's MD5.
+    const QByteArray data = reply->readAll();
+    qDebug() << "Download finished:" << data.size() << "bytes," << reply->errorString();
+    if (downloadAbandoned || !matchesOfferedMd5(data, ui->lbCurMd5->text())) {
+        UserPrompts::critical(this, tr("Error"), tr("Download file fail."));
+        resetUpgradeUi();
+        return;
+    }
+    const QString path = firmwareTempPath();
+    if (!storeFirmwareImage(path, data)) {
+        UserPrompts::critical(this, tr("Error"), tr("Can not write to temp."));
+        resetUpgradeUi();
+        return;
+    }
+    ui->lePath->setText(path);
+    if (deviceName.contains(QLatin1String("PELIX"), Qt::CaseSensitive)) {
+        // The boot loader takes the image without the HID size limit.
+        upgradeBusy = 1;
+        const CommandReport reboot = makeReboot();
+        deviceHandle().sendFeatureReport(reboot.data(), kCommandSendLength);
+        ui->lbUpgrade->setText(tr("Waiting for DFU device ..."));
+        ui->lbUpgrade->show();
+        ui->pgUpgrade->setValue(0);
+        ui->pgUpgrade->show();
+        dfuWaitTries = kDfuReChecks;
+        waitForDfuAndStart();
+        return;
+    }
+    QTimer::singleShot(0, this, SLOT(onUpgrade()));
+}

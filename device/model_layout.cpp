@@ -258,9 +258,23 @@ void placeHidden(QWidget *widget, int x, int y, PlacementStyle style)
         widget->setStyleSheet(QLatin1String(sheet));
 }
 
+namespace {
+QString &updateBaseUrlOverride()
+{
+    static QString url;
+    return url;
+}
+} // namespace
+
 QString updateBaseUrl()
 {
-    return QStringLiteral(QUORSET_UPDATE_BASE_URL);
+    const QString &url = updateBaseUrlOverride();
+    return url.isEmpty() ? QStringLiteral(QUORSET_UPDATE_BASE_URL) : url;
+}
+
+void setUpdateBaseUrl(const QString &url)
+{
+    updateBaseUrlOverride() = url;
 }
 
 QString updateUrlFor(const ModelEntry &entry)

@@ -56,6 +56,10 @@ struct ModelLayoutResult
 
 // The base of every model's update folder, fixed when the program is built.
 QString updateBaseUrl();
+// Points the update folders at another server, for the tests and the demo's
+// local server; the program itself never calls it. An empty url restores
+// the built-in one. Takes effect at the next model identification.
+void setUpdateBaseUrl(const QString &url);
 // updateBaseUrl() followed by the model's folder.
 QString updateUrlFor(const ModelEntry &entry);
 

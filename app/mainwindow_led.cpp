@@ -2,12 +2,211 @@
 // sending them back.
 #include "app/mainwindow.h"
 
+#include "app/user_prompts.h"
+#include "device/command_report.h"
+#include "device/device_handle.h"
+#include "led/button_colour.h"
+#include "led/channel_order.h"
+#include "led/led_colour_read.h"
+#include "led/led_colour_write.h"
+#include "led/led_frame.h"
+#include "led/led_maps.h"
+#include "settings/page_values.h"
 #include "ui_mainwindow.h"
 
-void MainWindow::connectLedWidgets() {}
-void MainWindow::readLedColours() {}
-void MainWindow::sendLedColours(bool) {}
-void MainWindow::sendExtraLedColours(bool, int) {}
-void MainWindow::onColorPick() {}
-void MainWindow::onSetColor() {}
-void MainWindow::onSaveColor() {}
+#include <QDebug>
+#include <QHash>
+#include <QPushButton>
+
+#include <array>
+
+namespace {
+
+// Every LED button of the RGB page, and nothing else there, carries one of
+// these prefixes ("pbT" takes in the light rows pbTL*/pbTR*).
+constexpr std::array<const char *, 4> kLedButtonPrefixes{"pbT", "pbB", "pbD", "pbX"};
+const QString kPresetPrefix = QStringLiteral("pbSet");
+// "pbSetR": the preset's letter follows the prefix.
+constexpr int kPresetKeyIndex = 5;
+
+bool isLedButton(const QString &name)
+{
+    for (const char *prefix : kLedButtonPrefixes) {
+        if (name.startsWith(QLatin1String(prefix)))
+            return true;
+    }
+    return false;
+}
+
+// The preset buttons' own sheets show these colours too, but the program
+// keeps its own copy so that restyling a preset can never change what it
+// paints.
+QColor presetColour(QChar key)
+{
+    struct Preset
+    {
+        char key;
+        QRgb colour;
+    };
+    static constexpr Preset presets[] = {
+        {'R', qRgb(255, 0, 0)},     {'G', qRgb(0, 255, 0)},  {'B', qRgb(0, 0, 255)},
+        {'W', qRgb(255, 255, 255)}, {'D', qRgb(0, 0, 0)},    {'1', qRgb(0, 170, 255)},
+        {'2', qRgb(255, 0, 255)},   {'3', qRgb(255, 85, 0)}, {'4', qRgb(255, 255, 0)},
+    };
+    for (const Preset &preset : presets) {
+        if (key == QLatin1Char(preset.key))
+            return QColor(preset.colour);
+    }
+    return QColor();
+}
+
+void paintButton(QWidget *button, const QColor &colour)
+{
+    QString sheet = button->styleSheet();
+    setButtonColour(sheet, colour);
+    button->setStyleSheet(sheet);
+}
+
+// The colour goes out as black when the sheet holds no valid one.
+Rgb frameColour(const QWidget *button, int order)
+{
+    const QColor colour = buttonColour(button->styleSheet(), order);
+    if (!colour.isValid())
+        return Rgb{};
+    return Rgb{static_cast<uint8_t>(colour.red()), static_cast<uint8_t>(colour.green()),
+               static_cast<uint8_t>(colour.blue())};
+}
+
+} // namespace
+
+void MainWindow::connectLedWidgets()
+{
+    for (QObject *child : ui->page2->children()) {
+        auto *button = qobject_cast<QPushButton *>(child);
+        if (!button)
+            continue;
+        const QString name = button->objectName();
+        if (name.startsWith(kPresetPrefix))
+            connect(button, SIGNAL(clicked(bool)), this, SLOT(onSetColor()));
+        else if (isLedButton(name))
+            connect(button, SIGNAL(clicked(bool)), this, SLOT(onColorPick()));
+    }
+    connect(ui->pbSave, SIGNAL(clicked(bool)), this, SLOT(onSaveColor()));
+}
+
+// One buffer serves every page request: only its first four bytes are set
+// each time, so each request carries the tail of the reply before it. The
+// wheel looks at no more than the record code, and a page whose exchange
+// failed still yields the buffer as it stands, as the rest of the protocol
+// does.
+void MainWindow::readLedColours()
+{
+    const int pageCount = ledPageCount(deviceName);
+    LedFrame frame{};
+    CommandReport buffer{};
+    for (int page = 0; page < pageCount; ++page) {
+        if (deviceHandle().isOpen()) {
+            buffer[0] = kCommandReportId;
+            buffer[1] = static_cast<uint8_t>(Command::Query);
+            buffer[2] = static_cast<uint8_t>(static_cast<int>(Record::LedPageRecord) + page);
+            buffer[3] = 0;
+            deviceHandle().query(buffer.data(), kCommandSendLength, kCommandReplyLength);
+        }
+        setLedFramePage(frame, page, parseLedPage(buffer));
+    }
+
+    ExtraLeds extraLeds;
+    if (readsExtraLeds(deviceName) && deviceHandle().isOpen()) {
+        CommandReport record = makeQuery(Record::ExtraLedRecord);
+        deviceHandle().query(record.data(), kCommandSendLength, kCommandReplyLength);
+        extraLeds = parseExtraLedRecord(record);
+    }
+
+    for (const LedPaint &paint : ledColoursToPaint(deviceName, frame, extraLeds)) {
+        if (auto *button = ui->page2->findChild<QWidget *>(paint.button))
+            paintButton(button, paint.colour);
+    }
+}
+
+// Every send carries the whole frame, rebuilt from all the LED buttons,
+// hidden ones included.
+void MainWindow::sendLedColours(bool commit)
+{
+    if (!deviceHandle().isOpen())
+        return;
+    QHash<QString, QString> sheets;
+    for (QObject *child : ui->page2->children()) {
+        auto *widget = qobject_cast<QWidget *>(child);
+        if (widget && isLedButton(widget->objectName()))
+            sheets.insert(widget->objectName(), widget->styleSheet());
+    }
+    const LedColourWrite write = ledColourWrite(deviceName, ledButtonColoursFromStyleSheets(sheets), commit);
+
+    if (write.extraLeds) {
+        const LedMap *map = ledMapFor(deviceName);
+        sendExtraLedColours(commit, static_cast<int>(map->extraLedOrder));
+    }
+    for (const LedPageReport &page : write.pages)
+        deviceHandle().write(page.data(), page.size());
+    if (write.commit)
+        deviceHandle().sendFeatureReport(write.commit->data(), kCommandSendLength);
+}
+
+// The extra LEDs take full 8-bit values and carry their own save marker.
+void MainWindow::sendExtraLedColours(bool commit, int order)
+{
+    if (!deviceHandle().isOpen())
+        return;
+    const CommandReport report =
+        makeSetExtraLedColours(commit, frameColour(ui->pbXL, order), frameColour(ui->pbXR, order));
+    deviceHandle().sendFeatureReport(report.data(), kCommandSendLength);
+}
+
+void MainWindow::onColorPick()
+{
+    auto *button = qobject_cast<QWidget *>(sender());
+    if (!button)
+        return;
+    qDebug() << "LED button" << button->objectName();
+    const QColor picked =
+        UserPrompts::colour(buttonColour(button->styleSheet(), static_cast<int>(ChannelOrder::RGB)));
+    if (!picked.isValid())
+        return;
+    paintButton(button, picked);
+    sendLedColours(false);
+}
+
+// Only the LEDs the user can see change; the model's hidden buttons keep
+// their colours and still go out with them.
+void MainWindow::onSetColor()
+{
+    const QString name = sender() ? sender()->objectName() : QString();
+    if (name.size() <= kPresetKeyIndex)
+        return;
+    const QColor colour = presetColour(name.at(kPresetKeyIndex));
+    if (!colour.isValid())
+        return;
+    for (QObject *child : ui->page2->children()) {
+        auto *widget = qobject_cast<QWidget *>(child);
+        if (widget && isLedButton(widget->objectName()) && widget->isVisible())
+            paintButton(widget, colour);
+    }
+    sendLedColours(false);
+}
+
+// The shifter pulse width sits on this page, so its Save stores it too, but
+// only when it differs from what the wheel last reported or was told.
+void MainWindow::onSaveColor()
+{
+    if (deviceHandle().isOpen()) {
+        const int value = ui->hsShifter->value();
+        if (value != storedValue(ui->hsShifter->statusTip())) {
+            const CommandReport report =
+                makeSetItem(Item::ShifterPulseWidth, static_cast<uint32_t>(value), true);
+            deviceHandle().sendFeatureReport(report.data(), kCommandSendLength);
+            ui->hsShifter->setStatusTip(QString::number(value));
+        }
+    }
+    sendLedColours(true);
+    UserPrompts::information(this, tr("Success"), tr("LED colors and shifter value saved."));
+}

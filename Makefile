@@ -5,13 +5,15 @@ BUILD       ?= build
 BUILD_ASAN  ?= build-asan
 BUILD_TSAN  ?= build-tsan
 BUILD_BENCH ?= build-release
+BUILD_FUZZ  ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc)
 MODEL       ?= SRD7
 
 CMAKE_GEN := -G Ninja
 CTEST     := ctest --output-on-failure --timeout 300 -j $(JOBS)
 
-.PHONY: all deps build run demo test test-default test-asan test-tsan bench screenshots format clean
+.PHONY: all deps build run demo test test-default test-asan test-tsan test-fuzz fuzz bench screenshots format clean
 
 all: build
 
@@ -32,7 +34,7 @@ run: build
 demo: build
 	tools/demo $(MODEL)
 
-test: test-default test-asan test-tsan
+test: test-default test-asan test-tsan test-fuzz
 
 test-default: build
 	cd $(BUILD) && $(CTEST)
@@ -62,6 +64,23 @@ test-tsan: deps $(BUILD_TSAN)/build.ninja
 	cmake --build $(BUILD_TSAN) -j $(JOBS) --target tsan_tests
 	cd $(BUILD_TSAN) && TSAN_OPTIONS=$(TSAN_OPTIONS_ALL) $(CTEST) -L tsan
 
+# libFuzzer targets for every reader of outside data, in a clang build of
+# their own (coverage, AddressSanitizer, UndefinedBehaviorSanitizer). Each
+# target first replays its committed corpus (tests/fuzz/corpus, ctest label
+# "fuzz"), then fuzzes for FUZZ_SECONDS; what it learns stays in
+# $(BUILD_FUZZ)/fuzz-corpus, crashes go to $(BUILD_FUZZ)/fuzz-artifacts.
+$(BUILD_FUZZ)/build.ninja: | deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORSET_FUZZ=ON
+
+fuzz: deps $(BUILD_FUZZ)/build.ninja
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_targets
+	cd $(BUILD_FUZZ) && $(CTEST) -L fuzz
+	tests/fuzz/run-fuzzers $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
+# What make test runs: every target for 10 s.
+test-fuzz:
+	$(MAKE) fuzz FUZZ_SECONDS=10
+
 $(BUILD_BENCH)/build.ninja: | deps
 	cmake -S . -B $(BUILD_BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
 
@@ -78,7 +97,7 @@ format:
 	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) $(BUILD_FUZZ)
 
 # Redraws the pictures in resources/img. They are committed, so a build never
 # needs this; run it after changing the model table or the drawings.

@@ -120,6 +120,8 @@ private:
 
     // Firmware update (mainwindow_upgrade.cpp).
     void connectUpgradeWidgets();
+    // Blocks until a running update has ended; for the window's destruction.
+    void waitForUpgradeWorker();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QPointF dragAnchor;

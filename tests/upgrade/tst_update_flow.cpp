@@ -1,0 +1,422 @@
+// The firmware page's update from a file, through the window against the
+// emulated wheel (hidapi) and its emulated boot loader (libusb): the checks
+// on the path, the file dialog, the progress display, an image streamed over
+// HID and one flashed through the boot loader, and the ways the wait for the
+// boot loader ends without an update.
+#include "dfu_emulator.h"
+#include "prompt_recorder.h"
+#include "test_image.h"
+#include "wheel_fixture.h"
+#include "wheel_test_main.h"
+
+#include "../app/private_runtime_dir.h"
+#include "app/mainwindow.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMutex>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace wheelemu;
+
+namespace {
+
+const QString kInvalid = QStringLiteral("Error: Not a valid firmware.");
+const QString kNoLoader =
+    QStringLiteral("Error: DFU device not detected. Please ensure the device is in DFU mode.");
+const QString kDone = QStringLiteral("Notify: Firmware updated successfully. Reboot the device.");
+const QString kWaitingHeader = QStringLiteral("WAITING FOR DEVICE...");
+const QString kUploading = QStringLiteral("Uploading ...");
+const QString kWriting = QStringLiteral("Writing ...");
+const std::string kNameQuery = "set-feature 02 0b 0d";
+
+// The window's debug lines, from any thread.
+QMutex logLock;
+QStringList *logLines = nullptr;
+QtMessageHandler nextHandler = nullptr;
+
+void keepLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    {
+        QMutexLocker locker(&logLock);
+        if (type == QtDebugMsg && logLines)
+            logLines->append(message);
+    }
+    nextHandler(type, context, message);
+}
+
+struct LogCapture
+{
+    QStringList lines;
+    LogCapture()
+    {
+        QMutexLocker locker(&logLock);
+        logLines = &lines;
+        nextHandler = qInstallMessageHandler(keepLine);
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(nextHandler);
+        QMutexLocker locker(&logLock);
+        logLines = nullptr;
+    }
+    int count(const char *start)
+    {
+        QMutexLocker locker(&logLock);
+        return int(std::count_if(lines.begin(), lines.end(),
+                                 [start](const QString &l) { return l.startsWith(QLatin1String(start)); }));
+    }
+};
+
+int countLines(const std::vector<std::string> &lines, const std::string &start)
+{
+    return int(std::count_if(lines.begin(), lines.end(),
+                             [&start](const std::string &l) { return l.rfind(start, 0) == 0; }));
+}
+
+QByteArray toBytes(const std::vector<uint8_t> &v)
+{
+    return QByteArray(reinterpret_cast<const char *>(v.data()), qsizetype(v.size()));
+}
+
+struct Window
+{
+    PrivateRuntimeDir runtimeDir;
+    wheeltest::PromptRecorder prompts;
+    MainWindow window;
+    QTemporaryDir files;
+
+    Window() { window.show(); }
+
+    template<typename T = QWidget> T *widget(const char *name) const
+    {
+        T *w = window.findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no widget %s", name);
+        return w;
+    }
+    QString header() const { return widget<QLabel>("lbHead")->text(); }
+    bool connected() const { return header() != kWaitingHeader && !widget("pbStatus")->isVisibleTo(&window); }
+    QString status() const { return widget<QLabel>("lbUpgrade")->text(); }
+    int bar() const { return widget<QProgressBar>("pgUpgrade")->value(); }
+    // Whether the bar and the status text are shown (they always go together).
+    bool progressShown() const
+    {
+        const bool bar = !widget("pgUpgrade")->isHidden();
+        if (bar != !widget("lbUpgrade")->isHidden())
+            qFatal("bar and status text out of step");
+        return bar;
+    }
+
+    QString writeImage(const char *name, const QByteArray &image)
+    {
+        const QString path = files.filePath(QLatin1String(name));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+    void upgrade(const QString &path)
+    {
+        widget<QLineEdit>("lePath")->setText(path);
+        widget<QPushButton>("pbUpgrade")->click();
+    }
+    void invoke(const char *slot) { QMetaObject::invokeMethod(&window, slot); }
+    void progress(int value) { QMetaObject::invokeMethod(&window, "onProgress", Q_ARG(int, value)); }
+};
+
+wheeltest::WheelFixture::Options model(const char *code)
+{
+    wheeltest::WheelFixture::Options options;
+    options.model = code;
+    return options;
+}
+
+} // namespace
+
+class TestUpdateFlow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pathChecks_data();
+    void pathChecks();
+    void fileDialog_data();
+    void fileDialog();
+    void progressDisplay_data();
+    void progressDisplay();
+    void hidTransfer();
+    void bootLoaderFlash();
+    void bootLoaderWaitEnds_data();
+    void bootLoaderWaitEnds();
+};
+
+void TestUpdateFlow::pathChecks_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("size"); // of the file written at path; -1 none
+    QTest::addColumn<bool>("refused");
+
+    // Neither an address nor a file is there: the only difference is the
+    // case of the scheme.
+    QTest::newRow("https is online, unchecked") << "https://127.0.0.1:9/fw.BIN" << -1 << false;
+    QTest::newRow("HTTPS is a local path") << "HTTPS://127.0.0.1:9/fw.BIN" << -1 << true;
+    QTest::newRow(".BIN") << "fw.BIN" << 64 << true;
+    QTest::newRow("no suffix") << "fw" << 64 << true;
+    QTest::newRow("229,376 bytes") << "fw.bin" << 229376 << false;
+    QTest::newRow("229,377 bytes") << "fw.bin" << 229377 << true;
+    QTest::newRow("missing file reads as 0 bytes") << "fw.bin" << -1 << false;
+}
+
+// Without a wheel: an accepted image starts a transfer that ends silently.
+void TestUpdateFlow::pathChecks()
+{
+    QFETCH(QString, path);
+    QFETCH(int, size);
+    QFETCH(bool, refused);
+
+    Window w;
+    if (size >= 0)
+        path = w.writeImage(qPrintable(path), QByteArray(size, '\x5a'));
+    else if (!path.contains(QLatin1String("://")))
+        path = w.files.filePath(path);
+    w.upgrade(path);
+    // The online route runs after the click.
+    QTest::qWait(200);
+
+    QCOMPARE(w.prompts.shown().contains(kInvalid), refused);
+    if (refused)
+        QCOMPARE(w.prompts.shown(), QStringList{kInvalid});
+    QVERIFY(!w.progressShown());
+    QCOMPARE(w.widget<QLineEdit>("lePath")->text(), path);
+}
+
+void TestUpdateFlow::fileDialog_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("path");
+
+    QTest::newRow("cancelled") << QString() << "/old/fw.bin";
+    QTest::newRow("chosen") << "/new/other.bin"
+                            << "/new/other.bin";
+}
+
+void TestUpdateFlow::fileDialog()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, path);
+
+    Window w;
+    w.widget<QLineEdit>("lePath")->setText(QStringLiteral("/old/fw.bin"));
+    w.prompts.fileAnswer = answer;
+    w.widget<QPushButton>("pbPath")->click();
+
+    QCOMPARE(w.prompts.fileRequests.size(), 1);
+    const UserPrompts::FileRequest &request = w.prompts.fileRequests.first();
+    QCOMPARE(request.filter, QStringLiteral("Firmware File (*.bin);;"));
+    QVERIFY(request.caption.isEmpty());
+    QVERIFY(request.directory.isEmpty());
+    QCOMPARE(w.widget<QLineEdit>("lePath")->text(), path);
+    QVERIFY(w.prompts.messages.isEmpty());
+}
+
+void TestUpdateFlow::progressDisplay_data()
+{
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("bar");
+    QTest::addColumn<QStringList>("boxes");
+
+    QTest::newRow("0") << QList<int>{0} << true << kUploading << 0 << QStringList();
+    QTest::newRow("96") << QList<int>{40, 96} << true << kUploading << 96 << QStringList();
+    QTest::newRow("97") << QList<int>{96, 97} << true << kWriting << 97 << QStringList();
+    QTest::newRow("99") << QList<int>{99} << true << kWriting << 99 << QStringList();
+    // A failure code leaves the bar where it was.
+    QTest::newRow("failure after 40") << QList<int>{40, -5} << true << kUploading << 40 << QStringList();
+    QTest::newRow("failure after Writing") << QList<int>{98, -1} << true << kUploading << 98 << QStringList();
+    QTest::newRow("failure first") << QList<int>{-102} << true << kUploading << 0 << QStringList();
+    QTest::newRow("100") << QList<int>{50, 99, 100} << false << QString() << 0 << QStringList{kDone};
+}
+
+void TestUpdateFlow::progressDisplay()
+{
+    QFETCH(QList<int>, values);
+    QFETCH(bool, shown);
+    QFETCH(QString, status);
+    QFETCH(int, bar);
+    QFETCH(QStringList, boxes);
+
+    Window w;
+    for (const int value : values)
+        w.progress(value);
+
+    QCOMPARE(w.prompts.shown(), boxes);
+    QCOMPARE(w.progressShown(), shown);
+    if (shown)
+        QCOMPARE(w.status(), status);
+    QCOMPARE(w.bar(), bar);
+}
+
+// An SRD7 takes a largest image over HID; the scan after the update waits
+// for the success box to be closed.
+void TestUpdateFlow::hidTransfer()
+{
+    wheeltest::WheelFixture wheel(model("SRD7"));
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    Window w;
+    QTRY_VERIFY(w.connected());
+    const std::vector<uint8_t> image = makeTestImage(229376, "7.1.0\tJun 01 2027");
+    const QString path = w.writeImage("srd7.bin", toBytes(image));
+
+    // What the page shows, each time it changes.
+    QList<QPair<QString, int>> seen;
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, &sampler, [&w, &seen] {
+        const QPair<QString, int> now(w.status(), w.bar());
+        if (w.progressShown() && (seen.isEmpty() || seen.last() != now))
+            seen << now;
+    });
+    sampler.start(5);
+
+    // The user reads the success box for longer than the scan delay.
+    bool scannedWhileOpen = true;
+    QElapsedTimer closed;
+    UserPrompts::Hooks hooks;
+    hooks.message = [&](const UserPrompts::Message &message) {
+        w.prompts.messages << message;
+        wheel.clearTranscript();
+        QTest::qWait(3500);
+        scannedWhileOpen = countLines(wheel.exchanges(), kNameQuery) > 0;
+        closed.start();
+        return QMessageBox::Ok;
+    };
+    UserPrompts::setHooks(hooks);
+
+    w.upgrade(path);
+    QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), QStringList{kDone}, 120000);
+    QVERIFY(!scannedWhileOpen);
+    QVERIFY(!w.progressShown());
+    QTRY_VERIFY_WITH_TIMEOUT(countLines(wheel.exchanges(), kNameQuery) > 0, 6000);
+    QVERIFY2(closed.elapsed() >= 2500, qPrintable(QString::number(closed.elapsed())));
+    sampler.stop();
+
+    std::vector<uint8_t> installed;
+    wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); });
+    QVERIFY(installed == image);
+    QTRY_VERIFY(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("7.1.0")));
+
+    // Uploading with a rising share below 96, then each finishing step.
+    QVERIFY(seen.size() > 4);
+    const QList<QPair<QString, int>> finish{{kWriting, 97}, {kWriting, 98}, {kWriting, 99}};
+    QCOMPARE(seen.mid(seen.size() - 3), finish);
+    for (int i = 0; i + 3 < seen.size(); ++i) {
+        QCOMPARE(seen[i].first, kUploading);
+        QVERIFY(seen[i].second <= 95 && (i == 0 || seen[i].second > seen[i - 1].second));
+    }
+}
+
+// A PELIX: the reboot, the wait while the loader comes up, the image flashed
+// through it, and the wheel back running it.
+void TestUpdateFlow::bootLoaderFlash()
+{
+    wheeltest::WheelFixture wheel(model("PELIX"));
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    DfuBootLoader *loader = nullptr;
+    std::string error;
+    QVERIFY2(setUpBootLoader(wheel.emulator(), {}, &loader, &error), error.c_str());
+    Window w;
+    QTRY_VERIFY(w.connected());
+    const QString header = w.header();
+    const std::vector<uint8_t> image = makeTestImage(40000, "6.0.1\tFeb 02 2027");
+    const QString path = w.writeImage("pelix.bin", toBytes(image));
+    LogCapture log;
+    wheel.clearTranscript();
+
+    w.upgrade(path);
+    const std::vector<std::string> sent = wheel.exchanges({"set-feature"});
+    std::string reboot = "set-feature 02 10";
+    for (int i = 0; i < 18; ++i)
+        reboot += " 00";
+    QCOMPARE(sent, std::vector<std::string>{reboot});
+    QCOMPARE(w.status(), QStringLiteral("Waiting for DFU..."));
+    QVERIFY(w.progressShown());
+    QCOMPARE(w.bar(), 0);
+    // The wheel leaving the HID bus starts no device search.
+    QTest::qWait(500);
+    w.invoke("onInit");
+    QCOMPARE(w.header(), header);
+
+    QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), QStringList{kDone}, 60000);
+    // Found by the window's own look, after at least one miss.
+    QCOMPARE(log.count("Boot loader on the bus"), 1);
+    QVERIFY(log.count("No boot loader yet") >= 1);
+    std::vector<uint8_t> installed;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); }),
+         installed == image),
+        10000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("6.0.1")), 10000);
+    QVERIFY(w.connected());
+    QVERIFY(!w.progressShown());
+}
+
+void TestUpdateFlow::bootLoaderWaitEnds_data()
+{
+    QTest::addColumn<bool>("loaderAppears");
+    QTest::addColumn<int>("misses");
+    QTest::addColumn<QString>("box");
+
+    // One look at once and 30 more.
+    QTest::newRow("loader never enumerates") << false << 31 << kNoLoader;
+    QTest::newRow("image gone once the loader is up") << true << -1 << kInvalid;
+}
+
+void TestUpdateFlow::bootLoaderWaitEnds()
+{
+    QFETCH(bool, loaderAppears);
+    QFETCH(int, misses);
+    QFETCH(QString, box);
+
+    wheeltest::WheelFixture wheel(model("PELIX"));
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    DfuEmulatorOptions dfu;
+    std::string error;
+    if (!loaderAppears)
+        QVERIFY(applyDfuFault("never-appears", &dfu, &error));
+    DfuBootLoader *loader = nullptr;
+    QVERIFY2(setUpBootLoader(wheel.emulator(), dfu, &loader, &error), error.c_str());
+    Window w;
+    QTRY_VERIFY(w.connected());
+    const QString header = w.header();
+    const QString path = w.writeImage("pelix.bin", toBytes(makeTestImage(4096, "5.0.0")));
+    LogCapture log;
+
+    w.upgrade(path);
+    if (loaderAppears)
+        QVERIFY(QFile::remove(path));
+    QTest::qWait(1000);
+    w.invoke("onInit");
+    QCOMPARE(w.header(), header);
+
+    QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), QStringList{box}, 30000);
+    if (misses >= 0)
+        QCOMPARE(log.count("No boot loader yet"), misses);
+    QCOMPARE(log.count("Boot loader on the bus"), loaderAppears ? 1 : 0);
+    QVERIFY(!w.progressShown());
+    // No new look after the end, and the device search works again: the
+    // wheel is not on the HID bus.
+    const int looks = log.count("No boot loader yet");
+    w.invoke("onInit");
+    QCOMPARE(w.header(), kWaitingHeader);
+    QTest::qWait(700);
+    QCOMPARE(log.count("No boot loader yet"), looks);
+}
+
+WHEEL_TEST_MAIN(TestUpdateFlow)
+#include "tst_update_flow.moc"

@@ -98,7 +98,9 @@ void MainWindow::createTrayIcon()
 
 void MainWindow::onClose()
 {
-    // The paddles page is saved here first, silently (the sender is pbClose).
+    // Unsaved paddle settings go into the wheel's flash first; the sender is
+    // pbClose, so the save shows nothing.
+    onSavePageP();
     stopEventThread();
     close();
 }

@@ -111,6 +111,12 @@ private:
     void saveEncoderBinding();
     void removeEncoderBinding();
     void applyEncoderTurn(const QList<qint32> &released);
+    // One side of the clutch travel calibration, started or ended.
+    void calibrateClutch(bool checked, bool left);
+    // Set by loadPaddleConfig, taken by the next onClutchStatus: the status
+    // update that closes the initial reads does not ask the wheel again for
+    // the configuration it has only just sent.
+    bool paddleConfigFresh = false;
 
     // LED colours (mainwindow_led.cpp).
     void connectLedWidgets();

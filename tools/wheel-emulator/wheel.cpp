@@ -384,11 +384,18 @@ void Wheel::query(const uint8_t *req)
     for (const RecordReply &r : kRecordReplies) {
         if (r.record == record) {
             r.fill(*this, req[3], reply_.data());
+            if (record == static_cast<uint8_t>(ItemRecord))
+                std::fill(reply_.begin() + 8, reply_.end(), itemReplyTail_);
             return;
         }
     }
     reply_[1] = kUnknownRecord;
     note("query of unknown record " + hexByte(record));
+}
+
+void Wheel::setItemReplyTail(uint8_t fill)
+{
+    itemReplyTail_ = fill;
 }
 
 void Wheel::press(int button)

@@ -171,6 +171,10 @@ public:
     // streams, unknown commands), oldest first; the list is emptied.
     std::vector<std::string> takeNotes();
 
+    // For tests of hosts that reuse a reply buffer: bytes 8..20 of every later
+    // item reply (record 0x0C) carry this byte instead of zeros.
+    void setItemReplyTail(uint8_t fill);
+
     // Power cycle / re-plug: live values are lost, flash values come back.
     // Also what the transport calls when the boot loader leaves without a
     // new image.
@@ -226,6 +230,7 @@ private:
     std::vector<uint8_t> image_;
     Event event_ = Event::None;
     std::array<uint8_t, kFeatureReplySize> reply_{};
+    uint8_t itemReplyTail_ = 0;
     std::vector<std::string> notes_;
 };
 

@@ -1,0 +1,545 @@
+// The real quorctl program against the emulated wheel and boot loader: what
+// lands in the wheel's flash, what never reaches the wire, what the user
+// reads and the exit codes.
+#include "dfu_emulator.h"
+#include "test_image.h"
+#include "wheel.h"
+#include "wheel_fixture.h"
+#include "wheel_test_main.h"
+
+#include "led/channel_order.h"
+#include "led/led_frame.h"
+#include "led/led_levels.h"
+#include "led/led_maps.h"
+#include "settings/wheel_profile.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalServer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using wheelemu::Wheel;
+
+namespace {
+
+const QString kProgram = QStringLiteral(QUORCTL_BINARY);
+
+struct Run
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+// Feeds a raw report to the wheel's own side, as if a host had sent it; the
+// set-up so goes through none of the code under test.
+void feature(wheeltest::WheelFixture &wheel, std::vector<uint8_t> bytes)
+{
+    bytes.resize(20);
+    wheel.withWheel([&](Wheel &w) { w.setFeature(bytes.data(), bytes.size()); });
+}
+
+std::vector<uint8_t> setItem(uint8_t item, uint32_t value)
+{
+    return {0x02, 0x0C, item, uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24),
+            0xEF};
+}
+
+// A stored setup unlike the defaults in every value quorctl keeps.
+void storeDistinctSetup(wheeltest::WheelFixture &wheel, const QString &model)
+{
+    feature(wheel, setItem(0x04, 150));
+    feature(wheel, setItem(0x0A, 60));
+    feature(wheel, setItem(0x08, 0xFF));
+    feature(wheel, setItem(0x09, 0x01));
+    feature(wheel, {0x02, 0x0A, 0x39, 0x30, 0xEF, 0xA0, 0x0F, 0x3C, 0x0F, 0x64, 0x00, 0xC8, 0x00});
+    const LedMap *map = ledMapFor(model);
+    if (map && map->sendsExtraLeds)
+        feature(wheel, {0x02, 0x11, 0xEF, 1, 2, 3, 250, 128, 7});
+    // Every LED of the map a different colour, level-exact, the rest of the
+    // frame lit as the window leaves it.
+    std::vector<Rgb> leds;
+    for (std::size_t i = 0; map && i < map->leds.size(); ++i)
+        leds.push_back(Rgb{uint8_t(LedLevels[i % 16]), uint8_t(LedLevels[(i * 7) % 16]),
+                           uint8_t(LedLevels[(i * 3 + 5) % 16])});
+    const LedFrame frame = packLedFrame(ledSlotsForSending(leds));
+    wheel.withWheel([&](Wheel &w) {
+        for (int page = 0; page < w.info().ledPages; ++page) {
+            uint8_t report[20] = {0x03, uint8_t(page)};
+            std::copy_n(frame.begin() + page * 18, 18, report + 2);
+            w.output(report, sizeof report);
+        }
+        const uint8_t commit[20] = {0x02, 0x0E};
+        w.setFeature(commit, sizeof commit);
+    });
+}
+
+Wheel::Settings flashOf(wheeltest::WheelFixture &wheel)
+{
+    Wheel::Settings s;
+    wheel.withWheel([&](Wheel &w) { s = w.flash(); });
+    return s;
+}
+
+// Everything quorctl keeps: all of the flash but the shifter thresholds,
+// which are calibrated on the paddles, not set.
+QByteArray keptBytes(const Wheel::Settings &s)
+{
+    QByteArray out;
+    const auto add = [&out](const auto &v) {
+        out.append(reinterpret_cast<const char *>(&v), sizeof v);
+    };
+    for (const auto v : {s.biteWord, s.rightMax, s.leftMax, s.rightMin, s.leftMin})
+        add(v);
+    add(s.encoderPulseWidth);
+    add(s.shifterPulseWidth);
+    add(s.clutchesEnabled);
+    add(s.extraShiftersEnabled);
+    out.append(reinterpret_cast<const char *>(s.ledFrame.data()), qsizetype(s.ledFrame.size()));
+    out.append(reinterpret_cast<const char *>(s.extraLeds.data()), qsizetype(s.extraLeds.size()));
+    return out;
+}
+
+// Reports the host sent that change something: anything but a query.
+QStringList writesOnWire(const wheeltest::WheelFixture &wheel)
+{
+    QStringList out;
+    for (const std::string &line : wheel.exchanges({"set-feature", "output"})) {
+        const QString text = QString::fromStdString(line);
+        if (!text.startsWith(QLatin1String("set-feature 02 0b")))
+            out << text;
+    }
+    return out;
+}
+
+QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray toBytes(const std::vector<uint8_t> &v)
+{
+    return QByteArray(reinterpret_cast<const char *>(v.data()), qsizetype(v.size()));
+}
+
+} // namespace
+
+class TestQuorctl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void exitCodes_data();
+    void exitCodes();
+    void status_data();
+    void status();
+    void backupClearRestore_data();
+    void backupClearRestore();
+    void badProfileRefused_data();
+    void badProfileRefused();
+    void forcedRestoreOfAnotherModel();
+    void ledSetChangesOnlyThatButton();
+    void flash_data();
+    void flash();
+    void watchBesideTheWindow();
+
+private:
+    std::unique_ptr<wheeltest::WheelFixture> plug(const QString &model);
+    QProcess *start(const QStringList &args);
+    Run run(const QStringList &args, int timeoutMs = 60000);
+    void pretendWindowRuns();
+    QString path(const QString &name) const { return scratch_->filePath(name); }
+
+    std::unique_ptr<QTemporaryDir> scratch_;
+    std::unique_ptr<QTemporaryDir> runtime_;
+    std::unique_ptr<QLocalServer> window_;
+    std::unique_ptr<QProcess> process_;
+};
+
+void TestQuorctl::init()
+{
+    scratch_ = std::make_unique<QTemporaryDir>();
+    runtime_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(scratch_->isValid() && runtime_->isValid());
+}
+
+void TestQuorctl::cleanup()
+{
+    if (process_) {
+        process_->kill();
+        process_->waitForFinished(5000);
+    }
+    process_.reset();
+    window_.reset();
+    runtime_.reset();
+    scratch_.reset();
+}
+
+std::unique_ptr<wheeltest::WheelFixture> TestQuorctl::plug(const QString &model)
+{
+    wheeltest::WheelFixture::Options options;
+    options.model = model.toStdString();
+    options.restartDelayMs = 100;
+    options.bootLoaderDelayMs = 500;
+    auto wheel = std::make_unique<wheeltest::WheelFixture>(options);
+    if (!wheel->ok())
+        qFatal("no emulated wheel: %s", wheel->error().c_str());
+    return wheel;
+}
+
+QProcess *TestQuorctl::start(const QStringList &args)
+{
+    process_ = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Its own runtime directory: a QuorSet window of the machine's user must
+    // not count, and pretendWindowRuns() puts one there.
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_->path());
+    process_->setProcessEnvironment(env);
+    process_->start(kProgram, args);
+    return process_.get();
+}
+
+Run TestQuorctl::run(const QStringList &args, int timeoutMs)
+{
+    QProcess *p = start(args);
+    Run r;
+    if (!p->waitForFinished(timeoutMs) || p->exitStatus() != QProcess::NormalExit)
+        return r;
+    r.code = p->exitCode();
+    r.out = QString::fromLocal8Bit(p->readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p->readAllStandardError());
+    return r;
+}
+
+// The window's single-instance socket, answering as a running window does.
+void TestQuorctl::pretendWindowRuns()
+{
+    window_ = std::make_unique<QLocalServer>();
+    QVERIFY(window_->listen(runtime_->filePath(QStringLiteral("quorset"))));
+}
+
+void TestQuorctl::exitCodes_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("wheelPlugged");
+    QTest::addColumn<bool>("windowRuns");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+
+    const auto args = [](const char *text) {
+        return QString::fromLatin1(text).split(QLatin1Char(' '));
+    };
+    QTest::newRow("no command") << QStringList() << true << false << 1 << "no command given";
+    QTest::newRow("unknown command") << args("frob") << true << false << 1 << "unknown command";
+    QTest::newRow("backup without file") << args("backup") << true << false << 1 << "exactly one FILE";
+    QTest::newRow("bad colour") << args("led set pbB1 12zz45") << true << false << 1 << "not a colour";
+    QTest::newRow("unknown preset") << args("led preset mauve") << true << false << 1 << "unknown preset";
+    QTest::newRow("unknown LED button")
+        << args("led set pbQ9 ff0000") << true << false << 1 << "unknown LED button \"pbQ9\" on a SRD7";
+    QTest::newRow("watch bad count") << args("watch --count 0") << true << false << 1 << "bad option";
+    QTest::newRow("no wheel") << args("status") << false << false << 2 << "no wheel found";
+    QTest::newRow("window running") << args("status") << true << true << 3
+                                    << "the QuorSet window is running; close it first";
+    QTest::newRow("missing profile") << args("restore /nonexistent/p.json") << true << false << 4
+                                     << "cannot read";
+    QTest::newRow("not a .bin") << QStringList{QStringLiteral("flash"), QStringLiteral(QUORCTL_BINARY)}
+                                << true << false << 4 << "not a valid firmware";
+}
+
+void TestQuorctl::exitCodes()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, wheelPlugged);
+    QFETCH(bool, windowRuns);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+
+    auto wheel = plug(QStringLiteral("SRD7"));
+    if (!wheelPlugged)
+        QVERIFY(wheel->unplug());
+    if (windowRuns)
+        pretendWindowRuns();
+    wheel->clearTranscript();
+
+    const Run r = run(args);
+    QCOMPARE(r.code, code);
+    const QString firstLine = r.err.section(QLatin1Char('\n'), 0, 0);
+    QVERIFY2(firstLine.startsWith(QLatin1String("quorctl: ")) && firstLine.contains(message),
+             qPrintable(r.err));
+    QVERIFY2(writesOnWire(*wheel).isEmpty(), qPrintable(writesOnWire(*wheel).join('\n')));
+}
+
+void TestQuorctl::status_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("link");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("SRD7, no battery") << "SRD7" << -1
+                                      << QStringList{"model: SRD7", "name: QUOR SRD7 Wheel",
+                                                     "product id: 0x200D", "firmware: 2\tMar  7 2024,15:04"};
+    QTest::newRow("H-ZET on Bluetooth")
+        << "H-ZET" << 0 << QStringList{"model: H-ZET", "battery: 57%", "link: Bluetooth"};
+    QTest::newRow("KLINO4 on USB") << "KLINO4" << 1
+                                   << QStringList{"model: KLINO4", "battery: USB", "link: USB"};
+}
+
+void TestQuorctl::status()
+{
+    QFETCH(QString, model);
+    QFETCH(int, link);
+    QFETCH(QStringList, expected);
+
+    auto wheel = plug(model);
+    if (link >= 0)
+        wheel->withWheel([link](Wheel &w) { w.setPowerStatus({57, 3900, uint8_t(link)}); });
+    const Run r = run({QStringLiteral("status")});
+    QCOMPARE(r.code, 0);
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : expected)
+        QVERIFY2(lines.contains(line), qPrintable(r.out));
+    QCOMPARE(r.out.contains(QLatin1String("battery:")), link >= 0);
+}
+
+void TestQuorctl::backupClearRestore_data()
+{
+    QTest::addColumn<QString>("model");
+    // Four pages with extra LEDs, eight pages in GRB, extra LEDs that are
+    // sent but never read, none at all, no LED map.
+    for (const char *model : {"SRD7", "ULMAR", "PELIX", "OV410", "H-MIRA"})
+        QTest::newRow(model) << QString::fromLatin1(model);
+}
+
+void TestQuorctl::backupClearRestore()
+{
+    QFETCH(QString, model);
+
+    auto wheel = plug(model);
+    storeDistinctSetup(*wheel, model);
+    const QByteArray stored = keptBytes(flashOf(*wheel));
+
+    const QString file = path(QStringLiteral("setup.json"));
+    Run r = run({QStringLiteral("backup"), file});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    feature(*wheel, {0x02, 0x0C, 0x10});
+    QVERIFY(keptBytes(flashOf(*wheel)) != stored);
+
+    r = run({QStringLiteral("restore"), file});
+    QVERIFY2(r.code == 0, qPrintable(r.err + r.out));
+    QCOMPARE(keptBytes(flashOf(*wheel)).toHex(), stored.toHex());
+}
+
+void TestQuorctl::badProfileRefused_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("replacement");
+    QTest::addColumn<QString>("message");
+
+    // An edit is a text replacement in the saved profile; "TRUNCATE" keeps
+    // its first half.
+    QTest::newRow("truncated") << "TRUNCATE"
+                               << ""
+                               << "truncated or damaged";
+    QTest::newRow("pulse width out of range")
+        << "\"encoderPulseWidth\": 100"
+        << "\"encoderPulseWidth\": 500"
+        << "\"encoderPulseWidth\" must be a whole number from 40 to 240";
+    QTest::newRow("fractional pulse width") << "\"shifterPulseWidth\": 100"
+                                            << "\"shifterPulseWidth\": 99.5"
+                                            << "\"shifterPulseWidth\" must be a whole number";
+    QTest::newRow("bite word between the paddles") << "\"biteWord\": 5000"
+                                                   << "\"biteWord\": 30000"
+                                                   << "\"paddles.biteWord\" must be";
+    QTest::newRow("paddle reading out of range")
+        << "\"leftMax\": 4095"
+        << "\"leftMax\": 5000"
+        << "\"paddles.leftMax\" must be a whole number from 0 to 4096";
+    QTest::newRow("unknown button") << "\"button\": \"pbB1\""
+                                    << "\"button\": \"pbQ7\""
+                                    << "unknown button \"pbQ7\" for a SRD7";
+    QTest::newRow("button in another LED's place") << "\"button\": \"pbB1\""
+                                                   << "\"button\": \"pbB9\""
+                                                   << "LED 0 of a SRD7 belongs to pbB1, not pbB9";
+    QTest::newRow("bad colour") << "\"pbXL\": \"#ffffff\""
+                                << "\"pbXL\": \"#fffff\""
+                                << "\"extraLeds.pbXL\" must be a colour #rrggbb";
+    QTest::newRow("misspelt key") << "\"clutchesEnabled\""
+                                  << "\"clutchEnabled\""
+                                  << "\"clutchesEnabled\"";
+    QTest::newRow("newer format") << "\"version\": 1"
+                                  << "\"version\": 2"
+                                  << "profile version 2 is not supported";
+    QTest::newRow("unknown model") << "\"model\": \"SRD7\""
+                                   << "\"model\": \"SRD9\""
+                                   << "unknown wheel model";
+    QTest::newRow("other model") << "OTHER"
+                                 << ""
+                                 << "taken from a KLINO4, this wheel is a SRD7";
+}
+
+void TestQuorctl::badProfileRefused()
+{
+    QFETCH(QString, edit);
+    QFETCH(QString, replacement);
+    QFETCH(QString, message);
+
+    QString profile;
+    if (edit == QLatin1String("OTHER")) {
+        auto other = plug(QStringLiteral("KLINO4"));
+        const Run r = run({QStringLiteral("backup"), path(QStringLiteral("good.json"))});
+        QCOMPARE(r.code, 0);
+    }
+    auto wheel = plug(QStringLiteral("SRD7"));
+    if (edit != QLatin1String("OTHER")) {
+        const Run r = run({QStringLiteral("backup"), path(QStringLiteral("good.json"))});
+        QCOMPARE(r.code, 0);
+    }
+    QFile good(path(QStringLiteral("good.json")));
+    QVERIFY(good.open(QIODevice::ReadOnly));
+    profile = QString::fromUtf8(good.readAll());
+    if (edit == QLatin1String("TRUNCATE")) {
+        profile.truncate(profile.size() / 2);
+    } else if (edit != QLatin1String("OTHER")) {
+        QVERIFY2(profile.contains(edit), qPrintable(edit));
+        profile.replace(profile.indexOf(edit), edit.size(), replacement);
+    }
+    const QString bad = writeFile(path(QStringLiteral("bad.json")), profile.toUtf8());
+    const QByteArray before = keptBytes(flashOf(*wheel));
+    wheel->clearTranscript();
+
+    const Run r = run({QStringLiteral("restore"), bad});
+    QCOMPARE(r.code, 4);
+    QVERIFY2(r.err.count(QLatin1Char('\n')) == 1 && r.err.contains(message), qPrintable(r.err));
+    QVERIFY2(writesOnWire(*wheel).isEmpty(), qPrintable(writesOnWire(*wheel).join('\n')));
+    QCOMPARE(keptBytes(flashOf(*wheel)), before);
+}
+
+// Forced across models, the settings travel and each LED takes the colour
+// of its button in the other model's profile.
+void TestQuorctl::forcedRestoreOfAnotherModel()
+{
+    {
+        auto klino = plug(QStringLiteral("KLINO4"));
+        storeDistinctSetup(*klino, QStringLiteral("KLINO4"));
+        QCOMPARE(run({QStringLiteral("backup"), path(QStringLiteral("k.json"))}).code, 0);
+    }
+    auto wheel = plug(QStringLiteral("SRD7"));
+    const Run r = run({QStringLiteral("restore"), QStringLiteral("--force"), path(QStringLiteral("k.json"))});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    const Wheel::Settings s = flashOf(*wheel);
+    QCOMPARE(s.encoderPulseWidth, 150);
+    QCOMPARE(s.biteWord, uint16_t(12345));
+    // KLINO4's LED 0 (pbB1) is level 0/0/5; SRD7's LED 0 and 41 are pbB1 too.
+    QCOMPARE(int(s.ledFrame[0]), 0x00);
+    QCOMPARE(int(s.ledFrame[1]) & 0x0F, 5);
+}
+
+// One button's LEDs change; every other LED keeps its exact levels, and the
+// colours are committed.
+void TestQuorctl::ledSetChangesOnlyThatButton()
+{
+    auto wheel = plug(QStringLiteral("SRD7"));
+    storeDistinctSetup(*wheel, QStringLiteral("SRD7"));
+    const std::vector<uint8_t> before = flashOf(*wheel).ledFrame;
+
+    const Run r = run(
+        {QStringLiteral("led"), QStringLiteral("set"), QStringLiteral("pbD16"), QStringLiteral("0a141e")});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    const std::vector<uint8_t> after = flashOf(*wheel).ledFrame;
+    std::vector<uint8_t> expected = before;
+    // pbD16 is LED 24 (sent RBG) and LED 44 (RGB) on an SRD7: levels of
+    // 10, 20, 30 are 3, 4, 5.
+    LedSlots values = unpackLedFrame(LedFrame{}, 0);
+    for (std::size_t k = 0; k < before.size(); ++k) {
+        values[2 * k] = before[k] & 0x0F;
+        values[2 * k + 1] = before[k] >> 4;
+    }
+    const auto put = [&values](int led, int a, int b, int c) {
+        values[std::size_t(3 * led)] = uint8_t(a);
+        values[std::size_t(3 * led + 1)] = uint8_t(b);
+        values[std::size_t(3 * led + 2)] = uint8_t(c);
+    };
+    put(24, 3, 5, 4);
+    put(44, 3, 4, 5);
+    for (std::size_t k = 0; k < expected.size(); ++k)
+        expected[k] = uint8_t(values[2 * k] | values[2 * k + 1] << 4);
+    QCOMPARE(toBytes(after).toHex(), toBytes(expected).toHex());
+}
+
+void TestQuorctl::flash_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<bool>("goodImage");
+
+    QTest::newRow("SRD7 over HID") << "SRD7" << true;
+    QTest::newRow("PELIX through the boot loader") << "PELIX" << true;
+    QTest::newRow("PELIX, image refused before the reboot") << "PELIX" << false;
+}
+
+void TestQuorctl::flash()
+{
+    QFETCH(QString, model);
+    QFETCH(bool, goodImage);
+
+    auto wheel = plug(model);
+    if (model == QLatin1String("PELIX")) {
+        wheelemu::DfuBootLoader *loader = nullptr;
+        std::string error;
+        QVERIFY2(wheelemu::setUpBootLoader(wheel->emulator(), {}, &loader, &error), error.c_str());
+    }
+    const std::vector<uint8_t> image = wheelemu::makeTestImage(20000, "7.7.7");
+    // A stack pointer of 0 is no firmware for this flash.
+    const QByteArray bytes = goodImage ? toBytes(image) : QByteArray(64, '\0');
+    const QString file = writeFile(path(QStringLiteral("image.bin")), bytes);
+    wheel->clearTranscript();
+
+    const Run r = run({QStringLiteral("flash"), file}, 90000);
+    if (!goodImage) {
+        QCOMPARE(r.code, 4);
+        QVERIFY2(writesOnWire(*wheel).isEmpty(), qPrintable(writesOnWire(*wheel).join('\n')));
+        return;
+    }
+    QVERIFY2(r.code == 0, qPrintable(r.err + r.out));
+    // Not a terminal: plain lines, ending at 100.
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(lines.size() > 2 && lines[0].startsWith(QLatin1String("progress ")), qPrintable(r.out));
+    QVERIFY(lines.contains(QStringLiteral("progress 100%")));
+    QVERIFY(!r.out.contains(QLatin1Char('\r')));
+    QTRY_VERIFY_WITH_TIMEOUT(wheel->plugged(), 15000);
+    std::vector<uint8_t> installed;
+    QTRY_VERIFY_WITH_TIMEOUT((wheel->withWheel([&](Wheel &w) { installed = w.installedImage(); }),
+                              installed.size() >= image.size()),
+                             15000);
+    installed.resize(image.size());
+    QVERIFY(installed == image);
+}
+
+// watch reads only input reports, so it runs beside the window.
+void TestQuorctl::watchBesideTheWindow()
+{
+    auto wheel = plug(QStringLiteral("SRD7"));
+    pretendWindowRuns();
+    QProcess *p = start({QStringLiteral("watch"), QStringLiteral("--count"), QStringLiteral("3")});
+    QByteArray note;
+    QTRY_VERIFY_WITH_TIMEOUT((note += p->readAllStandardError()).contains("watching"), 10000);
+    wheel->press(3);
+    wheel->setPaddles(1000, 2000);
+    wheel->release(3);
+    QVERIFY(p->waitForFinished(10000));
+    QCOMPARE(p->exitCode(), 0);
+    QCOMPARE(QString::fromLocal8Bit(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             (QStringList{"button 3 pressed", "paddles left 1000 right 2000", "button 3 released"}));
+}
+
+WHEEL_TEST_GUILESS_MAIN(TestQuorctl)
+#include "tst_quorctl.moc"

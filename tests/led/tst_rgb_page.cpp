@@ -8,6 +8,7 @@
 #include "device/device_handle.h"
 #include "led/button_colour.h"
 #include "led/led_colour_read.h"
+#include "led/led_colour_write.h"
 #include "led/led_levels.h"
 #include "prompt_recorder.h"
 #include "tests/app/private_runtime_dir.h"
@@ -267,6 +268,10 @@ void TestRgbPage::saveAndReadBack()
     }
     // No model fills its last page: what lies beyond its map goes out lit.
     QCOMPARE(frame.right(1), QByteArray(1, '\xff'));
+    std::string name;
+    s.wheel.withWheel([&name](wheelemu::Wheel &w) { name = w.name(); });
+    const LedFrame packed = ledColourWrite(QString::fromStdString(name), painted, true).frame;
+    QCOMPARE(frame, QByteArray(reinterpret_cast<const char *>(packed.data()), 18 * pages));
     QStringList features = lines(s.wheel, {"set-feature"});
     QCOMPARE(features.takeLast(), QStringLiteral("set-feature 02 0e"));
     QCOMPARE(features, extraOrder.isEmpty()

@@ -149,6 +149,8 @@ private slots:
     void badProfileRefused();
     void forcedRestoreOfAnotherModel();
     void ledSetChangesOnlyThatButton();
+    void ledPresetColoursShownButtons_data();
+    void ledPresetColoursShownButtons();
     void flash_data();
     void flash();
     void watchBesideTheWindow();
@@ -474,6 +476,43 @@ void TestQuorctl::ledSetChangesOnlyThatButton()
     for (std::size_t k = 0; k < expected.size(); ++k)
         expected[k] = uint8_t(values[2 * k] | values[2 * k + 1] << 4);
     QCOMPARE(toBytes(after).toHex(), toBytes(expected).toHex());
+}
+
+void TestQuorctl::ledPresetColoursShownButtons_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("shownLed");
+    QTest::addColumn<int>("hiddenLed");
+
+    // OV410 shows pbT3 (LED 28) but not pbT4 (LED 29); SRD7 shows every
+    // button of its map, and its extra LEDs.
+    QTest::newRow("OV410") << "OV410" << 28 << 29;
+    QTest::newRow("SRD7") << "SRD7" << 46 << -1;
+}
+
+void TestQuorctl::ledPresetColoursShownButtons()
+{
+    QFETCH(QString, model);
+    QFETCH(int, shownLed);
+    QFETCH(int, hiddenLed);
+
+    auto wheel = plug(model);
+    storeDistinctSetup(*wheel, model);
+    const Wheel::Settings before = flashOf(*wheel);
+    const Run r = run({QStringLiteral("led"), QStringLiteral("preset"), QStringLiteral("red")});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    const Wheel::Settings after = flashOf(*wheel);
+    const auto levels = [](const Wheel::Settings &s, int led) {
+        LedFrame frame{};
+        std::copy(s.ledFrame.begin(), s.ledFrame.end(), frame.begin());
+        const Rgb c = ledSlotTriple(unpackLedFrame(frame, int(s.ledFrame.size()) / kLedPageBytes), led);
+        return QList<int>{c.red, c.green, c.blue};
+    };
+    QCOMPARE(levels(after, shownLed), (QList<int>{255, 0, 0}));
+    if (hiddenLed >= 0)
+        QCOMPARE(levels(after, hiddenLed), levels(before, hiddenLed));
+    const bool extras = ledMapFor(model)->sendsExtraLeds;
+    QCOMPARE(after.extraLeds == (std::array<uint8_t, 6>{255, 0, 0, 255, 0, 0}), extras);
 }
 
 void TestQuorctl::flash_data()

@@ -51,28 +51,15 @@ QColor rounded(const QColor &c)
 {
     return QColor(roundUp(c.red()), roundUp(c.green()), roundUp(c.blue()));
 }
-// "GRB": the frame takes green, red, blue.
+// "GRB": the frame takes green, red, blue. The orders that reading uses
+// (RGB, RBG, GRB) are their own inverses, so this also turns frame slots into
+// the colour shown.
 QColor permuted(const QColor &c, const QString &order)
 {
     auto channel = [&c](QChar name) {
         return name == QLatin1Char('R') ? c.red() : name == QLatin1Char('G') ? c.green() : c.blue();
     };
     return QColor(channel(order[0]), channel(order[1]), channel(order[2]));
-}
-// The colour an LED shows whose frame slots hold c in that order.
-QColor fromFrame(const QColor &c, const QString &order)
-{
-    QColor out(0, 0, 0);
-    const int values[] = {c.red(), c.green(), c.blue()};
-    for (int j = 0; j < 3; ++j) {
-        if (order[j] == QLatin1Char('R'))
-            out.setRed(values[j]);
-        else if (order[j] == QLatin1Char('G'))
-            out.setGreen(values[j]);
-        else
-            out.setBlue(values[j]);
-    }
-    return out;
 }
 bool near(const QColor &a, const QColor &b)
 {
@@ -118,10 +105,8 @@ QList<int> sentPages(const wheeltest::WheelFixture &wheel, QByteArray *frame = n
 }
 QString hexTriple(const QColor &c)
 {
-    return QStringLiteral("%1 %2 %3")
-        .arg(c.red(), 2, 16, QLatin1Char('0'))
-        .arg(c.green(), 2, 16, QLatin1Char('0'))
-        .arg(c.blue(), 2, 16, QLatin1Char('0'));
+    const char bytes[] = {char(c.red()), char(c.green()), char(c.blue())};
+    return QString::fromLatin1(QByteArray(bytes, 3).toHex(' '));
 }
 
 struct Session
@@ -358,7 +343,7 @@ void TestRgbPage::readsAColourfulFrame()
 
     for (const QString &spot : reads) {
         const QStringList f = spot.split(' ');
-        const QColor expected = fromFrame(frameLed(frame, f[1].toInt()), f[2]);
+        const QColor expected = permuted(frameLed(frame, f[1].toInt()), f[2]);
         QVERIFY2(s.colour(f[0]) == expected, qPrintable(spot + " " + s.colour(f[0]).name()));
     }
     if (extraRead) {
@@ -494,12 +479,7 @@ void TestRgbPage::saveShifterOnlyWhenChanged()
     QStringList expected;
     if (!shifterReport.isEmpty())
         expected << "set-feature 02 0c 0a";
-    expected << "set-feature 02 11 ef"
-             << "page"
-             << "page"
-             << "page"
-             << "page"
-             << "set-feature 02 0e";
+    expected += QStringList{"set-feature 02 11 ef", "page", "page", "page", "page", "set-feature 02 0e"};
     QCOMPARE(kinds, expected);
     if (!shifterReport.isEmpty())
         QCOMPARE(lines(s.wheel, {"set-feature"}).first(), shifterReport);

@@ -55,6 +55,22 @@ std::optional<Rgb> parseColour(const QString &text)
     return Rgb{uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
 }
 
+// Keys and values quoted from the file may hold line breaks or terminal
+// control codes; the reason must stay one printable line.
+QString printable(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 // Reads one object's keys, remembering the first fault. Unknown keys are
 // faults too: a misspelt key in a hand-edited file would otherwise be
 // dropped silently and the wheel would keep a value the user meant to change.
@@ -69,7 +85,7 @@ public:
     void fail(const QString &text)
     {
         if (!failed())
-            *error_ = text;
+            *error_ = printable(text);
     }
     QString path(const QString &key) const
     {

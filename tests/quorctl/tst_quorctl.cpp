@@ -369,6 +369,10 @@ void TestQuorctl::badProfileRefused_data()
     QTest::newRow("unknown button") << "\"button\": \"pbB1\""
                                     << "\"button\": \"pbQ7\""
                                     << "unknown button \"pbQ7\" for a SRD7";
+    QTest::newRow("control codes quoted from the file")
+        << "\"button\": \"pbB1\""
+        << "\"button\": \"pb\\n\\u001b[2J\""
+        << "unknown button \"pb\\u000a\\u001b[2J\" for a SRD7";
     QTest::newRow("button in another LED's place") << "\"button\": \"pbB1\""
                                                    << "\"button\": \"pbB9\""
                                                    << "LED 0 of a SRD7 belongs to pbB1, not pbB9";

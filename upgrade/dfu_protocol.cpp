@@ -106,7 +106,12 @@ int dfuFunctionalTransferSize(libusb_device_handle *handle, uint16_t interfaceNu
     const int rc = libusb_control_transfer(handle, kStandardInterfaceIn, kGetDescriptor,
                                            kFunctionalDescriptor, interfaceNumber, descriptor.data(),
                                            kFunctionalDescriptorLength, kDfuDescriptorTimeoutMs);
-    if (rc < kTransferSizeEnd)
+    return dfuTransferSizeOf(descriptor.data(), rc);
+}
+
+int dfuTransferSizeOf(const uint8_t *descriptor, int length)
+{
+    if (length < kTransferSizeEnd)
         return 0;
     return descriptor[5] | descriptor[6] << 8;
 }

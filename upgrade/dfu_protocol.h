@@ -95,6 +95,9 @@ int dfuseCommand(libusb_device_handle *handle, uint16_t interfaceNumber, DfuseCo
 // or 0 when the device gives no usable one (error, reply shorter than 7
 // bytes, or a stated size of 0).
 int dfuFunctionalTransferSize(libusb_device_handle *handle, uint16_t interfaceNumber);
+// The same from a descriptor already read: `length` is what the device sent
+// (a negative libusb result counts as nothing).
+int dfuTransferSizeOf(const uint8_t *descriptor, int length);
 
 // The page addresses that cover [base, base + size): from base aligned down
 // to its page to the end of the page holding the last byte. Addresses are

@@ -1,6 +1,7 @@
-// What the boot loader answers to DFU_GETSTATUS, and the erase plan built
-// from an image's size: the pages must cover every byte of the image, start
-// on page boundaries, and erase nothing that holds none of it.
+// What the boot loader answers to DFU_GETSTATUS and sends as its functional
+// descriptor, and the erase plan built from an image's size: the pages must
+// cover every byte of the image, start on page boundaries, and erase nothing
+// that holds none of it.
 
 #include "upgrade/dfu_protocol.h"
 
@@ -16,6 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     FUZZ_CHECK(status.bStatus == raw[0] && status.bState == raw[4] && status.iString == raw[5]);
     FUZZ_CHECK(status.bwPollTimeout == (raw[1] | raw[2] << 8 | uint32_t(raw[3]) << 16));
     FUZZ_CHECK(status.bwPollTimeout < (1u << 24));
+
+    // The functional descriptor as sent, in a buffer of exactly its length
+    // (so that reading past it is caught), or a failed read.
+    const QByteArray sent = in.bytes(in.byte() % 12);
+    const std::vector<uint8_t> descriptor(sent.begin(), sent.end());
+    const int transferSize = dfuTransferSizeOf(descriptor.data(), int(descriptor.size()));
+    FUZZ_CHECK(transferSize == (descriptor.size() < 7 ? 0 : descriptor[5] | descriptor[6] << 8));
+    FUZZ_CHECK(dfuTransferSizeOf(nullptr, -int(in.byte() % 13)) == 0);
 
     // Power-of-two pages from 256 bytes to 1 MiB, images up to 16 MiB at
     // any address.

@@ -104,12 +104,12 @@ struct Window
     bool connected() const { return header() != kWaitingHeader && !widget("pbStatus")->isVisibleTo(&window); }
     QString status() const { return widget<QLabel>("lbUpgrade")->text(); }
     int bar() const { return widget<QProgressBar>("pgUpgrade")->value(); }
-    // Whether the bar and the status text are shown (they always go together).
+    // The bar and the status text are shown and hidden together.
     bool progressShown() const
     {
         const bool bar = !widget("pgUpgrade")->isHidden();
-        if (bar != !widget("lbUpgrade")->isHidden())
-            qFatal("bar and status text out of step");
+        if (bar == widget("lbUpgrade")->isHidden())
+            qFatal("progress bar and status text out of step");
         return bar;
     }
 
@@ -151,9 +151,8 @@ private slots:
     void progressDisplay_data();
     void progressDisplay();
     void hidTransfer();
-    void bootLoaderFlash();
-    void bootLoaderWaitEnds_data();
-    void bootLoaderWaitEnds();
+    void bootLoader_data();
+    void bootLoader();
 };
 
 void TestUpdateFlow::pathChecks_data()
@@ -321,99 +320,89 @@ void TestUpdateFlow::hidTransfer()
     }
 }
 
-// A PELIX: the reboot, the wait while the loader comes up, the image flashed
-// through it, and the wheel back running it.
-void TestUpdateFlow::bootLoaderFlash()
+void TestUpdateFlow::bootLoader_data()
 {
-    wheeltest::WheelFixture wheel(model("PELIX"));
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    DfuBootLoader *loader = nullptr;
-    std::string error;
-    QVERIFY2(setUpBootLoader(wheel.emulator(), {}, &loader, &error), error.c_str());
-    Window w;
-    QTRY_VERIFY(w.connected());
-    const QString header = w.header();
-    const std::vector<uint8_t> image = makeTestImage(40000, "6.0.1\tFeb 02 2027");
-    const QString path = w.writeImage("pelix.bin", toBytes(image));
-    LogCapture log;
-    wheel.clearTranscript();
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("removeImage");
+    QTest::addColumn<int>("misses"); // looks that found no loader; -1: some
+    QTest::addColumn<QStringList>("boxes");
 
-    w.upgrade(path);
-    const std::vector<std::string> sent = wheel.exchanges({"set-feature"});
-    std::string reboot = "set-feature 02 10";
-    for (int i = 0; i < 18; ++i)
-        reboot += " 00";
-    QCOMPARE(sent, std::vector<std::string>{reboot});
-    QCOMPARE(w.status(), QStringLiteral("Waiting for DFU..."));
-    QVERIFY(w.progressShown());
-    QCOMPARE(w.bar(), 0);
-    // The wheel leaving the HID bus starts no device search.
-    QTest::qWait(500);
-    w.invoke("onInit");
-    QCOMPARE(w.header(), header);
-
-    QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), QStringList{kDone}, 60000);
-    // Found by the window's own look, after at least one miss.
-    QCOMPARE(log.count("Boot loader on the bus"), 1);
-    QVERIFY(log.count("No boot loader yet") >= 1);
-    std::vector<uint8_t> installed;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); }),
-         installed == image),
-        10000);
-    QTRY_VERIFY_WITH_TIMEOUT(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("6.0.1")), 10000);
-    QVERIFY(w.connected());
-    QVERIFY(!w.progressShown());
-}
-
-void TestUpdateFlow::bootLoaderWaitEnds_data()
-{
-    QTest::addColumn<bool>("loaderAppears");
-    QTest::addColumn<int>("misses");
-    QTest::addColumn<QString>("box");
-
+    QTest::newRow("flashed") << QString() << false << -1 << QStringList{kDone};
     // One look at once and 30 more.
-    QTest::newRow("loader never enumerates") << false << 31 << kNoLoader;
-    QTest::newRow("image gone once the loader is up") << true << -1 << kInvalid;
+    QTest::newRow("loader never enumerates") << "never-appears" << false << 31 << QStringList{kNoLoader};
+    QTest::newRow("image gone once the loader is up") << QString() << true << -1 << QStringList{kInvalid};
+    // The worker's failure code: no box, the bar stays at the first block's
+    // share.
+    QTest::newRow("flash fails") << "error-on-block:2" << false << -1 << QStringList();
 }
 
-void TestUpdateFlow::bootLoaderWaitEnds()
+// A PELIX: the reboot, the wait for the boot loader, and how it ends.
+void TestUpdateFlow::bootLoader()
 {
-    QFETCH(bool, loaderAppears);
+    QFETCH(QString, fault);
+    QFETCH(bool, removeImage);
     QFETCH(int, misses);
-    QFETCH(QString, box);
+    QFETCH(QStringList, boxes);
+    const bool loaderAppears = fault != QLatin1String("never-appears");
 
     wheeltest::WheelFixture wheel(model("PELIX"));
     QVERIFY2(wheel.ok(), wheel.error().c_str());
     DfuEmulatorOptions dfu;
     std::string error;
-    if (!loaderAppears)
-        QVERIFY(applyDfuFault("never-appears", &dfu, &error));
+    if (!fault.isEmpty())
+        QVERIFY(applyDfuFault(fault.toStdString(), &dfu, &error));
     DfuBootLoader *loader = nullptr;
     QVERIFY2(setUpBootLoader(wheel.emulator(), dfu, &loader, &error), error.c_str());
     Window w;
     QTRY_VERIFY(w.connected());
     const QString header = w.header();
-    const QString path = w.writeImage("pelix.bin", toBytes(makeTestImage(4096, "5.0.0")));
+    const std::vector<uint8_t> image = makeTestImage(4096, "6.0.1\tFeb 02 2027");
+    const QString path = w.writeImage("pelix.bin", toBytes(image));
     LogCapture log;
+    wheel.clearTranscript();
 
     w.upgrade(path);
-    if (loaderAppears)
+    if (removeImage)
         QVERIFY(QFile::remove(path));
+    std::string reboot = "set-feature 02 10";
+    for (int i = 0; i < 18; ++i)
+        reboot += " 00";
+    QCOMPARE(wheel.exchanges({"set-feature"}), std::vector<std::string>{reboot});
+    QCOMPARE(w.status(), QStringLiteral("Waiting for DFU..."));
+    QVERIFY(w.progressShown());
+    QCOMPARE(w.bar(), 0);
+    // The wheel leaving the HID bus starts no device search, nor does a
+    // scan of any other origin.
     QTest::qWait(1000);
     w.invoke("onInit");
     QCOMPARE(w.header(), header);
 
-    QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), QStringList{box}, 30000);
-    if (misses >= 0)
-        QCOMPARE(log.count("No boot loader yet"), misses);
-    QCOMPARE(log.count("Boot loader on the bus"), loaderAppears ? 1 : 0);
-    QVERIFY(!w.progressShown());
-    // No new look after the end, and the device search works again: the
-    // wheel is not on the HID bus.
+    if (boxes.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(w.bar(), 48, 30000);
+        QCOMPARE(w.status(), kUploading);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), boxes, 30000);
+        QVERIFY(!w.progressShown());
+    }
+    if (boxes == QStringList{kDone}) {
+        std::vector<uint8_t> installed;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); }),
+             installed == image),
+            10000);
+        // Nothing but the scan after the box finds the wheel again.
+        QTRY_VERIFY_WITH_TIMEOUT(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("6.0.1")),
+                                 10000);
+        QVERIFY(w.connected());
+    } else {
+        // The device search works again: the wheel is not on the HID bus.
+        QTRY_VERIFY_WITH_TIMEOUT((w.invoke("onInit"), w.header() == kWaitingHeader), 10000);
+    }
+    QCOMPARE(w.prompts.shown(), boxes);
     const int looks = log.count("No boot loader yet");
-    w.invoke("onInit");
-    QCOMPARE(w.header(), kWaitingHeader);
+    QVERIFY(misses < 0 ? looks >= 1 : looks == misses);
+    QCOMPARE(log.count("Boot loader on the bus"), loaderAppears ? 1 : 0);
+    // No look after the end.
     QTest::qWait(700);
     QCOMPARE(log.count("No boot loader yet"), looks);
 }

@@ -5,6 +5,7 @@
 #include "quorctl/exit_codes.h"
 #include "quorctl/flash_progress.h"
 #include "quorctl/wheel_session.h"
+#include "upgrade/dfu_flasher.h"
 #include "upgrade/firmware_file.h"
 #include "upgrade/quor_upgrade.h"
 #include "upgrade/vector_table.h"
@@ -35,6 +36,9 @@ int runWorker(const QString &path, int mode)
     worker.start();
     loop.exec();
     worker.wait();
+    if (shown.last() == DfuNoDevice)
+        return reportError(ExitDeviceError, QStringLiteral("the boot loader did not appear; the wheel may be "
+                                                           "waiting in it for another try"));
     if (shown.last() < 0)
         return reportError(ExitDeviceError,
                            QStringLiteral("the firmware update failed (%1)").arg(shown.last()));

@@ -148,6 +148,9 @@ private slots:
     void badProfileRefused_data();
     void badProfileRefused();
     void forcedRestoreOfAnotherModel();
+    void restoreStopsAtAFailedWrite();
+    void valuesNotKept_data();
+    void valuesNotKept();
     void ledSetChangesOnlyThatButton();
     void ledPresetColoursShownButtons_data();
     void ledPresetColoursShownButtons();
@@ -450,6 +453,65 @@ void TestQuorctl::forcedRestoreOfAnotherModel()
     QCOMPARE(int(s.ledFrame[1]) & 0x0F, 5);
 }
 
+// A lost LED page ends the restore before the commit, so the stored colours
+// stay as they were, whole.
+void TestQuorctl::restoreStopsAtAFailedWrite()
+{
+    auto wheel = plug(QStringLiteral("SRD7"));
+    const QString file = path(QStringLiteral("setup.json"));
+    QCOMPARE(run({QStringLiteral("backup"), file}).code, 0);
+    storeDistinctSetup(*wheel, QStringLiteral("SRD7"));
+    const std::vector<uint8_t> frame = flashOf(*wheel).ledFrame;
+    wheel->clearTranscript();
+    wheel->failWrites(1);
+
+    const Run r = run({QStringLiteral("restore"), file});
+    QCOMPARE(r.code, 3);
+    QVERIFY2(r.err.contains(QLatin1String("writing to the wheel failed")), qPrintable(r.err));
+    QVERIFY(flashOf(*wheel).ledFrame == frame);
+    QVERIFY(!writesOnWire(*wheel).join('\n').contains(QLatin1String("set-feature 02 0e")));
+}
+
+// What restore lists after reading the wheel back.
+void TestQuorctl::valuesNotKept_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("all kept") << "" << QStringList();
+    QTest::newRow("pulse width") << "encoder"
+                                 << QStringList{"encoder pulse width: 120 written, wheel reports 100"};
+    QTest::newRow("bite word") << "bite" << QStringList{"bite word: 10001 written, wheel reports 5000"};
+    QTest::newRow("enable") << "clutches" << QStringList{"clutches: enabled written, wheel reports disabled"};
+    QTest::newRow("LED") << "led" << QStringList{"LED 1 (pbB9): #ff0000 written, wheel reports #000000"};
+    QTest::newRow("extra LED") << "extra" << QStringList{"pbXR: #0000ff written, wheel reports #ffffff"};
+}
+
+void TestQuorctl::valuesNotKept()
+{
+    QFETCH(QString, field);
+    QFETCH(QStringList, expected);
+
+    WheelProfile kept;
+    kept.modelCode = QStringLiteral("SRD7");
+    kept.encoderPulseWidth = 100;
+    kept.paddles.biteWord = 5000;
+    kept.leds.assign(47, Rgb{});
+    kept.extraLeft = kept.extraRight = Rgb{255, 255, 255};
+    WheelProfile wanted = kept;
+    if (field == QLatin1String("encoder"))
+        wanted.encoderPulseWidth = 120;
+    if (field == QLatin1String("bite"))
+        wanted.paddles.biteWord = 10001;
+    if (field == QLatin1String("clutches"))
+        wanted.clutchesEnabled = true;
+    if (field == QLatin1String("led"))
+        wanted.leds[1] = Rgb{255, 0, 0};
+    if (field == QLatin1String("extra"))
+        wanted.extraRight = Rgb{0, 0, 255};
+    QCOMPARE(profileDifferences(wanted, kept), expected);
+}
+
 // One button's LEDs change; every other LED keeps its exact levels, and the
 // colours are committed.
 void TestQuorctl::ledSetChangesOnlyThatButton()
@@ -523,22 +585,34 @@ void TestQuorctl::flash_data()
 {
     QTest::addColumn<QString>("model");
     QTest::addColumn<bool>("goodImage");
+    QTest::addColumn<QString>("loaderFault");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
 
-    QTest::newRow("SRD7 over HID") << "SRD7" << true;
-    QTest::newRow("PELIX through the boot loader") << "PELIX" << true;
-    QTest::newRow("PELIX, image refused before the reboot") << "PELIX" << false;
+    QTest::newRow("SRD7 over HID") << "SRD7" << true << "" << 0 << "";
+    QTest::newRow("PELIX through the boot loader") << "PELIX" << true << "" << 0 << "";
+    QTest::newRow("PELIX, image refused before the reboot")
+        << "PELIX" << false << "" << 4 << "invalid initial SP";
+    QTest::newRow("PELIX, boot loader never appears")
+        << "PELIX" << true << "never-appears" << 3 << "the boot loader did not appear";
 }
 
 void TestQuorctl::flash()
 {
     QFETCH(QString, model);
     QFETCH(bool, goodImage);
+    QFETCH(QString, loaderFault);
+    QFETCH(int, code);
+    QFETCH(QString, message);
 
     auto wheel = plug(model);
     if (model == QLatin1String("PELIX")) {
-        wheelemu::DfuBootLoader *loader = nullptr;
+        wheelemu::DfuEmulatorOptions dfu;
         std::string error;
-        QVERIFY2(wheelemu::setUpBootLoader(wheel->emulator(), {}, &loader, &error), error.c_str());
+        if (!loaderFault.isEmpty())
+            QVERIFY2(wheelemu::applyDfuFault(loaderFault.toStdString(), &dfu, &error), error.c_str());
+        wheelemu::DfuBootLoader *loader = nullptr;
+        QVERIFY2(wheelemu::setUpBootLoader(wheel->emulator(), dfu, &loader, &error), error.c_str());
     }
     const std::vector<uint8_t> image = wheelemu::makeTestImage(20000, "7.7.7");
     // A stack pointer of 0 is no firmware for this flash.
@@ -547,12 +621,13 @@ void TestQuorctl::flash()
     wheel->clearTranscript();
 
     const Run r = run({QStringLiteral("flash"), file}, 90000);
-    if (!goodImage) {
-        QCOMPARE(r.code, 4);
-        QVERIFY2(writesOnWire(*wheel).isEmpty(), qPrintable(writesOnWire(*wheel).join('\n')));
+    QVERIFY2(r.code == code, qPrintable(r.err + r.out));
+    if (code != 0) {
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        if (!goodImage)
+            QVERIFY2(writesOnWire(*wheel).isEmpty(), qPrintable(writesOnWire(*wheel).join('\n')));
         return;
     }
-    QVERIFY2(r.code == 0, qPrintable(r.err + r.out));
     // Not a terminal: plain lines, ending at 100.
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QVERIFY2(lines.size() > 2 && lines[0].startsWith(QLatin1String("progress ")), qPrintable(r.out));

@@ -13,7 +13,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <initializer_list>
@@ -92,8 +94,23 @@ inline wheelemu::Wheel::Settings live(wheeltest::WheelFixture &wheel)
     return s;
 }
 
+// Points the settings store at a directory of this test process, so that no
+// test reads or writes the user's own encoder bindings. Call it before the
+// first store is opened.
+inline void usePrivateSettingsStore()
+{
+    static QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+}
+
+struct PrivateSettingsStore
+{
+    PrivateSettingsStore() { usePrivateSettingsStore(); }
+};
+
 struct Window
 {
+    PrivateSettingsStore settingsStore;
     PrivateRuntimeDir runtimeDir;
     wheeltest::PromptRecorder prompts;
     std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();

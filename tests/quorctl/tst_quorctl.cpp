@@ -11,6 +11,7 @@
 #include "led/led_frame.h"
 #include "led/led_levels.h"
 #include "led/led_maps.h"
+#include "quorctl/flash_progress.h"
 #include "settings/wheel_profile.h"
 
 #include <QJsonDocument>
@@ -22,6 +23,7 @@
 
 #include <functional>
 #include <memory>
+#include <unistd.h>
 
 using wheelemu::Wheel;
 
@@ -157,6 +159,8 @@ private slots:
     void flash_data();
     void flash();
     void watchBesideTheWindow();
+    void progressDisplay_data();
+    void progressDisplay();
 
 private:
     std::unique_ptr<wheeltest::WheelFixture> plug(const QString &model);
@@ -657,6 +661,45 @@ void TestQuorctl::watchBesideTheWindow()
     QCOMPARE(p->exitCode(), 0);
     QCOMPARE(QString::fromLocal8Bit(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
              (QStringList{"button 3 pressed", "paddles left 1000 right 2000", "button 3 released"}));
+}
+
+void TestQuorctl::progressDisplay_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<QString>("shown");
+
+    const QString empty(40, QLatin1Char('-'));
+    const QString full(40, QLatin1Char('#'));
+    const QString half = QString(20, QLatin1Char('#')) + QString(20, QLatin1Char('-'));
+    // A repeated value and a failure code add nothing.
+    QTest::newRow("lines") << false << QList<int>{0, 0, 50, 100, -3}
+                           << "progress 0%\nprogress 50%\nprogress 100%\n";
+    QTest::newRow("bar") << true << QList<int>{0, 50, 50, 100}
+                         << "\r[" + empty + "]   0%\r[" + half + "]  50%\r[" + full + "] 100%\n";
+}
+
+void TestQuorctl::progressDisplay()
+{
+    QFETCH(bool, terminal);
+    QFETCH(QList<int>, values);
+    QFETCH(QString, shown);
+
+    QTemporaryFile capture;
+    QVERIFY(capture.open());
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(capture.handle(), STDOUT_FILENO);
+    FlashProgress progress(terminal);
+    for (const int value : values)
+        progress.onProgress(value);
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    QFile written(capture.fileName());
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLocal8Bit(written.readAll()), shown);
+    QCOMPARE(progress.last(), values.last());
 }
 
 WHEEL_TEST_GUILESS_MAIN(TestQuorctl)

@@ -151,6 +151,7 @@ private slots:
     void progressDisplay_data();
     void progressDisplay();
     void hidTransfer();
+    void unplugDuringTransfer();
     void bootLoader_data();
     void bootLoader();
 };
@@ -318,6 +319,33 @@ void TestUpdateFlow::hidTransfer()
         QCOMPARE(seen[i].first, kUploading);
         QVERIFY(seen[i].second <= 95 && (i == 0 || seen[i].second > seen[i - 1].second));
     }
+}
+
+// The cable pulled half way through a HID transfer: no success is reported,
+// the worker ends, and with the wheel back an update goes through.
+void TestUpdateFlow::unplugDuringTransfer()
+{
+    wheeltest::WheelFixture wheel(model("SRD7"));
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    Window w;
+    QTRY_VERIFY(w.connected());
+
+    w.upgrade(w.writeImage("big.bin", toBytes(makeTestImage(229376, "8.0.0"))));
+    QTRY_VERIFY(w.bar() >= 10);
+    QVERIFY(wheel.unplug());
+    QTRY_COMPARE(w.header(), kWaitingHeader);
+    QVERIFY(wheel.plug());
+    QTRY_VERIFY_WITH_TIMEOUT(w.connected(), 6000);
+    // Past the time the closing steps would have taken.
+    QTest::qWait(4500);
+    QCOMPARE(w.prompts.shown(), QStringList());
+
+    const std::vector<uint8_t> image = makeTestImage(4096, "8.0.1");
+    w.upgrade(w.writeImage("small.bin", toBytes(image)));
+    QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), QStringList{kDone}, 15000);
+    std::vector<uint8_t> installed;
+    wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); });
+    QVERIFY(installed == image);
 }
 
 void TestUpdateFlow::bootLoader_data()

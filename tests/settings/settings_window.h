@@ -12,7 +12,6 @@
 #include <QAbstractSlider>
 #include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -23,25 +22,22 @@
 
 namespace settingstest {
 
-// One feature report as the transcript shows it: "set-feature 02 0c ...",
-// padded with zeros to the 20 bytes the host sends.
+using Settings = wheelemu::Wheel::Settings;
+
+// One feature report as the transcript shows it, zero-padded to the 20 bytes
+// the host sends.
 inline QString report(std::initializer_list<int> bytes)
 {
     QString line = QStringLiteral("set-feature");
-    int count = 0;
-    for (int b : bytes) {
+    for (int b : bytes)
         line += QStringLiteral(" %1").arg(b & 0xFF, 2, 16, QLatin1Char('0'));
-        ++count;
-    }
-    for (; count < 20; ++count)
-        line += QStringLiteral(" 00");
-    return line;
+    return line + QStringLiteral(" 00").repeated(20 - int(bytes.size()));
 }
 
-inline QString setItem(int item, quint32 value, bool save)
+inline QString setItem(int item, quint32 v, bool save)
 {
-    return report({0x02, 0x0c, item, int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF),
-                   int(value >> 24), save ? 0xef : 0x00});
+    return report({0x02, 0x0c, item, int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24),
+                   save ? 0xef : 0x00});
 }
 
 inline QString itemQuery(int item)
@@ -51,47 +47,14 @@ inline QString itemQuery(int item)
 
 inline QString paddleConfig(int biteWord, bool save, int rightMax, int leftMax, int rightMin, int leftMin)
 {
-    auto lo = [](int v) {
-        return v & 0xFF;
-    };
-    auto hi = [](int v) {
-        return (v >> 8) & 0xFF;
-    };
-    return report({0x02, 0x0a, lo(biteWord), hi(biteWord), save ? 0xef : 0x00, lo(rightMax), hi(rightMax),
-                   lo(leftMax), hi(leftMax), lo(rightMin), hi(rightMin), lo(leftMin), hi(leftMin)});
+    return report({0x02, 0x0a, biteWord, biteWord >> 8, save ? 0xef : 0x00, rightMax, rightMax >> 8, leftMax,
+                   leftMax >> 8, rightMin, rightMin >> 8, leftMin, leftMin >> 8});
 }
 
-// Puts a command straight into the wheel, as if an earlier session had
-// stored it.
-inline void preset(wheeltest::WheelFixture &wheel, const QString &line)
+// The paddle configuration with the calibration words the wheel holds.
+inline QString paddleConfig(const Settings &s, int biteWord, bool save)
 {
-    const QStringList hex = line.split(QLatin1Char(' ')).mid(1);
-    std::vector<uint8_t> bytes;
-    for (const QString &h : hex)
-        bytes.push_back(static_cast<uint8_t>(h.toUInt(nullptr, 16)));
-    wheel.withWheel([&bytes](wheelemu::Wheel &w) { w.setFeature(bytes.data(), bytes.size()); });
-}
-
-inline QStringList sent(const wheeltest::WheelFixture &wheel)
-{
-    QStringList out;
-    for (const std::string &line : wheel.exchanges({"set-feature"}))
-        out << QString::fromStdString(line);
-    return out;
-}
-
-inline wheelemu::Wheel::Settings flash(wheeltest::WheelFixture &wheel)
-{
-    wheelemu::Wheel::Settings s{};
-    wheel.withWheel([&s](wheelemu::Wheel &w) { s = w.flash(); });
-    return s;
-}
-
-inline wheelemu::Wheel::Settings live(wheeltest::WheelFixture &wheel)
-{
-    wheelemu::Wheel::Settings s{};
-    wheel.withWheel([&s](wheelemu::Wheel &w) { s = w.live(); });
-    return s;
+    return paddleConfig(biteWord, save, s.rightMax, s.leftMax, s.rightMin, s.leftMin);
 }
 
 // Points the settings store at a directory of this test process, so that no
@@ -103,19 +66,49 @@ inline void usePrivateSettingsStore()
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
 }
 
-struct PrivateSettingsStore
+// The emulated wheel and, once connect() ran, a window attached to it.
+struct Rig
 {
-    PrivateSettingsStore() { usePrivateSettingsStore(); }
-};
+    explicit Rig(const char *model = "SRD7") : wheel(options(model)) { usePrivateSettingsStore(); }
 
-struct Window
-{
-    PrivateSettingsStore settingsStore;
-    PrivateRuntimeDir runtimeDir;
-    wheeltest::PromptRecorder prompts;
-    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();
+    static wheeltest::WheelFixture::Options options(const char *model)
+    {
+        wheeltest::WheelFixture::Options o;
+        o.model = model;
+        return o;
+    }
 
-    Window() { window->show(); }
+    // Puts a report straight into the wheel, as an earlier session would have.
+    void preset(const QString &line)
+    {
+        std::vector<uint8_t> bytes;
+        for (const QString &h : line.split(QLatin1Char(' ')).mid(1))
+            bytes.push_back(static_cast<uint8_t>(h.toUInt(nullptr, 16)));
+        wheel.withWheel([&bytes](wheelemu::Wheel &w) { w.setFeature(bytes.data(), bytes.size()); });
+    }
+
+    // A new window, connected, with the INPUTS page up: every initial read
+    // and the status updates they schedule have run. Transcript and prompts
+    // start empty.
+    bool connect()
+    {
+        if (!wheel.ok())
+            return false;
+        window.reset();
+        window = std::make_unique<MainWindow>();
+        window->show();
+        return settle();
+    }
+    bool settle()
+    {
+        auto *pages = widget<QStackedWidget>("stackedWidget");
+        if (!QTest::qWaitFor([pages] { return deviceHandle().isOpen() && pages->currentIndex() == 0; }, 5000))
+            return false;
+        QTest::qWait(50);
+        wheel.clearTranscript();
+        prompts.clear();
+        return true;
+    }
 
     template<typename T = QWidget> T *widget(const char *name) const
     {
@@ -124,43 +117,41 @@ struct Window
             qFatal("no widget %s", name);
         return w;
     }
+    QAbstractSlider *slider(const char *name) const { return widget<QAbstractSlider>(name); }
+    QAbstractButton *button(const char *name) const { return widget<QAbstractButton>(name); }
+    void click(const char *name) const { button(name)->click(); }
     QString text(const char *name) const { return widget<QAbstractButton>(name)->text(); }
-
-    // Connected, with the INPUTS page up: every initial read and the status
-    // updates they schedule have run.
-    bool settle(wheeltest::WheelFixture &wheel)
-    {
-        if (!QTest::qWaitFor([] { return deviceHandle().isOpen(); }, 5000))
-            return false;
-        if (!QTest::qWaitFor([this] { return widget<QStackedWidget>("stackedWidget")->currentIndex() == 0; },
-                             5000))
-            return false;
-        QTest::qWait(50);
-        wheel.clearTranscript();
-        prompts.clear();
-        return true;
-    }
 
     // A drag that ends at value: the slider sends on release only.
     void drag(const char *name, int value) const
     {
-        auto *slider = widget<QAbstractSlider>(name);
-        slider->setSliderDown(true);
-        slider->setValue(value);
-        slider->setSliderDown(false);
+        slider(name)->setSliderDown(true);
+        slider(name)->setValue(value);
+        slider(name)->setSliderDown(false);
     }
+
+    QStringList sent() const
+    {
+        QStringList out;
+        for (const std::string &line : wheel.exchanges({"set-feature"}))
+            out << QString::fromStdString(line);
+        return out;
+    }
+    Settings stored(bool flash)
+    {
+        Settings s{};
+        wheel.withWheel([&s, flash](wheelemu::Wheel &w) { s = flash ? w.flash() : w.live(); });
+        return s;
+    }
+    Settings flash() { return stored(true); }
+    Settings live() { return stored(false); }
+
+    PrivateRuntimeDir runtimeDir;
+    wheeltest::PromptRecorder prompts;
+    wheeltest::WheelFixture wheel;
+    std::unique_ptr<MainWindow> window;
 };
 
-// Presses and releases a button on the wheel, each as its own input report,
-// and waits until the window has seen the release.
-inline bool tap(wheeltest::WheelFixture &wheel, const Window &w, int button, const char *indicator)
-{
-    auto *lit = w.widget(indicator);
-    wheel.press(button);
-    if (!QTest::qWaitFor([lit] { return lit->statusTip() == QLatin1String("SHOW"); }, 3000))
-        return false;
-    wheel.release(button);
-    return QTest::qWaitFor([lit] { return lit->statusTip() == QLatin1String("HIDE"); }, 3000);
-}
+#define CONNECT(rig) QVERIFY2((rig).connect(), (rig).wheel.error().c_str())
 
 } // namespace settingstest

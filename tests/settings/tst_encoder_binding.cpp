@@ -4,8 +4,6 @@
 #include "settings_window.h"
 #include "wheel_test_main.h"
 
-#include <QSettings>
-
 using namespace settingstest;
 
 namespace {
@@ -20,56 +18,41 @@ QSettings store()
     return QSettings(QStringLiteral("Quor Controls"), QStringLiteral("QuorSet"));
 }
 
-void storeBinding(const QString &name, const QVariant &up, const QVariant &down)
+void storeBinding(const QString &name, int up, int down)
 {
     QSettings s = store();
     s.setValue(name + QStringLiteral("_ENCODER1"), up);
     s.setValue(name + QStringLiteral("_ENCODER2"), down);
 }
 
-QVariant stored(const QString &key)
+// The buttons (numbers, with the indicators that light for them) go down in
+// one input report and come up in the next.
+bool turn(Rig &rig, const QList<int> &buttons, const QStringList &indicators)
 {
-    return store().value(key);
-}
-
-// Button numbers with the indicators that light for them; all go down in one
-// input report and come up in the next.
-bool turn(wheeltest::WheelFixture &wheel, const Window &w, const QList<int> &buttons,
-          const QStringList &indicators)
-{
-    auto all = [&w, &indicators](const char *tip) {
+    auto all = [&rig, &indicators](const char *tip) {
         for (const QString &name : indicators)
-            if (w.widget(qPrintable(name))->statusTip() != QLatin1String(tip))
+            if (rig.widget(qPrintable(name))->statusTip() != QLatin1String(tip))
                 return false;
         return true;
     };
-    auto send = [&](bool down) {
-        wheel.withWheel([&buttons, down](wheelemu::Wheel &wh) {
+    for (bool down : {true, false}) {
+        rig.wheel.withWheel([&buttons, down](wheelemu::Wheel &w) {
             for (int b : buttons)
-                down ? wh.press(b) : wh.release(b);
+                down ? w.press(b) : w.release(b);
         });
-        wheel.sendReports(1);
-    };
-    send(true);
-    if (!QTest::qWaitFor([&] { return all("SHOW"); }, 3000))
-        return false;
-    send(false);
-    return QTest::qWaitFor([&] { return all("HIDE"); }, 3000);
+        rig.wheel.sendReports(1);
+        if (!QTest::qWaitFor([&] { return all(down ? "SHOW" : "HIDE"); }, 3000))
+            return false;
+    }
+    return true;
 }
 
-QStringList liveBiteWords(const wheelemu::Wheel::Settings &s, const QList<int> &words)
+QStringList liveBiteWords(const Settings &s, const QList<int> &words)
 {
     QStringList lines;
     for (int word : words)
-        lines << paddleConfig(word, false, s.rightMax, s.leftMax, s.rightMin, s.leftMin);
+        lines << paddleConfig(s, word, false);
     return lines;
-}
-
-wheeltest::WheelFixture::Options model(const QString &code)
-{
-    wheeltest::WheelFixture::Options options;
-    options.model = code.toStdString();
-    return options;
 }
 
 } // namespace
@@ -79,8 +62,8 @@ class TestEncoderBinding : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase() { usePrivateSettingsStore(); }
+    void init() { store().clear(); }
     void bindEitherButton_data();
     void bindEitherButton();
     void steps_data();
@@ -90,23 +73,12 @@ private slots:
     void survivesRestart();
 };
 
-void TestEncoderBinding::initTestCase()
-{
-    usePrivateSettingsStore();
-}
-
-void TestEncoderBinding::init()
-{
-    store().clear();
-}
-
 void TestEncoderBinding::bindEitherButton_data()
 {
     QTest::addColumn<QList<int>>("buttons");
     QTest::addColumn<QStringList>("indicators");
     QTest::addColumn<int>("up");
     QTest::addColumn<int>("down");
-
     QTest::newRow("lower button of a pair") << QList<int>{3} << QStringList{"pbID5L"} << 3 << 2;
     QTest::newRow("higher button of a pair") << QList<int>{4} << QStringList{"pbID5R"} << 3 << 2;
     QTest::newRow("last pair") << QList<int>{46} << QStringList{"pbJsRL"} << 46 << 45;
@@ -119,37 +91,31 @@ void TestEncoderBinding::bindEitherButton()
     QFETCH(QStringList, indicators);
     QFETCH(int, up);
     QFETCH(int, down);
-
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    Window w;
-    QVERIFY(w.settle(wheel));
-    auto *button = w.widget<QPushButton>("pbEncoder");
-    QCOMPARE(button->text(), kUnbound);
+    Rig rig;
+    CONNECT(rig);
+    QCOMPARE(rig.text("pbEncoder"), kUnbound);
 
     // A second click while waiting keeps waiting.
     for (int click = 0; click < 2; ++click) {
-        button->click();
-        QCOMPARE(button->text(), kWaiting);
-        QVERIFY(button->isChecked());
+        rig.click("pbEncoder");
+        QCOMPARE(rig.text("pbEncoder"), kWaiting);
+        QVERIFY(rig.button("pbEncoder")->isChecked());
     }
     for (int i = 0; i < buttons.size(); ++i) {
-        QVERIFY(turn(wheel, w, {buttons[i]}, {indicators[i]}));
-        if (i + 1 < buttons.size())
-            QCOMPARE(button->text(), kWaiting);
+        QCOMPARE(rig.text("pbEncoder"), kWaiting);
+        QVERIFY(turn(rig, {buttons[i]}, {indicators[i]}));
     }
-    QCOMPARE(button->text(), kBound);
-    QVERIFY(!button->isChecked());
-    QCOMPARE(stored(kSrd7 + QStringLiteral("_ENCODER1")).toInt(), up);
-    QCOMPARE(stored(kSrd7 + QStringLiteral("_ENCODER2")).toInt(), down);
-    QCOMPARE(sent(wheel), liveBiteWords(flash(wheel), {5000}));
+    QCOMPARE(rig.text("pbEncoder"), kBound);
+    QVERIFY(!rig.button("pbEncoder")->isChecked());
+    QCOMPARE(store().value(kSrd7 + QStringLiteral("_ENCODER1")).toInt(), up);
+    QCOMPARE(store().value(kSrd7 + QStringLiteral("_ENCODER2")).toInt(), down);
+    QCOMPARE(rig.sent(), liveBiteWords(rig.flash(), {5000}));
 
     // Clicking a bound button forgets the binding.
-    button->click();
-    QCOMPARE(button->text(), kUnbound);
-    QVERIFY(!button->isChecked());
-    QVERIFY(!store().contains(kSrd7 + QStringLiteral("_ENCODER1")));
-    QVERIFY(!store().contains(kSrd7 + QStringLiteral("_ENCODER2")));
+    rig.click("pbEncoder");
+    QCOMPARE(rig.text("pbEncoder"), kUnbound);
+    QVERIFY(!rig.button("pbEncoder")->isChecked());
+    QVERIFY(store().allKeys().isEmpty());
 }
 
 void TestEncoderBinding::steps_data()
@@ -157,7 +123,6 @@ void TestEncoderBinding::steps_data()
     QTest::addColumn<int>("start");
     QTest::addColumn<QList<int>>("buttons");
     QTest::addColumn<QList<int>>("sentWords");
-
     // Bound: up is button 4 (index 3), down button 3 (index 2).
     QTest::newRow("up") << 5000 << QList<int>{4} << QList<int>{5001};
     QTest::newRow("down") << 5000 << QList<int>{3} << QList<int>{4999};
@@ -172,27 +137,23 @@ void TestEncoderBinding::steps()
     QFETCH(int, start);
     QFETCH(QList<int>, buttons);
     QFETCH(QList<int>, sentWords);
-
     storeBinding(kSrd7, 3, 2);
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    preset(wheel, paddleConfig(start, true, 4000, 3900, 100, 200));
-    Window w;
-    QVERIFY(w.settle(wheel));
-    QCOMPARE(w.text("pbEncoder"), kBound);
+    Rig rig;
+    rig.preset(paddleConfig(start, true, 4000, 3900, 100, 200));
+    CONNECT(rig);
+    QCOMPARE(rig.text("pbEncoder"), kBound);
 
     const QStringList names{"pbID5L", "pbID5R", "pbID1L", "pbID1R"};
     QStringList indicators;
     for (int b : buttons)
         indicators << names[b - 3];
-    QVERIFY(turn(wheel, w, buttons, indicators));
+    QVERIFY(turn(rig, buttons, indicators));
 
-    QCOMPARE(sent(wheel), liveBiteWords(flash(wheel), sentWords));
+    QCOMPARE(rig.sent(), liveBiteWords(rig.flash(), sentWords));
     const int end = sentWords.isEmpty() ? start : sentWords.last();
-    QCOMPARE(w.widget<QAbstractSlider>("hsBite")->value(), end);
-    QCOMPARE(live(wheel).biteWord, end);
-    // Live values only: the flash keeps the start.
-    QCOMPARE(flash(wheel).biteWord, start);
+    QCOMPARE(rig.slider("hsBite")->value(), end);
+    QCOMPARE(rig.live().biteWord, end);
+    QCOMPARE(rig.flash().biteWord, start); // live values only
 }
 
 void TestEncoderBinding::storedPerModel_data()
@@ -201,7 +162,6 @@ void TestEncoderBinding::storedPerModel_data()
     QTest::addColumn<int>("button");
     QTest::addColumn<QString>("indicator");
     QTest::addColumn<int>("step");
-
     QTest::newRow("SRD7, its own encoder") << "SRD7" << 6 << "pbID1R" << 1;
     QTest::newRow("SRD7, the VLN6's encoder") << "SRD7" << 20 << "pbID3R" << 0;
     QTest::newRow("VLN6, its own encoder") << "VLN6" << 19 << "pbID3L" << -1;
@@ -216,41 +176,33 @@ void TestEncoderBinding::storedPerModel()
     QFETCH(int, button);
     QFETCH(QString, indicator);
     QFETCH(int, step);
-
     storeBinding(kSrd7, 5, 4);
     storeBinding(QStringLiteral("QUOR VLN6 Wheel"), 19, 18);
     storeBinding(QStringLiteral("QUOR ULMAR Wheel"), 256, 2);
-    wheeltest::WheelFixture wheel(model(code));
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    Window w;
-    QVERIFY(w.settle(wheel));
-    QCOMPARE(w.text("pbEncoder"), kBound);
-    const int start = w.widget<QAbstractSlider>("hsBite")->value();
+    Rig rig(qPrintable(code));
+    CONNECT(rig);
+    QCOMPARE(rig.text("pbEncoder"), kBound);
+    const int start = rig.slider("hsBite")->value();
 
-    QVERIFY(turn(wheel, w, {button}, {indicator}));
-    QCOMPARE(w.widget<QAbstractSlider>("hsBite")->value(), start + step);
-    QCOMPARE(sent(wheel).size(), step == 0 ? 0 : 1);
+    QVERIFY(turn(rig, {button}, {indicator}));
+    QCOMPARE(rig.slider("hsBite")->value(), start + step);
+    QCOMPARE(rig.sent().size(), step == 0 ? 0 : 1);
 }
 
 void TestEncoderBinding::survivesRestart()
 {
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    {
-        Window first;
-        QVERIFY(first.settle(wheel));
-        first.widget<QPushButton>("pbEncoder")->click();
-        QVERIFY(turn(wheel, first, {4}, {"pbID5R"}));
-        QCOMPARE(first.text("pbEncoder"), kBound);
-    }
-    QTRY_VERIFY(!deviceHandle().isOpen());
+    Rig rig;
+    CONNECT(rig);
+    rig.click("pbEncoder");
+    QVERIFY(turn(rig, {4}, {"pbID5R"}));
+    QCOMPARE(rig.text("pbEncoder"), kBound);
 
-    Window second;
-    QVERIFY(second.settle(wheel));
-    QCOMPARE(second.text("pbEncoder"), kBound);
-    QVERIFY(turn(wheel, second, {4}, {"pbID5R"}));
-    QCOMPARE(second.widget<QAbstractSlider>("hsBite")->value(), 5001);
-    QCOMPARE(live(wheel).biteWord, 5001);
+    // A new window is a new run of the program.
+    CONNECT(rig);
+    QCOMPARE(rig.text("pbEncoder"), kBound);
+    QVERIFY(turn(rig, {4}, {"pbID5R"}));
+    QCOMPARE(rig.slider("hsBite")->value(), 5001);
+    QCOMPARE(rig.live().biteWord, 5001);
 }
 
 WHEEL_TEST_MAIN(TestEncoderBinding)

@@ -26,11 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     FUZZ_CHECK(transferSize == (descriptor.size() < 7 ? 0 : descriptor[5] | descriptor[6] << 8));
     FUZZ_CHECK(dfuTransferSizeOf(nullptr, -int(in.byte() % 13)) == 0);
 
-    // Power-of-two pages from 256 bytes to 1 MiB, images up to 16 MiB at
-    // any address.
+    // Power-of-two pages from 256 bytes to 1 MiB, images up to the 4 MiB
+    // a download may reach, at any address.
     const uint32_t page = 1u << (8 + in.byte() % 13);
     const uint32_t base = in.u32();
-    const uint32_t imageSize = 1 + (in.u32() & 0xFFFFFF);
+    const uint32_t imageSize = 1 + in.u32() % (4u << 20);
     const std::vector<uint32_t> pages = dfuseErasePages(base, imageSize, page);
 
     const uint64_t first = base & ~uint64_t(page - 1);

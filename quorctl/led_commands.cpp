@@ -38,17 +38,6 @@ std::optional<Rgb> presetColour(const QString &name)
     return std::nullopt;
 }
 
-std::optional<Rgb> parseHexColour(QString text)
-{
-    if (text.startsWith(QLatin1Char('#')))
-        text.remove(0, 1);
-    bool ok = false;
-    const uint value = text.toUInt(&ok, 16);
-    if (text.size() != 6 || !ok)
-        return std::nullopt;
-    return Rgb{uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
-}
-
 // Reads the wheel's colours, lets `change` edit them, and writes them back
 // with the commit; every LED `change` leaves alone keeps its exact levels.
 template<typename Change> int editColours(Change change)
@@ -118,7 +107,8 @@ int runLedPreset(const CommandLine &line)
 
 int runLedSet(const CommandLine &line)
 {
-    const std::optional<Rgb> colour = parseHexColour(line.colour);
+    const QString digits = line.colour.startsWith(QLatin1Char('#')) ? line.colour.mid(1) : line.colour;
+    const std::optional<Rgb> colour = parseHexColour(digits);
     if (!colour)
         return reportError(ExitUsage, QStringLiteral("\"%1\" is not a colour RRGGBB").arg(line.colour));
     const int code = editColours([&](WheelProfile &colours, const LedMap &map) {

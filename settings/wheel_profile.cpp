@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <cctype>
 #include <cmath>
 
 namespace {
@@ -46,13 +47,9 @@ QString colourText(Rgb c)
 
 std::optional<Rgb> parseColour(const QString &text)
 {
-    if (text.size() != 7 || text[0] != QLatin1Char('#'))
+    if (!text.startsWith(QLatin1Char('#')))
         return std::nullopt;
-    bool ok = false;
-    const uint value = text.mid(1).toUInt(&ok, 16);
-    if (!ok)
-        return std::nullopt;
-    return Rgb{uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+    return parseHexColour(text.mid(1));
 }
 
 // Keys and values quoted from the file may hold line breaks or terminal
@@ -260,6 +257,20 @@ QString pulseText(const std::optional<int> &v)
 }
 
 } // namespace
+
+std::optional<Rgb> parseHexColour(const QString &text)
+{
+    // Six hex digits and nothing else: toUInt alone would also take a sign
+    // or blanks.
+    if (text.size() != 6)
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (!isxdigit(c.unicode() < 0x80 ? c.unicode() : 'x'))
+            return std::nullopt;
+    }
+    const uint value = text.toUInt(nullptr, 16);
+    return Rgb{uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+}
 
 bool WheelProfile::operator==(const WheelProfile &o) const
 {

@@ -54,6 +54,9 @@ struct WheelProfile
 // name contains; empty for none.
 QString modelCodeOf(const QString &wheelName);
 
+// Exactly six hex digits, RRGGBB, as a colour.
+std::optional<Rgb> parseHexColour(const QString &text);
+
 // Whether the model stores its extra LED colours outside the LED frame.
 bool modelHasExtraLedRecord(const QString &modelCode);
 

@@ -252,6 +252,8 @@ void TestQuorctl::exitCodes_data()
     QTest::newRow("unknown command") << args("frob") << true << false << 1 << "unknown command";
     QTest::newRow("backup without file") << args("backup") << true << false << 1 << "exactly one FILE";
     QTest::newRow("bad colour") << args("led set pbB1 12zz45") << true << false << 1 << "not a colour";
+    QTest::newRow("colour with a sign")
+        << args("led set pbB1 +fffff") << true << false << 1 << "not a colour";
     QTest::newRow("unknown preset") << args("led preset mauve") << true << false << 1 << "unknown preset";
     QTest::newRow("unknown LED button")
         << args("led set pbQ9 ff0000") << true << false << 1 << "unknown LED button \"pbQ9\" on a SRD7";
@@ -386,6 +388,9 @@ void TestQuorctl::badProfileRefused_data()
     QTest::newRow("bad colour") << "\"pbXL\": \"#ffffff\""
                                 << "\"pbXL\": \"#fffff\""
                                 << "\"extraLeds.pbXL\" must be a colour #rrggbb";
+    QTest::newRow("colour with blanks") << "\"pbXL\": \"#ffffff\""
+                                        << "\"pbXL\": \"# fffff\""
+                                        << "\"extraLeds.pbXL\" must be a colour #rrggbb";
     QTest::newRow("misspelt key") << "\"clutchesEnabled\""
                                   << "\"clutchEnabled\""
                                   << "\"clutchesEnabled\"";

@@ -8,6 +8,7 @@
 #include "settings/wheel_profile.h"
 
 #include <QCoreApplication>
+#include <QLockFile>
 
 namespace {
 
@@ -25,6 +26,8 @@ bool quorsetWindowRunning()
     return running;
 }
 
+WheelSession::WheelSession() = default;
+
 WheelSession::~WheelSession()
 {
     deviceHandle().close();
@@ -35,6 +38,17 @@ int WheelSession::open(bool exchangesCommands)
     if (exchangesCommands && quorsetWindowRunning()) {
         error_ = QStringLiteral("the QuorSet window is running; close it first");
         return ExitDeviceError;
+    }
+    // Named like the window's guard, so it lives where that does; without
+    // such a private place there is no lock, as there is no guard.
+    const QString guard = SingleInstance::guardServerName();
+    if (exchangesCommands && !guard.isEmpty()) {
+        lock_ = std::make_unique<QLockFile>(guard + QStringLiteral(".lock"));
+        if (!lock_->tryLock(0)) {
+            error_ =
+                QStringLiteral("another quorctl command is using the wheel; try again when it has finished");
+            return ExitDeviceError;
+        }
     }
     productId_ = openFirstWheel(deviceHandle());
     if (productId_ == 0) {

@@ -3,6 +3,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
+
+class QLockFile;
 
 // The wheel as one quorctl command holds it: opened into the program's
 // device handle, identified, and closed again when the session ends.
@@ -16,10 +19,14 @@
 // copy, so it runs beside the window. The window is found through its
 // single-instance socket; like a second copy of the program, the probe also
 // brings the window to the front, which shows the user what to close.
+// Two quorctl commands could cross in the same way, so those commands also
+// hold a lock file in the user's private runtime directory while they run; a
+// second one stops at once rather than wait behind a firmware update.
 class WheelSession
 {
 public:
-    // The handle is closed whatever happened.
+    WheelSession();
+    // The handle is closed (and the lock given back) whatever happened.
     ~WheelSession();
 
     // 0 when the wheel is open and named; otherwise an exit code with
@@ -33,6 +40,7 @@ public:
     const QString &modelCode() const { return modelCode_; }
 
 private:
+    std::unique_ptr<QLockFile> lock_;
     QString error_;
     uint16_t productId_ = 0;
     QString name_;

@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalServer>
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -261,6 +262,8 @@ void TestQuorctl::exitCodes_data()
     QTest::newRow("no wheel") << args("status") << false << false << 2 << "no wheel found";
     QTest::newRow("window running") << args("status") << true << true << 3
                                     << "the QuorSet window is running; close it first";
+    QTest::newRow("another quorctl running")
+        << args("led preset red") << true << false << 3 << "another quorctl command is using the wheel";
     QTest::newRow("missing profile") << args("restore /nonexistent/p.json") << true << false << 4
                                      << "cannot read";
     QTest::newRow("not a .bin") << QStringList{QStringLiteral("flash"), QStringLiteral(QUORCTL_BINARY)}
@@ -280,6 +283,9 @@ void TestQuorctl::exitCodes()
         QVERIFY(wheel->unplug());
     if (windowRuns)
         pretendWindowRuns();
+    QLockFile otherCommand(runtime_->filePath(QStringLiteral("quorctl.lock")));
+    if (QTest::currentDataTag() == QLatin1String("another quorctl running"))
+        QVERIFY(otherCommand.tryLock(0));
     wheel->clearTranscript();
 
     const Run r = run(args);

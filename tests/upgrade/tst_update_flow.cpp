@@ -35,45 +35,26 @@ const QString kUploading = QStringLiteral("Uploading ...");
 const QString kWriting = QStringLiteral("Writing ...");
 const std::string kNameQuery = "set-feature 02 0b 0d";
 
-// The window's debug lines, from any thread.
+// The debug lines of the current test, from any thread.
 QMutex logLock;
-QStringList *logLines = nullptr;
+QStringList logLines;
 QtMessageHandler nextHandler = nullptr;
 
 void keepLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    QtMessageHandler next;
-    {
+    if (type == QtDebugMsg) {
         QMutexLocker locker(&logLock);
-        if (type == QtDebugMsg && logLines)
-            logLines->append(message);
-        next = nextHandler;
+        logLines << message;
     }
-    next(type, context, message);
+    nextHandler(type, context, message);
 }
 
-struct LogCapture
+int logged(const char *start)
 {
-    QStringList lines;
-    LogCapture()
-    {
-        QMutexLocker locker(&logLock);
-        logLines = &lines;
-        nextHandler = qInstallMessageHandler(keepLine);
-    }
-    ~LogCapture()
-    {
-        QMutexLocker locker(&logLock);
-        qInstallMessageHandler(nextHandler);
-        logLines = nullptr;
-    }
-    int count(const char *start)
-    {
-        QMutexLocker locker(&logLock);
-        return int(std::count_if(lines.begin(), lines.end(),
-                                 [start](const QString &l) { return l.startsWith(QLatin1String(start)); }));
-    }
-};
+    QMutexLocker locker(&logLock);
+    return int(std::count_if(logLines.begin(), logLines.end(),
+                             [start](const QString &l) { return l.startsWith(QLatin1String(start)); }));
+}
 
 int countLines(const std::vector<std::string> &lines, const std::string &start)
 {
@@ -146,6 +127,12 @@ class TestUpdateFlow : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { nextHandler = qInstallMessageHandler(keepLine); }
+    void init()
+    {
+        QMutexLocker locker(&logLock);
+        logLines.clear();
+    }
     void pathChecks_data();
     void pathChecks();
     void fileDialog_data();
@@ -390,7 +377,6 @@ void TestUpdateFlow::bootLoader()
     const QString header = w.header();
     const std::vector<uint8_t> image = makeTestImage(4096, "6.0.1\tFeb 02 2027");
     const QString path = w.writeImage("pelix.bin", toBytes(image));
-    LogCapture log;
     wheel.clearTranscript();
 
     w.upgrade(path);
@@ -431,12 +417,12 @@ void TestUpdateFlow::bootLoader()
         QTRY_VERIFY_WITH_TIMEOUT((w.invoke("onInit"), w.header() == kWaitingHeader), 10000);
     }
     QCOMPARE(w.prompts.shown(), boxes);
-    const int looks = log.count("No boot loader yet");
+    const int looks = logged("No boot loader yet");
     QVERIFY(misses < 0 ? looks >= 1 : looks == misses);
-    QCOMPARE(log.count("Boot loader on the bus"), loaderAppears ? 1 : 0);
+    QCOMPARE(logged("Boot loader on the bus"), loaderAppears ? 1 : 0);
     // No look after the end.
     QTest::qWait(700);
-    QCOMPARE(log.count("No boot loader yet"), looks);
+    QCOMPARE(logged("No boot loader yet"), looks);
 }
 
 WHEEL_TEST_MAIN(TestUpdateFlow)

@@ -198,10 +198,10 @@ void MainWindow::loadPaddleConfig()
     paddleConfigFresh = true;
 }
 
-// The box is set without its toggled signal: the status update runs once,
-// from the timer, after the rest of the initial reads, so that a first
-// connection and a reconnection ask the wheel the same questions in the
-// same order.
+// The box is set without its toggled signal: the status update, which may
+// read the paddle configuration, runs once, from the timer, after the rest
+// of the initial reads, so that a first connection and a reconnection ask
+// the wheel the same questions in the same order.
 void MainWindow::loadClutchesEnabled()
 {
     const QSignalBlocker quiet(ui->cbClutch);
@@ -211,7 +211,6 @@ void MainWindow::loadClutchesEnabled()
 
 void MainWindow::loadExtraShiftersEnabled()
 {
-    const QSignalBlocker quiet(ui->cbShifter);
     ui->cbShifter->setChecked(readItemEnabled(deviceHandle(), Item::ExtraShiftersEnabled).value_or(false));
     QTimer::singleShot(0, this, SLOT(onShifterStatus()));
 }

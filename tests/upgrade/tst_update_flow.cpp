@@ -380,6 +380,8 @@ void TestUpdateFlow::bootLoader()
     wheel.clearTranscript();
 
     w.upgrade(path);
+    // A second click while the first update runs changes nothing.
+    w.widget<QPushButton>("pbUpgrade")->click();
     if (removeImage)
         QVERIFY(QFile::remove(path));
     std::string reboot = "set-feature 02 10";

@@ -94,7 +94,7 @@ struct Rig
     {
         if (!wheel.ok())
             return false;
-        window.reset();
+        window.reset(); // before the next one opens the wheel
         window = std::make_unique<MainWindow>();
         window->show();
         return settle();
@@ -120,7 +120,7 @@ struct Rig
     QAbstractSlider *slider(const char *name) const { return widget<QAbstractSlider>(name); }
     QAbstractButton *button(const char *name) const { return widget<QAbstractButton>(name); }
     void click(const char *name) const { button(name)->click(); }
-    QString text(const char *name) const { return widget<QAbstractButton>(name)->text(); }
+    QString text(const char *name) const { return button(name)->text(); }
 
     // A drag that ends at value: the slider sends on release only.
     void drag(const char *name, int value) const

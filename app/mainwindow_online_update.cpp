@@ -85,6 +85,7 @@ void MainWindow::onNetUpgrade()
         return;
     }
     downloadAbandoned = false;
+    qDebug() << "Downloading" << url;
     QNetworkReply *reply = networkManager.get(plainGet(url));
     connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(onNetProgress(qint64, qint64)));
     connect(reply, SIGNAL(finished()), this, SLOT(onNetUpgradeReady()));
@@ -95,10 +96,15 @@ void MainWindow::onNetUpgrade()
 
 void MainWindow::onNetProgress(qint64 received, qint64 total)
 {
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    // Without a length from the server, Qt still reports the received size
+    // as the total once the transfer ends; the length was never known, so
+    // the bar stays where it is.
+    if (reply && !reply->header(QNetworkRequest::ContentLengthHeader).isValid())
+        total = -1;
     if (downloadTooLarge(received, total)) {
         // Far beyond any wheel's flash: stop before it piles up in memory.
         // The reply then finishes, and that slot turns it down.
-        auto *reply = qobject_cast<QNetworkReply *>(sender());
         if (reply && !downloadAbandoned) {
             qDebug() << "Download abandoned at" << received << "of" << total << "bytes";
             downloadAbandoned = true;
@@ -118,7 +124,7 @@ void MainWindow::onNetUpgradeReady()
     reply->deleteLater();
     // A broken or cut-off transfer, or one from a server that could not be
     // verified, shows up as data that does not match the offer's MD5.
-    const QByteArray data = reply->readAll();
+    const QByteArray data = downloadAbandoned ? QByteArray() : reply->readAll();
     qDebug() << "Download finished:" << data.size() << "bytes," << reply->errorString();
     if (downloadAbandoned || !matchesOfferedMd5(data, ui->lbCurMd5->text())) {
         UserPrompts::critical(this, tr("Error"), tr("Download file fail."));

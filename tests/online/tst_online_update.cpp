@@ -1,0 +1,466 @@
+// CHECK UPDATE end to end: the real window against the emulated wheel and a
+// real HTTPS update server on 127.0.0.1 (tools/update-server), whose
+// certificate authority is made for this run and trusted by this process
+// only. A second server with a certificate from another authority stands for
+// a server that cannot be verified.
+#include "dfu_emulator.h"
+#include "test_image.h"
+#include "wheel_fixture.h"
+#include "wheel_test_main.h"
+
+#include "app/mainwindow.h"
+#include "device/model_layout.h"
+#include "private_runtime_dir.h"
+#include "prompt_recorder.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace {
+
+const QString kWheelVersion = QStringLiteral("2\tMar  7 2024,15:04");
+const QString kOffer = QStringLiteral("Update: A new firmware is available, update now?");
+const QString kDownloadFail = QStringLiteral("Error: Download file fail.");
+const QString kInvalid = QStringLiteral("Error: Not a valid firmware.");
+const QString kUpdated = QStringLiteral("Notify: Firmware updated successfully. Reboot the device.");
+constexpr int kLargestHidImage = 229376;
+constexpr int kFlashTimeoutMs = 60000;
+// Generous: the suites share a loaded machine, and sanitizer builds are slow.
+constexpr int kNetTimeoutMs = 30000;
+
+QByteArray toBytes(const std::vector<uint8_t> &v)
+{
+    return QByteArray(reinterpret_cast<const char *>(v.data()), qsizetype(v.size()));
+}
+
+QByteArray image(int size, const char *version = "")
+{
+    return toBytes(wheelemu::makeTestImage(size_t(size), version));
+}
+
+QString md5(const QByteArray &data)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray manifest(const QString &version, const QString &name, const QString &md5Field)
+{
+    QByteArray json = "{\"version\":\"" + version.toUtf8() + "\",\"name\":\"" + name.toUtf8() + "\"";
+    if (md5Field != QLatin1String("<missing>"))
+        json += ",\"md5\":\"" + md5Field.toUtf8() + "\"";
+    return json + "}";
+}
+
+// tools/update-server/update_server.py with a certificate of its own.
+class UpdateServer
+{
+public:
+    UpdateServer(const QString &certDir, const QString &root)
+    {
+        const QString portFile = certDir + "/port";
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(QUORSET_PYTHON),
+                      {QStringLiteral(QUORSET_UPDATE_SERVER), "--root", root, "--cert",
+                       certDir + "/server.pem", "--key", certDir + "/server.key", "--port-file", portFile});
+        for (int i = 0; i < 200 && !QFileInfo::exists(portFile); ++i)
+            QTest::qWait(50);
+        const int port = readFile(portFile).trimmed().toInt();
+        if (port > 0)
+            base = QStringLiteral("https://127.0.0.1:%1/").arg(port);
+    }
+    ~UpdateServer()
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished();
+    }
+    QString base; // empty when the server did not come up
+    QProcess process;
+};
+
+bool makeCerts(const QString &dir)
+{
+    return QProcess::execute(QStringLiteral(QUORSET_MAKE_CERTS), {dir}) == 0;
+}
+
+// A wheel on the bus and the window that has become it.
+struct Session
+{
+    explicit Session(const wheeltest::WheelFixture::Options &options) : wheel(options) {}
+
+    template<typename T = QWidget> T *widget(const char *name) const
+    {
+        T *w = window->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no widget %s", name);
+        return w;
+    }
+    // The version read is the sixth of the initial reads; the INPUTS page
+    // comes after all of them.
+    bool connected() const
+    {
+        return widget<QLabel>("lbVersion")->text().size() > int(qstrlen("Firmware Version: ")) &&
+               widget<QStackedWidget>("stackedWidget")->currentIndex() == 0;
+    }
+    bool checkButtonBack() const
+    {
+        auto *check = widget<QPushButton>("pbAutoUpgrade");
+        return check->isEnabled() && check->text() == QLatin1String("CHECK UPDATE");
+    }
+    void check() const { widget<QPushButton>("pbAutoUpgrade")->click(); }
+
+    wheeltest::WheelFixture wheel;
+    wheeltest::PromptRecorder prompts;
+    PrivateRuntimeDir runtimeDir;
+    std::unique_ptr<MainWindow> window;
+};
+
+wheeltest::WheelFixture::Options wheelOptions(const char *model, const QString &version = kWheelVersion)
+{
+    wheeltest::WheelFixture::Options options;
+    options.model = model;
+    options.version = version.toStdString();
+    options.bootLoaderDelayMs = 300;
+    return options;
+}
+
+} // namespace
+
+class TestOnlineUpdate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void check_data();
+    void check();
+    void download_data();
+    void download();
+    void untrustedDownload();
+    void handOver_data();
+    void handOver();
+
+private:
+    // Starts the window for this wheel once the update base points at server.
+    bool start(Session &s, const UpdateServer &server);
+    QString folder(const char *model) const
+    {
+        return root.filePath(QStringLiteral("upgrade/%1/").arg(model));
+    }
+    QString tempImage() const { return QDir::tempPath() + "/quor.firmware.bin"; }
+
+    QTemporaryDir tmp;
+    QTemporaryDir root{QDir::tempPath() + "/update-root-XXXXXX"};
+    std::unique_ptr<UpdateServer> trusted, untrusted;
+};
+
+void TestOnlineUpdate::initTestCase()
+{
+    // Every temp file of this run, the downloaded image included, lives in a
+    // directory of its own: other suites may download at the same time.
+    QVERIFY(tmp.isValid());
+    qputenv("TMPDIR", tmp.path().toLocal8Bit());
+    const QString certs = tmp.filePath("certs"), strangers = tmp.filePath("strangers");
+    QVERIFY(makeCerts(certs));
+    QVERIFY(makeCerts(strangers));
+    trusted = std::make_unique<UpdateServer>(certs, root.path());
+    untrusted = std::make_unique<UpdateServer>(strangers, root.path());
+    QVERIFY2(!trusted->base.isEmpty() && !untrusted->base.isEmpty(), "update servers did not start");
+
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    QVERIFY(ssl.addCaCertificates(certs + "/ca.pem"));
+    QSslConfiguration::setDefaultConfiguration(ssl);
+}
+
+void TestOnlineUpdate::init()
+{
+    QFile::remove(tempImage());
+    QDir(tempImage()).removeRecursively();
+    QDir(root.filePath("upgrade")).removeRecursively();
+}
+
+void TestOnlineUpdate::cleanupTestCase()
+{
+    setUpdateBaseUrl(QString());
+    qunsetenv("TMPDIR");
+}
+
+bool TestOnlineUpdate::start(Session &s, const UpdateServer &server)
+{
+    if (!s.wheel.ok())
+        return false;
+    setUpdateBaseUrl(server.base + "upgrade/");
+    s.window = std::make_unique<MainWindow>();
+    s.window->show();
+    return QTest::qWaitFor([&] { return s.connected(); }, kNetTimeoutMs);
+}
+
+void TestOnlineUpdate::check_data()
+{
+    QTest::addColumn<QString>("wheelVersion");
+    QTest::addColumn<QByteArray>("versionJson"); // empty: no such file on the server
+    QTest::addColumn<bool>("verifiedServer");
+    QTest::addColumn<QStringList>("shown");
+
+    const auto offering = [](const char *date) {
+        return manifest(date, "srd7.bin", md5("x"));
+    };
+    const QString upToDate = QStringLiteral("Update: Your firmware is already up to date.");
+    const QString noDevice = QStringLiteral("Update: No valid device.");
+
+    QTest::newRow("same build, padded day")
+        << kWheelVersion << offering("Mar 7 2024,15:04") << true << QStringList{upToDate};
+    QTest::newRow("older build") << kWheelVersion << offering("Mar 7 2024,15:03") << true
+                                 << QStringList{upToDate};
+    QTest::newRow("one minute later, declined")
+        << kWheelVersion << offering("Mar 7 2024,15:05") << true << QStringList{kOffer};
+    QTest::newRow("wheel version without a tab")
+        << QStringLiteral("2 Mar 7 2024,15:04") << offering("Mar 8 2024,15:04") << true
+        << QStringList{noDevice};
+    QTest::newRow("unparsable wheel date")
+        << QStringLiteral("2\tsoon") << offering("Mar 8 2024,15:04") << true << QStringList{noDevice};
+    QTest::newRow("unparsable offered date")
+        << kWheelVersion << offering("2024-03-08 15:04") << true << QStringList{noDevice};
+    QTest::newRow("array") << kWheelVersion << QByteArray("[{\"version\":\"Mar 8 2024,15:04\"}]") << true
+                           << QStringList{};
+    QTest::newRow("html") << kWheelVersion << QByteArray("<html><body>Moved</body></html>") << true
+                          << QStringList{};
+    QTest::newRow("empty reply") << kWheelVersion << QByteArray(" ") << true << QStringList{};
+    QTest::newRow("no manifest (404)") << kWheelVersion << QByteArray() << true << QStringList{};
+    // The same newer offer that a verified server would get offered.
+    QTest::newRow("certificate does not verify")
+        << kWheelVersion << offering("Mar 7 2024,15:05") << false << QStringList{};
+}
+
+void TestOnlineUpdate::check()
+{
+    QFETCH(QString, wheelVersion);
+    QFETCH(QByteArray, versionJson);
+    QFETCH(bool, verifiedServer);
+    QFETCH(QStringList, shown);
+
+    if (!versionJson.isEmpty())
+        QVERIFY(writeFile(folder("srd7") + "version.json", versionJson.trimmed()));
+    Session s(wheelOptions("SRD7", wheelVersion));
+    QVERIFY(start(s, verifiedServer ? *trusted : *untrusted));
+    const QString path = s.widget<QLineEdit>("lePath")->text();
+    s.prompts.questionAnswer = QMessageBox::No;
+
+    s.check();
+    QVERIFY(!s.widget("pbAutoUpgrade")->isEnabled());
+    QCOMPARE(s.widget<QPushButton>("pbAutoUpgrade")->text(), QStringLiteral("Checking ..."));
+    QTRY_VERIFY_WITH_TIMEOUT(s.checkButtonBack(), kNetTimeoutMs);
+    QCOMPARE(s.prompts.shown(), shown);
+    if (!shown.isEmpty())
+        QCOMPARE(s.prompts.messages.first().kind, shown.first() == kOffer
+                                                      ? UserPrompts::MessageKind::Question
+                                                      : UserPrompts::MessageKind::Information);
+    // Nothing was taken from a declined or refused offer.
+    QCOMPARE(s.widget<QLineEdit>("lePath")->text(), path);
+    QCOMPARE(s.widget<QLabel>("lbCurVersion")->text(), QString());
+    QVERIFY(s.widget("lbCurMd5")->isHidden());
+    QVERIFY(!QFileInfo::exists(tempImage()));
+}
+
+void TestOnlineUpdate::download_data()
+{
+    QTest::addColumn<QString>("name");    // image name in the manifest, with the server's query
+    QTest::addColumn<int>("size");        // bytes the server holds
+    QTest::addColumn<QString>("offered"); // md5 field: "right", "RIGHT", "other", "", "<missing>"
+    QTest::addColumn<QString>("inTheWay");
+    QTest::addColumn<QString>("shownLast");
+    QTest::addColumn<int>("lastBar"); // -1: the bar never moved
+
+    // An image the wheel's HID link refuses ends the run right after it is
+    // stored, so the stored file stays for the test to look at.
+    const int big = kLargestHidImage + 1;
+    QTest::newRow("upper-case md5, stored, then too large for HID") << "srd7.bin" << big << "RIGHT"
+                                                                    << "" << kInvalid << 100;
+    QTest::newRow("unknown length") << "srd7.bin?nolength" << big << "right"
+                                    << "" << kInvalid << -1;
+    QTest::newRow("planted link is replaced, not followed") << "srd7.bin" << big << "right"
+                                                            << "link" << kInvalid << 100;
+    QTest::newRow("missing md5") << "srd7.bin" << 4096 << "<missing>"
+                                 << "" << kDownloadFail << 100;
+    QTest::newRow("empty md5") << "srd7.bin" << 4096 << ""
+                               << "" << kDownloadFail << 100;
+    QTest::newRow("altered image") << "srd7.bin" << 4096 << "other"
+                                   << "" << kDownloadFail << 100;
+    QTest::newRow("truncated") << "srd7.bin?truncate=3000" << 4096 << "right"
+                               << "" << kDownloadFail << 3000 * 100 / 4096;
+    QTest::newRow("past 4 MiB") << "srd7.bin?endless" << 4096 << "right"
+                                << "" << kDownloadFail << -1;
+    QTest::newRow("temp file not writable")
+        << "srd7.bin" << 4096 << "right"
+        << "dir" << QStringLiteral("Error: Can not write to temp.") << 100;
+}
+
+void TestOnlineUpdate::download()
+{
+    QFETCH(QString, name);
+    QFETCH(int, size);
+    QFETCH(QString, offered);
+    QFETCH(QString, inTheWay);
+    QFETCH(QString, shownLast);
+    QFETCH(int, lastBar);
+
+    const QByteArray data = image(size, "3\tMar  8 2024,15:04");
+    QVERIFY(writeFile(folder("srd7") + "srd7.bin", data));
+    const QString md5Field = offered == "right"   ? md5(data)
+                             : offered == "RIGHT" ? md5(data).toUpper()
+                             : offered == "other" ? md5(data + "!")
+                                                  : offered;
+    QVERIFY(writeFile(folder("srd7") + "version.json", manifest("Mar 8 2024,15:04", name, md5Field)));
+    const QString victim = tmp.filePath("victim");
+    QVERIFY(writeFile(victim, "not yours"));
+    if (inTheWay == "link")
+        QVERIFY(QFile::link(victim, tempImage()));
+    else if (inTheWay == "dir")
+        QVERIFY(QDir().mkpath(tempImage() + "/kept"));
+
+    Session s(wheelOptions("SRD7"));
+    QVERIFY(start(s, *trusted));
+    s.prompts.questionAnswer = QMessageBox::Yes;
+    QSignalSpy bar(s.widget<QProgressBar>("pgUpgrade"), SIGNAL(valueChanged(int)));
+    QSignalSpy path(s.widget<QLineEdit>("lePath"), SIGNAL(textChanged(QString)));
+    s.check();
+    QTRY_VERIFY_WITH_TIMEOUT(s.prompts.messages.size() == 2, kNetTimeoutMs);
+    QCOMPARE(s.prompts.shown(), (QStringList{kOffer, shownLast}));
+    QCOMPARE(s.widget<QLabel>("lbUpgrade")->text(), QStringLiteral("Downloading ..."));
+    QCOMPARE(s.widget<QLabel>("lbCurMd5")->text(), "MD5: " + (offered == "<missing>" ? QString() : md5Field));
+    // The widgets' reset puts the bar back to 0; what counts is how far the
+    // download took it.
+    int furthest = -1;
+    for (const QList<QVariant> &value : bar)
+        furthest = qMax(furthest, value.at(0).toInt());
+    QCOMPARE(furthest, lastBar);
+
+    const QString url = trusted->base + "upgrade/srd7/" + name;
+    QCOMPARE(readFile(victim), QByteArray("not yours"));
+    if (shownLast == kInvalid) {
+        // Stored, and handed to the update flow, which refused it.
+        QCOMPARE(path.size(), 2);
+        QCOMPARE(path.at(0).at(0).toString(), url);
+        QCOMPARE(path.at(1).at(0).toString(), tempImage());
+        QVERIFY(!QFileInfo(tempImage()).isSymLink());
+        QCOMPARE(readFile(tempImage()), data);
+        return;
+    }
+    QCOMPARE(path.size(), 1);
+    QCOMPARE(path.at(0).at(0).toString(), url);
+    QTRY_VERIFY_WITH_TIMEOUT(s.checkButtonBack(), kNetTimeoutMs);
+    QVERIFY(s.widget("pgUpgrade")->isHidden());
+    QVERIFY(s.widget("lbUpgrade")->isHidden());
+    QCOMPARE(s.widget<QLabel>("lbCurVersion")->text(), QString());
+    QCOMPARE(QFileInfo(tempImage()).isDir(), inTheWay == "dir");
+    QVERIFY(!QFileInfo(tempImage()).isFile());
+}
+
+// MANUAL UPDATE with an https address takes the same download; here the
+// offer's MD5 is right, so only the certificate can make it fail.
+void TestOnlineUpdate::untrustedDownload()
+{
+    const QByteArray data = image(4096);
+    QVERIFY(writeFile(folder("srd7") + "srd7.bin", data));
+    Session s(wheelOptions("SRD7"));
+    QVERIFY(start(s, *trusted));
+    s.widget<QLabel>("lbCurMd5")->setText("MD5: " + md5(data));
+    s.widget<QLineEdit>("lePath")->setText(untrusted->base + "upgrade/srd7/srd7.bin");
+    s.widget<QPushButton>("pbUpgrade")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(s.prompts.shown(), QStringList{kDownloadFail}, kNetTimeoutMs);
+    QVERIFY(s.checkButtonBack());
+    QVERIFY(!QFileInfo::exists(tempImage()));
+}
+
+void TestOnlineUpdate::handOver_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("waitingText"); // while the boot loader is awaited
+    QTest::addColumn<QString>("firstReport"); // the first feature report after the download
+
+    // Most wheels take the image over HID: data reports (bit 7 of byte 1).
+    QTest::newRow("SRD7 over HID") << "SRD7"
+                                   << ""
+                                   << "02 80 00 10";
+    // PELIX is rebooted into its boot loader and flashed there.
+    QTest::newRow("PELIX through the boot loader") << "PELIX"
+                                                   << "Waiting for DFU device ..."
+                                                   << "02 10 00 00";
+}
+
+void TestOnlineUpdate::handOver()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, waitingText);
+    QFETCH(QString, firstReport);
+
+    const std::string newVersion = "3\tApr  1 2024,10:00";
+    const QByteArray data = image(40 * 1024, newVersion.c_str());
+    const QString dir = folder(model.toLower().toLatin1());
+    QVERIFY(writeFile(dir + "fw.bin", data));
+    QVERIFY(writeFile(dir + "version.json", manifest("Apr 1 2024,10:00", "fw.bin", md5(data))));
+
+    Session s(wheelOptions(model.toLatin1()));
+    if (model == "PELIX") {
+        wheelemu::DfuBootLoader *loader = nullptr;
+        std::string error;
+        QVERIFY2(s.wheel.ok() && setUpBootLoader(s.wheel.emulator(), {}, &loader, &error), error.c_str());
+    }
+    QVERIFY(start(s, *trusted));
+    s.prompts.questionAnswer = QMessageBox::Yes;
+    s.wheel.clearTranscript();
+    s.check();
+    QTRY_COMPARE_WITH_TIMEOUT(s.widget<QLineEdit>("lePath")->text(), tempImage(), kNetTimeoutMs);
+    if (!waitingText.isEmpty()) {
+        QCOMPARE(s.widget<QLabel>("lbUpgrade")->text(), waitingText);
+        QVERIFY(!s.widget("pgUpgrade")->isHidden());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(s.prompts.shown().contains(kUpdated), kFlashTimeoutMs);
+    QCOMPARE(s.prompts.shown(), (QStringList{kOffer, kUpdated}));
+
+    const std::vector<std::string> sent = s.wheel.exchanges({"set-feature"});
+    QVERIFY(!sent.empty());
+    QVERIFY2(QString::fromStdString(sent.front()).startsWith("set-feature " + firstReport.toLower()),
+             sent.front().c_str());
+    std::string running;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (s.wheel.withWheel([&](wheelemu::Wheel &w) { running = w.version(); }), running == newVersion),
+        10000);
+    std::vector<uint8_t> installed;
+    s.wheel.withWheel([&](wheelemu::Wheel &w) { installed = w.installedImage(); });
+    QCOMPARE(toBytes(installed).left(data.size()), data);
+    // The worker removes the image it was given once it is in the wheel.
+    QTRY_VERIFY(!QFileInfo::exists(tempImage()));
+}
+
+WHEEL_TEST_MAIN(TestOnlineUpdate)
+#include "tst_online_update.moc"

@@ -249,10 +249,8 @@ void MainWindow::onClutchStatus()
 {
     const bool enabled = ui->cbClutch->isChecked();
     const bool fresh = std::exchange(paddleConfigFresh, false);
-    if (enabled && !fresh) {
+    if (enabled && !fresh)
         loadPaddleConfig();
-        paddleConfigFresh = false;
-    }
     for (QWidget *widget :
          std::initializer_list<QWidget *>{ui->gpClutch, ui->pgAdcL, ui->pgAdcR, ui->pbCalL, ui->pbCalR})
         widget->setVisible(enabled);

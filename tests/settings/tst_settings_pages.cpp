@@ -37,6 +37,7 @@ private slots:
     void paddlesLiveThenSaved();
     void enableWritesKeepReplyTail_data();
     void enableWritesKeepReplyTail();
+    void clutchBoxShowsAndReloads();
     void closeStoresBitePointSilently();
     void clearFlash_data();
     void clearFlash();
@@ -229,6 +230,23 @@ void TestSettingsPages::enableWritesKeepReplyTail()
     QCOMPARE(s.clutchesEnabled, item == kClutches ? 0xFFu : 1u);
     QCOMPARE(s.extraShiftersEnabled, item == kExtraShifters ? 0xFFu : 1u);
     QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
+}
+
+void TestSettingsPages::clutchBoxShowsAndReloads()
+{
+    Rig rig;
+    CONNECT(rig);
+    QVERIFY(!rig.widget("gpClutch")->isHidden());
+    for (int round = 0; round < 2; ++round) {
+        rig.wheel.clearTranscript();
+        rig.button("cbClutch")->setChecked(false);
+        QVERIFY(rig.widget("gpClutch")->isHidden() && rig.widget("pbCalL")->isHidden());
+        QCOMPARE(rig.sent(), QStringList());
+        // Enabling again reads the paddles back from the wheel, every time.
+        rig.button("cbClutch")->setChecked(true);
+        QVERIFY(!rig.widget("gpClutch")->isHidden() && !rig.widget("pbCalL")->isHidden());
+        QCOMPARE(rig.sent(), QStringList{report({0x02, 0x0b, 0x0a})});
+    }
 }
 
 void TestSettingsPages::closeStoresBitePointSilently()

@@ -30,25 +30,6 @@ class TestFirmwareDownload : public QObject
     Q_OBJECT
 
 private slots:
-    void md5_data()
-    {
-        QTest::addColumn<QString>("offered");
-        QTest::addColumn<bool>("matches");
-
-        const QString md5 = md5Hex("image");
-        QTest::newRow("label, lower case") << "MD5: " + md5 << true;
-        QTest::newRow("label, upper case") << "MD5: " + md5.toUpper() << true;
-        QTest::newRow("no md5 in the manifest") << QStringLiteral("MD5: ") << false;
-        QTest::newRow("one digit off") << "MD5: " + md5.left(31) + (md5.endsWith('0') ? "1" : "0") << false;
-    }
-    void md5()
-    {
-        QFETCH(QString, offered);
-        QFETCH(bool, matches);
-        QCOMPARE(md5Hex("image"), QStringLiteral("78805a221a988e79ef3f42d7c5bfd418"));
-        QCOMPARE(matchesOfferedMd5("image", offered), matches);
-    }
-
     void sizeAndPercent_data()
     {
         QTest::addColumn<qint64>("received");

@@ -92,7 +92,6 @@ private slots:
         const QString label = QStringLiteral("Firmware Version: 2\tMar  7 2024,15:04");
         QTest::newRow("equal, padded day") << label << "Mar 7 2024,15:04" << UpdateVerdict::UpToDate;
         QTest::newRow("one minute later") << label << "Mar 7 2024,15:05" << UpdateVerdict::Offer;
-        QTest::newRow("one minute earlier") << label << "Mar 7 2024,15:03" << UpdateVerdict::UpToDate;
         QTest::newRow("next year, earlier month") << label << "Jan 1 2025,00:00" << UpdateVerdict::Offer;
         QTest::newRow("extra fields after the date") << "Firmware Version: 2\tMar 7 2024,15:04\tbeta"
                                                      << "Mar 7 2024,15:05" << UpdateVerdict::Offer;
@@ -102,7 +101,6 @@ private slots:
                                             << "Mar 8 2024,15:04" << UpdateVerdict::NoValidDevice;
         QTest::newRow("unparsable device date") << "Firmware Version: 2\tsoon"
                                                 << "Mar 8 2024,15:04" << UpdateVerdict::NoValidDevice;
-        QTest::newRow("unparsable offer") << label << "2024-03-08 15:04" << UpdateVerdict::NoValidDevice;
         QTest::newRow("missing offer") << label << "" << UpdateVerdict::NoValidDevice;
     }
     void verdict()

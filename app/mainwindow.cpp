@@ -83,6 +83,7 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     stopEventThread();
+    waitForUpgradeWorker();
 }
 
 void MainWindow::createTrayIcon()

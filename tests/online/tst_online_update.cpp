@@ -210,6 +210,8 @@ void TestOnlineUpdate::init()
 
 void TestOnlineUpdate::cleanupTestCase()
 {
+    trusted.reset();
+    untrusted.reset();
     setUpdateBaseUrl(QString());
     qunsetenv("TMPDIR");
 }

@@ -22,6 +22,8 @@ import http.server
 import os
 import ssl
 import sys
+import threading
+import time
 import urllib.parse
 
 
@@ -65,6 +67,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
 
+def exit_with_parent():
+    """Ends the server once the process that started it is gone, however it
+    ended (a test killed on its time-out cannot clean up after itself)."""
+    parent = os.getppid()
+    while os.getppid() == parent:
+        time.sleep(0.5)
+    os._exit(0)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--root", required=True)
@@ -74,6 +85,7 @@ def main():
     parser.add_argument("--port-file")
     args = parser.parse_args()
 
+    threading.Thread(target=exit_with_parent, daemon=True).start()
     Handler.root = os.path.realpath(args.root)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
     server.daemon_threads = True

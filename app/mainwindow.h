@@ -160,8 +160,4 @@ private:
     // Moves a firmware image into the wheel; its progress drives the
     // firmware page.
     QuorUpgrade upgradeWorker;
-
-    // Online update (mainwindow_online_update.cpp): the running download grew
-    // past what any wheel could take and was stopped.
-    bool downloadAbandoned = false;
 };

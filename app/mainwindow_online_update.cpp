@@ -18,6 +18,9 @@
 namespace {
 
 constexpr qint32 kDfuReChecks = 30;
+// Marks a download reply stopped for its size. Kept on the reply, not the
+// window: a MANUAL UPDATE may start a second download beside the first.
+constexpr char kAbandoned[] = "quorAbandoned";
 
 QNetworkRequest plainGet(const QString &url)
 {
@@ -84,7 +87,6 @@ void MainWindow::onNetUpgrade()
         resetUpgradeUi();
         return;
     }
-    downloadAbandoned = false;
     qDebug() << "Downloading" << url;
     QNetworkReply *reply = networkManager.get(plainGet(url));
     connect(reply, SIGNAL(downloadProgress(qint64, qint64)), this, SLOT(onNetProgress(qint64, qint64)));
@@ -105,9 +107,9 @@ void MainWindow::onNetProgress(qint64 received, qint64 total)
     if (downloadTooLarge(received, total)) {
         // Far beyond any wheel's flash: stop before it piles up in memory.
         // The reply then finishes, and that slot turns it down.
-        if (reply && !downloadAbandoned) {
+        if (reply && !reply->property(kAbandoned).toBool()) {
             qDebug() << "Download abandoned at" << received << "of" << total << "bytes";
-            downloadAbandoned = true;
+            reply->setProperty(kAbandoned, true);
             reply->abort();
         }
         return;
@@ -124,9 +126,10 @@ void MainWindow::onNetUpgradeReady()
     reply->deleteLater();
     // A broken or cut-off transfer, or one from a server that could not be
     // verified, shows up as data that does not match the offer's MD5.
-    const QByteArray data = downloadAbandoned ? QByteArray() : reply->readAll();
+    const bool abandoned = reply->property(kAbandoned).toBool();
+    const QByteArray data = abandoned ? QByteArray() : reply->readAll();
     qDebug() << "Download finished:" << data.size() << "bytes," << reply->errorString();
-    if (downloadAbandoned || !matchesOfferedMd5(data, ui->lbCurMd5->text())) {
+    if (abandoned || !matchesOfferedMd5(data, ui->lbCurMd5->text())) {
         UserPrompts::critical(this, tr("Error"), tr("Download file fail."));
         resetUpgradeUi();
         return;

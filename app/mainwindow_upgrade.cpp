@@ -37,7 +37,7 @@ void MainWindow::connectUpgradeWidgets()
 // flash), and a thread still running must not lose its object.
 void MainWindow::waitForUpgradeWorker()
 {
-    upgradeWorker.wait();
+    upgradeWorker.waitForFinished();
 }
 
 void MainWindow::onShowPath()
@@ -53,7 +53,7 @@ void MainWindow::onUpgrade()
     // One update at a time: a second start would reboot a wheel that is
     // already on its way into the boot loader, or change the worker's file
     // under a running transfer.
-    if (upgradeBusy || upgradeWorker.isRunning()) {
+    if (upgradeBusy || upgradeWorker.busy()) {
         qDebug() << "Update already in progress; MANUAL UPDATE ignored";
         return;
     }
@@ -107,7 +107,7 @@ void MainWindow::startDfuUpgrade()
 {
     // The image may have gone while the wheel was rebooting.
     const QString path = ui->lePath->text();
-    if (upgradeWorker.isRunning()) {
+    if (upgradeWorker.busy()) {
         // Its own end clears the busy flag; its file must not change under it.
         qDebug() << "Update already running; boot loader left to it";
         return;

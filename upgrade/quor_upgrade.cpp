@@ -43,8 +43,24 @@ void QuorUpgrade::setPauses(unsigned long finishStepMs, unsigned long loaderRetr
     loaderRetryMs_ = loaderRetryMs;
 }
 
+void QuorUpgrade::waitForFinished()
+{
+    wait();
+    const std::lock_guard<std::mutex> handOver(runLock);
+}
+
+bool QuorUpgrade::busy()
+{
+    if (isRunning())
+        return true;
+    // Past run()'s end already, so this never waits for long.
+    const std::lock_guard<std::mutex> handOver(runLock);
+    return false;
+}
+
 void QuorUpgrade::run()
 {
+    const std::lock_guard<std::mutex> wholeRun(runLock);
     if (mode == Dfu)
         runDfu();
     else

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QThread>
 
+#include <mutex>
+
 // Moves one firmware image into the wheel off the GUI thread, and reports
 // only through progress(int):
 //   0..96  share of the image sent (HidTransfer: 0..95, emitted on change;
@@ -30,6 +32,13 @@ public:
     void setFilePath(const QString &path) { filePath = path; }
     void setMode(int value) { mode = value; }
 
+    // QThread::wait() and isRunning() synchronise inside Qt, where the thread
+    // sanitizer cannot see it. These two also pass through runLock, which
+    // run() holds from start to end, so whatever the run touched is handed
+    // over visibly: the object may be reused or destroyed right after.
+    void waitForFinished();
+    bool busy();
+
 signals:
     void progress(int value);
 
@@ -47,6 +56,7 @@ private:
     // a file the user picked elsewhere is theirs to keep.
     void removeIfTemporary() const;
 
+    std::mutex runLock;
     QString filePath;
     int mode = HidTransfer;
     unsigned long finishStepMs_ = 1000;

@@ -158,6 +158,8 @@ public:
     uint32_t dataBlocks() const { return dataBlocks_; }
     uint32_t erasedPages() const { return erasedPages_; }
     const Config &config() const { return config_; }
+    // For soak tests: faults may change between two runs of a host.
+    void setFaults(const Faults &faults) { config_.faults = faults; }
     DfuFlashMemory &flash() { return flash_; }
     const DfuFlashMemory &flash() const { return flash_; }
 

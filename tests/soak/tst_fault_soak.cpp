@@ -5,6 +5,7 @@
 // flash must hold its old value or the one the cycle asked for.
 //
 // QUORSET_SOAK_SEED replays a run; the seed is printed at the start.
+#include "dfu_emulator.h"
 #include "prompt_recorder.h"
 #include "test_image.h"
 #include "wheel_fixture.h"
@@ -126,6 +127,7 @@ struct Soak
     {
         wheeltest::WheelFixture::Options o;
         o.model = model;
+        o.bootLoaderDelayMs = 300;
         return o;
     }
 
@@ -225,7 +227,9 @@ struct Soak
     int worstDown = 0, worstUp = 0;
     // Measured on a clean run: an LED save, and plug to end of initial reads.
     int ledSaveUs = 0, initialReadsUs = 0;
-    std::map<QString, Settings> presetFlash; // what a clean save of each preset stores
+    std::map<QString, Settings> presetFlash;   // what a clean save of each preset stores
+    wheelemu::DfuBootLoader *loader = nullptr; // PELIX only
+    int noScanAfterFailedFlash = 0;
 };
 
 // One fault: does it, and says which flash values the user asked for.
@@ -266,16 +270,15 @@ bool unplugDuringLedSave(Soak &s, Cycle &c)
     return s.downAndBack(&c.why);
 }
 
-bool unplugDuringStream(Soak &s, Cycle &c)
+// Writes a test image of kib KiB and starts MANUAL UPDATE with it.
+bool startUpdate(Soak &s, int kib, std::vector<uint8_t> *image, QString *why)
 {
     static int serial = 0;
-    const std::vector<uint8_t> before = s.installed();
-    const std::vector<uint8_t> image =
-        wheelemu::makeTestImage(size_t(s.uniform(4, 48)) * 1024, "9.0." + std::to_string(++serial));
+    *image = wheelemu::makeTestImage(size_t(kib) * 1024, "9.0." + std::to_string(++serial));
     const QString path = s.files.filePath(QStringLiteral("soak.bin"));
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(reinterpret_cast<const char *>(image.data()),
-                                                       qsizetype(image.size())) != qsizetype(image.size()))
+    if (!file.open(QIODevice::WriteOnly) || file.write(reinterpret_cast<const char *>(image->data()),
+                                                       qsizetype(image->size())) != qsizetype(image->size()))
         qFatal("cannot write %s", qPrintable(path));
     file.close();
 
@@ -284,38 +287,126 @@ bool unplugDuringStream(Soak &s, Cycle &c)
     auto *bar = s.widget<QProgressBar>("pgUpgrade");
     // A worker that lost its wheel may still be on its way out and ignore
     // the click; the bar moves only for a new run.
-    bool started = false;
-    for (int tries = 0; !started && tries < 20; ++tries) {
+    for (int tries = 0; tries < 20; ++tries) {
         bar->reset();
         s.click("pbUpgrade");
-        started = QTest::qWaitFor([bar] { return bar->value() >= 0; }, 300);
+        if (QTest::qWaitFor([bar] { return bar->value() >= 0; }, 300))
+            return true;
     }
-    if (!started)
-        return (c.why = QStringLiteral("MANUAL UPDATE never started"), false);
+    return (*why = QStringLiteral("MANUAL UPDATE never started"), false);
+}
+
+bool imageOldOrNew(Soak &s, const std::vector<uint8_t> &before, const std::vector<uint8_t> &image,
+                   QString *why)
+{
+    const std::vector<uint8_t> now = s.installed();
+    if (now != before && now != image)
+        return (*why = QStringLiteral("installed image is neither the old nor the new one"), false);
+    return true;
+}
+
+// After the success box the wheel restarts and the window scans 3 s later.
+bool backAfterUpdate(Soak &s, QString *why)
+{
+    QTest::qWait(kBackMs);
+    if (s.reach([&s] { return s.connected(); }, kBackMs) < 0)
+        return (*why = QStringLiteral("not back after the update"), false);
+    return true;
+}
+
+bool unplugDuringStream(Soak &s, Cycle &c)
+{
+    const std::vector<uint8_t> before = s.installed();
+    std::vector<uint8_t> image;
+    if (!startUpdate(s, s.uniform(4, 48), &image, &c.why))
+        return false;
+    auto *bar = s.widget<QProgressBar>("pgUpgrade");
     const int at = s.uniform(0, 100); // past 95 the stream is left to finish
-    bool pulled = false;
     if (!QTest::qWaitFor([&] { return bar->value() >= at || !s.prompts.messages.isEmpty(); }, 30000))
         return (c.why = QStringLiteral("stream stalled at %1 %").arg(bar->value()), false);
     if (at <= 95 && s.prompts.messages.isEmpty()) {
         s.wheel.unplug();
-        pulled = true;
+        if (!s.downAndBack(&c.why))
+            return false;
+    } else if (!QTest::qWaitFor([&s] { return !s.prompts.messages.isEmpty(); }, 30000) ||
+               !backAfterUpdate(s, &c.why)) {
+        return (c.why += QStringLiteral(" (stream left to finish)"), false);
     }
-    bool ok = pulled ? s.downAndBack(&c.why) : true;
-    if (!pulled) {
-        // A finished image restarts the wheel; the window scans 3 s after
-        // its box, or its retry finds the wheel first.
-        if (!QTest::qWaitFor([&s] { return !s.prompts.messages.isEmpty(); }, 30000))
-            return (c.why = QStringLiteral("stream neither pulled nor finished"), false);
-        QTest::qWait(kBackMs);
-        if (s.reach([&s] { return s.connected(); }, kBackMs) < 0)
-            return (c.why = QStringLiteral("not back after the update"), false);
-    }
-    const std::vector<uint8_t> now = s.installed();
-    if (now != before && now != image)
-        return (c.why = QStringLiteral("installed image is neither the old nor the new one"), false);
     // A worker whose wheel went away ends at its next send.
     QTest::qWait(300);
-    return ok;
+    return imageOldOrNew(s, before, image, &c.why);
+}
+
+// A PELIX update through its boot loader with these loader faults; with
+// pull, the loader leaves the bus at a random point of the flash.
+bool flashThroughLoader(Soak &s, Cycle &c, const wheelemu::DfuLoader::Faults &faults, bool pull)
+{
+    s.loader->withLoader([&faults](wheelemu::DfuLoader &l) { l.setFaults(faults); });
+    const std::vector<uint8_t> before = s.installed();
+    std::vector<uint8_t> image;
+    if (!startUpdate(s, s.uniform(2, 16), &image, &c.why))
+        return false;
+    auto *bar = s.widget<QProgressBar>("pgUpgrade");
+    const int at = pull ? s.uniform(1, 95) : 101;
+    // A failed flash shows no box and leaves the bar where it was: the end
+    // is a bar that stopped moving.
+    int last = -1;
+    QElapsedTimer still;
+    still.start();
+    const bool pulled = QTest::qWaitFor(
+        [&] {
+            if (bar->value() != last)
+                last = bar->value(), still.restart();
+            return bar->value() >= at || !s.prompts.messages.isEmpty() || still.elapsed() > 2000;
+        },
+        30000);
+    if (pulled && bar->value() >= at && s.prompts.messages.isEmpty())
+        s.loader->unplug();
+    QTest::qWait(100);
+    if (!s.prompts.messages.isEmpty())
+        return backAfterUpdate(s, &c.why) && imageOldOrNew(s, before, image, &c.why);
+
+    // The flash failed: the loader goes off the bus and the wheel comes back
+    // with what it had.
+    QTest::qWait(300);
+    s.loader->unplug();
+    if (!s.wheel.plug())
+        return (c.why = QStringLiteral("wheel did not come back"), false);
+    if (s.reach([&s] { return s.connected() || s.waiting(); }, kBackMs) < 0) {
+        // Nothing scans after a failed flash through the boot loader; the
+        // soak counts it and scans in the user's place.
+        ++s.noScanAfterFailedFlash;
+        s.scan();
+    }
+    if (s.reach([&s] { return s.connected(); }, kBackMs) < 0)
+        return (c.why = QStringLiteral("not connected after a failed flash"), false);
+    return imageOldOrNew(s, before, image, &c.why);
+}
+
+bool pullLoader(Soak &s, Cycle &c)
+{
+    return flashThroughLoader(s, c, {}, true);
+}
+
+bool loaderErrorOnBlock(Soak &s, Cycle &c)
+{
+    wheelemu::DfuLoader::Faults f;
+    f.errorOnBlock = uint32_t(s.uniform(1, 3));
+    return flashThroughLoader(s, c, f, false);
+}
+
+bool loaderStalls(Soak &s, Cycle &c)
+{
+    wheelemu::DfuLoader::Faults f;
+    f.stallFirstBlockAbove = uint16_t(s.uniform(16, 1024));
+    return flashThroughLoader(s, c, f, false);
+}
+
+bool loaderStartsInError(Soak &s, Cycle &c)
+{
+    wheelemu::DfuLoader::Faults f;
+    f.startInError = true;
+    return flashThroughLoader(s, c, f, false);
 }
 
 bool failDuringInitialReads(Soak &s, Cycle &c)
@@ -328,8 +419,14 @@ bool failDuringInitialReads(Soak &s, Cycle &c)
         s.wheel.failGetFeature(count);
     else
         s.wheel.failSetFeature(count);
-    if (!s.back(&c.why))
-        return false;
+    if (!s.wheel.plug())
+        return (c.why = QStringLiteral("replug failed"), false);
+    // A wheel whose name could not be read keeps the waiting header and the
+    // ABOUT page; the scan still opens it and hides the red dot.
+    if (s.reach(
+            [&s] { return deviceHandle().isOpen() && !s.widget("pbStatus")->isVisibleTo(s.window.get()); },
+            kBackMs) < 0)
+        return (c.why = QStringLiteral("not opened within %1 ms of the replug").arg(kBackMs), false);
     // Pages filled from failed reads hold fallbacks; a clean reconnect puts
     // the wheel's own values back before the next cycle saves anything.
     QTest::qWait(200);
@@ -371,7 +468,7 @@ struct FaultKind
     bool (*run)(Soak &, Cycle &);
 };
 
-const FaultKind kFaults[] = {
+const FaultKind kWheelFaults[] = {
     {"unplug-idle", unplugIdle},
     {"unplug-initial-reads", unplugDuringInitialReads},
     {"unplug-led-save", unplugDuringLedSave},
@@ -380,6 +477,56 @@ const FaultKind kFaults[] = {
     {"fail-settings-save", failDuringSettingsSave},
 };
 
+const FaultKind kLoaderFaults[] = {
+    {"dfu-unplug", pullLoader},
+    {"dfu-error-on-block", loaderErrorOnBlock},
+    {"dfu-stall-first-block", loaderStalls},
+    {"dfu-start-in-error", loaderStartsInError},
+    {"unplug-idle-pelix", unplugIdle},
+};
+
+// The wheel run gets two thirds of the time, the boot loader run the rest.
+int soakMs(int share)
+{
+    const int seconds = qEnvironmentVariableIntValue("QUORSET_SOAK_SECONDS");
+    return (seconds > 0 ? seconds : 45) * share / 3 * 1000;
+}
+
+void openWindow(Soak &s)
+{
+    std::printf("SOAK seed %u (QUORSET_SOAK_SEED replays it)\n", s.seed);
+    std::fflush(stdout);
+    s.window = std::make_unique<MainWindow>();
+    s.window->show();
+    QVERIFY(QTest::qWaitFor([&s] { return s.connected(); }, 5000));
+}
+
+template<size_t N> void runCycles(Soak &s, const FaultKind (&kinds)[N], int ms)
+{
+    Watchdog watchdog(s.seed);
+    std::map<QString, int> cycles;
+    QElapsedTimer clock;
+    clock.start();
+    for (int cycle = 1; clock.elapsed() < ms; ++cycle) {
+        const FaultKind &kind = kinds[s.uniform(0, int(N) - 1)];
+        Cycle c{s.flash(), {}};
+        const Settings old = c.wanted;
+        const bool ok = kind.run(s, c);
+        const QString where =
+            QStringLiteral("cycle %1 (%2), seed %3: ").arg(cycle).arg(kind.name).arg(s.seed);
+        QVERIFY2(ok, qPrintable(where + c.why));
+        const auto before = fields(old), asked = fields(c.wanted), now = fields(s.flash());
+        for (int i = 0; i < now.size(); ++i)
+            QVERIFY2(now[i].second == before[i].second || now[i].second == asked[i].second,
+                     qPrintable(where + QLatin1String(now[i].first) + " is neither old nor asked for"));
+        ++cycles[QLatin1String(kind.name)];
+    }
+    for (const FaultKind &kind : kinds)
+        std::printf("SOAK %s %d\n", kind.name, cycles[QLatin1String(kind.name)]);
+    std::printf("SOAK worst waiting screen %d ms, worst reconnect %d ms\n", s.worstDown, s.worstUp);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 class TestFaultSoak : public QObject
@@ -387,22 +534,17 @@ class TestFaultSoak : public QObject
     Q_OBJECT
 
 private slots:
-    void soak();
+    void wheel();
+    void bootLoader();
 };
 
-void TestFaultSoak::soak()
+void TestFaultSoak::wheel()
 {
     Soak s("SRD7");
     QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-    const int seconds = qEnvironmentVariableIntValue("QUORSET_SOAK_SECONDS") > 0
-                            ? qEnvironmentVariableIntValue("QUORSET_SOAK_SECONDS")
-                            : 45;
-    std::printf("SOAK seed %u (QUORSET_SOAK_SEED replays it), %d s\n", s.seed, seconds);
-    std::fflush(stdout);
-    Watchdog watchdog(s.seed);
-    s.window = std::make_unique<MainWindow>();
-    s.window->show();
-    QVERIFY(QTest::qWaitFor([&s] { return s.connected(); }, 5000));
+    openWindow(s);
+    if (QTest::currentTestFailed())
+        return;
 
     // Clean runs first: what each preset stores, and how long a save and the
     // initial reads take, so faults land inside them.
@@ -423,29 +565,20 @@ void TestFaultSoak::soak()
     QVERIFY(QTest::qWaitFor([&s] { return s.connected(); }, 3000));
     std::printf("SOAK clean LED save %d us, scan with initial reads %d us\n", s.ledSaveUs, s.initialReadsUs);
 
-    std::map<QString, int> cycles;
-    QElapsedTimer clock;
-    clock.start();
-    int cycle = 0;
-    while (clock.elapsed() < seconds * 1000) {
-        const FaultKind &kind = kFaults[s.uniform(0, int(std::size(kFaults)) - 1)];
-        Cycle c{s.flash(), {}};
-        const Settings old = c.wanted;
-        const bool ok = kind.run(s, c);
-        watchdog.feed();
-        const QString where =
-            QStringLiteral("cycle %1 (%2), seed %3: ").arg(++cycle).arg(kind.name).arg(s.seed);
-        QVERIFY2(ok, qPrintable(where + c.why));
-        const auto before = fields(old), asked = fields(c.wanted), now = fields(s.flash());
-        for (int i = 0; i < now.size(); ++i)
-            QVERIFY2(now[i].second == before[i].second || now[i].second == asked[i].second,
-                     qPrintable(where + QLatin1String(now[i].first) + " is neither old nor asked for"));
-        ++cycles[QLatin1String(kind.name)];
-    }
-    for (const FaultKind &kind : kFaults)
-        std::printf("SOAK %s %d\n", kind.name, cycles[QLatin1String(kind.name)]);
-    std::printf("SOAK worst waiting screen %d ms, worst reconnect %d ms\n", s.worstDown, s.worstUp);
-    std::fflush(stdout);
+    runCycles(s, kWheelFaults, soakMs(2));
+}
+
+void TestFaultSoak::bootLoader()
+{
+    Soak s("PELIX");
+    QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
+    std::string error;
+    QVERIFY2(wheelemu::setUpBootLoader(s.wheel.emulator(), {}, &s.loader, &error), error.c_str());
+    openWindow(s);
+    if (QTest::currentTestFailed())
+        return;
+    runCycles(s, kLoaderFaults, soakMs(1));
+    std::printf("SOAK dfu-failures-without-scan %d\n", s.noScanAfterFailedFlash);
 }
 
 WHEEL_TEST_MAIN(TestFaultSoak)

@@ -11,6 +11,7 @@
 #include "led/led_colour_write.h"
 #include "led/led_frame.h"
 #include "led/led_maps.h"
+#include "led/led_presets.h"
 #include "settings/page_values.h"
 #include "ui_mainwindow.h"
 
@@ -36,28 +37,6 @@ bool isLedButton(const QString &name)
             return true;
     }
     return false;
-}
-
-// The preset buttons' own sheets show these colours too, but the program
-// keeps its own copy so that restyling a preset can never change what it
-// paints.
-QColor presetColour(QChar key)
-{
-    struct Preset
-    {
-        char key;
-        QRgb colour;
-    };
-    static constexpr Preset presets[] = {
-        {'R', qRgb(255, 0, 0)},     {'G', qRgb(0, 255, 0)},  {'B', qRgb(0, 0, 255)},
-        {'W', qRgb(255, 255, 255)}, {'D', qRgb(0, 0, 0)},    {'1', qRgb(0, 170, 255)},
-        {'2', qRgb(255, 0, 255)},   {'3', qRgb(255, 85, 0)}, {'4', qRgb(255, 255, 0)},
-    };
-    for (const Preset &preset : presets) {
-        if (key == QLatin1Char(preset.key))
-            return QColor(preset.colour);
-    }
-    return QColor();
 }
 
 void paintButton(QWidget *button, const QColor &colour)
@@ -183,9 +162,10 @@ void MainWindow::onSetColor()
     const QString name = sender() ? sender()->objectName() : QString();
     if (name.size() <= kPresetKeyIndex)
         return;
-    const QColor colour = presetColour(name.at(kPresetKeyIndex));
-    if (!colour.isValid())
+    const LedPreset *preset = ledPresetByKey(name.at(kPresetKeyIndex));
+    if (!preset)
         return;
+    const QColor colour(preset->colour.red, preset->colour.green, preset->colour.blue);
     for (QObject *child : ui->page2->children()) {
         auto *widget = qobject_cast<QWidget *>(child);
         if (widget && isLedButton(widget->objectName()) && widget->isVisible())

@@ -1,6 +1,7 @@
 #include "device/device_handle.h"
 #include "device/model_table.h"
 #include "led/led_maps.h"
+#include "led/led_presets.h"
 #include "quorctl/commands.h"
 #include "quorctl/console.h"
 #include "quorctl/exit_codes.h"
@@ -11,32 +12,8 @@
 
 namespace {
 
-// The window's nine preset buttons, by the names a script would use; the
-// window's letter for each works too.
-struct NamedPreset
-{
-    const char *name;
-    char key;
-    Rgb colour;
-};
-constexpr NamedPreset kPresets[] = {
-    {"red", 'R', {255, 0, 0}},       {"green", 'G', {0, 255, 0}},   {"blue", 'B', {0, 0, 255}},
-    {"white", 'W', {255, 255, 255}}, {"off", 'D', {0, 0, 0}},       {"sky", '1', {0, 170, 255}},
-    {"magenta", '2', {255, 0, 255}}, {"orange", '3', {255, 85, 0}}, {"yellow", '4', {255, 255, 0}},
-};
-
 const QString kLeftExtra = QStringLiteral("pbXL");
 const QString kRightExtra = QStringLiteral("pbXR");
-
-std::optional<Rgb> presetColour(const QString &name)
-{
-    for (const NamedPreset &preset : kPresets) {
-        if (name.compare(QLatin1String(preset.name), Qt::CaseInsensitive) == 0 ||
-            name == QString(QLatin1Char(preset.key)))
-            return preset.colour;
-    }
-    return std::nullopt;
-}
 
 // Reads the wheel's colours, lets `change` edit them, and writes them back
 // with the commit; every LED `change` leaves alone keeps its exact levels.
@@ -85,14 +62,15 @@ QSet<QString> shownButtons(const QString &modelCode)
 
 int runLedPreset(const CommandLine &line)
 {
-    const std::optional<Rgb> colour = presetColour(line.preset);
-    if (!colour)
+    const LedPreset *preset = ledPresetByName(line.preset);
+    if (!preset)
         return reportError(ExitUsage, QStringLiteral("unknown preset \"%1\"").arg(line.preset));
+    const Rgb colour = preset->colour;
     const int code = editColours([&](WheelProfile &colours, const LedMap &map) {
         const QSet<QString> shown = shownButtons(colours.modelCode);
         for (std::size_t i = 0; i < colours.leds.size(); ++i) {
             if (shown.contains(QLatin1String(map.leds[i].button)))
-                colours.leds[i] = *colour;
+                colours.leds[i] = colour;
         }
         if (colours.extraLeft && shown.contains(kLeftExtra))
             colours.extraLeft = colour;

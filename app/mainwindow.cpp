@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QIcon>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -116,6 +117,12 @@ void MainWindow::onMinimize()
 
 void MainWindow::onShowNormal()
 {
+    // A second start says all it has to say by connecting. Connections left
+    // pending would fill the server's queue, and it stops announcing new ones.
+    while (QLocalSocket *knock = localServer.nextPendingConnection()) {
+        knock->abort();
+        knock->deleteLater();
+    }
     showNormal();
     trayIcon->hide();
 }

@@ -111,7 +111,7 @@ struct PackagedFile
 {
     const char *what;
     QString installed; // relative to the root of the file system
-    QString source;    // relative to the source tree; empty for the program itself
+    QString source;    // relative to the source tree; empty for a program built here
     bool executable;
 };
 
@@ -123,6 +123,7 @@ QVector<PackagedFile> packagedFiles()
     const QString iconSource = QStringLiteral("packaging/linux/icons/hicolor/%1/apps/") + kAppId;
     return {
         {"program", QStringLiteral("usr/bin/" QUORSET_BINARY_NAME), QString(), true},
+        {"command-line tool", QStringLiteral("usr/bin/" QUORCTL_BINARY_NAME), QString(), true},
         {"udev rules", rulesDir + "/70-quorset.rules", "packaging/linux/70-quorset.rules", false},
         {"launcher", "usr/share/applications/" + kAppId + ".desktop",
          "packaging/linux/" + kAppId + ".desktop", false},

@@ -369,11 +369,17 @@ bool flashThroughLoader(Soak &s, Cycle &c, const wheelemu::DfuLoader::Faults &fa
             return bar->value() >= at || !s.prompts.messages.isEmpty() || still.elapsed() > 2000;
         },
         30000);
-    if (pulled && bar->value() >= at && s.prompts.messages.isEmpty())
+    const bool yanked = pulled && bar->value() >= at && s.prompts.messages.isEmpty();
+    if (yanked)
         s.loader->unplug();
     QTest::qWait(100);
-    if (!s.prompts.messages.isEmpty())
+    if (!s.prompts.messages.isEmpty()) {
+        // Pulled after the flash ended but before its box: the loader was
+        // not there any more to start the wheel, so the cable goes back in.
+        if (yanked && !s.wheel.waitForPlugged(true, 1000))
+            s.wheel.plug();
         return backAfterUpdate(s, &c.why) && imageOldOrNew(s, before, image, &c.why, true);
+    }
 
     // The flash failed: the loader goes off the bus and the wheel comes back
     // with what it had.

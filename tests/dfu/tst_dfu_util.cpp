@@ -8,6 +8,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <libusb.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <atomic>
 
 using namespace wheelemu;
@@ -76,6 +81,7 @@ private slots:
     void firstBlockStall();
     void slowErase();
     void unplugMidDownload();
+    void hotplugAnnouncements();
 
 private:
     std::unique_ptr<DfuBootLoader> plugLoader(DfuBootLoader::Options options);
@@ -412,6 +418,62 @@ void TestDfuUtil::unplugMidDownload()
     const auto transfers = bed_->controlTransfers();
     QVERIFY(isRequest(transfers.back(), 0x21, DnloadRequest));
     QCOMPARE(wLength(transfers.back()), 2048);
+}
+
+// The emulator's uevents as libusb's hotplug monitor receives them (it filters
+// on subsystem and device type inside the socket), and a listener whose
+// process has gone is swept instead of bringing the emulator down.
+void TestDfuUtil::hotplugAnnouncements()
+{
+    const std::string deadListener = bed_->host().testbed.root() + "/event9999";
+    {
+        const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, deadListener.c_str(), sizeof address.sun_path - 1);
+        QCOMPARE(bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        close(fd);
+    }
+    QVERIFY(QFileInfo::exists(QString::fromStdString(deadListener)));
+
+    libusb_context *ctx = nullptr;
+    QCOMPARE(libusb_init(&ctx), 0);
+    std::unique_ptr<libusb_context, void (*)(libusb_context *)> context(ctx, libusb_exit);
+    struct Counts
+    {
+        int arrived = 0;
+        int left = 0;
+    } counts;
+    const auto onEvent = [](libusb_context *, libusb_device *, libusb_hotplug_event event, void *data) {
+        auto *c = static_cast<Counts *>(data);
+        (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? c->arrived : c->left)++;
+        return 0;
+    };
+    libusb_hotplug_callback_handle handle;
+    QCOMPARE(libusb_hotplug_register_callback(
+                 ctx, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
+                 LIBUSB_HOTPLUG_NO_FLAGS, 0x0483, 0xDF11, LIBUSB_HOTPLUG_MATCH_ANY, onEvent, &counts,
+                 &handle),
+             0);
+    const auto pump = [&](const std::function<bool()> &done) {
+        return waitFor(
+            [&] {
+                timeval tv{0, 20000};
+                libusb_handle_events_timeout_completed(ctx, &tv, nullptr);
+                return done();
+            },
+            5000);
+    };
+
+    auto loader = plugLoader({});
+    QVERIFY(loader);
+    QVERIFY2(pump([&] { return counts.arrived == 1; }), qPrintable(QString::number(counts.arrived)));
+    loader.reset();
+    QVERIFY2(pump([&] { return counts.left == 1; }), qPrintable(QString::number(counts.left)));
+    QCOMPARE(counts.arrived, 1);
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(deadListener)));
+    libusb_hotplug_deregister_callback(ctx, handle);
 }
 
 int main(int argc, char **argv)

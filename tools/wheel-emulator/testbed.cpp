@@ -3,6 +3,7 @@
 #include "testbed.h"
 
 #include "cleanup_registry.h"
+#include "uevent_sender.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -62,6 +63,8 @@ std::string Testbed::addDevice(const std::string &subsystem, const std::string &
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     std::vector<const char *> attrs = flatten(attributes);
     std::vector<const char *> props = flatten(properties);
+    // The caller announces the device once it is complete.
+    HiddenListeners hidden(root_);
     gchar *syspath =
         umockdev_testbed_add_devicev(testbed_, subsystem.c_str(), path.c_str(), nullptr,
                                      const_cast<gchar **>(attrs.data()), const_cast<gchar **>(props.data()));
@@ -89,26 +92,33 @@ bool Testbed::addFromString(const std::string &record, std::string *error)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     GError *gerror = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed_, record.c_str(), &gerror)) {
+    bool added;
+    {
+        HiddenListeners hidden(root_);
+        added = umockdev_testbed_add_from_string(testbed_, record.c_str(), &gerror);
+    }
+    if (!added) {
         if (error)
             *error = gerror ? gerror->message : "invalid device record";
         g_clear_error(&gerror);
         return false;
     }
+    for (const std::string &syspath : recordDevicePaths(record))
+        sendUevent(root_, syspath, "add");
     return true;
 }
 
 void Testbed::removeDevice(const std::string &syspath)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    umockdev_testbed_uevent(testbed_, syspath.c_str(), "remove");
+    sendUevent(root_, syspath, "remove");
     umockdev_testbed_remove_device(testbed_, syspath.c_str());
 }
 
 void Testbed::uevent(const std::string &syspath, const char *action)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    umockdev_testbed_uevent(testbed_, syspath.c_str(), action);
+    sendUevent(root_, syspath, action);
 }
 
 bool Testbed::linkDevNode(const std::string &devnode, const std::string &target, std::string *error)

@@ -37,13 +37,15 @@ public:
 
     // Adds a device at /sys/devices/<path>. Nested paths are given in full,
     // without a parent, which works in processes without the preload too.
-    // Returns the device's sysfs path ("/sys/devices/...").
+    // Returns the device's sysfs path ("/sys/devices/..."); announces nothing:
+    // call uevent(path, "add") once the device is ready.
     std::string addDevice(const std::string &subsystem, const std::string &path, const Pairs &attributes,
                           const Pairs &properties);
     void setBinaryAttribute(const std::string &syspath, const std::string &name,
                             const std::vector<uint8_t> &value);
     void setLink(const std::string &syspath, const std::string &name, const std::string &target);
     // umockdev's record format; the only way to get a USB device node (N:).
+    // Announces every device of the record.
     bool addFromString(const std::string &record, std::string *error);
     // Sends "remove" first: umockdev's own removal announces nothing.
     void removeDevice(const std::string &syspath);

@@ -215,8 +215,7 @@ int main(int argc, char **argv)
         fputs(usageText().c_str(), stdout);
         return 0;
     }
-    // uevents reach other processes only when the emulator runs under the
-    // preload library as well.
+    // Under the preload the emulator sees the testbed as its clients do.
     if (!reexecUnderPreload(argv, &error)) {
         fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
         return 1;

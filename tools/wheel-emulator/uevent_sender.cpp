@@ -76,10 +76,10 @@ uint32_t murmurHash2(const std::string &text)
     return h;
 }
 
-std::vector<std::string> listeners(const std::string &root, const char *prefix)
+std::vector<std::string> listeners(const std::string &root)
 {
     std::vector<std::string> paths;
-    const std::string pattern = root + "/" + prefix + "event[0-9]*";
+    const std::string pattern = root + "/event[0-9]*";
     glob_t found{};
     if (glob(pattern.c_str(), GLOB_NOSORT, nullptr, &found) == 0)
         for (size_t i = 0; i < found.gl_pathc; ++i)
@@ -188,14 +188,14 @@ int sendUevent(const std::string &root, const std::string &syspath, const char *
         header.devtypeHash = htonl(murmurHash2(device.devtype));
 
     int reached = 0;
-    for (const std::string &path : listeners(root, ""))
+    for (const std::string &path : listeners(root))
         reached += sendTo(path, header, properties) ? 1 : 0;
     return reached;
 }
 
 HiddenListeners::HiddenListeners(const std::string &root)
 {
-    for (const std::string &visible : listeners(root, "")) {
+    for (const std::string &visible : listeners(root)) {
         const size_t slash = visible.rfind('/');
         std::string hidden = visible.substr(0, slash + 1) + kHiddenPrefix + visible.substr(slash + 1);
         if (rename(visible.c_str(), hidden.c_str()) == 0)

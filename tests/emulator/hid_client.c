@@ -1,14 +1,8 @@
 /* A small hidapi client, independent of QuorSet, run against the standalone
- * emulator through tools/with-wheel:
- *
- *   tools/with-wheel --model SRD7 --transcript t.txt -- hid_client SRD7
- *   tools/with-wheel --state s.json -- hid_client SRD7 save-item 4 123
- *
- * It talks to the emulated wheel exactly as any host program would (real
- * hidapi, hidraw backend, umockdev preload) and reads the wire formats on its
- * own, so a mistake in the emulator's reading of them shows up here. Bus
- * events are asked of the emulator through its control socket
- * ($WHEEL_EMULATOR_CONTROL). Exits 0 when every check passed. */
+ * emulator through tools/with-wheel. It reads the wire formats on its own, so
+ * a mistake the emulator shares with the program shows up here. Bus events
+ * are asked of the emulator through $WHEEL_EMULATOR_CONTROL. Exits 0 when
+ * every check passed. */
 #define _GNU_SOURCE
 #include <hidapi.h>
 
@@ -19,7 +13,6 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #define VENDOR 0xC872
@@ -46,15 +39,6 @@ static void check(int ok, int line, const char *expr, const char *fmt, ...)
     fputc('\n', stderr);
 }
 
-static double now_ms(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
-
-/* ---- the emulator's control socket ---- */
-
 static int control_fd = -1;
 
 static int control_open(void)
@@ -72,34 +56,20 @@ static int control_open(void)
     return 0;
 }
 
-/* Sends one command line and returns 1 when the emulator answered "ok". */
-static int control(const char *fmt, ...)
+/* Sends one command line; 1 when the emulator answered "ok". */
+static int control(const char *command)
 {
-    char line[256];
-    va_list args;
-    va_start(args, fmt);
-    vsnprintf(line, sizeof line - 1, fmt, args);
-    va_end(args);
-    strcat(line, "\n");
-    if (write(control_fd, line, strlen(line)) != (ssize_t)strlen(line))
-        return 0;
     char reply[512];
     size_t got = 0;
-    while (got < sizeof reply - 1) {
-        ssize_t n = read(control_fd, reply + got, 1);
-        if (n <= 0)
-            return 0;
-        if (reply[got] == '\n')
-            break;
+    if (dprintf(control_fd, "%s\n", command) < 0)
+        return 0;
+    while (got < sizeof reply - 1 && read(control_fd, reply + got, 1) == 1 && reply[got] != '\n')
         ++got;
-    }
     reply[got] = '\0';
     if (strncmp(reply, "ok", 2) != 0)
-        fprintf(stderr, "emulator: %s -> %s\n", line, reply);
+        fprintf(stderr, "emulator: %s -> %s\n", command, reply);
     return strncmp(reply, "ok", 2) == 0;
 }
-
-/* ---- reports ---- */
 
 /* One Query: 20 bytes out, 21 back into the same buffer. Returns the GET
  * result. */
@@ -132,14 +102,6 @@ static uint32_t u32(const uint8_t *p)
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
-static void write_paddle_config(hid_device *dev, unsigned bite, uint8_t marker, unsigned rmax, unsigned lmax,
-                                unsigned rmin, unsigned lmin)
-{
-    const uint8_t f[] = {0x0A,        bite & 0xFF, bite >> 8,   marker,    rmax & 0xFF, rmax >> 8,
-                         lmax & 0xFF, lmax >> 8,   rmin & 0xFF, rmin >> 8, lmin & 0xFF, lmin >> 8};
-    CHECK(write_command(dev, f, sizeof f) == FEATURE_SENT, "WritePaddleConfig not accepted");
-}
-
 static void set_item(hid_device *dev, uint8_t item, uint32_t value, uint8_t marker)
 {
     const uint8_t f[] = {0x0C,        item,  value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF,
@@ -147,19 +109,13 @@ static void set_item(hid_device *dev, uint8_t item, uint32_t value, uint8_t mark
     CHECK(write_command(dev, f, sizeof f) == FEATURE_SENT, "SetItem 0x%02x not accepted", item);
 }
 
-/* The month, day, year and time of a build date "Mar  7 2024,15:04". */
+/* A build date as "Mar  7 2024,15:04". */
 static int is_build_date(const char *s)
 {
-    static const char *months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    int month = 0;
-    for (int i = 0; i < 12; ++i)
-        if (strncmp(s, months[i], 3) == 0)
-            month = 1;
+    char month[4];
     unsigned day, year, hour, minute;
-    char tail;
-    return month && strlen(s) == 17 &&
-           sscanf(s + 3, " %2u %4u,%2u:%2u%c", &day, &year, &hour, &minute, &tail) == 4;
+    return strlen(s) == 17 && sscanf(s, "%3s %2u %4u,%2u:%2u", month, &day, &year, &hour, &minute) == 5 &&
+           strstr("JanFebMarAprMayJunJulAugSepOctNovDec", month) != NULL;
 }
 
 static hid_device *open_wheel(unsigned pid)
@@ -176,8 +132,6 @@ static int count_wheels(unsigned pid)
     hid_free_enumeration(devs);
     return n;
 }
-
-/* ---- the checks ---- */
 
 struct model
 {
@@ -231,7 +185,8 @@ static void check_records(hid_device *dev, const struct model *m)
         CHECK(is_build_date(tab + 1), "\"%s\" is no build date", tab + 1);
 
     /* Paddle configuration: a live write comes back field by field. */
-    write_paddle_config(dev, 12345, 0x00, 4000, 3900, 120, 130);
+    const uint8_t paddles[] = {0x0A, 0x39, 0x30, 0x00, 0xA0, 0x0F, 0x3C, 0x0F, 120, 0, 130, 0};
+    CHECK(write_command(dev, paddles, sizeof paddles) == FEATURE_SENT, "WritePaddleConfig");
     CHECK(query(dev, 0x0A, 0, r) == FEATURE_READ, "paddle query");
     CHECK(u16(r + 2) == 12345 && u16(r + 5) == 4000 && u16(r + 7) == 3900 && u16(r + 9) == 120 &&
               u16(r + 11) == 130,
@@ -250,10 +205,6 @@ static void check_records(hid_device *dev, const struct model *m)
               items[i].value);
     }
 
-    /* Power status: a percentage and a link byte of 0 or 1. */
-    CHECK(query(dev, 0x0F, 0, r) == FEATURE_READ, "power query");
-    CHECK(r[2] <= 100 && r[5] <= 1, "power %u%% link %u", r[2], r[5]);
-
     /* Extra LEDs: the colours written come back in bytes 3..8. */
     const uint8_t colours[] = {0x11, 0x00, 10, 20, 30, 40, 50, 60};
     CHECK(write_command(dev, colours, sizeof colours) == FEATURE_SENT, "SetExtraLedColours");
@@ -261,9 +212,11 @@ static void check_records(hid_device *dev, const struct model *m)
     CHECK(memcmp(r + 3, colours + 2, 6) == 0, "extra LED colours %u %u %u %u %u %u", r[3], r[4], r[5], r[6],
           r[7], r[8]);
 
-    /* Every LED page of the model answers 21 bytes. */
-    for (int page = 0; page < m->led_pages; ++page)
-        CHECK(query(dev, (uint8_t)page, 0, r) == FEATURE_READ && r[0] == 0x02, "LED page %d", page);
+    /* The model's last LED page answers, the one after it is unknown (FF). */
+    CHECK(query(dev, (uint8_t)(m->led_pages - 1), 0, r) == FEATURE_READ && r[1] == m->led_pages - 1,
+          "last LED page");
+    CHECK(query(dev, (uint8_t)m->led_pages, 0, r) == FEATURE_READ && r[1] == 0xFF, "LED page %d answered",
+          m->led_pages);
 
     /* A report id the wheel does not have is refused (EPIPE), and the
      * buffer keeps the request. */
@@ -293,12 +246,9 @@ static void check_input(hid_device *dev)
 {
     uint8_t in[INPUT_SIZE];
     CHECK(hid_set_nonblocking(dev, 1) == 0, "non-blocking");
-    /* Idle: the 100 ms time-out runs out with nothing read (and does wait). */
-    const double start = now_ms();
+    /* Idle: the time-out runs out with nothing read. */
     const int idle = hid_read_timeout(dev, in, sizeof in, 100);
-    const double waited = now_ms() - start;
     CHECK(idle == 0, "idle read returned %d", idle);
-    CHECK(waited >= 90.0, "idle read came back after %.1f ms", waited);
 
     CHECK(control("press 3"), "press");
     CHECK(control("paddle 1000 3000"), "paddle");
@@ -354,41 +304,6 @@ static void check_unplug(const struct model *m, hid_device *dev)
     hid_close(again);
 }
 
-/* "<digits>.<6 digits> <kind>( <2 lower-case hex digits>)*" */
-static int well_formed(const char *line)
-{
-    static const char *kinds[] = {"set-feature", "get-feature", "output", "input", "plug", "unplug"};
-    const char *p = line;
-    if (*p < '0' || *p > '9')
-        return 0;
-    while (*p >= '0' && *p <= '9')
-        ++p;
-    if (*p++ != '.')
-        return 0;
-    for (int i = 0; i < 6; ++i, ++p)
-        if (*p < '0' || *p > '9')
-            return 0;
-    if (*p++ != ' ')
-        return 0;
-    int kind = 0;
-    for (size_t i = 0; i < sizeof kinds / sizeof kinds[0]; ++i) {
-        const size_t n = strlen(kinds[i]);
-        if (strncmp(p, kinds[i], n) == 0 && (p[n] == ' ' || p[n] == '\n')) {
-            kind = 1;
-            p += n;
-            break;
-        }
-    }
-    if (!kind)
-        return 0;
-    while (*p == ' ') {
-        if (!p[1] || !strchr("0123456789abcdef", p[1]) || !p[2] || !strchr("0123456789abcdef", p[2]))
-            return 0;
-        p += 3;
-    }
-    return strcmp(p, "\n") == 0;
-}
-
 /* The transcript names every exchange: our name query and LED page write
  * must be there byte for byte. */
 static void check_transcript(void)
@@ -402,14 +317,9 @@ static void check_transcript(void)
         return;
     const char *name_query = " set-feature 02 0b 0d 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n";
     const char *led_write = " output 03 01 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12\n";
-    int saw_query = 0, saw_write = 0, lines = 0, all_well_formed = 1;
+    int saw_query = 0, saw_write = 0;
     char line[512];
     while (fgets(line, sizeof line, f)) {
-        ++lines;
-        if (!well_formed(line)) {
-            fprintf(stderr, "malformed transcript line: %s", line);
-            all_well_formed = 0;
-        }
         const char *rest = strchr(line, ' ');
         if (rest && strcmp(rest, name_query) == 0)
             saw_query = 1;
@@ -417,7 +327,6 @@ static void check_transcript(void)
             saw_write = 1;
     }
     fclose(f);
-    CHECK(lines > 0 && all_well_formed, "transcript lines malformed");
     CHECK(saw_query, "name query missing from the transcript");
     CHECK(saw_write, "LED page write missing from the transcript");
 }

@@ -9,7 +9,6 @@
 #include <QThread>
 
 #include <cstdio>
-#include <sstream>
 
 namespace dfutest {
 
@@ -56,24 +55,6 @@ DfuTestBed::~DfuTestBed()
 {
     loop_.reset();
     testbed_.reset();
-}
-
-std::vector<std::vector<uint8_t>> DfuTestBed::controlTransfers() const
-{
-    std::vector<std::vector<uint8_t>> out;
-    for (const std::string &line : transcript_->lines()) {
-        std::istringstream in(line);
-        std::string time, kind;
-        in >> time >> kind;
-        if (kind != "control")
-            continue;
-        std::vector<uint8_t> bytes;
-        std::string hex;
-        while (in >> hex)
-            bytes.push_back(uint8_t(std::stoul(hex, nullptr, 16)));
-        out.push_back(std::move(bytes));
-    }
-    return out;
 }
 
 std::vector<uint8_t> readFile(const QString &path)

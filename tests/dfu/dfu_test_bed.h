@@ -1,9 +1,5 @@
-// The boot loader alone on an emulated bus: the emulator's testbed, device
-// loop and transcript without any wheel, and Debian's dfu-util run against
-// it as a real DFU host that shares no code with us.
-//
-// The test binary must run under the umockdev preload library; start() in
-// main() re-executes it there before anything else.
+// The boot loader alone on an emulated bus (for bench/dfu), and the helpers
+// for running Debian's dfu-util against it.
 #pragma once
 
 #include "device_loop.h"
@@ -21,8 +17,8 @@
 
 namespace dfutest {
 
-// Puts the process under the preload and installs the testbed clean-up on
-// fatal signals; false (message on stderr) when that fails.
+// Puts the process under the umockdev preload and installs the testbed
+// clean-up on fatal signals; false (message on stderr) when that fails.
 bool start(char **argv);
 
 struct ProcessResult
@@ -35,6 +31,7 @@ struct ProcessResult
 // Runs a program in the testbed's environment; waits at most timeoutMs.
 ProcessResult run(const QString &program, const QStringList &args, int timeoutMs = 60000);
 
+// A testbed, device loop and in-memory transcript without any wheel.
 class DfuTestBed
 {
 public:
@@ -45,11 +42,6 @@ public:
     bool ok() const { return testbed_ != nullptr; }
     const std::string &error() const { return error_; }
     wheelemu::DeviceHost host() { return {*testbed_, transcript_, *loop_}; }
-    wheelemu::Transcript &transcript() { return *transcript_; }
-
-    // The transcript's "control" lines without their time stamps, split
-    // into bytes: setup packet first, then the data stage.
-    std::vector<std::vector<uint8_t>> controlTransfers() const;
 
 private:
     std::string error_;
@@ -61,7 +53,7 @@ private:
 std::vector<uint8_t> readFile(const QString &path);
 bool writeFile(const QString &path, const std::vector<uint8_t> &bytes);
 
-// Waits up to timeoutMs for pred to hold, polling; returns its last value.
+// Polls pred for up to timeoutMs; returns its last value.
 bool waitFor(const std::function<bool()> &pred, int timeoutMs);
 
 } // namespace dfutest

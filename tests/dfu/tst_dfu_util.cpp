@@ -1,19 +1,23 @@
 // Debian's dfu-util, a DFU host nobody here wrote, against the emulated boot
-// loader through the real libusb and the umockdev preload: listing,
-// flashing with leave, reading back, and each fault as a real loader shows it.
+// loader through the real libusb and the umockdev preload: flashing with
+// leave, the faults as a real loader shows them, the PELIX way from Reboot
+// over hidapi to the loader and back, and hotplug announcements.
+#include "dfu_emulator.h"
 #include "dfu_test_bed.h"
 #include "test_image.h"
+#include "wheel_fixture.h"
+#include "wheel_test_main.h"
 
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QtTest>
-
+#include <hidapi/hidapi.h>
 #include <libusb.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <sstream>
 
 using namespace wheelemu;
 using namespace dfutest;
@@ -22,41 +26,95 @@ namespace {
 
 constexpr size_t kLargestImage = 229376;
 constexpr size_t kFlashSize = 128 * 8192;
-const QString kLayout = "@Internal Flash  /0x08000000/128*008Kg";
 
-enum : uint8_t
-{
-    DnloadRequest = 1,
-    UploadRequest = 2,
-    GetStatusRequest = 3,
-    ClrStatusRequest = 4,
-};
+using Transfer = std::vector<uint8_t>; // setup packet, then the data stage
 
-bool isRequest(const std::vector<uint8_t> &t, uint8_t type, uint8_t request)
+// The control transfers the loader saw, from the transcript.
+std::vector<Transfer> controlTransfers(const wheeltest::WheelFixture &fixture)
 {
-    return t.size() >= 8 && t[0] == type && t[1] == request;
-}
-
-int wLength(const std::vector<uint8_t> &t)
-{
-    return t[6] | t[7] << 8;
-}
-
-// Erase commands as the loader saw them: their page addresses.
-std::vector<uint32_t> erasedAddresses(const std::vector<std::vector<uint8_t>> &transfers)
-{
-    std::vector<uint32_t> out;
-    for (const auto &t : transfers)
-        if (isRequest(t, 0x21, DnloadRequest) && wLength(t) == 5 && t.size() == 13 && t[8] == 0x41)
-            out.push_back(uint32_t(t[9] | t[10] << 8 | t[11] << 16 | uint32_t(t[12]) << 24));
+    std::vector<Transfer> out;
+    for (const std::string &line : fixture.exchanges({"control"})) {
+        std::istringstream in(line.substr(line.find(' ')));
+        out.emplace_back();
+        for (unsigned byte; in >> std::hex >> byte;)
+            out.back().push_back(uint8_t(byte));
+    }
     return out;
 }
 
-std::vector<uint8_t> trimErased(std::vector<uint8_t> v)
+bool isRequest(const Transfer &t, uint8_t type, uint8_t request)
 {
-    while (!v.empty() && v.back() == 0xFF)
-        v.pop_back();
-    return v;
+    return t.size() >= 8 && t[0] == type && t[1] == request;
+}
+bool isDnload(const Transfer &t)
+{
+    return isRequest(t, 0x21, 1);
+}
+int wLength(const Transfer &t)
+{
+    return t[6] | t[7] << 8;
+}
+bool allErased(const std::vector<uint8_t> &v, size_t from, size_t to)
+{
+    return v.size() >= to &&
+           std::all_of(v.begin() + long(from), v.begin() + long(to), [](uint8_t b) { return b == 0xFF; });
+}
+
+// Boot loaders on the bus, with a fresh libusb context each time, as a host
+// polling for the loader does.
+int bootLoadersOnBus()
+{
+    libusb_context *ctx = nullptr;
+    if (libusb_init(&ctx) != 0)
+        return -1;
+    libusb_device **list = nullptr;
+    const ssize_t n = libusb_get_device_list(ctx, &list);
+    int found = 0;
+    for (ssize_t i = 0; i < n; ++i) {
+        libusb_device_descriptor d;
+        if (libusb_get_device_descriptor(list[i], &d) == 0 && d.idVendor == 0x0483 && d.idProduct == 0xDF11)
+            ++found;
+    }
+    if (n >= 0)
+        libusb_free_device_list(list, 1);
+    libusb_exit(ctx);
+    return found;
+}
+
+int wheelsOnBus()
+{
+    hid_device_info *all = hid_enumerate(0xC872, 0);
+    int n = 0;
+    for (hid_device_info *d = all; d; d = d->next)
+        ++n;
+    hid_free_enumeration(all);
+    return n;
+}
+
+// Sends a 20-byte feature report to the wheel; with `reply`, reads 21 bytes
+// back and returns the text from byte 1.
+QString toWheel(std::initializer_list<unsigned char> request, bool reply)
+{
+    hid_device_info *all = hid_enumerate(0xC872, 0);
+    hid_device *h = all ? hid_open_path(all->path) : nullptr;
+    hid_free_enumeration(all);
+    if (!h)
+        return "(no wheel)";
+    unsigned char buf[21] = {};
+    std::copy(request.begin(), request.end(), buf);
+    QString result = hid_send_feature_report(h, buf, 20) == 20 ? "" : "(not sent)";
+    if (reply && result.isEmpty())
+        result = hid_get_feature_report(h, buf, 21) < 0
+                     ? "(no reply)"
+                     : QString::fromUtf8(reinterpret_cast<const char *>(buf + 1),
+                                         int(strnlen(reinterpret_cast<const char *>(buf + 1), 20)));
+    hid_close(h);
+    return result;
+}
+
+QString wheelVersion()
+{
+    return toWheel({0x02, 0x0B, 0x09}, true);
 }
 
 } // namespace
@@ -66,99 +124,47 @@ class TestDfuUtil : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanupTestCase();
-
-    void listsTheLoader();
+    void initTestCase() { QCOMPARE(hid_init(), 0); }
+    void cleanupTestCase() { hid_exit(); }
     void downloadAndLeave_data();
     void downloadAndLeave();
-    void uploadReadsBack();
-    void startsInError();
-    void errorOnBlock();
-    void readProtectedUpload();
-    void firstBlockStall_data();
-    void firstBlockStall();
-    void slowErase();
-    void unplugMidDownload();
+    void faults_data();
+    void faults();
+    void pelixRebootFlashAndBack();
     void hotplugAnnouncements();
 
 private:
-    std::unique_ptr<DfuBootLoader> plugLoader(DfuBootLoader::Options options);
-    QString writeImage(const std::vector<uint8_t> &image);
-    ProcessResult download(const QString &file, const QStringList &extra = {});
+    // A PELIX wheel, set up with its boot loader (on the bus at once, in
+    // the wheel's place, when startAsBootLoader).
+    DfuBootLoader *pelix(wheeltest::WheelFixture &fixture, DfuEmulatorOptions options);
+    ProcessResult download(const std::vector<uint8_t> &image);
 
-    std::unique_ptr<DfuTestBed> bed_;
-    std::unique_ptr<QTemporaryDir> dir_;
+    QTemporaryDir dir_;
 };
 
-void TestDfuUtil::initTestCase()
+DfuBootLoader *TestDfuUtil::pelix(wheeltest::WheelFixture &fixture, DfuEmulatorOptions options)
 {
-    bed_ = std::make_unique<DfuTestBed>();
-    QVERIFY2(bed_->ok(), bed_->error().c_str());
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-}
-
-void TestDfuUtil::init()
-{
-    bed_->transcript().clear();
-}
-
-void TestDfuUtil::cleanupTestCase()
-{
-    bed_.reset();
-    dir_.reset();
-}
-
-std::unique_ptr<DfuBootLoader> TestDfuUtil::plugLoader(DfuBootLoader::Options options)
-{
-    auto loader = std::make_unique<DfuBootLoader>(bed_->host(), options);
-    std::string error;
-    if (!loader->loadFlash(&error) || !loader->plug(&error)) {
+    DfuBootLoader *loader = nullptr;
+    std::string error = fixture.error();
+    if (!fixture.ok() || !setUpBootLoader(fixture.emulator(), options, &loader, &error))
         qWarning("%s", error.c_str());
-        return nullptr;
-    }
     return loader;
 }
 
-QString TestDfuUtil::writeImage(const std::vector<uint8_t> &image)
+ProcessResult TestDfuUtil::download(const std::vector<uint8_t> &image)
 {
-    static int n = 0;
-    const QString path = dir_->filePath(QString("image%1.bin").arg(++n));
-    return writeFile(path, image) ? path : QString();
+    const QString file = dir_.filePath("image.bin");
+    if (!writeFile(file, image))
+        return {};
+    return run("dfu-util", {"-a", "0", "-s", "0x08000000:leave", "-D", file});
 }
 
-ProcessResult TestDfuUtil::download(const QString &file, const QStringList &extra)
+static wheeltest::WheelFixture::Options pelixOptions(int bootLoaderDelayMs = 2000)
 {
-    return run("dfu-util",
-               QStringList{"-a", "0", "-s", "0x08000000:leave"} + extra + QStringList{"-D", file});
-}
-
-void TestDfuUtil::listsTheLoader()
-{
-    auto loader = plugLoader({});
-    QVERIFY(loader);
-    const ProcessResult r = run("dfu-util", {"-l"});
-    QVERIFY2(r.finished && r.exitCode == 0, qPrintable(r.output));
-    QVERIFY2(r.output.contains("Found DFU: [0483:df11]"), qPrintable(r.output));
-    QVERIFY2(r.output.contains("alt=0, name=\"" + kLayout + "\""), qPrintable(r.output));
-    QVERIFY2(r.output.contains("serial=\"2059326B4E31\""), qPrintable(r.output));
-
-    // Listing reads string descriptors only: nothing reaches the DFU state machine.
-    const auto transfers = bed_->controlTransfers();
-    QVERIFY(!transfers.empty());
-    for (const auto &t : transfers) {
-        QCOMPARE(int(t[0]), 0x80);
-        QCOMPARE(int(t[1]), 6);
-    }
-    // The transcript: the loader's arrival, then control transfers; time
-    // with six decimals, kind, lower-case hex.
-    const std::vector<std::string> lines = bed_->transcript().lines();
-    QVERIFY(QString::fromStdString(lines.front()).endsWith(" plug 04 83 df 11"));
-    const QRegularExpression line("^\\d+\\.\\d{6} control( [0-9a-f]{2}){8,}$");
-    for (size_t i = 1; i < lines.size(); ++i)
-        QVERIFY2(line.match(QString::fromStdString(lines[i])).hasMatch(), lines[i].c_str());
+    wheeltest::WheelFixture::Options o;
+    o.model = "PELIX";
+    o.bootLoaderDelayMs = bootLoaderDelayMs;
+    return o;
 }
 
 void TestDfuUtil::downloadAndLeave_data()
@@ -173,251 +179,139 @@ void TestDfuUtil::downloadAndLeave()
     QFETCH(int, transferSize);
     // The flash starts programmed to zeros where the image goes: a host
     // that skipped the erase would leave zeros behind.
-    const QString flashFile = dir_->filePath("flash-download.bin");
+    const QString flashFile = dir_.filePath("flash-download.bin");
     QVERIFY(writeFile(flashFile, std::vector<uint8_t>(kLargestImage, 0x00)));
-    const std::vector<uint8_t> image = makeTestImage(kLargestImage, "3.1.4");
-    const QString imageFile = writeImage(image);
-
-    DfuBootLoader::Options o;
-    o.loader.transferSize = uint16_t(transferSize);
-    o.flashFile = flashFile.toStdString();
-    auto loader = plugLoader(o);
+    wheeltest::WheelFixture fixture(pelixOptions());
+    DfuEmulatorOptions o;
+    o.startAsBootLoader = true;
+    o.loader.loader.transferSize = uint16_t(transferSize);
+    o.loader.flashFile = flashFile.toStdString();
+    DfuBootLoader *loader = pelix(fixture, o);
     QVERIFY(loader);
-    std::mutex m;
-    std::vector<uint8_t> left;
-    std::atomic<int> leaves{0};
-    loader->setOnLeave([&](const std::vector<uint8_t> &img) {
-        std::lock_guard<std::mutex> g(m);
-        left = img;
-        ++leaves;
-    });
+    QCOMPARE(wheelsOnBus(), 0);
 
-    const ProcessResult r = download(imageFile);
+    const std::vector<uint8_t> image = makeTestImage(kLargestImage, "3.1.4");
+    const ProcessResult r = download(image);
     QVERIFY2(r.finished && r.exitCode == 0, qPrintable(r.output));
-    QVERIFY2(r.output.contains("File downloaded successfully"), qPrintable(r.output));
-
-    // It left the bus and handed over what it was given.
-    QVERIFY(waitFor([&] { return leaves.load() == 1; }, 5000));
+    // It left the bus, and the wheel came back running the image.
+    QVERIFY(waitFor([] { return wheelsOnBus() == 1; }, 5000));
     QVERIFY(!loader->plugged());
-    {
-        std::lock_guard<std::mutex> g(m);
-        QVERIFY(left == trimErased(image));
-    }
+    QCOMPARE(wheelVersion(), QString("3.1.4"));
     const std::vector<uint8_t> saved = readFile(flashFile);
     QCOMPARE(saved.size(), kFlashSize);
     QVERIFY(std::equal(image.begin(), image.end(), saved.begin()));
-    QVERIFY(
-        std::all_of(saved.begin() + long(kLargestImage), saved.end(), [](uint8_t b) { return b == 0xFF; }));
+    QVERIFY(allErased(saved, kLargestImage, kFlashSize));
 
-    const auto transfers = bed_->controlTransfers();
-    // Every page the image covers was erased, once each.
-    std::vector<uint32_t> erased = erasedAddresses(transfers);
-    std::sort(erased.begin(), erased.end());
+    const auto transfers = controlTransfers(fixture);
+    // Every page the image covers was erased once, in order, and data went
+    // in blocks of the loader's transfer size.
+    std::vector<uint32_t> erased;
+    int largest = 0;
+    for (const Transfer &t : transfers) {
+        if (isDnload(t) && wLength(t) == 5 && t.size() == 13 && t[8] == 0x41)
+            erased.push_back(uint32_t(t[9] | t[10] << 8 | t[11] << 16 | uint32_t(t[12]) << 24));
+        if (isDnload(t) && (t[2] | t[3] << 8) >= 2)
+            largest = std::max(largest, wLength(t));
+    }
     QCOMPARE(erased.size(), kLargestImage / 8192);
     for (size_t i = 0; i < erased.size(); ++i)
         QCOMPARE(erased[i], uint32_t(0x08000000 + i * 8192));
-    // Data went in blocks of the loader's transfer size.
-    int largest = 0;
-    for (const auto &t : transfers)
-        if (isRequest(t, 0x21, DnloadRequest) && (t[2] | t[3] << 8) >= 2)
-            largest = std::max(largest, wLength(t));
     QCOMPARE(largest, transferSize);
-    // The leave: a zero-length download answered by dfuMANIFEST.
-    const auto zlp = std::find_if(transfers.begin(), transfers.end(), [](const auto &t) {
-        return isRequest(t, 0x21, DnloadRequest) && wLength(t) == 0;
-    });
-    QVERIFY(zlp != transfers.end());
-    QVERIFY(zlp + 1 != transfers.end());
-    const std::vector<uint8_t> &status = *(zlp + 1);
-    QVERIFY(isRequest(status, 0xA1, GetStatusRequest));
-    QCOMPARE(status.size(), size_t(14));
-    QCOMPARE(int(status[8 + 4]), 7); // dfuMANIFEST
+    // The leave: a zero-length download, answered by dfuMANIFEST.
+    const auto zlp = std::find_if(transfers.begin(), transfers.end(),
+                                  [](const Transfer &t) { return isDnload(t) && !wLength(t); });
+    QVERIFY(zlp != transfers.end() && zlp + 1 != transfers.end());
+    QVERIFY(isRequest(*(zlp + 1), 0xA1, 3));
+    QCOMPARE((zlp + 1)->size(), size_t(14));
+    QCOMPARE(int((*(zlp + 1))[12]), 7);
 }
 
-void TestDfuUtil::uploadReadsBack()
+void TestDfuUtil::faults_data()
 {
-    const std::vector<uint8_t> image = makeTestImage(kLargestImage, "2.7.1");
-    auto loader = plugLoader({});
-    QVERIFY(loader);
-    loader->loadFlashContents(image);
-
-    const QString out = dir_->filePath("readback.bin");
-    const ProcessResult r = run("dfu-util", {"-a", "0", "-s", "0x08000000:229376", "-U", out});
-    QVERIFY2(r.finished && r.exitCode == 0, qPrintable(r.output));
-    QVERIFY(readFile(out) == image);
-    // Reading does not start the firmware.
-    QVERIFY(loader->plugged());
-    // From block 2 on, as DfuSe reads memory.
-    const auto transfers = bed_->controlTransfers();
-    const auto firstUpload = std::find_if(transfers.begin(), transfers.end(),
-                                          [](const auto &t) { return isRequest(t, 0xA1, UploadRequest); });
-    QVERIFY(firstUpload != transfers.end());
-    QCOMPARE(int((*firstUpload)[2]), 2);
-}
-
-void TestDfuUtil::startsInError()
-{
-    DfuBootLoader::Options o;
-    o.loader.faults.startInError = true;
-    auto loader = plugLoader(o);
-    QVERIFY(loader);
-    int state = -1;
-    loader->withLoader([&](DfuLoader &l) { state = l.state(); });
-    QCOMPARE(state, 10);
-
-    const std::vector<uint8_t> image = makeTestImage(16384, "1.0.0");
-    const ProcessResult r = download(writeImage(image));
-    QVERIFY2(r.finished && r.exitCode == 0, qPrintable(r.output));
-    QVERIFY(waitFor([&] { return !loader->plugged(); }, 5000));
-    const std::vector<uint8_t> flash = loader->flashContents();
-    QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
-
-    // The host had to clear the error before anything else.
-    const auto transfers = bed_->controlTransfers();
-    const auto clear = std::find_if(transfers.begin(), transfers.end(),
-                                    [](const auto &t) { return isRequest(t, 0x21, ClrStatusRequest); });
-    const auto firstDnload = std::find_if(transfers.begin(), transfers.end(),
-                                          [](const auto &t) { return isRequest(t, 0x21, DnloadRequest); });
-    QVERIFY(clear != transfers.end());
-    QVERIFY(clear < firstDnload);
-}
-
-void TestDfuUtil::errorOnBlock()
-{
-    DfuBootLoader::Options o;
-    o.loader.faults.errorOnBlock = 3;
-    auto loader = plugLoader(o);
-    QVERIFY(loader);
-    const std::vector<uint8_t> image = makeTestImage(16384, "1.0.1");
-    const ProcessResult r = download(writeImage(image));
-    QVERIFY2(r.finished && r.exitCode != 0, qPrintable(r.output));
-    QVERIFY2(r.output.contains("dfuERROR"), qPrintable(r.output));
-
-    // Still the loader, in dfuERROR with a programming error; the first two
-    // blocks are in, the third is not.
-    QVERIFY(loader->plugged());
-    int state = -1, status = -1;
-    loader->withLoader([&](DfuLoader &l) {
-        state = l.state();
-        status = l.status();
-    });
-    QCOMPARE(state, int(dfu::Error));
-    QCOMPARE(status, int(dfu::ErrProg));
-    const std::vector<uint8_t> flash = loader->flashContents();
-    QVERIFY(std::equal(image.begin(), image.begin() + 4096, flash.begin()));
-    QVERIFY(std::all_of(flash.begin() + 4096, flash.begin() + 6144, [](uint8_t b) { return b == 0xFF; }));
-}
-
-void TestDfuUtil::readProtectedUpload()
-{
-    DfuBootLoader::Options o;
-    o.loader.faults.readProtected = true;
-    auto loader = plugLoader(o);
-    QVERIFY(loader);
-    loader->loadFlashContents(makeTestImage(16384, "1.0.2"));
-    const QString out = dir_->filePath("protected.bin");
-    const ProcessResult r = run("dfu-util", {"-a", "0", "-s", "0x08000000:16384", "-U", out});
-    QVERIFY2(r.finished && r.exitCode != 0, qPrintable(r.output));
-    QVERIFY(readFile(out).empty());
-    int status = -1;
-    loader->withLoader([&](DfuLoader &l) { status = l.status(); });
-    QCOMPARE(status, int(dfu::ErrVendor));
-    // The memory upload was stalled: no data stage in the transcript.
-    const auto transfers = bed_->controlTransfers();
-    const auto upload = std::find_if(transfers.begin(), transfers.end(),
-                                     [](const auto &t) { return isRequest(t, 0xA1, UploadRequest); });
-    QVERIFY(upload != transfers.end());
-    QCOMPARE(upload->size(), size_t(8));
-}
-
-void TestDfuUtil::firstBlockStall_data()
-{
-    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("fault");
     QTest::addColumn<bool>("succeeds");
-    // dfu-util does not retry a stalled block at a smaller size; asked for
-    // smaller transfers from the start, it gets through.
-    QTest::newRow("2048-byte first block stalls") << QStringList{} << false;
-    QTest::newRow("1024-byte transfers pass") << QStringList{"-t", "1024"} << true;
+    QTest::addColumn<int>("programmed"); // bytes of the image in flash
+    QTest::addColumn<int>("erasedTo");   // then erased up to here
+    // The host has to clear the error first, then all goes through.
+    QTest::newRow("starts in dfuERROR") << "start-in-error" << true << 16384 << 16384;
+    // Still the loader, in dfuERROR with errPROG; two blocks in, the third not.
+    QTest::newRow("third block fails") << "error-on-block:3" << false << 4096 << 6144;
+    // The flash as it was when the cable went: four blocks written.
+    QTest::newRow("unplugged at block 5") << "unplug-at-block:5" << false << 8192 << 16384;
 }
 
-void TestDfuUtil::firstBlockStall()
+void TestDfuUtil::faults()
 {
-    QFETCH(QStringList, extra);
+    QFETCH(QString, fault);
     QFETCH(bool, succeeds);
-    DfuBootLoader::Options o;
-    o.loader.faults.stallFirstBlockAbove = 1024;
-    auto loader = plugLoader(o);
+    QFETCH(int, programmed);
+    QFETCH(int, erasedTo);
+    wheeltest::WheelFixture fixture(pelixOptions());
+    DfuEmulatorOptions o;
+    o.startAsBootLoader = true;
+    std::string error;
+    QVERIFY2(applyDfuFault(fault.toStdString(), &o, &error), error.c_str());
+    DfuBootLoader *loader = pelix(fixture, o);
     QVERIFY(loader);
-    const std::vector<uint8_t> image = makeTestImage(16384, "1.0.3");
-    const ProcessResult r = download(writeImage(image), extra);
+
+    const std::vector<uint8_t> image = makeTestImage(16384, "1.0.1");
+    const ProcessResult r = download(image);
     QVERIFY2(r.finished && (r.exitCode == 0) == succeeds, qPrintable(r.output));
+    const bool staysLoader = fault.startsWith("error-on-block");
+    QVERIFY(waitFor([&] { return loader->plugged() == staysLoader; }, 5000));
     const std::vector<uint8_t> flash = loader->flashContents();
-    QCOMPARE(std::equal(image.begin(), image.end(), flash.begin()), succeeds);
-    if (!succeeds) {
-        QVERIFY2(r.output.contains("LIBUSB_ERROR_PIPE") || r.output.contains("-9"), qPrintable(r.output));
-        QVERIFY(loader->plugged());
+    QVERIFY(std::equal(image.begin(), image.begin() + programmed, flash.begin()));
+    QVERIFY(allErased(flash, size_t(programmed), size_t(erasedTo)));
+
+    const auto transfers = controlTransfers(fixture);
+    if (fault == "start-in-error") {
+        const auto clear = std::find_if(transfers.begin(), transfers.end(),
+                                        [](const Transfer &t) { return isRequest(t, 0x21, 4); });
+        QVERIFY(clear < std::find_if(transfers.begin(), transfers.end(), isDnload));
+    } else if (staysLoader) {
+        QVERIFY2(r.output.contains("dfuERROR"), qPrintable(r.output));
+        int state = -1, status = -1;
+        loader->withLoader([&](DfuLoader &l) {
+            state = l.state();
+            status = l.status();
+        });
+        QCOMPARE(state, int(dfu::Error));
+        QCOMPARE(status, int(dfu::ErrProg));
+    } else { // nothing answered after the pulled block
+        QVERIFY(isDnload(transfers.back()));
+        QCOMPARE(wLength(transfers.back()), 2048);
     }
 }
 
-void TestDfuUtil::slowErase()
+// Reboot over hidapi: the wheel leaves the HID bus, the loader shows up on
+// libusb after its delay, dfu-util flashes it and leaves, and the wheel is
+// back reporting the version of the new image.
+void TestDfuUtil::pelixRebootFlashAndBack()
 {
-    DfuBootLoader::Options o;
-    o.loader.timing.eraseMs = 200;
-    o.loader.timing.eraseBusyRepeats = 2;
-    auto loader = plugLoader(o);
-    QVERIFY(loader);
-    const std::vector<uint8_t> image = makeTestImage(16384, "1.0.4");
-    const ProcessResult r = download(writeImage(image));
+    wheeltest::WheelFixture fixture(pelixOptions(1200));
+    DfuEmulatorOptions o;
+    QVERIFY(pelix(fixture, o));
+    const QString before = wheelVersion();
+    QVERIFY2(!before.startsWith('(') && before != "4.2.0\tJan 05 2027", qPrintable(before));
+    QCOMPARE(bootLoadersOnBus(), 0);
+    QCOMPARE(toWheel({0x02, 0x10}, false), QString());
+    QVERIFY(waitFor([] { return wheelsOnBus() == 0; }, 2000));
+    QVERIFY(waitFor([] { return bootLoadersOnBus() == 1; }, 8000));
+    QCOMPARE(wheelsOnBus(), 0);
+
+    const ProcessResult r = download(makeTestImage(kLargestImage, "4.2.0\tJan 05 2027"));
     QVERIFY2(r.finished && r.exitCode == 0, qPrintable(r.output));
-    const std::vector<uint8_t> flash = loader->flashContents();
-    QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
-
-    // After each erase the host was told dfuDNBUSY three times in a row,
-    // each time with the erase's poll time.
-    const auto transfers = bed_->controlTransfers();
-    int erases = 0;
-    for (size_t i = 0; i < transfers.size(); ++i) {
-        const auto &t = transfers[i];
-        if (!(isRequest(t, 0x21, DnloadRequest) && t.size() == 13 && t[8] == 0x41))
-            continue;
-        ++erases;
-        int busy = 0;
-        for (size_t j = i + 1; j < transfers.size() && isRequest(transfers[j], 0xA1, GetStatusRequest); ++j) {
-            const auto &s = transfers[j];
-            if (s[8 + 4] != 4)
-                break;
-            QCOMPARE(int(s[9] | s[10] << 8 | s[11] << 16), 200);
-            ++busy;
-        }
-        QCOMPARE(busy, 3);
-    }
-    QCOMPARE(erases, 2);
-}
-
-void TestDfuUtil::unplugMidDownload()
-{
-    const QString flashFile = dir_->filePath("flash-unplug.bin");
-    DfuBootLoader::Options o;
-    o.loader.faults.unplugAtBlock = 5;
-    o.flashFile = flashFile.toStdString();
-    auto loader = plugLoader(o);
-    QVERIFY(loader);
-    const std::vector<uint8_t> image = makeTestImage(kLargestImage, "1.0.5");
-    const ProcessResult r = download(writeImage(image));
-    QVERIFY2(r.finished && r.exitCode != 0, qPrintable(r.output));
-    QVERIFY(waitFor([&] { return !loader->plugged(); }, 5000));
-
-    // The flash as it was when the cable went: four blocks written, the
-    // rest erased by the host beforehand and never programmed.
-    const std::vector<uint8_t> saved = readFile(flashFile);
-    QCOMPARE(saved.size(), kFlashSize);
-    QVERIFY(std::equal(image.begin(), image.begin() + 4 * 2048, saved.begin()));
-    QVERIFY(std::all_of(saved.begin() + 4 * 2048, saved.begin() + long(kLargestImage),
-                        [](uint8_t b) { return b == 0xFF; }));
-    // Nothing answered after the pulled block.
-    const auto transfers = bed_->controlTransfers();
-    QVERIFY(isRequest(transfers.back(), 0x21, DnloadRequest));
-    QCOMPARE(wLength(transfers.back()), 2048);
+    QVERIFY(waitFor([] { return wheelsOnBus() == 1; }, 5000));
+    QCOMPARE(bootLoadersOnBus(), 0);
+    QCOMPARE(wheelVersion(), QString("4.2.0\tJan 05 2027"));
+    // The whole way on the bus: the wheel goes, the loader comes and goes,
+    // the wheel comes back.
+    const std::vector<std::string> bus = fixture.exchanges({"plug", "unplug"});
+    QVERIFY(bus.size() >= 4);
+    QVERIFY(QString::fromStdString(bus[bus.size() - 4]).startsWith("unplug c8 72"));
+    QCOMPARE(QString::fromStdString(bus[bus.size() - 3]), QString("plug 04 83 df 11"));
+    QCOMPARE(QString::fromStdString(bus[bus.size() - 2]), QString("unplug 04 83 df 11"));
+    QVERIFY(QString::fromStdString(bus.back()).startsWith("plug c8 72"));
 }
 
 // The emulator's uevents as libusb's hotplug monitor receives them (it filters
@@ -425,7 +319,10 @@ void TestDfuUtil::unplugMidDownload()
 // process has gone is swept instead of bringing the emulator down.
 void TestDfuUtil::hotplugAnnouncements()
 {
-    const std::string deadListener = bed_->host().testbed.root() + "/event9999";
+    wheeltest::WheelFixture fixture(pelixOptions());
+    DfuBootLoader *loader = pelix(fixture, {});
+    QVERIFY(loader);
+    const std::string deadListener = fixture.root() + "/event9999";
     {
         const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
         QVERIFY(fd >= 0);
@@ -466,23 +363,15 @@ void TestDfuUtil::hotplugAnnouncements()
             5000);
     };
 
-    auto loader = plugLoader({});
-    QVERIFY(loader);
+    std::string error;
+    QVERIFY2(loader->plug(&error), error.c_str());
     QVERIFY2(pump([&] { return counts.arrived == 1; }), qPrintable(QString::number(counts.arrived)));
-    loader.reset();
+    loader->unplug();
     QVERIFY2(pump([&] { return counts.left == 1; }), qPrintable(QString::number(counts.left)));
     QCOMPARE(counts.arrived, 1);
     QVERIFY(!QFileInfo::exists(QString::fromStdString(deadListener)));
     libusb_hotplug_deregister_callback(ctx, handle);
 }
 
-int main(int argc, char **argv)
-{
-    if (!start(argv))
-        return 1;
-    QCoreApplication app(argc, argv);
-    TestDfuUtil t;
-    return QTest::qExec(&t, argc, argv);
-}
-
+WHEEL_TEST_GUILESS_MAIN(TestDfuUtil)
 #include "tst_dfu_util.moc"

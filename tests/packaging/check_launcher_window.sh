@@ -4,19 +4,12 @@
 # part of WM_CLASS against the launcher's StartupWMClass.
 #
 #   check_launcher_window.sh PROGRAM DESKTOP_FILE
-#
-# Every process this script starts is stopped on exit, also on failure.
 set -euo pipefail
-
 program=$1
-desktop_file=$2
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorset-launcher.XXXXXX")
 pids=()
-
 cleanup() {
-    local status=$?
-    local pid
+    local status=$? pid
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
     rm -rf "$work"
@@ -24,42 +17,27 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds.
-wait_until() {
+fail() { echo "FAIL: $*" >&2; exit 1; }
+wait_until() { # SECONDS COMMAND...
     local deadline=$((SECONDS + $1))
     shift
-    until "$@"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.1
-    done
+    until "$@"; do ((SECONDS < deadline)) || return 1; sleep 0.1; done
 }
 
-expected=$(sed -n 's/^StartupWMClass=//p' "$desktop_file")
-[ -n "$expected" ] || fail "$desktop_file has no StartupWMClass"
-
+expected=$(sed -n 's/^StartupWMClass=//p' "$2")
+[ -n "$expected" ] || fail "$2 has no StartupWMClass"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 wait_until 20 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-export QT_QPA_PLATFORM=xcb
 # A private runtime directory keeps the single-instance guard away from any
 # other copy of the program.
-export XDG_RUNTIME_DIR=$work/run
+export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work/run
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-
 "$program" >"$work/program.log" 2>&1 &
-qpid=$!
-pids+=("$qpid")
-wait_until 30 xdotool search --all --onlyvisible --pid "$qpid" >/dev/null ||
+pids+=($!)
+wait_until 30 xdotool search --all --onlyvisible --pid "${pids[1]}" >/dev/null ||
     fail "no window (program log: $(cat "$work/program.log"))"
-window=$(xdotool search --all --onlyvisible --pid "$qpid" | head -1)
-
+window=$(xdotool search --all --onlyvisible --pid "${pids[1]}" | head -1)
 # WM_CLASS(STRING) = "instance", "class"
 wm_class=$(xprop -id "$window" WM_CLASS)
 instance=$(sed -n 's/^WM_CLASS([A-Z_]*) = "\([^"]*\)".*/\1/p' <<<"$wm_class")

@@ -44,16 +44,12 @@ static int control_fd = -1;
 static int control_open(void)
 {
     const char *path = getenv("WHEEL_EMULATOR_CONTROL");
-    struct sockaddr_un addr;
+    struct sockaddr_un addr = {.sun_family = AF_UNIX};
     if (!path || strlen(path) >= sizeof addr.sun_path)
         return -1;
-    memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
     strcpy(addr.sun_path, path);
     control_fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (control_fd < 0 || connect(control_fd, (struct sockaddr *)&addr, sizeof addr) != 0)
-        return -1;
-    return 0;
+    return control_fd < 0 || connect(control_fd, (struct sockaddr *)&addr, sizeof addr) != 0 ? -1 : 0;
 }
 
 /* Sends one command line; 1 when the emulator answered "ok". */
@@ -118,11 +114,6 @@ static int is_build_date(const char *s)
            strstr("JanFebMarAprMayJunJulAugSepOctNovDec", month) != NULL;
 }
 
-static hid_device *open_wheel(unsigned pid)
-{
-    return hid_open(VENDOR, (unsigned short)pid, NULL);
-}
-
 static int count_wheels(unsigned pid)
 {
     int n = 0;
@@ -147,20 +138,15 @@ static const struct model models[] = {
 
 static void check_enumeration(const struct model *m)
 {
-    struct hid_device_info *devs = hid_enumerate(VENDOR, (unsigned short)m->pid);
-    CHECK(devs != NULL, "no device c872:%04x", m->pid);
-    if (devs) {
-        CHECK(devs->vendor_id == VENDOR && devs->product_id == m->pid, "enumerated %04x:%04x",
-              devs->vendor_id, devs->product_id);
-        CHECK(devs->next == NULL, "more than one device for one wheel");
-        CHECK(devs->path && strncmp(devs->path, "/dev/hidraw", 11) == 0, "path %s", devs->path);
-        CHECK(devs->interface_number == 0, "interface %d", devs->interface_number);
-    }
-    hid_free_enumeration(devs);
+    struct hid_device_info *d = hid_enumerate(VENDOR, (unsigned short)m->pid);
+    CHECK(d && d->product_id == m->pid && !d->next && d->interface_number == 0 && d->path &&
+              strncmp(d->path, "/dev/hidraw", 11) == 0,
+          "c872:%04x is not one hidraw device with interface 0", m->pid);
+    hid_free_enumeration(d);
     /* The other product ids of the family are not there. */
     for (size_t i = 0; i < sizeof models / sizeof models[0]; ++i)
-        if (models[i].pid != m->pid)
-            CHECK(count_wheels(models[i].pid) == 0, "unexpected wheel c872:%04x", models[i].pid);
+        CHECK(models[i].pid == m->pid || count_wheels(models[i].pid) == 0, "unexpected c872:%04x",
+              models[i].pid);
 }
 
 static void check_records(hid_device *dev, const struct model *m)
@@ -193,16 +179,12 @@ static void check_records(hid_device *dev, const struct model *m)
           "paddle config %u %u %u %u %u", u16(r + 2), u16(r + 5), u16(r + 7), u16(r + 9), u16(r + 11));
 
     /* Items: what SetItem writes, ItemRecord reads back. */
-    static const struct
-    {
-        uint8_t item;
-        uint32_t value;
-    } items[] = {{0x04, 150}, {0x0A, 60}, {0x08, 1}, {0x09, 0xFF}};
-    for (size_t i = 0; i < sizeof items / sizeof items[0]; ++i) {
-        set_item(dev, items[i].item, items[i].value, 0x00);
-        CHECK(query(dev, 0x0C, items[i].item, r) == FEATURE_READ, "item 0x%02x query", items[i].item);
-        CHECK(u32(r + 3) == items[i].value, "item 0x%02x reads %u, wrote %u", items[i].item, u32(r + 3),
-              items[i].value);
+    static const uint8_t items[] = {0x04, 0x0A, 0x08, 0x09};
+    static const uint32_t values[] = {150, 60, 1, 0xFF};
+    for (size_t i = 0; i < sizeof items; ++i) {
+        set_item(dev, items[i], values[i], 0x00);
+        CHECK(query(dev, 0x0C, items[i], r) == FEATURE_READ && u32(r + 3) == values[i],
+              "item 0x%02x reads %u, wrote %u", items[i], u32(r + 3), values[i]);
     }
 
     /* Extra LEDs: the colours written come back in bytes 3..8. */
@@ -282,6 +264,7 @@ static void check_input(hid_device *dev)
 static void check_unplug(const struct model *m, hid_device *dev)
 {
     uint8_t in[INPUT_SIZE];
+    set_item(dev, 0x0A, 77, 0xEF); /* saved to flash */
     CHECK(control("unplug"), "unplug");
     CHECK(hid_read_timeout(dev, in, sizeof in, 1000) == -1, "read after unplug did not fail");
     CHECK(count_wheels(m->pid) == 0, "unplugged wheel still enumerated");
@@ -291,16 +274,18 @@ static void check_unplug(const struct model *m, hid_device *dev)
 
     CHECK(control("plug"), "plug");
     CHECK(count_wheels(m->pid) == 1, "wheel not back after plug");
-    hid_device *again = open_wheel(m->pid);
+    hid_device *again = hid_open(VENDOR, (unsigned short)m->pid, NULL);
     CHECK(again != NULL, "cannot open the re-plugged wheel");
     if (!again)
         return;
     CHECK(query(again, 0x0D, 0, r) == FEATURE_READ && r[1] == 0x0D, "name after re-plug");
-    /* The live paddle config is gone, the committed LED page stays. */
+    /* The live paddle config is gone; the saved item and the committed LED
+     * page stay. */
     CHECK(query(again, 0x0A, 0, r) == FEATURE_READ && u16(r + 2) != 12345,
           "live bite point survived re-plug");
     CHECK(query(again, 0x01, 0, r) == FEATURE_READ && memcmp(r + 2, led_page_bytes, 18) == 0,
           "committed LED page lost in re-plug");
+    CHECK(query(again, 0x0C, 0x0A, r) == FEATURE_READ && u32(r + 3) == 77, "saved item reads %u", u32(r + 3));
     hid_close(again);
 }
 
@@ -331,43 +316,6 @@ static void check_transcript(void)
     CHECK(saw_write, "LED page write missing from the transcript");
 }
 
-/* The short modes, for checks that span two emulator runs (--state) or
- * follow a --script:
- *   save-item ITEM VALUE    SetItem with the save marker
- *   live-item ITEM VALUE    SetItem without it
- *   expect-item ITEM VALUE  ItemRecord must read VALUE
- *   wait-button N           an input report with button N pressed must come
- *                           within 5 s */
-static int run_mode(const struct model *m, int argc, char **argv)
-{
-    const char *mode = argv[2];
-    const long a = argc > 3 ? strtol(argv[3], NULL, 0) : -1;
-    const long b = argc > 4 ? strtol(argv[4], NULL, 0) : -1;
-    hid_device *dev = open_wheel(m->pid);
-    CHECK(dev != NULL, "cannot open c872:%04x", m->pid);
-    if (!dev)
-        return 1;
-    uint8_t r[FEATURE_READ];
-    if ((strcmp(mode, "save-item") == 0 || strcmp(mode, "live-item") == 0) && a >= 0 && b >= 0) {
-        set_item(dev, (uint8_t)a, (uint32_t)b, strcmp(mode, "save-item") == 0 ? 0xEF : 0x00);
-    } else if (strcmp(mode, "expect-item") == 0 && a >= 0 && b >= 0) {
-        CHECK(query(dev, 0x0C, (uint8_t)a, r) == FEATURE_READ, "item query");
-        CHECK(u32(r + 3) == (uint32_t)b, "item 0x%02lx reads %u, expected %ld", a, u32(r + 3), b);
-    } else if (strcmp(mode, "wait-button") == 0 && a >= 1 && a <= 64) {
-        uint8_t in[INPUT_SIZE];
-        int seen = 0;
-        for (int i = 0; i < 50 && !seen; ++i)
-            if (hid_read_timeout(dev, in, sizeof in, 100) == INPUT_SIZE)
-                seen = (in[5 + (a - 1) / 8] >> ((a - 1) % 8)) & 1;
-        CHECK(seen, "button %ld never came", a);
-    } else {
-        fprintf(stderr, "unknown mode %s\n", mode);
-        ++failures;
-    }
-    hid_close(dev);
-    return failures == 0 ? 0 : 1;
-}
-
 int main(int argc, char **argv)
 {
     const char *code = argc > 1 ? argv[1] : "SRD7";
@@ -381,13 +329,8 @@ int main(int argc, char **argv)
     }
     if (hid_init() != 0)
         return 2;
-    if (argc > 2) {
-        const int status = run_mode(m, argc, argv);
-        hid_exit();
-        return status;
-    }
     check_enumeration(m);
-    hid_device *dev = open_wheel(m->pid);
+    hid_device *dev = hid_open(VENDOR, (unsigned short)m->pid, NULL);
     CHECK(dev != NULL, "cannot open c872:%04x", m->pid);
     if (dev) {
         check_records(dev, m);

@@ -1,0 +1,324 @@
+// The window with no wheel attached: its pages as the user sees them (saved
+// into the build's screenshot folder), the sidebar, the tray, dragging the
+// frameless window and closing it. The desktop session script drives the
+// same on a real X server; this covers what it cannot reach.
+#include "app/mainwindow.h"
+#include "app/single_instance.h"
+#include "private_runtime_dir.h"
+
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// A style sheet that does not parse is dropped with only a warning and the
+// widget falls back to the platform look.
+QStringList styleWarnings;
+QtMessageHandler previousHandler = nullptr;
+
+void collectStyleWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("stylesheet"), Qt::CaseInsensitive))
+        styleWarnings << message;
+    else if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+// A frameless window on screen that has settled on the waiting screen
+// (ABOUT), with the sidebar opened as an attached wheel's layout would.
+struct Window
+{
+    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();
+
+    template<typename T = QPushButton> T *widget(const QString &name) const
+    {
+        T *w = window->findChild<T *>(name);
+        if (!w)
+            qFatal("no widget %s", qPrintable(name));
+        return w;
+    }
+    QStackedWidget *pages() const { return widget<QStackedWidget>(QStringLiteral("stackedWidget")); }
+    QSystemTrayIcon *tray() const { return window->findChild<QSystemTrayIcon *>(); }
+    QStringList checkedSidebar() const
+    {
+        QStringList checked;
+        for (int i = 1; i <= 5; ++i) {
+            if (widget(QStringLiteral("pbS%1").arg(i))->isChecked())
+                checked << QStringLiteral("pbS%1").arg(i);
+        }
+        return checked;
+    }
+    bool show()
+    {
+        window->setWindowFlags(Qt::FramelessWindowHint);
+        window->move(200, 150);
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()) ||
+            !QTest::qWaitFor([this] { return pages()->currentIndex() == 4; }))
+            return false;
+        for (int i = 1; i <= 4; ++i)
+            widget(QStringLiteral("pbS%1").arg(i))->setEnabled(true);
+        return true;
+    }
+};
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { previousHandler = qInstallMessageHandler(collectStyleWarnings); }
+    void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
+
+    void startsOnInputsPage();
+    void pages_data();
+    void pages();
+    void restore_data();
+    void restore();
+    void drag_data();
+    void drag();
+    void closeButtonClosesWindow();
+
+private:
+    PrivateRuntimeDir runtimeDir;
+};
+
+void TestWindow::startsOnInputsPage()
+{
+    Window w;
+    // Construction selects INPUTS; only then, from the event loop, the
+    // waiting screen switches to ABOUT.
+    QCOMPARE(w.pages()->currentIndex(), 0);
+    QCOMPARE(w.checkedSidebar(), QStringList{"pbS1"});
+    QCOMPARE(w.widget<QLabel>(QStringLiteral("lbCurVer"))->text(), QStringLiteral("QuorSet Version: v1.27"));
+    w.window->show();
+    QTRY_COMPARE(w.pages()->currentIndex(), 4);
+    QCOMPARE(w.checkedSidebar(), QStringList{"pbS5"});
+    QVERIFY(w.widget(QStringLiteral("pbStatus"))->isVisible());
+}
+
+void TestWindow::pages_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("clicked");
+    QTest::addColumn<QString>("file"); // empty: no picture
+
+    QTest::newRow("INPUTS") << "pbS4"
+                            << "pbS1"
+                            << "page1-inputs.png";
+    QTest::newRow("RGB") << "pbS1"
+                         << "pbS2"
+                         << "page2-rgb.png";
+    QTest::newRow("PADDLES") << "pbS1"
+                             << "pbS3"
+                             << "page3-paddles.png";
+    QTest::newRow("DEVICE") << "pbS5"
+                            << "pbS4"
+                            << "page4-device.png";
+    QTest::newRow("ABOUT") << "pbS2"
+                           << "pbS5"
+                           << "page5-about.png";
+    // A second click on a checkable button would uncheck it on its own.
+    QTest::newRow("INPUTS again") << "pbS1"
+                                  << "pbS1" << QString();
+}
+
+void TestWindow::pages()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, clicked);
+    QFETCH(QString, file);
+
+    Window w;
+    QVERIFY(w.show());
+    QTest::mouseClick(w.widget(before), Qt::LeftButton);
+    QTest::mouseClick(w.widget(clicked), Qt::LeftButton);
+    const int page = clicked.right(1).toInt();
+    QCOMPARE(w.pages()->currentIndex(), page - 1);
+    QCOMPARE(w.checkedSidebar(), QStringList{clicked});
+
+    const QImage shot = w.window->grab().toImage();
+    QCOMPARE(shot.size(), QSize(900, 500));
+    if (!file.isEmpty()) {
+        const QString path = QDir(QStringLiteral(QUORSET_SCREENSHOT_DIR)).filePath(file);
+        QVERIFY2(shot.save(path), qPrintable(path));
+    }
+    QVERIFY2(styleWarnings.isEmpty(), qPrintable(styleWarnings.join(QLatin1Char('\n'))));
+    // The dark background between the sidebar and the pages, and the header
+    // band, which is a picture.
+    QCOMPARE(shot.pixelColor(135, 300), QColor(26, 25, 25));
+    QVERIFY(shot.pixelColor(60, 40) != QColor(26, 25, 25));
+    // Only the current page's sidebar button is lit with its blue gradient.
+    for (int i = 1; i <= 5; ++i) {
+        const QColor c = shot.pixelColor(10, 80 + 84 * (i - 1) + 70);
+        QCOMPARE(c.blue() > 80 && c.blue() > c.red() + 40, i == page);
+    }
+}
+
+void TestWindow::restore_data()
+{
+    // This runs on the offscreen platform, which has no tray host: the window
+    // must behave the same there. The desktop session script clicks a real
+    // tray icon and its menu.
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("restores");
+    QTest::newRow("double click") << "double click" << true;
+    QTest::newRow("context menu click") << "context" << false;
+    QTest::newRow("middle click") << "middle" << false;
+    // More than the guard server keeps pending.
+    QTest::newRow("second start after 40 others") << "40 second starts" << true;
+}
+
+void TestWindow::restore()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, restores);
+
+    Window w;
+    QVERIFY(w.show());
+    QVERIFY(w.tray());
+    QVERIFY(!w.tray()->isVisible());
+    // The icon file really loads (a missing picture still makes a QIcon).
+    QVERIFY(!w.tray()->icon().pixmap(32, 32).isNull());
+    if (how == QLatin1String("40 second starts")) {
+        for (int i = 0; i < 40; ++i) {
+            QVERIFY(isInstanceRunning());
+            QCoreApplication::processEvents();
+        }
+    }
+    QTest::mouseClick(w.widget(QStringLiteral("pbMin")), Qt::LeftButton);
+    QVERIFY(!w.window->isVisible());
+    QVERIFY(w.window->isMinimized());
+    QVERIFY(w.tray()->isVisible());
+
+    const QMap<QString, QSystemTrayIcon::ActivationReason> reasons{
+        {QStringLiteral("double click"), QSystemTrayIcon::DoubleClick},
+        {QStringLiteral("context"), QSystemTrayIcon::Context},
+        {QStringLiteral("middle"), QSystemTrayIcon::MiddleClick}};
+    if (reasons.contains(how)) {
+        emit w.tray()->activated(reasons[how]);
+        // A double click restores after a short pause, not at once.
+        QVERIFY(!w.window->isVisible());
+    } else {
+        // What a refused second start does: connect, and nothing else.
+        QVERIFY(isInstanceRunning());
+    }
+
+    if (restores) {
+        QTRY_VERIFY_WITH_TIMEOUT(w.window->isVisible(), 5000);
+        QVERIFY(!w.window->isMinimized());
+        QVERIFY(!w.tray()->isVisible());
+    } else {
+        // Well past the double click's pause.
+        QTest::qWait(1000);
+        QVERIFY(!w.window->isVisible());
+        QVERIFY(w.tray()->isVisible());
+    }
+}
+
+void TestWindow::drag_data()
+{
+    // A left press on the band just below the window's top edge (rows 1 to
+    // 49) anchors a drag; moves with the left button held follow it, each
+    // from the one before.
+    QTest::addColumn<qreal>("row");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("held");
+    QTest::addColumn<QString>("between"); // what happens after the press
+    QTest::addColumn<QList<QPoint>>("moves");
+    QTest::addColumn<QPoint>("moved");
+
+    const int left = Qt::LeftButton;
+    const QList<QPoint> one{{30, 20}};
+    QTest::newRow("left, row 1") << 1.0 << left << left << QString() << one << QPoint(30, 20);
+    QTest::newRow("left, row 49") << 49.0 << left << left << QString() << one << QPoint(30, 20);
+    QTest::newRow("left, top row") << 0.0 << left << left << QString() << one << QPoint();
+    QTest::newRow("left, row 50") << 50.0 << left << left << QString() << one << QPoint();
+    QTest::newRow("right, row 25") << 25.0 << int(Qt::RightButton) << left << QString() << one << QPoint();
+    QTest::newRow("middle, row 25") << 25.0 << int(Qt::MiddleButton) << left << QString() << one << QPoint();
+    QTest::newRow("left and right held")
+        << 10.0 << left << int(Qt::LeftButton | Qt::RightButton) << QString() << one << QPoint(30, 20);
+    QTest::newRow("move without a button")
+        << 10.0 << left << int(Qt::NoButton) << QString() << one << QPoint();
+    QTest::newRow("move with the right button")
+        << 10.0 << left << int(Qt::RightButton) << QString() << one << QPoint();
+    // A move that still reports the left button after a release (a missed
+    // press) must not move the window.
+    QTest::newRow("left released") << 10.0 << left << left << "release left" << one << QPoint();
+    QTest::newRow("right released") << 10.0 << left << left << "release right" << one << QPoint();
+    QTest::newRow("right press cancels") << 10.0 << left << left << "press right" << one << QPoint();
+    QTest::newRow("each move from the one before")
+        << 30.0 << left << left << QString() << QList<QPoint>{{5, 5}, {-20, 3}, {0, -10}} << QPoint(-15, -2);
+}
+
+void TestWindow::drag()
+{
+    QFETCH(qreal, row);
+    QFETCH(int, button);
+    QFETCH(int, held);
+    QFETCH(QString, between);
+    QFETCH(QList<QPoint>, moves);
+    QFETCH(QPoint, moved);
+
+    Window w;
+    QVERIFY(w.show());
+    QTRY_COMPARE(w.window->pos(), QPoint(200, 150));
+    const QPoint start = w.window->pos();
+    // Sent straight to the window, the way presses no child consumed arrive.
+    QPointF pointer;
+    auto send = [&](QEvent::Type type, QPointF global, Qt::MouseButton b, Qt::MouseButtons buttons) {
+        pointer = global;
+        const QPointF local = global - QPointF(w.window->geometry().topLeft());
+        QMouseEvent event(type, local, local, global, b, buttons, Qt::NoModifier);
+        QApplication::sendEvent(w.window.get(), &event);
+    };
+    auto press = [&](qreal y, Qt::MouseButton b) {
+        send(QEvent::MouseButtonPress,
+             QPointF(w.window->geometry().x() + 450.5, w.window->geometry().y() + y), b, b);
+    };
+    auto release = [&](Qt::MouseButton b) {
+        send(QEvent::MouseButtonRelease, pointer, b, Qt::NoButton);
+    };
+
+    press(row, Qt::MouseButton(button));
+    if (between == QLatin1String("release left"))
+        release(Qt::LeftButton);
+    else if (between == QLatin1String("release right"))
+        release(Qt::RightButton);
+    else if (between == QLatin1String("press right"))
+        press(row, Qt::RightButton);
+    for (const QPoint &delta : moves)
+        send(QEvent::MouseMove, pointer + delta, Qt::NoButton, Qt::MouseButtons(held));
+    release(Qt::LeftButton);
+    // A drag known to work, so the check waits for every event before it.
+    QCoreApplication::processEvents();
+    press(20, Qt::LeftButton);
+    send(QEvent::MouseMove, pointer + QPointF(7, 3), Qt::NoButton, Qt::LeftButton);
+    release(Qt::LeftButton);
+    QTRY_COMPARE(w.window->pos(), start + moved + QPoint(7, 3));
+}
+
+void TestWindow::closeButtonClosesWindow()
+{
+    // Closed, not merely hidden: a window that deletes itself on close goes.
+    QPointer<MainWindow> w = new MainWindow;
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("pbClose")), Qt::LeftButton);
+    QTRY_VERIFY(w.isNull());
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"

@@ -1,14 +1,158 @@
-// The pulse widths, the paddles page and clearing the flash, against the
-// emulated wheel: the reports on the wire, what the wheel keeps live and in
+// The settings pages against the emulated wheel: the pulse widths, the
+// paddles and their calibration, clearing the flash and the encoder bound to
+// the bite point. What goes over the wire, what the wheel keeps live and in
 // flash, and the message boxes the user sees.
-#include "settings_window.h"
+#include "prompt_recorder.h"
+#include "wheel_fixture.h"
 #include "wheel_test_main.h"
+#include "window_probe.h"
 
+#include "app/mainwindow.h"
+#include "device/device_handle.h"
+#include "private_runtime_dir.h"
+
+#include <QAbstractSlider>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTemporaryDir>
 
-using namespace settingstest;
+#include <initializer_list>
+#include <memory>
 
 namespace {
+
+using Settings = wheelemu::Wheel::Settings;
+
+// One feature report as the transcript shows it, zero-padded to the 20 bytes
+// the host sends.
+QString report(std::initializer_list<int> bytes)
+{
+    QString line = QStringLiteral("set-feature");
+    for (int b : bytes)
+        line += QStringLiteral(" %1").arg(b & 0xFF, 2, 16, QLatin1Char('0'));
+    return line + QStringLiteral(" 00").repeated(20 - int(bytes.size()));
+}
+
+QString setItem(int item, quint32 v, bool save)
+{
+    return report({0x02, 0x0c, item, int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24),
+                   save ? 0xef : 0x00});
+}
+
+QString itemQuery(int item)
+{
+    return report({0x02, 0x0b, 0x0c, item});
+}
+
+QString paddleConfig(int biteWord, bool save, int rightMax, int leftMax, int rightMin, int leftMin)
+{
+    return report({0x02, 0x0a, biteWord, biteWord >> 8, save ? 0xef : 0x00, rightMax, rightMax >> 8, leftMax,
+                   leftMax >> 8, rightMin, rightMin >> 8, leftMin, leftMin >> 8});
+}
+
+// The paddle configuration with the calibration words the wheel holds.
+QString paddleConfig(const Settings &s, int biteWord, bool save)
+{
+    return paddleConfig(biteWord, save, s.rightMax, s.leftMax, s.rightMin, s.leftMin);
+}
+
+// Points the settings store at a directory of this test process, so that no
+// test reads or writes the user's own encoder bindings. Call it before the
+// first store is opened.
+void usePrivateSettingsStore()
+{
+    static QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+}
+
+// The emulated wheel and, once connect() ran, a window attached to it.
+struct Rig
+{
+    explicit Rig(const char *model = "SRD7") : wheel(options(model)) { usePrivateSettingsStore(); }
+
+    static wheeltest::WheelFixture::Options options(const char *model)
+    {
+        wheeltest::WheelFixture::Options o;
+        o.model = model;
+        return o;
+    }
+
+    // Puts a report straight into the wheel, as an earlier session would have.
+    void preset(const QString &line)
+    {
+        std::vector<uint8_t> bytes;
+        for (const QString &h : line.split(QLatin1Char(' ')).mid(1))
+            bytes.push_back(static_cast<uint8_t>(h.toUInt(nullptr, 16)));
+        wheel.withWheel([&bytes](wheelemu::Wheel &w) { w.setFeature(bytes.data(), bytes.size()); });
+    }
+
+    // A new window, connected, with the INPUTS page up: every initial read
+    // and the status updates they schedule have run. Transcript and prompts
+    // start empty.
+    bool connect()
+    {
+        if (!wheel.ok())
+            return false;
+        window.reset(); // before the next one opens the wheel
+        window = std::make_unique<MainWindow>();
+        window->show();
+        return settle();
+    }
+    bool settle()
+    {
+        auto *pages = widget<QStackedWidget>("stackedWidget");
+        if (!QTest::qWaitFor([pages] { return deviceHandle().isOpen() && pages->currentIndex() == 0; }, 5000))
+            return false;
+        QTest::qWait(50);
+        wheel.clearTranscript();
+        prompts.clear();
+        return true;
+    }
+
+    template<typename T = QWidget> T *widget(const char *name) const
+    {
+        return wheeltest::child<T>(window.get(), QLatin1String(name));
+    }
+    QAbstractSlider *slider(const char *name) const { return widget<QAbstractSlider>(name); }
+    QAbstractButton *button(const char *name) const { return widget<QAbstractButton>(name); }
+    void click(const char *name) const { button(name)->click(); }
+    QString text(const char *name) const { return button(name)->text(); }
+
+    // A drag that ends at value: the slider sends on release only.
+    void drag(const char *name, int value) const
+    {
+        slider(name)->setSliderDown(true);
+        slider(name)->setValue(value);
+        slider(name)->setSliderDown(false);
+    }
+
+    QStringList sent() const
+    {
+        QStringList out;
+        for (const std::string &line : wheel.exchanges({"set-feature"}))
+            out << QString::fromStdString(line);
+        return out;
+    }
+    Settings stored(bool flash)
+    {
+        Settings s{};
+        wheel.withWheel([&s, flash](wheelemu::Wheel &w) { s = flash ? w.flash() : w.live(); });
+        return s;
+    }
+    Settings flash() { return stored(true); }
+    Settings live() { return stored(false); }
+
+    PrivateRuntimeDir runtimeDir;
+    wheeltest::PromptRecorder prompts;
+    wheeltest::WheelFixture wheel;
+    std::unique_ptr<MainWindow> window;
+};
+
+#define CONNECT(rig) QVERIFY2((rig).connect(), (rig).wheel.error().c_str())
 
 const QString kSaved = QStringLiteral("Success: Setting saved.");
 const QString kNotSaved = QStringLiteral("Error: Can not save setting.");
@@ -19,9 +163,68 @@ int32_t pulseWidth(const Settings &s, int item)
     return item == kEncoder ? s.encoderPulseWidth : s.shifterPulseWidth;
 }
 
+const QString kWaiting = QStringLiteral("ROTATE ONE ENCODER TO BIND BITEPOINT");
+const QString kBound = QStringLiteral("CLEAR BIND ENCODER");
+const QString kUnbound = QStringLiteral("ASSIGN ROTARY ENCODER");
+const QString kSrd7 = QStringLiteral("QUOR SRD7 Wheel");
+
+QSettings store()
+{
+    return QSettings(QStringLiteral("Quor Controls"), QStringLiteral("QuorSet"));
+}
+
+void storeBinding(const QString &name, int up, int down)
+{
+    QSettings s = store();
+    s.setValue(name + QStringLiteral("_ENCODER1"), up);
+    s.setValue(name + QStringLiteral("_ENCODER2"), down);
+}
+
+// The buttons (numbers, with the indicators that light for them) go down in
+// one input report and come up in the next.
+bool turn(Rig &rig, const QList<int> &buttons, const QStringList &indicators)
+{
+    auto all = [&rig, &indicators](const char *tip) {
+        for (const QString &name : indicators)
+            if (rig.widget(qPrintable(name))->statusTip() != QLatin1String(tip))
+                return false;
+        return true;
+    };
+    for (bool down : {true, false}) {
+        rig.wheel.withWheel([&buttons, down](wheelemu::Wheel &w) {
+            for (int b : buttons)
+                down ? w.press(b) : w.release(b);
+        });
+        rig.wheel.sendReports(1);
+        if (!QTest::qWaitFor([&] { return all(down ? "SHOW" : "HIDE"); }, 3000))
+            return false;
+    }
+    return true;
+}
+
+QStringList liveBiteWords(const Settings &s, const QList<int> &words)
+{
+    QStringList lines;
+    for (int word : words)
+        lines << paddleConfig(s, word, false);
+    return lines;
+}
+
+// A little longer than the window's wait before it empties the range.
+constexpr int kPastSettleMs = 700;
+
+struct Side
+{
+    int min, max;
+};
+Side side(const Settings &s, bool left)
+{
+    return left ? Side{s.leftMin, s.leftMax} : Side{s.rightMin, s.rightMax};
+}
+
 } // namespace
 
-class TestSettingsPages : public QObject
+class TestSettings : public QObject
 {
     Q_OBJECT
 
@@ -43,9 +246,26 @@ private slots:
     void clearFlash();
     void nothingWithoutWheel_data();
     void nothingWithoutWheel();
+
+    // Never the user's own store: the binding tests clear it.
+    void initTestCase() { usePrivateSettingsStore(); }
+    void init() { store().clear(); }
+    void bindEitherButton_data();
+    void bindEitherButton();
+    void steps_data();
+    void steps();
+    void storedPerModel_data();
+    void storedPerModel();
+    void survivesRestart();
+
+    void thresholds_data();
+    void thresholds();
+    void clutchTravel_data();
+    void clutchTravel();
+    void secondSideEmptiesTheFirstAgain();
 };
 
-void TestSettingsPages::pulseWidthLoads_data()
+void TestSettings::pulseWidthLoads_data()
 {
     QTest::addColumn<int>("item");
     QTest::addColumn<qint64>("stored");
@@ -57,7 +277,7 @@ void TestSettingsPages::pulseWidthLoads_data()
     }
 }
 
-void TestSettingsPages::pulseWidthLoads()
+void TestSettings::pulseWidthLoads()
 {
     QFETCH(int, item);
     QFETCH(qint64, stored);
@@ -78,14 +298,14 @@ void TestSettingsPages::pulseWidthLoads()
     }
 }
 
-void TestSettingsPages::pulseWidthLiveOnRelease_data()
+void TestSettings::pulseWidthLiveOnRelease_data()
 {
     QTest::addColumn<int>("item");
     QTest::newRow("encoder") << kEncoder;
     QTest::newRow("shifter") << kShifter;
 }
 
-void TestSettingsPages::pulseWidthLiveOnRelease()
+void TestSettings::pulseWidthLiveOnRelease()
 {
     QFETCH(int, item);
     Rig rig;
@@ -105,14 +325,14 @@ void TestSettingsPages::pulseWidthLiveOnRelease()
     QCOMPARE(pulseWidth(rig.flash(), item), 100);
 }
 
-void TestSettingsPages::encoderSave_data()
+void TestSettings::encoderSave_data()
 {
     QTest::addColumn<bool>("fails");
     QTest::newRow("stored") << false;
     QTest::newRow("write fails") << true;
 }
 
-void TestSettingsPages::encoderSave()
+void TestSettings::encoderSave()
 {
     QFETCH(bool, fails);
     Rig rig;
@@ -134,24 +354,22 @@ void TestSettingsPages::encoderSave()
     QCOMPARE(rig.prompts.shown().last(), kSaved);
 }
 
-void TestSettingsPages::biteWordLoads_data()
+void TestSettings::biteWordLoads_data()
 {
     QTest::addColumn<int>("biteWord");
     QTest::addColumn<QString>("radio");
     QTest::addColumn<int>("slider");
     QTest::addColumn<QString>("label");
 
-    QTest::newRow("0") << 0 << "rbPadL" << 0 << "0.00%";
     QTest::newRow("5") << 5 << "rbPadL" << 5 << "0.05%";
     QTest::newRow("10000") << 10000 << "rbPadL" << 10000 << "100.00%";
     QTest::newRow("10001") << 10001 << "rbPadR" << 0 << "0.00%";
     QTest::newRow("12345") << 12345 << "rbPadR" << 2344 << "23.44%";
-    QTest::newRow("20001") << 20001 << "rbPadR" << 10000 << "100.00%";
     QTest::newRow("20002") << 20002 << "rbPadNo" << 5000 << "50.00%";
     QTest::newRow("0xFFFF") << 0xFFFF << "rbPadNo" << 5000 << "50.00%";
 }
 
-void TestSettingsPages::biteWordLoads()
+void TestSettings::biteWordLoads()
 {
     QFETCH(int, biteWord);
     QFETCH(QString, radio);
@@ -175,7 +393,7 @@ void TestSettingsPages::biteWordLoads()
     QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
 }
 
-void TestSettingsPages::paddlesLiveThenSaved()
+void TestSettings::paddlesLiveThenSaved()
 {
     Rig rig;
     CONNECT(rig);
@@ -202,7 +420,7 @@ void TestSettingsPages::paddlesLiveThenSaved()
     QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
 }
 
-void TestSettingsPages::enableWritesKeepReplyTail_data()
+void TestSettings::enableWritesKeepReplyTail_data()
 {
     QTest::addColumn<QString>("box");
     QTest::addColumn<int>("item");
@@ -210,7 +428,7 @@ void TestSettingsPages::enableWritesKeepReplyTail_data()
     QTest::newRow("extra shifters") << "cbShifter" << kExtraShifters;
 }
 
-void TestSettingsPages::enableWritesKeepReplyTail()
+void TestSettings::enableWritesKeepReplyTail()
 {
     QFETCH(QString, box);
     QFETCH(int, item);
@@ -232,7 +450,7 @@ void TestSettingsPages::enableWritesKeepReplyTail()
     QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
 }
 
-void TestSettingsPages::clutchBoxShowsAndReloads()
+void TestSettings::clutchBoxShowsAndReloads()
 {
     Rig rig;
     CONNECT(rig);
@@ -249,7 +467,7 @@ void TestSettingsPages::clutchBoxShowsAndReloads()
     }
 }
 
-void TestSettingsPages::closeStoresBitePointSilently()
+void TestSettings::closeStoresBitePointSilently()
 {
     Rig rig;
     CONNECT(rig);
@@ -261,14 +479,14 @@ void TestSettingsPages::closeStoresBitePointSilently()
     QVERIFY(!deviceHandle().isOpen());
 }
 
-void TestSettingsPages::clearFlash_data()
+void TestSettings::clearFlash_data()
 {
     QTest::addColumn<bool>("yes");
     QTest::newRow("No") << false;
     QTest::newRow("Yes") << true;
 }
 
-void TestSettingsPages::clearFlash()
+void TestSettings::clearFlash()
 {
     QFETCH(bool, yes);
     Rig rig;
@@ -308,14 +526,14 @@ void TestSettingsPages::clearFlash()
     QCOMPARE(rig.slider("hsTrigger")->value(), 100);
 }
 
-void TestSettingsPages::nothingWithoutWheel_data()
+void TestSettings::nothingWithoutWheel_data()
 {
     QTest::addColumn<QString>("slot");
     for (const char *slot : {"onSavePageE", "onSavePageP", "onClearFlash"})
         QTest::newRow(slot) << slot;
 }
 
-void TestSettingsPages::nothingWithoutWheel()
+void TestSettings::nothingWithoutWheel()
 {
     QFETCH(QString, slot);
     Rig rig;
@@ -329,5 +547,247 @@ void TestSettingsPages::nothingWithoutWheel()
     QCOMPARE(rig.prompts.shown(), QStringList());
 }
 
-WHEEL_TEST_MAIN(TestSettingsPages)
+void TestSettings::bindEitherButton_data()
+{
+    QTest::addColumn<QList<int>>("buttons");
+    QTest::addColumn<QStringList>("indicators");
+    QTest::addColumn<int>("up");
+    QTest::addColumn<int>("down");
+    QTest::newRow("lower button of a pair") << QList<int>{3} << QStringList{"pbID5L"} << 3 << 2;
+    QTest::newRow("higher button of a pair") << QList<int>{4} << QStringList{"pbID5R"} << 3 << 2;
+    QTest::newRow("last pair") << QList<int>{46} << QStringList{"pbJsRL"} << 46 << 45;
+    QTest::newRow("not an encoder, then one") << QList<int>{1, 6} << QStringList{"pbIB1", "pbID1R"} << 5 << 4;
+}
+
+void TestSettings::bindEitherButton()
+{
+    QFETCH(QList<int>, buttons);
+    QFETCH(QStringList, indicators);
+    QFETCH(int, up);
+    QFETCH(int, down);
+    Rig rig;
+    CONNECT(rig);
+    QCOMPARE(rig.text("pbEncoder"), kUnbound);
+
+    // A second click while waiting keeps waiting.
+    for (int click = 0; click < 2; ++click) {
+        rig.click("pbEncoder");
+        QCOMPARE(rig.text("pbEncoder"), kWaiting);
+        QVERIFY(rig.button("pbEncoder")->isChecked());
+    }
+    for (int i = 0; i < buttons.size(); ++i) {
+        QCOMPARE(rig.text("pbEncoder"), kWaiting);
+        QVERIFY(turn(rig, {buttons[i]}, {indicators[i]}));
+    }
+    QCOMPARE(rig.text("pbEncoder"), kBound);
+    QVERIFY(!rig.button("pbEncoder")->isChecked());
+    QCOMPARE(store().value(kSrd7 + QStringLiteral("_ENCODER1")).toInt(), up);
+    QCOMPARE(store().value(kSrd7 + QStringLiteral("_ENCODER2")).toInt(), down);
+    QCOMPARE(rig.sent(), liveBiteWords(rig.flash(), {5000}));
+
+    // Clicking a bound button forgets the binding.
+    rig.click("pbEncoder");
+    QCOMPARE(rig.text("pbEncoder"), kUnbound);
+    QVERIFY(!rig.button("pbEncoder")->isChecked());
+    QVERIFY(store().allKeys().isEmpty());
+}
+
+void TestSettings::steps_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QList<int>>("buttons");
+    QTest::addColumn<QList<int>>("sentWords");
+    // Bound: up is button 4 (index 3), down button 3 (index 2).
+    QTest::newRow("up") << 5000 << QList<int>{4} << QList<int>{5001};
+    QTest::newRow("down") << 5000 << QList<int>{3} << QList<int>{4999};
+    QTest::newRow("up at 10000") << 10000 << QList<int>{4} << QList<int>{10000};
+    QTest::newRow("down at 0") << 0 << QList<int>{3} << QList<int>{0};
+    QTest::newRow("both in one report") << 5000 << QList<int>{3, 4} << QList<int>{5001, 5000};
+    QTest::newRow("another encoder") << 5000 << QList<int>{6} << QList<int>{};
+}
+
+void TestSettings::steps()
+{
+    QFETCH(int, start);
+    QFETCH(QList<int>, buttons);
+    QFETCH(QList<int>, sentWords);
+    storeBinding(kSrd7, 3, 2);
+    Rig rig;
+    rig.preset(paddleConfig(start, true, 4000, 3900, 100, 200));
+    CONNECT(rig);
+    QCOMPARE(rig.text("pbEncoder"), kBound);
+
+    const QStringList names{"pbID5L", "pbID5R", "pbID1L", "pbID1R"};
+    QStringList indicators;
+    for (int b : buttons)
+        indicators << names[b - 3];
+    QVERIFY(turn(rig, buttons, indicators));
+
+    QCOMPARE(rig.sent(), liveBiteWords(rig.flash(), sentWords));
+    const int end = sentWords.isEmpty() ? start : sentWords.last();
+    QCOMPARE(rig.slider("hsBite")->value(), end);
+    QCOMPARE(rig.live().biteWord, end);
+    QCOMPARE(rig.flash().biteWord, start); // live values only
+}
+
+void TestSettings::storedPerModel_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("indicator");
+    QTest::addColumn<int>("step");
+    QTest::newRow("SRD7, its own encoder") << "SRD7" << 6 << "pbID1R" << 1;
+    QTest::newRow("SRD7, the VLN6's encoder") << "SRD7" << 20 << "pbID3R" << 0;
+    QTest::newRow("VLN6, its own encoder") << "VLN6" << 19 << "pbID3L" << -1;
+    // 256 is cut to 8 bits: button index 0 raises the bite point.
+    QTest::newRow("ULMAR, 256 reads as 0") << "ULMAR" << 1 << "pbIB1" << 1;
+}
+
+void TestSettings::storedPerModel()
+{
+    QFETCH(QString, code);
+    QFETCH(int, button);
+    QFETCH(QString, indicator);
+    QFETCH(int, step);
+    storeBinding(kSrd7, 5, 4);
+    storeBinding(QStringLiteral("QUOR VLN6 Wheel"), 19, 18);
+    storeBinding(QStringLiteral("QUOR ULMAR Wheel"), 256, 2);
+    Rig rig(qPrintable(code));
+    CONNECT(rig);
+    QCOMPARE(rig.text("pbEncoder"), kBound);
+    const int start = rig.slider("hsBite")->value();
+
+    QVERIFY(turn(rig, {button}, {indicator}));
+    QCOMPARE(rig.slider("hsBite")->value(), start + step);
+    QCOMPARE(rig.sent().size(), step == 0 ? 0 : 1);
+}
+
+void TestSettings::survivesRestart()
+{
+    Rig rig;
+    CONNECT(rig);
+    rig.click("pbEncoder");
+    QVERIFY(turn(rig, {4}, {"pbID5R"}));
+    QCOMPARE(rig.text("pbEncoder"), kBound);
+
+    // A new window is a new run of the program.
+    CONNECT(rig);
+    QCOMPARE(rig.text("pbEncoder"), kBound);
+    QVERIFY(turn(rig, {4}, {"pbID5R"}));
+    QCOMPARE(rig.slider("hsBite")->value(), 5001);
+    QCOMPARE(rig.live().biteWord, 5001);
+}
+
+void TestSettings::thresholds_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("pressText");
+    QTest::newRow("left") << "pbBearLCa" << 0x03 << "PRESS AND HOLD LEFT SHIFTER THEN CLICK ME";
+    QTest::newRow("right") << "pbBearRCa" << 0x05 << "PRESS AND HOLD RIGHT SHIFTER THEN CLICK ME";
+    QTest::newRow("extra left") << "pbBearExLCa" << 0x06 << "PRESS AND HOLD EXTRAL SHIFTER THEN CLICK ME";
+    QTest::newRow("extra right") << "pbBearExRCa" << 0x07 << "PRESS AND HOLD EXTRAR SHIFTER THEN CLICK ME";
+}
+
+void TestSettings::thresholds()
+{
+    QFETCH(QString, button);
+    QFETCH(int, item);
+    QFETCH(QString, pressText);
+    const int sensor = item == 0x03 ? 0 : item - 0x04; // left, right, extra left, extra right
+    Rig rig;
+    CONNECT(rig);
+    const QByteArray name = button.toLatin1();
+
+    rig.click(name);
+    QCOMPARE(rig.text(name), pressText);
+    QCOMPARE(rig.sent(), QStringList{setItem(item, 0, false)});
+    QCOMPARE(rig.live().shifterThresholds[std::size_t(sensor)], 0u);
+
+    // The user holds the paddle, then clicks again: the wheel takes its reading.
+    rig.wheel.withWheel([sensor](wheelemu::Wheel &w) { w.setShifterReading(sensor, 1500 + sensor); });
+    rig.click(name);
+    QCOMPARE(rig.text(name), QStringLiteral("CALIBRATE"));
+    QCOMPARE(rig.sent(), (QStringList{setItem(item, 0, false), setItem(item, 0xFFFFFFFF, true)}));
+    QCOMPARE(rig.flash().shifterThresholds[std::size_t(sensor)], quint32(1500 + sensor));
+    QCOMPARE(rig.prompts.shown(), QStringList());
+}
+
+void TestSettings::clutchTravel_data()
+{
+    QTest::addColumn<bool>("left");
+    QTest::addColumn<QString>("run");
+    QTest::addColumn<int>("storedMin");
+    QTest::addColumn<int>("storedMax");
+    for (bool left : {true, false}) {
+        const char *s = left ? "left" : "right";
+        QTest::addRow("%s: readings widen the range", s) << left << "readings" << 200 << 3900;
+        QTest::addRow("%s: stopped within 500 ms", s) << left << "early" << 0 << 4096;
+        QTest::addRow("%s: no report", s) << left << "silent" << 4096 << 0;
+    }
+}
+
+void TestSettings::clutchTravel()
+{
+    QFETCH(bool, left);
+    QFETCH(QString, run);
+    QFETCH(int, storedMin);
+    QFETCH(int, storedMax);
+    Rig rig;
+    CONNECT(rig);
+    const Settings before = rig.flash();
+    const char *button = left ? "pbCalL" : "pbCalR";
+
+    rig.click(button);
+    QCOMPARE(rig.text(button), QStringLiteral("SAVE"));
+    // The wheel works over the full raw range meanwhile, as a live value.
+    QCOMPARE(rig.sent(), QStringList{paddleConfig(before.biteWord, false, left ? before.rightMax : 4096,
+                                                  left ? 4096 : before.leftMax, left ? before.rightMin : 0,
+                                                  left ? 0 : before.leftMin)});
+    if (run != QLatin1String("early"))
+        QTest::qWait(kPastSettleMs);
+    if (run == QLatin1String("readings")) {
+        // The other paddle moves too; only the calibrated side counts.
+        for (quint16 value : {300, 3900, 200}) {
+            const quint16 other = quint16(4000 - value);
+            rig.wheel.setPaddles(left ? value : other, left ? other : value);
+            QTRY_COMPARE(rig.widget<QProgressBar>(left ? "pgAdcL" : "pgAdcR")->value(), int(value));
+        }
+    }
+    rig.click(button);
+    QCOMPARE(rig.text(button), QStringLiteral("CALIBRATE"));
+    QTest::qWait(run == QLatin1String("early") ? kPastSettleMs : 0);
+
+    const Settings after = rig.flash();
+    QCOMPARE(side(after, left).min, storedMin);
+    QCOMPARE(side(after, left).max, storedMax);
+    QCOMPARE(side(after, !left).min, side(before, !left).min);
+    QCOMPARE(side(after, !left).max, side(before, !left).max);
+    QCOMPARE(after.biteWord, before.biteWord);
+    // A live send afterwards carries the same range: nothing emptied it late.
+    rig.click("rbPadL");
+    QCOMPARE(side(rig.live(), left).min, storedMin);
+    QCOMPARE(side(rig.live(), left).max, storedMax);
+}
+
+void TestSettings::secondSideEmptiesTheFirstAgain()
+{
+    Rig rig;
+    CONNECT(rig);
+    rig.click("pbCalL");
+    QTest::qWait(kPastSettleMs);
+    rig.wheel.setPaddles(1000, 0);
+    QTRY_COMPARE(rig.widget<QProgressBar>("pgAdcL")->value(), 1000);
+    // Starting the right side empties both ranges half a second later.
+    rig.click("pbCalR");
+    QTest::qWait(kPastSettleMs);
+    rig.click("pbCalL");
+    rig.click("pbCalR");
+    for (bool left : {true, false}) {
+        QCOMPARE(side(rig.flash(), left).min, 4096);
+        QCOMPARE(side(rig.flash(), left).max, 0);
+    }
+}
+
+WHEEL_TEST_MAIN(TestSettings)
 #include "tst_settings_pages.moc"

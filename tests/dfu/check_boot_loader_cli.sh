@@ -20,27 +20,23 @@ python3 -c "import sys; sys.stdout.buffer.write(bytes((i * 37 + (i >> 8) + (i >>
     bash -c '
         dfu-util -l >"$2/list.txt" 2>&1 || exit 10
         dfu-util -a 0 -s 0x08000000:leave -D "$1" >"$2/download.txt" 2>&1 || exit 11
-        for _ in $(seq 200); do
-            ls /dev/hidraw* >/dev/null 2>&1 && exit 0
-            sleep 0.05
-        done
+        for _ in $(seq 200); do ls /dev/hidraw* >/dev/null 2>&1 && exit 0; sleep 0.05; done
         exit 12' _ "$work/image.bin" "$work"
-status=$?
-[ $status -eq 10 ] && fail "dfu-util -l: $(cat "$work/list.txt")"
-[ $status -eq 11 ] && fail "dfu-util -D: $(tail -5 "$work/download.txt")"
-[ $status -eq 12 ] && fail "the wheel did not come back after the leave"
-[ $status -eq 0 ] || fail "with-wheel exited with $status"
-
+case $? in
+0) ;;
+10) fail "dfu-util -l: $(cat "$work/list.txt")" ;;
+11) fail "dfu-util -D: $(tail -5 "$work/download.txt")" ;;
+12) fail "the wheel did not come back after the leave" ;;
+*) fail "with-wheel failed" ;;
+esac
 grep -qF 'Found DFU: [0483:df11]' "$work/list.txt" || fail "not listed: $(cat "$work/list.txt")"
 grep -qF 'name="@Internal Flash  /0x08000000/128*008Kg"' "$work/list.txt" || fail "layout: $(cat "$work/list.txt")"
-
 [ "$(stat -c %s "$work/flash.bin")" -eq $((128 * 8192)) ] || fail "flash file size $(stat -c %s "$work/flash.bin")"
 cmp -n $size "$work/image.bin" "$work/flash.bin" || fail "the flash file does not hold the image"
 [ "$(tail -c +$((size + 1)) "$work/flash.bin" | tr -d '\377' | wc -c)" -eq 0 ] || fail "flash beyond the image not erased"
-
-grep -q ' plug 04 83 df 11$' "$work/flash.transcript" || fail "no loader plug line"
-grep -q ' control 21 01 02 00 00 00 00 00$' "$work/flash.transcript" || fail "no zero-length download"
-grep -q ' unplug 04 83 df 11$' "$work/flash.transcript" || fail "no loader unplug line"
+for line in 'plug 04 83 df 11' 'control 21 01 02 00 00 00 00 00' 'unplug 04 83 df 11'; do
+    grep -q " $line\$" "$work/flash.transcript" || fail "no \"$line\" in the transcript"
+done
 
 # Starting again from the saved flash: the image reads back.
 "$with_wheel" --model PELIX --boot-loader --flash "$work/flash.bin" -- \

@@ -25,14 +25,12 @@ bool start(char **argv)
 
 ProcessResult run(const QString &program, const QStringList &args, int timeoutMs)
 {
-    ProcessResult r;
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
-    if (!p.waitForStarted(timeoutMs)) {
-        r.output = program + ": " + p.errorString();
-        return r;
-    }
+    if (!p.waitForStarted(timeoutMs))
+        return {false, -1, program + ": " + p.errorString()};
+    ProcessResult r;
     r.finished = p.waitForFinished(timeoutMs);
     if (!r.finished) {
         p.kill();
@@ -60,31 +58,25 @@ DfuTestBed::~DfuTestBed()
 std::vector<uint8_t> readFile(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = f.readAll();
+    const QByteArray all = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     return {all.begin(), all.end()};
 }
 
 bool writeFile(const QString &path, const std::vector<uint8_t> &bytes)
 {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return f.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size())) ==
-           qint64(bytes.size());
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           f.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size())) ==
+               qint64(bytes.size());
 }
 
 bool waitFor(const std::function<bool()> &pred, int timeoutMs)
 {
     QElapsedTimer t;
     t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return pred();
+    while (!pred() && t.elapsed() <= timeoutMs)
         QThread::msleep(10);
-    }
-    return true;
+    return pred();
 }
 
 } // namespace dfutest

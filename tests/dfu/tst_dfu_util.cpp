@@ -1,7 +1,6 @@
 // Debian's dfu-util, a DFU host nobody here wrote, against the emulated boot
-// loader through the real libusb and the umockdev preload: flashing with
-// leave, the faults as a real loader shows them, the PELIX way from Reboot
-// over hidapi to the loader and back, and hotplug announcements.
+// loader through the real libusb: flashing with leave, faults as a real loader
+// shows them, the PELIX way from Reboot to the loader and back, and hotplug.
 #include "dfu_emulator.h"
 #include "dfu_test_bed.h"
 #include "test_image.h"
@@ -112,6 +111,14 @@ QString toWheel(std::initializer_list<unsigned char> request, bool reply)
     return result;
 }
 
+wheeltest::WheelFixture::Options pelixOptions(int bootLoaderDelayMs = 2000)
+{
+    wheeltest::WheelFixture::Options o;
+    o.model = "PELIX";
+    o.bootLoaderDelayMs = bootLoaderDelayMs;
+    return o;
+}
+
 QString wheelVersion()
 {
     return toWheel({0x02, 0x0B, 0x09}, true);
@@ -134,8 +141,7 @@ private slots:
     void hotplugAnnouncements();
 
 private:
-    // A PELIX wheel, set up with its boot loader (on the bus at once, in
-    // the wheel's place, when startAsBootLoader).
+    // Sets up the PELIX wheel's boot loader; null (and a warning) on failure.
     DfuBootLoader *pelix(wheeltest::WheelFixture &fixture, DfuEmulatorOptions options);
     ProcessResult download(const std::vector<uint8_t> &image);
 
@@ -157,14 +163,6 @@ ProcessResult TestDfuUtil::download(const std::vector<uint8_t> &image)
     if (!writeFile(file, image))
         return {};
     return run("dfu-util", {"-a", "0", "-s", "0x08000000:leave", "-D", file});
-}
-
-static wheeltest::WheelFixture::Options pelixOptions(int bootLoaderDelayMs = 2000)
-{
-    wheeltest::WheelFixture::Options o;
-    o.model = "PELIX";
-    o.bootLoaderDelayMs = bootLoaderDelayMs;
-    return o;
 }
 
 void TestDfuUtil::downloadAndLeave_data()
@@ -337,21 +335,15 @@ void TestDfuUtil::hotplugAnnouncements()
     libusb_context *ctx = nullptr;
     QCOMPARE(libusb_init(&ctx), 0);
     std::unique_ptr<libusb_context, void (*)(libusb_context *)> context(ctx, libusb_exit);
-    struct Counts
-    {
-        int arrived = 0;
-        int left = 0;
-    } counts;
+    int counts[2] = {0, 0}; // arrived, left
     const auto onEvent = [](libusb_context *, libusb_device *, libusb_hotplug_event event, void *data) {
-        auto *c = static_cast<Counts *>(data);
-        (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? c->arrived : c->left)++;
+        static_cast<int *>(data)[event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? 0 : 1]++;
         return 0;
     };
     libusb_hotplug_callback_handle handle;
     QCOMPARE(libusb_hotplug_register_callback(
                  ctx, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
-                 LIBUSB_HOTPLUG_NO_FLAGS, 0x0483, 0xDF11, LIBUSB_HOTPLUG_MATCH_ANY, onEvent, &counts,
-                 &handle),
+                 LIBUSB_HOTPLUG_NO_FLAGS, 0x0483, 0xDF11, LIBUSB_HOTPLUG_MATCH_ANY, onEvent, counts, &handle),
              0);
     const auto pump = [&](const std::function<bool()> &done) {
         return waitFor(
@@ -365,10 +357,10 @@ void TestDfuUtil::hotplugAnnouncements()
 
     std::string error;
     QVERIFY2(loader->plug(&error), error.c_str());
-    QVERIFY2(pump([&] { return counts.arrived == 1; }), qPrintable(QString::number(counts.arrived)));
+    QVERIFY2(pump([&] { return counts[0] == 1; }), qPrintable(QString::number(counts[0])));
     loader->unplug();
-    QVERIFY2(pump([&] { return counts.left == 1; }), qPrintable(QString::number(counts.left)));
-    QCOMPARE(counts.arrived, 1);
+    QVERIFY2(pump([&] { return counts[1] == 1; }), qPrintable(QString::number(counts[1])));
+    QCOMPARE(counts[0], 1);
     QVERIFY(!QFileInfo::exists(QString::fromStdString(deadListener)));
     libusb_hotplug_deregister_callback(ctx, handle);
 }

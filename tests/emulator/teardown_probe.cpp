@@ -1,8 +1,6 @@
-// Helper of check_teardown.sh, not a suite of its own: a test binary that
-// holds an emulated wheel (and an open descriptor on it) and then ends the
-// way WHEELTEST_PROBE says: "pass", "fail" (a failed QVERIFY), "abort"
-// (a crash) or "hang" (until a signal ends it). The script then checks that
-// nothing of the emulator is left behind.
+// For check_teardown.sh: holds an emulated wheel and an open descriptor on
+// it, then ends as WHEELTEST_PROBE says: "pass", "fail" (a failed QVERIFY),
+// "abort" (a crash) or "hang" (until a signal ends it).
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 

@@ -413,13 +413,10 @@ private slots:
         if (path.isEmpty())
             QFAIL(qPrintable(program + " is not installed (tools/install-deps.sh installs it)"));
         // udev learnt "verify" in version 254; older ones rely on the rules test below.
-        if (program == QLatin1String("udevadm") && QProcess::execute(path, {"verify", "--help"}) != 0)
+        if (program == QLatin1String("udevadm") && run(path, {"verify", "--help"}).exitCode != 0)
             QSKIP("udevadm verify is not offered by this system");
-        QProcess run;
-        run.setProcessChannelMode(QProcess::MergedChannels);
-        run.start(path, arguments);
-        QVERIFY(run.waitForFinished(60000));
-        QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0, run.readAll().constData());
+        const Run result = run(path, arguments);
+        QVERIFY2(result.exitCode == 0, qPrintable(result.output));
     }
 
     // Every product id the program opens and the boot loader it flashes get

@@ -45,8 +45,7 @@ private slots:
     void copyOfAnotherUserIsNotRefused();
 
 private:
-    QProcessEnvironment environment(const QString &runtimeDir) const;
-    QProcess *startCopy(const QProcessEnvironment &env);
+    QProcess *startCopy(const QString &runtimeDir, const QStringList &asUser = {});
     static bool answers(const QString &name);
 
     QTemporaryDir *scratch = nullptr;
@@ -187,25 +186,25 @@ void TestSingleInstance::liveCopyKeepsItsSocket()
     QTRY_COMPARE(toFirst.count(), 2);
 }
 
-QProcessEnvironment TestSingleInstance::environment(const QString &runtimeDir) const
+// A copy of the program on the offscreen platform, sharing this test's temp
+// directory; without a runtime directory it has no session directory.
+QProcess *TestSingleInstance::startCopy(const QString &runtimeDir, const QStringList &asUser)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("TMPDIR"), scratch->path());
-    if (runtimeDir.isEmpty())
-        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    else
+    env.insert(QStringLiteral("HOME"), scratch->path());
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    if (!runtimeDir.isEmpty())
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
-    return env;
-}
-
-QProcess *TestSingleInstance::startCopy(const QProcessEnvironment &env)
-{
     auto *copy = new QProcess;
     copies << copy;
     copy->setProcessEnvironment(env);
     copy->setProcessChannelMode(QProcess::ForwardedChannels);
-    copy->start(program, {});
+    if (asUser.isEmpty())
+        copy->start(program, {});
+    else
+        copy->start(asUser.first(), asUser.mid(1) << program);
     if (!copy->waitForStarted(10000))
         qWarning() << "cannot start" << program << copy->errorString();
     return copy;
@@ -217,18 +216,18 @@ void TestSingleInstance::copyAfterKilledCopyIsGuarded()
     QVERIFY(QDir().mkdir(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     const QString socket = run + QStringLiteral("/quorset");
 
-    QProcess *crashed = startCopy(environment(run));
+    QProcess *crashed = startCopy(run);
     QTRY_VERIFY_WITH_TIMEOUT(answers(socket), 20000);
     crashed->kill();
     QVERIFY(crashed->waitForFinished(10000));
     QVERIFY2(QFileInfo::exists(socket), "a killed copy should leave its socket behind");
     QVERIFY(!answers(socket));
 
-    QProcess *next = startCopy(environment(run));
+    QProcess *next = startCopy(run);
     QTRY_VERIFY_WITH_TIMEOUT(answers(socket), 20000);
     QCOMPARE(next->state(), QProcess::Running);
 
-    QProcess *refused = startCopy(environment(run));
+    QProcess *refused = startCopy(run);
     QVERIFY(refused->waitForFinished(20000));
     QCOMPARE(refused->exitStatus(), QProcess::NormalExit);
     QCOMPARE(refused->exitCode(), 239); // -17 as an exit status
@@ -250,18 +249,11 @@ void TestSingleInstance::copyOfAnotherUserIsNotRefused()
     // Both users without a session directory and with one shared temp
     // directory: the first user's socket sits right beside the second's.
     QVERIFY(::chmod(QFile::encodeName(scratch->path()).constData(), 01777) == 0);
-    QProcess *first = startCopy(environment(QString()));
+    QProcess *first = startCopy(QString());
     const QString firstSocket = scratch->path() + QStringLiteral("/quorset-0/quorset");
     QTRY_VERIFY_WITH_TIMEOUT(answers(firstSocket), 20000);
 
-    QProcessEnvironment otherEnv = environment(QString());
-    otherEnv.insert(QStringLiteral("HOME"), scratch->path());
-    auto *other = new QProcess;
-    copies << other;
-    other->setProcessEnvironment(otherEnv);
-    other->setProcessChannelMode(QProcess::ForwardedChannels);
-    other->start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", program});
-    QVERIFY(other->waitForStarted(10000));
+    QProcess *other = startCopy(QString(), {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
     QTRY_VERIFY_WITH_TIMEOUT(answers(scratch->path() + QStringLiteral("/quorset-65534/quorset")), 20000);
     QCOMPARE(other->state(), QProcess::Running);
     QCOMPARE(first->state(), QProcess::Running);

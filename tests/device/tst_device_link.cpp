@@ -19,10 +19,10 @@
 
 namespace {
 
-QStringList toQt(const std::vector<std::string> &lines)
+QStringList exchanges(const wheeltest::WheelFixture &wheel, const std::vector<std::string> &kinds)
 {
     QStringList out;
-    for (const std::string &l : lines)
+    for (const std::string &l : wheel.exchanges(kinds))
         out << QString::fromStdString(l);
     return out;
 }
@@ -35,7 +35,7 @@ QByteArray bytes(const CommandReport &report)
 // What reached the wheel other than plugging.
 QStringList wireTraffic(const wheeltest::WheelFixture &wheel)
 {
-    return toQt(wheel.exchanges({"set-feature", "get-feature", "output", "input"}));
+    return exchanges(wheel, {"set-feature", "get-feature", "output", "input"});
 }
 
 // umockdev reports clients coming and going on its own thread, a moment
@@ -73,7 +73,6 @@ private slots:
     void failedExchange_data();
     void failedExchange();
     void noWheelNoTraffic();
-    void readerBesideTheCommandHandle();
     void queriesStayWholeBesideReaderAndStream();
     void closeDuringExchangesIsSafe();
 };
@@ -197,28 +196,6 @@ void TestDeviceLink::noWheelNoTraffic()
     }
 }
 
-void TestDeviceLink::readerBesideTheCommandHandle()
-{
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    QCOMPARE(deviceHandle().setNonblocking(true), 0);
-    // Each report also lands, unread for good, in the command handle's queue.
-    wheel.press(1);
-    wheel.release(1);
-    wheel.press(2);
-    uint8_t in[17];
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(deviceHandle().readInput(in, sizeof in, 1000), 17);
-    // That backlog is not the reader's: with nothing left, reads time out.
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(deviceHandle().readInput(in, sizeof in, 100), 0);
-    // And it still wakes for the next report.
-    wheel.press(3);
-    QCOMPARE(deviceHandle().readInput(in, sizeof in, 1000), 17);
-    QCOMPARE(in[5], 0x06); // buttons 2 and 3
-}
-
 void TestDeviceLink::queriesStayWholeBesideReaderAndStream()
 {
     wheeltest::WheelFixture::Options options;
@@ -269,7 +246,7 @@ void TestDeviceLink::queriesStayWholeBesideReaderAndStream()
     QCOMPARE(wrong, 0);
 
     // On the wire: every read directly follows its own query.
-    const QStringList wire = toQt(wheel.exchanges({"set-feature", "get-feature"}));
+    const QStringList wire = exchanges(wheel, {"set-feature", "get-feature"});
     int reads = 0;
     int data = 0;
     for (int i = 0; i < wire.size(); ++i) {

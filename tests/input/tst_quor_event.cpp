@@ -31,13 +31,11 @@ void captureMessages(QtMsgType type, const QMessageLogContext &context, const QS
         previousHandler(type, context, message);
 }
 
-int logCount(const QString &line)
+int doneLines()
 {
     QMutexLocker lock(&logMutex);
-    return int(logLines.count(line));
+    return int(logLines.count(QStringLiteral("joystick event thread done.")));
 }
-
-const QString kDoneLine = QStringLiteral("joystick event thread done.");
 
 using Report = std::array<uint8_t, 17>;
 
@@ -50,7 +48,7 @@ Report currentReport(wheeltest::WheelFixture &wheel)
 
 QByteArray payloadOf(const Report &r)
 {
-    return QByteArray(reinterpret_cast<const char *>(r.data()) + 1, 16);
+    return QByteArray(reinterpret_cast<const char *>(r.data()) + 1, 16).toHex(' ');
 }
 
 int clients(wheeltest::WheelFixture &wheel)
@@ -58,32 +56,30 @@ int clients(wheeltest::WheelFixture &wheel)
     return wheel.emulator().wheel(0)->clientCount();
 }
 
-// The reader thread, stopped when the test leaves, also after a failed check.
-class StoppingReader : public QuorEvent
+// The reader thread and what reaches this thread of its signals, queued, as
+// the window receives them. Stopped when the test leaves, also after a
+// failed check.
+struct Reader : QObject
 {
-public:
-    ~StoppingReader() override
+    QuorEvent thread;
+    QList<QByteArray> payloads;
+    int disconnects = 0;
+
+    Reader()
     {
-        requestInterruption();
-        wait();
+        connect(&thread, &QuorEvent::eventTrigger, this,
+                [this](const QByteArray &p) { payloads << p.toHex(' '); });
+        connect(&thread, &QuorEvent::deviceDisconnect, this, [this] { ++disconnects; });
+    }
+    ~Reader() override { stop(); }
+    bool stop()
+    {
+        thread.requestInterruption();
+        return thread.wait(10000);
     }
 };
 
 } // namespace
-
-// Receives the reader's signals on this thread, queued, as the window does.
-class Receiver : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QByteArray> payloads;
-    int disconnects = 0;
-
-public slots:
-    void onEvent(QByteArray payload) { payloads << payload; }
-    void onDisconnect() { ++disconnects; }
-};
 
 class TestQuorEvent : public QObject
 {
@@ -108,19 +104,12 @@ private slots:
     void shortReportKeepsThePreviousTail_data();
     void shortReportKeepsThePreviousTail();
     void restartAfterStop();
-
-private:
-    void connectReceiver(QuorEvent &reader, Receiver &receiver)
-    {
-        connect(&reader, &QuorEvent::eventTrigger, &receiver, &Receiver::onEvent);
-        connect(&reader, &QuorEvent::deviceDisconnect, &receiver, &Receiver::onDisconnect);
-    }
 };
 
 void TestQuorEvent::lossOfTheWheel_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::addColumn<int>("doneLines");
+    QTest::addColumn<int>("done");
     QTest::newRow("unplugged") << "unplug" << 1;
     QTest::newRow("read error") << "read error" << 1;
     // That way out neither closes anything nor writes the closing line.
@@ -130,31 +119,29 @@ void TestQuorEvent::lossOfTheWheel_data()
 void TestQuorEvent::lossOfTheWheel()
 {
     QFETCH(QString, how);
-    QFETCH(int, doneLines);
+    QFETCH(int, done);
     wheeltest::WheelFixture wheel;
     QVERIFY2(wheel.ok(), wheel.error().c_str());
     if (how != QLatin1String("never opened"))
         QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    StoppingReader reader;
-    Receiver receiver;
-    connectReceiver(reader, receiver);
-    reader.start();
+    Reader reader;
+    reader.thread.start();
 
     if (how == QLatin1String("unplug"))
         QVERIFY(wheel.unplug());
     else if (how == QLatin1String("read error"))
         wheel.failReads(1);
-    QVERIFY(reader.wait(10000));
+    QVERIFY(reader.thread.wait(10000));
     QVERIFY(!deviceHandle().isOpen());
-    QTRY_COMPARE(receiver.disconnects, 1);
-    QCOMPARE(logCount(kDoneLine), doneLines);
+    QTRY_COMPARE(reader.disconnects, 1);
+    QCOMPARE(doneLines(), done);
     // Both handles were let go.
     if (how != QLatin1String("unplug"))
         QTRY_COMPARE(clients(wheel), 0);
     // Nothing more comes after the end.
     QTest::qWait(50);
-    QCOMPARE(receiver.disconnects, 1);
-    QCOMPARE(receiver.payloads.size(), 0);
+    QCOMPARE(reader.disconnects, 1);
+    QCOMPARE(reader.payloads.size(), 0);
 }
 
 void TestQuorEvent::identicalReportsAreAllForwarded()
@@ -162,19 +149,13 @@ void TestQuorEvent::identicalReportsAreAllForwarded()
     wheeltest::WheelFixture wheel;
     QVERIFY2(wheel.ok(), wheel.error().c_str());
     QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    StoppingReader reader;
-    Receiver receiver;
-    connectReceiver(reader, receiver);
-    reader.start();
+    Reader reader;
+    reader.thread.start();
     wheel.setPaddles(0x0123, 0x0456);
     wheel.sendReports(2); // the same state twice more
-    QTRY_COMPARE(receiver.payloads.size(), 3);
-    const QByteArray expected = payloadOf(currentReport(wheel));
-    QCOMPARE(expected.size(), 16);
-    for (const QByteArray &p : receiver.payloads)
-        QCOMPARE(p.toHex(' '), expected.toHex(' '));
-    reader.requestInterruption();
-    QVERIFY(reader.wait(10000));
+    QTRY_COMPARE(reader.payloads.size(), 3);
+    for (const QByteArray &p : reader.payloads)
+        QCOMPARE(p, payloadOf(currentReport(wheel)));
 }
 
 void TestQuorEvent::shortReportKeepsThePreviousTail_data()
@@ -195,36 +176,29 @@ void TestQuorEvent::shortReportKeepsThePreviousTail()
     QVERIFY2(wheel.ok(), wheel.error().c_str());
     wheel.emulator().wheel(0)->setReportOnChange(false);
     QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    StoppingReader reader;
-    Receiver receiver;
-    connectReceiver(reader, receiver);
-    reader.start();
+    Reader reader;
+    reader.thread.start();
 
     Report before{}; // the reader's buffer starts zeroed
     if (fullReportFirst) {
+        QVERIFY(wheel.command("press 64 9"));
         wheel.setPaddles(0x0A0B, 0x0C0D);
-        wheel.press(64);
-        wheel.press(9);
         wheel.sendReports(1);
-        QTRY_COMPARE(receiver.payloads.size(), 1);
+        QTRY_COMPARE(reader.payloads.size(), 1);
         before = currentReport(wheel);
     }
-    wheel.release(64);
-    wheel.release(9);
-    wheel.press(2);
-    wheel.press(63);
+    QVERIFY(wheel.command("release 64 9"));
+    QVERIFY(wheel.command("press 2 63"));
     wheel.setPaddles(0x1112, 0x1314);
     const Report now = currentReport(wheel);
     wheel.sendShortReport(length);
-    QTRY_COMPARE(receiver.payloads.size(), fullReportFirst ? 2 : 1);
+    QTRY_COMPARE(reader.payloads.size(), fullReportFirst ? 2 : 1);
 
     Report expected = before;
     std::copy(now.begin(), now.begin() + length, expected.begin());
     // The case must tell a cleared or refilled buffer from a kept one.
     QVERIFY(expected != now);
-    QCOMPARE(receiver.payloads.last().toHex(' '), payloadOf(expected).toHex(' '));
-    reader.requestInterruption();
-    QVERIFY(reader.wait(10000));
+    QCOMPARE(reader.payloads.last(), payloadOf(expected));
 }
 
 // Stopping while connected closes the wheel without a disconnect signal;
@@ -233,22 +207,19 @@ void TestQuorEvent::restartAfterStop()
 {
     wheeltest::WheelFixture wheel;
     QVERIFY2(wheel.ok(), wheel.error().c_str());
-    StoppingReader reader;
-    Receiver receiver;
-    connectReceiver(reader, receiver);
+    Reader reader;
     for (int round = 0; round < 2; ++round) {
         QVERIFY(openFirstWheel(deviceHandle()) != 0);
-        reader.start();
+        reader.thread.start();
         wheel.press(10 + round);
-        QTRY_COMPARE(receiver.payloads.size(), round + 1); // the reader is in its loop
-        reader.requestInterruption();
-        QVERIFY(reader.wait(10000));
+        QTRY_COMPARE(reader.payloads.size(), round + 1); // the reader is in its loop
+        QVERIFY(reader.stop());
         QVERIFY(!deviceHandle().isOpen());
         QTRY_COMPARE(clients(wheel), 0);
     }
     QCoreApplication::processEvents();
-    QCOMPARE(logCount(kDoneLine), 2);
-    QCOMPARE(receiver.disconnects, 0);
+    QCOMPARE(doneLines(), 2);
+    QCOMPARE(reader.disconnects, 0);
 }
 
 WHEEL_TEST_GUILESS_MAIN(TestQuorEvent)

@@ -1,8 +1,7 @@
 // The firmware page's update from a file, through the window against the
-// emulated wheel (hidapi) and its emulated boot loader (libusb): the checks
-// on the path, the file dialog, the progress display, an image streamed over
-// HID and one flashed through the boot loader, and the ways the wait for the
-// boot loader ends without an update.
+// emulated wheel (hidapi) and its emulated boot loader (libusb): the checks on
+// the path, the progress display, an image streamed over HID and one flashed
+// through the boot loader, and the ways they end without an update.
 #include "dfu_emulator.h"
 #include "prompt_recorder.h"
 #include "test_image.h"
@@ -126,11 +125,9 @@ private slots:
     }
     void pathChecks_data();
     void pathChecks();
-    void fileDialog_data();
     void fileDialog();
     void progressDisplay_data();
     void progressDisplay();
-    void hidTransfer();
     void unplugDuringTransfer();
     void bootLoader_data();
     void bootLoader();
@@ -178,32 +175,19 @@ void TestUpdateFlow::pathChecks()
     QCOMPARE(w.widget<QLineEdit>("lePath")->text(), path);
 }
 
-void TestUpdateFlow::fileDialog_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("path");
-
-    QTest::newRow("cancelled") << QString() << "/old/fw.bin";
-    QTest::newRow("chosen") << "/new/other.bin"
-                            << "/new/other.bin";
-}
-
+// Cancelled, the dialog keeps the path; a chosen file replaces it.
 void TestUpdateFlow::fileDialog()
 {
-    QFETCH(QString, answer);
-    QFETCH(QString, path);
-
     Window w;
     w.widget<QLineEdit>("lePath")->setText(QStringLiteral("/old/fw.bin"));
-    w.prompts.fileAnswer = answer;
-    w.widget<QPushButton>("pbPath")->click();
-
-    QCOMPARE(w.prompts.fileRequests.size(), 1);
-    const UserPrompts::FileRequest &request = w.prompts.fileRequests.first();
-    QCOMPARE(request.filter, QStringLiteral("Firmware File (*.bin);;"));
-    QVERIFY(request.caption.isEmpty());
-    QVERIFY(request.directory.isEmpty());
-    QCOMPARE(w.widget<QLineEdit>("lePath")->text(), path);
+    for (const QString &answer : {QString(), QStringLiteral("/new/other.bin")}) {
+        w.prompts.fileAnswer = answer;
+        w.widget<QPushButton>("pbPath")->click();
+        QCOMPARE(w.prompts.fileRequests.last().filter, QStringLiteral("Firmware File (*.bin);;"));
+        QCOMPARE(w.widget<QLineEdit>("lePath")->text(),
+                 answer.isEmpty() ? QStringLiteral("/old/fw.bin") : answer);
+    }
+    QCOMPARE(w.prompts.fileRequests.size(), 2);
     QVERIFY(w.prompts.messages.isEmpty());
 }
 
@@ -242,44 +226,9 @@ void TestUpdateFlow::progressDisplay()
     QCOMPARE(w.bar(), bar);
 }
 
-// An SRD7 takes a largest image over HID; the scan after the update waits
-// for the success box to be closed. How the bar and the status text follow
-// the worker is progressDisplay's.
-void TestUpdateFlow::hidTransfer()
-{
-    wheeltest::WheelFixture wheel(model("SRD7"));
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    Window w;
-    QTRY_VERIFY(w.connected());
-    const std::vector<uint8_t> image = makeTestImage(229376, "7.1.0\tJun 01 2027");
-    const QString path = w.writeImage("srd7.bin", wheeltest::bytesOf(image));
-
-    // The user reads the success box for longer than the scan delay.
-    bool scannedWhileOpen = true;
-    UserPrompts::Hooks hooks;
-    hooks.message = [&](const UserPrompts::Message &message) {
-        w.prompts.messages << message;
-        wheel.clearTranscript();
-        QTest::qWait(3500);
-        scannedWhileOpen = countLines(wheel.exchanges(), kNameQuery) > 0;
-        return QMessageBox::Ok;
-    };
-    UserPrompts::setHooks(hooks);
-
-    w.upgrade(path);
-    QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), QStringList{kDone}, 120000);
-    QVERIFY(!scannedWhileOpen);
-    QVERIFY(!w.progressShown());
-    QTRY_VERIFY_WITH_TIMEOUT(countLines(wheel.exchanges(), kNameQuery) > 0, 6000);
-
-    std::vector<uint8_t> installed;
-    wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); });
-    QVERIFY(installed == image);
-    QTRY_VERIFY(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("7.1.0")));
-}
-
-// The cable pulled half way through a HID transfer: no success is reported,
-// the worker ends, and with the wheel back an update goes through.
+// The cable pulled half way through a HID transfer: no success is reported
+// and the worker ends. With the wheel back an update goes through, and the
+// scan after it waits for the success box to be closed.
 void TestUpdateFlow::unplugDuringTransfer()
 {
     wheeltest::WheelFixture wheel(model("SRD7"));
@@ -297,12 +246,27 @@ void TestUpdateFlow::unplugDuringTransfer()
     QTest::qWait(4500);
     QCOMPARE(w.prompts.shown(), QStringList());
 
-    const std::vector<uint8_t> image = makeTestImage(4096, "8.0.1");
+    // The user reads the success box for longer than the scan delay.
+    bool scannedWhileOpen = true;
+    UserPrompts::Hooks hooks;
+    hooks.message = [&](const UserPrompts::Message &message) {
+        w.prompts.messages << message;
+        wheel.clearTranscript();
+        QTest::qWait(3500);
+        scannedWhileOpen = countLines(wheel.exchanges(), kNameQuery) > 0;
+        return QMessageBox::Ok;
+    };
+    UserPrompts::setHooks(hooks);
+    const std::vector<uint8_t> image = makeTestImage(4096, "8.0.1\tJun 01 2027");
     w.upgrade(w.writeImage("small.bin", wheeltest::bytesOf(image)));
     QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), QStringList{kDone}, 15000);
+    QVERIFY(!scannedWhileOpen);
+    QVERIFY(!w.progressShown());
+    QTRY_VERIFY_WITH_TIMEOUT(countLines(wheel.exchanges(), kNameQuery) > 0, 6000);
     std::vector<uint8_t> installed;
     wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); });
     QVERIFY(installed == image);
+    QTRY_VERIFY(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("8.0.1")));
 }
 
 void TestUpdateFlow::bootLoader_data()

@@ -1,6 +1,8 @@
-// The device handle and discovery against the emulated wheel, through the
-// real hidapi: what reaches the wire, what a failed exchange leaves behind,
-// and that exchanges from several threads never interleave.
+// The device handle, discovery and the input reader thread against the
+// emulated wheel, through the real hidapi: what reaches the wire, what a
+// failed exchange leaves behind, that exchanges from several threads never
+// interleave, and what the reader emits, how it stops and what it does when
+// the wheel goes.
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 
@@ -11,8 +13,11 @@
 
 #include <hidapi/hidapi.h>
 
+#include <QMutex>
+#include <QMutexLocker>
 #include <QThread>
 
+#include <array>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -45,14 +50,61 @@ int clients(wheeltest::WheelFixture &wheel, int index = 0)
     return wheel.emulator().wheel(static_cast<size_t>(index))->clientCount();
 }
 
-// The reader thread, stopped when the test leaves, also after a failed check.
-class StoppingReader : public QuorEvent
+// Debug output of every thread, for the reader's closing line.
+QMutex logMutex;
+QStringList logLines;
+QtMessageHandler previousHandler = nullptr;
+
+void captureMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-public:
-    ~StoppingReader() override
     {
-        requestInterruption();
-        wait();
+        QMutexLocker lock(&logMutex);
+        logLines << message;
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+int doneLines()
+{
+    QMutexLocker lock(&logMutex);
+    return int(logLines.count(QStringLiteral("joystick event thread done.")));
+}
+
+using Report = std::array<uint8_t, 17>;
+
+Report currentReport(wheeltest::WheelFixture &wheel)
+{
+    Report r{};
+    wheel.withWheel([&](wheelemu::Wheel &w) { r = w.inputReport(); });
+    return r;
+}
+
+QByteArray payloadOf(const Report &r)
+{
+    return QByteArray(reinterpret_cast<const char *>(r.data()) + 1, 16).toHex(' ');
+}
+
+// The reader thread and what reaches this thread of its signals, queued, as
+// the window receives them. Stopped when the test leaves, also after a
+// failed check.
+struct Reader : QObject
+{
+    QuorEvent thread;
+    QList<QByteArray> payloads;
+    int disconnects = 0;
+
+    Reader()
+    {
+        connect(&thread, &QuorEvent::eventTrigger, this,
+                [this](const QByteArray &p) { payloads << p.toHex(' '); });
+        connect(&thread, &QuorEvent::deviceDisconnect, this, [this] { ++disconnects; });
+    }
+    ~Reader() override { stop(); }
+    bool stop()
+    {
+        thread.requestInterruption();
+        return thread.wait(10000);
     }
 };
 
@@ -65,7 +117,16 @@ class TestDeviceLink : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QCOMPARE(hid_init(), 0); }
+    void initTestCase()
+    {
+        QCOMPARE(hid_init(), 0);
+        previousHandler = qInstallMessageHandler(captureMessages);
+    }
+    void init()
+    {
+        QMutexLocker lock(&logMutex);
+        logLines.clear();
+    }
     void cleanup() { deviceHandle().close(); }
 
     void discoveryOrder_data();
@@ -75,6 +136,12 @@ private slots:
     void noWheelNoTraffic();
     void queriesStayWholeBesideReaderAndStream();
     void closeDuringExchangesIsSafe();
+    void readerLosesTheWheel_data();
+    void readerLosesTheWheel();
+    void identicalReportsAreAllForwarded();
+    void shortReportKeepsThePreviousTail_data();
+    void shortReportKeepsThePreviousTail();
+    void readerRestartsAfterStop();
 };
 
 void TestDeviceLink::discoveryOrder_data()
@@ -216,8 +283,8 @@ void TestDeviceLink::queriesStayWholeBesideReaderAndStream()
     }
     wheel.clearTranscript();
 
-    StoppingReader reader;
-    reader.start();
+    Reader reader;
+    reader.thread.start();
     constexpr int kChunks = 600;
     std::vector<uint8_t> image(kChunks * kFirmwareChunkSize);
     for (size_t i = 0; i < image.size(); ++i)
@@ -240,8 +307,7 @@ void TestDeviceLink::queriesStayWholeBesideReaderAndStream()
             ++wrong;
     }
     upgrade.join();
-    reader.requestInterruption();
-    QVERIFY(reader.wait(5000));
+    QVERIFY(reader.stop());
     QCOMPARE(streamFailures.load(), 0);
     QCOMPARE(wrong, 0);
 
@@ -287,6 +353,122 @@ void TestDeviceLink::closeDuringExchangesIsSafe()
     // Once closed, nothing more reaches hidapi; the exchange says so.
     QCOMPARE(afterClose.load(), 0);
     QTRY_COMPARE(clients(wheel), 0);
+}
+
+void TestDeviceLink::readerLosesTheWheel_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("done");
+    QTest::newRow("unplugged") << "unplug" << 1;
+    QTest::newRow("read error") << "read error" << 1;
+    // That way out neither closes anything nor writes the closing line.
+    QTest::newRow("started without a wheel") << "never opened" << 0;
+}
+
+void TestDeviceLink::readerLosesTheWheel()
+{
+    QFETCH(QString, how);
+    QFETCH(int, done);
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    if (how != QLatin1String("never opened"))
+        QVERIFY(openFirstWheel(deviceHandle()) != 0);
+    Reader reader;
+    reader.thread.start();
+
+    if (how == QLatin1String("unplug"))
+        QVERIFY(wheel.unplug());
+    else if (how == QLatin1String("read error"))
+        wheel.failReads(1);
+    QVERIFY(reader.thread.wait(10000));
+    QVERIFY(!deviceHandle().isOpen());
+    QTRY_COMPARE(reader.disconnects, 1);
+    QCOMPARE(doneLines(), done);
+    // Both handles were let go.
+    if (how != QLatin1String("unplug"))
+        QTRY_COMPARE(clients(wheel), 0);
+    // Nothing more comes after the end.
+    QTest::qWait(50);
+    QCOMPARE(reader.disconnects, 1);
+    QCOMPARE(reader.payloads.size(), 0);
+}
+
+void TestDeviceLink::identicalReportsAreAllForwarded()
+{
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    QVERIFY(openFirstWheel(deviceHandle()) != 0);
+    Reader reader;
+    reader.thread.start();
+    wheel.setPaddles(0x0123, 0x0456);
+    wheel.sendReports(2); // the same state twice more
+    QTRY_COMPARE(reader.payloads.size(), 3);
+    for (const QByteArray &p : reader.payloads)
+        QCOMPARE(p, payloadOf(currentReport(wheel)));
+}
+
+void TestDeviceLink::shortReportKeepsThePreviousTail_data()
+{
+    QTest::addColumn<bool>("fullReportFirst");
+    QTest::addColumn<int>("length");
+    QTest::newRow("short first report: zeros behind") << false << 5;
+    QTest::newRow("paddles only") << true << 5;
+    QTest::newRow("report id only") << true << 1;
+    QTest::newRow("last button byte missing") << true << 12;
+}
+
+void TestDeviceLink::shortReportKeepsThePreviousTail()
+{
+    QFETCH(bool, fullReportFirst);
+    QFETCH(int, length);
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    wheel.emulator().wheel(0)->setReportOnChange(false);
+    QVERIFY(openFirstWheel(deviceHandle()) != 0);
+    Reader reader;
+    reader.thread.start();
+
+    Report before{}; // the reader's buffer starts zeroed
+    if (fullReportFirst) {
+        QVERIFY(wheel.command("press 64 9"));
+        wheel.setPaddles(0x0A0B, 0x0C0D);
+        wheel.sendReports(1);
+        QTRY_COMPARE(reader.payloads.size(), 1);
+        before = currentReport(wheel);
+    }
+    QVERIFY(wheel.command("release 64 9"));
+    QVERIFY(wheel.command("press 2 63"));
+    wheel.setPaddles(0x1112, 0x1314);
+    const Report now = currentReport(wheel);
+    wheel.sendShortReport(length);
+    QTRY_COMPARE(reader.payloads.size(), fullReportFirst ? 2 : 1);
+
+    Report expected = before;
+    std::copy(now.begin(), now.begin() + length, expected.begin());
+    // The case must tell a cleared or refilled buffer from a kept one.
+    QVERIFY(expected != now);
+    QCOMPARE(reader.payloads.last(), payloadOf(expected));
+}
+
+// Stopping while connected closes the wheel without a disconnect signal;
+// the window then reuses the one thread object for the next connection.
+void TestDeviceLink::readerRestartsAfterStop()
+{
+    wheeltest::WheelFixture wheel;
+    QVERIFY2(wheel.ok(), wheel.error().c_str());
+    Reader reader;
+    for (int round = 0; round < 2; ++round) {
+        QVERIFY(openFirstWheel(deviceHandle()) != 0);
+        reader.thread.start();
+        wheel.press(10 + round);
+        QTRY_COMPARE(reader.payloads.size(), round + 1); // the reader is in its loop
+        QVERIFY(reader.stop());
+        QVERIFY(!deviceHandle().isOpen());
+        QTRY_COMPARE(clients(wheel), 0);
+    }
+    QCoreApplication::processEvents();
+    QCOMPARE(doneLines(), 2);
+    QCOMPARE(reader.disconnects, 0);
 }
 
 WHEEL_TEST_GUILESS_MAIN(TestDeviceLink)

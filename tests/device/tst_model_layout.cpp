@@ -166,10 +166,8 @@ private slots:
 
     void everyModel_data();
     void everyModel();
-    void extraLedsFollowTheWheel_data();
-    void extraLedsFollowTheWheel();
-    void unusualNames_data();
-    void unusualNames();
+    void unusualWheels_data();
+    void unusualWheels();
     void preludeUndoesTheModelBefore();
     void noWheelNoTraffic();
 };
@@ -277,76 +275,54 @@ void TestModelLayout::everyModel()
     }
 }
 
-void TestModelLayout::extraLedsFollowTheWheel_data()
-{
-    QTest::addColumn<QByteArray>("code");
-    QTest::addColumn<bool>("fitted");
-    QTest::addColumn<bool>("failReply");
-    QTest::addColumn<bool>("shown");
-
-    QTest::newRow("H-ZET fitted") << QByteArray("H-ZET") << true << false << true;
-    QTest::newRow("H-ZET not fitted") << QByteArray("H-ZET") << false << false << false;
-    QTest::newRow("H-ZET failed read") << QByteArray("H-ZET") << true << true << false;
-    QTest::newRow("VLN6 fitted") << QByteArray("VLN6") << true << false << true;
-}
-
-void TestModelLayout::extraLedsFollowTheWheel()
-{
-    QFETCH(QByteArray, code);
-    QFETCH(bool, fitted);
-    QFETCH(bool, failReply);
-    QFETCH(bool, shown);
-
-    wheeltest::WheelFixture::Options options = modelOptions(code.constData());
-    options.extraLeds = fitted;
-    LayoutBench bench(options);
-    QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
-    const std::optional<QString> name = readModelName(deviceHandle());
-    QVERIFY(name);
-    if (failReply)
-        bench.wheel.failGetFeature(1);
-    bench.wheel.clearTranscript();
-    applyModelLayout(*name, bench.host());
-
-    QCOMPARE(requests(bench.wheel), QStringList{kExtraLedQuery});
-    QCOMPARE(!bench.ui.pbXL->isHidden(), shown);
-    QCOMPARE(!bench.ui.pbXR->isHidden(), shown);
-}
-
-void TestModelLayout::unusualNames_data()
+void TestModelLayout::unusualWheels_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("extraLeds"); // "fitted", "not fitted" or "failed read"
     QTest::addColumn<int>("entries");
     QTest::addColumn<QString>("header");
     QTest::addColumn<QString>("folder"); // empty: no update folder
     QTest::addColumn<QStringList>("wire");
     QTest::addColumn<QStringList>("probes"); // "widget x y shown|hidden"
 
+    const QStringList extraLedWire{kNameQuery, kExtraLedQuery};
+    QTest::newRow("extra LEDs not fitted")
+        << "QUOR H-ZET Wheel"
+        << "not fitted" << 1 << "QUOR CONTROLS QUOR H-ZET Wheel"
+        << "hzet/" << extraLedWire << QStringList{"pbXL 191 28 hidden", "pbXR 543 28 hidden"};
+    QTest::newRow("extra-LED read failed")
+        << "QUOR H-ZET Wheel"
+        << "failed read" << 1 << "QUOR CONTROLS QUOR H-ZET Wheel"
+        << "hzet/" << extraLedWire << QStringList{"pbXL 191 28 hidden", "pbXR 543 28 hidden"};
     // Table order, not the order in the name: VLN6 comes after H-ZET and wins
     // where both place the same widget. Both ask for the extra LEDs.
     QTest::newRow("VLN6 then H-ZET in the name")
-        << "QUOR VLN6+H-ZET" << 2 << "QUOR CONTROLS QUOR VLN6+H-ZET"
+        << "QUOR VLN6+H-ZET"
+        << "fitted" << 2 << "QUOR CONTROLS QUOR VLN6+H-ZET"
         << "vln6/" << QStringList{kNameQuery, kExtraLedQuery, kExtraLedQuery}
         << QStringList{"lbEnc 290 70 shown", "pbD3 238 118 shown", "pbXL 195 50 shown"};
     // OV410 sets the header and the icon; PELIX does not touch them. PELIX
     // leaves pbD3, which only OV410 lists, where OV410 put it: the rows do
     // not undo each other.
-    QTest::newRow("OV410 and PELIX") << "Q OV410 PELIX" << 2 << "Quor Controls - OV410 Edition SIM Wheel"
+    QTest::newRow("OV410 and PELIX") << "Q OV410 PELIX"
+                                     << "fitted" << 2 << "Quor Controls - OV410 Edition SIM Wheel"
                                      << "pelix/" << QStringList{kNameQuery}
                                      << QStringList{"pbD3 255 75 shown", "pbT3 339 79 shown",
                                                     "lbIcon 150 10 shown", "gpShifter 50 170 hidden",
                                                     "pgAdcL 130 290 hidden"};
     // Matching is case-sensitive: the prelude alone, with nothing for the
     // window to keep.
-    QTest::newRow("lower case code") << "QUOR h-zet Wheel" << 0 << "QUOR CONTROLS QUOR h-zet Wheel"
-                                     << QString() << QStringList{kNameQuery}
+    QTest::newRow("lower case code") << "QUOR h-zet Wheel"
+                                     << "fitted" << 0 << "QUOR CONTROLS QUOR h-zet Wheel" << QString()
+                                     << QStringList{kNameQuery}
                                      << QStringList{"pbXL 191 28 hidden", "pgAdcL 130 290 hidden",
                                                     "lbEnc 290 0 shown", "pbB1 143 27 hidden"};
 }
 
-void TestModelLayout::unusualNames()
+void TestModelLayout::unusualWheels()
 {
     QFETCH(QString, name);
+    QFETCH(QString, extraLeds);
     QFETCH(int, entries);
     QFETCH(QString, header);
     QFETCH(QString, folder);
@@ -354,10 +330,16 @@ void TestModelLayout::unusualNames()
     QFETCH(QStringList, probes);
 
     const std::string wheelName = name.toStdString();
-    LayoutBench bench(modelOptions("H-ZET", wheelName.c_str()));
+    wheeltest::WheelFixture::Options options = modelOptions("H-ZET", wheelName.c_str());
+    options.extraLeds = extraLeds != QLatin1String("not fitted");
+    LayoutBench bench(options);
     QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
 
-    const ModelLayoutResult result = bench.identify();
+    const std::optional<QString> read = readModelName(deviceHandle());
+    QCOMPARE(read.value_or(QString()), name);
+    if (extraLeds == QLatin1String("failed read"))
+        bench.wheel.failGetFeature(1);
+    const ModelLayoutResult result = applyModelLayout(*read, bench.host());
 
     QCOMPARE(requests(bench.wheel), wire);
     QCOMPARE(result.entriesApplied, entries);

@@ -231,8 +231,6 @@ class TestSettings : public QObject
 private slots:
     void pulseWidthLoads_data();
     void pulseWidthLoads();
-    void pulseWidthLiveOnRelease_data();
-    void pulseWidthLiveOnRelease();
     void encoderSave_data();
     void encoderSave();
     void biteWordLoads_data();
@@ -254,9 +252,6 @@ private slots:
     void bindEitherButton();
     void steps_data();
     void steps();
-    void storedPerModel_data();
-    void storedPerModel();
-    void survivesRestart();
 
     void thresholds_data();
     void thresholds();
@@ -277,6 +272,7 @@ void TestSettings::pulseWidthLoads_data()
     }
 }
 
+// Loaded, shown, and sent live once the slider is let go.
 void TestSettings::pulseWidthLoads()
 {
     QFETCH(int, item);
@@ -285,44 +281,28 @@ void TestSettings::pulseWidthLoads()
     Rig rig;
     rig.preset(setItem(item, quint32(stored), true));
     CONNECT(rig);
-
     const bool encoder = item == kEncoder;
-    QCOMPARE(rig.slider(encoder ? "hsTrigger" : "hsShifter")->value(), shown);
-    QCOMPARE(rig.slider(encoder ? "hsTrigger" : "hsShifter")->statusTip(), QString::number(shown));
-    QCOMPARE(rig.widget<QLabel>(encoder ? "lbTrigger" : "lbShifter")->text(),
-             QStringLiteral("%1ms").arg(shown));
+    const char *name = encoder ? "hsTrigger" : "hsShifter";
+    auto *label = rig.widget<QLabel>(encoder ? "lbTrigger" : "lbShifter");
+
+    QCOMPARE(rig.slider(name)->value(), shown);
+    QCOMPARE(rig.slider(name)->statusTip(), QString::number(shown));
+    QCOMPARE(label->text(), QStringLiteral("%1ms").arg(shown));
     if (encoder) {
         rig.click("pbSaveEnc");
         QCOMPARE(rig.sent(), QStringList());
         QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
     }
-}
-
-void TestSettings::pulseWidthLiveOnRelease_data()
-{
-    QTest::addColumn<int>("item");
-    QTest::newRow("encoder") << kEncoder;
-    QTest::newRow("shifter") << kShifter;
-}
-
-void TestSettings::pulseWidthLiveOnRelease()
-{
-    QFETCH(int, item);
-    Rig rig;
-    CONNECT(rig);
-    const char *name = item == kEncoder ? "hsTrigger" : "hsShifter";
-
     // Moving without letting go only follows in the label.
     rig.slider(name)->setSliderDown(true);
     rig.slider(name)->setValue(77);
-    QCOMPARE(rig.widget<QLabel>(item == kEncoder ? "lbTrigger" : "lbShifter")->text(),
-             QStringLiteral("77ms"));
+    QCOMPARE(label->text(), QStringLiteral("77ms"));
     QCOMPARE(rig.sent(), QStringList());
     rig.slider(name)->setValue(150);
     rig.slider(name)->setSliderDown(false);
     QCOMPARE(rig.sent(), QStringList{setItem(item, 150, false)});
     QCOMPARE(pulseWidth(rig.live(), item), 150);
-    QCOMPARE(pulseWidth(rig.flash(), item), 100);
+    QCOMPARE(pulseWidth(rig.flash(), item), int32_t(quint32(stored)));
 }
 
 void TestSettings::encoderSave_data()
@@ -594,33 +574,45 @@ void TestSettings::bindEitherButton()
 
 void TestSettings::steps_data()
 {
+    QTest::addColumn<QString>("code");
     QTest::addColumn<int>("start");
     QTest::addColumn<QList<int>>("buttons");
+    QTest::addColumn<QStringList>("indicators");
     QTest::addColumn<QList<int>>("sentWords");
-    // Bound: up is button 4 (index 3), down button 3 (index 2).
-    QTest::newRow("up") << 5000 << QList<int>{4} << QList<int>{5001};
-    QTest::newRow("down") << 5000 << QList<int>{3} << QList<int>{4999};
-    QTest::newRow("up at 10000") << 10000 << QList<int>{4} << QList<int>{10000};
-    QTest::newRow("down at 0") << 0 << QList<int>{3} << QList<int>{0};
-    QTest::newRow("both in one report") << 5000 << QList<int>{3, 4} << QList<int>{5001, 5000};
-    QTest::newRow("another encoder") << 5000 << QList<int>{6} << QList<int>{};
+    // Bound per model: SRD7 up button 4 (index 3), down button 3; VLN6 19
+    // and 18; ULMAR 256, cut to 8 bits: button index 0 raises it.
+    const QStringList up{"pbID5R"}, down{"pbID5L"};
+    QTest::newRow("up") << "SRD7" << 5000 << QList<int>{4} << up << QList<int>{5001};
+    QTest::newRow("down") << "SRD7" << 5000 << QList<int>{3} << down << QList<int>{4999};
+    QTest::newRow("up at 10000") << "SRD7" << 10000 << QList<int>{4} << up << QList<int>{10000};
+    QTest::newRow("down at 0") << "SRD7" << 0 << QList<int>{3} << down << QList<int>{0};
+    QTest::newRow("both in one report")
+        << "SRD7" << 5000 << QList<int>{3, 4} << (down + up) << QList<int>{5001, 5000};
+    QTest::newRow("another encoder") << "SRD7" << 5000 << QList<int>{6} << QStringList{"pbID1R"}
+                                     << QList<int>{};
+    QTest::newRow("the VLN6's encoder on the SRD7")
+        << "SRD7" << 5000 << QList<int>{20} << QStringList{"pbID3R"} << QList<int>{};
+    QTest::newRow("VLN6, its own encoder")
+        << "VLN6" << 5000 << QList<int>{19} << QStringList{"pbID3L"} << QList<int>{4999};
+    QTest::newRow("ULMAR, 256 reads as 0")
+        << "ULMAR" << 5000 << QList<int>{1} << QStringList{"pbIB1"} << QList<int>{5001};
 }
 
 void TestSettings::steps()
 {
+    QFETCH(QString, code);
     QFETCH(int, start);
     QFETCH(QList<int>, buttons);
+    QFETCH(QStringList, indicators);
     QFETCH(QList<int>, sentWords);
     storeBinding(kSrd7, 3, 2);
-    Rig rig;
+    storeBinding(QStringLiteral("QUOR VLN6 Wheel"), 19, 18);
+    storeBinding(QStringLiteral("QUOR ULMAR Wheel"), 256, 2);
+    Rig rig(qPrintable(code));
     rig.preset(paddleConfig(start, true, 4000, 3900, 100, 200));
     CONNECT(rig);
     QCOMPARE(rig.text("pbEncoder"), kBound);
 
-    const QStringList names{"pbID5L", "pbID5R", "pbID1L", "pbID1R"};
-    QStringList indicators;
-    for (int b : buttons)
-        indicators << names[b - 3];
     QVERIFY(turn(rig, buttons, indicators));
 
     QCOMPARE(rig.sent(), liveBiteWords(rig.flash(), sentWords));
@@ -628,54 +620,6 @@ void TestSettings::steps()
     QCOMPARE(rig.slider("hsBite")->value(), end);
     QCOMPARE(rig.live().biteWord, end);
     QCOMPARE(rig.flash().biteWord, start); // live values only
-}
-
-void TestSettings::storedPerModel_data()
-{
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<int>("button");
-    QTest::addColumn<QString>("indicator");
-    QTest::addColumn<int>("step");
-    QTest::newRow("SRD7, its own encoder") << "SRD7" << 6 << "pbID1R" << 1;
-    QTest::newRow("SRD7, the VLN6's encoder") << "SRD7" << 20 << "pbID3R" << 0;
-    QTest::newRow("VLN6, its own encoder") << "VLN6" << 19 << "pbID3L" << -1;
-    // 256 is cut to 8 bits: button index 0 raises the bite point.
-    QTest::newRow("ULMAR, 256 reads as 0") << "ULMAR" << 1 << "pbIB1" << 1;
-}
-
-void TestSettings::storedPerModel()
-{
-    QFETCH(QString, code);
-    QFETCH(int, button);
-    QFETCH(QString, indicator);
-    QFETCH(int, step);
-    storeBinding(kSrd7, 5, 4);
-    storeBinding(QStringLiteral("QUOR VLN6 Wheel"), 19, 18);
-    storeBinding(QStringLiteral("QUOR ULMAR Wheel"), 256, 2);
-    Rig rig(qPrintable(code));
-    CONNECT(rig);
-    QCOMPARE(rig.text("pbEncoder"), kBound);
-    const int start = rig.slider("hsBite")->value();
-
-    QVERIFY(turn(rig, {button}, {indicator}));
-    QCOMPARE(rig.slider("hsBite")->value(), start + step);
-    QCOMPARE(rig.sent().size(), step == 0 ? 0 : 1);
-}
-
-void TestSettings::survivesRestart()
-{
-    Rig rig;
-    CONNECT(rig);
-    rig.click("pbEncoder");
-    QVERIFY(turn(rig, {4}, {"pbID5R"}));
-    QCOMPARE(rig.text("pbEncoder"), kBound);
-
-    // A new window is a new run of the program.
-    CONNECT(rig);
-    QCOMPARE(rig.text("pbEncoder"), kBound);
-    QVERIFY(turn(rig, {4}, {"pbID5R"}));
-    QCOMPARE(rig.slider("hsBite")->value(), 5001);
-    QCOMPARE(rig.live().biteWord, 5001);
 }
 
 void TestSettings::thresholds_data()

@@ -411,12 +411,11 @@ void TestDfuFlasher::firstBlockStall()
 
 void TestDfuFlasher::faults_data()
 {
-    QTest::addColumn<QString>(
-        "loaderFault");             // of the loader itself: "start in error", "read-protected", "error on N"
-    QTest::addColumn<int>("fault"); // played in the loader's place
-    QTest::addColumn<int>("unplugAt");     // progress value after which the cable is pulled; 0: never
+    // The loader's own ("start in error", "read-protected", "error on N"),
+    // "unplug at P" (after that progress value) or "no verify".
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("fault");        // played in the loader's place
     QTest::addColumn<QByteArray>("image"); // empty: no such file
-    QTest::addColumn<bool>("verify");
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("logLine"); // empty: nothing logged
     QTest::addColumn<QList<int>>("progress");
@@ -435,63 +434,59 @@ void TestDfuFlasher::faults_data()
 
     // The first CLRSTATUS is out of place in dfuIDLE: the loader reports
     // dfuERROR (errUNKNOWN), which the second one clears.
-    QTest::newRow("loader in dfuIDLE") << "" << int(NoFault) << 0 << good << true << 0
+    QTest::newRow("loader in dfuIDLE") << "" << int(NoFault) << good << 0
                                        << "Initial DFU status: state= 10 status= 14" << all << readBack << 1;
-    QTest::newRow("loader in dfuERROR") << "start in error" << int(NoFault) << 0 << good << true << 0
+    QTest::newRow("loader in dfuERROR") << "start in error" << int(NoFault) << good << 0
                                         << "Initial DFU status: state= 2 status= 0" << all << readBack << 1;
     QTest::newRow("read-protected")
-        << "read-protected" << int(NoFault) << 0 << good << true << 0
+        << "read-protected" << int(NoFault) << good << 0
         << "DFU_UPLOAD blocked (RDP?), bypassing verification and proceeding to manifest" << all
         << QList<int>{2} << 1;
-    QTest::newRow("verify off") << "" << int(NoFault) << 0 << good << false << 0
+    QTest::newRow("verify off") << "no verify" << int(NoFault) << good << 0
                                 << "Submitting leave request (ZLP)" << all << none << 1;
     QTest::newRow("read back differs")
-        << "" << int(UploadCorrupted) << 0 << good << true << int(DfuVerifyMismatch)
+        << "" << int(UploadCorrupted) << good << int(DfuVerifyMismatch)
         << "Verify read complete: got= 5000 expected= 5000" << QList<int>{39, 78, 96} << readBack << 1;
-    QTest::newRow("second read refused")
-        << "" << int(SecondUploadRefused) << 0 << good << true << int(DfuVerifyLength)
-        << "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000" << QList<int>{39, 78, 96} << QList<int>{2, 3}
-        << 1;
+    QTest::newRow("second read refused") << "" << int(SecondUploadRefused) << good << int(DfuVerifyLength)
+                                         << "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000"
+                                         << QList<int>{39, 78, 96} << QList<int>{2, 3} << 1;
     QTest::newRow("dfuERROR on the first block")
-        << "error on 1" << int(NoFault) << 0 << good << true << int(DfuBlockWriteError) << exitCode(-108)
-        << none << none << 1;
+        << "error on 1" << int(NoFault) << good << int(DfuBlockWriteError) << exitCode(-108) << none << none
+        << 1;
     QTest::newRow("dfuERROR on the second block")
-        << "error on 2" << int(NoFault) << 0 << good << true << int(DfuBlockWriteError) << exitCode(-108)
-        << QList<int>{39} << none << 1;
+        << "error on 2" << int(NoFault) << good << int(DfuBlockWriteError) << exitCode(-108) << QList<int>{39}
+        << none << 1;
     QTest::newRow("status refused after a block")
-        << "" << int(StatusRefusedAfterBlock) << 0 << good << true << int(DfuBlockStatusFailed)
-        << exitCode(-106) << none << none << 1;
-    QTest::newRow("block 3 stalls") << "" << int(ThirdBlockRefused) << 0 << good << true
-                                    << int(DfuBlockDownloadFailed) << "DFU_DNLOAD failed with code: -9"
-                                    << QList<int>{39} << none << 1;
+        << "" << int(StatusRefusedAfterBlock) << good << int(DfuBlockStatusFailed) << exitCode(-106) << none
+        << none << 1;
+    QTest::newRow("block 3 stalls") << "" << int(ThirdBlockRefused) << good << int(DfuBlockDownloadFailed)
+                                    << "DFU_DNLOAD failed with code: -9" << QList<int>{39} << none << 1;
     QTest::newRow("unplugged after the first block")
-        << "" << int(NoFault) << 39 << good << true << int(DfuBlockDownloadFailed) << exitCode(-105)
+        << "unplug at 39" << int(NoFault) << good << int(DfuBlockDownloadFailed) << exitCode(-105)
         << QList<int>{39} << none << 1;
     QTest::newRow("Set Address refused")
-        << "" << int(FirstSetAddressRefused) << 0 << good << true << int(DfuSetAddressFailed)
+        << "" << int(FirstSetAddressRefused) << good << int(DfuSetAddressFailed)
         << "Set Address command failed with rc= -9" << none << none << 0;
-    QTest::newRow("Erase refused") << "" << int(FirstEraseRefused) << 0 << good << true << int(DfuEraseFailed)
+    QTest::newRow("Erase refused") << "" << int(FirstEraseRefused) << good << int(DfuEraseFailed)
                                    << "Erase command failed with rc= -9  at 0x8000000" << none << none << 1;
     QTest::newRow("7-byte image")
-        << "" << int(NoFault) << 0 << good.left(7) << true << int(DfuVectorTableRefused)
+        << "" << int(NoFault) << good.left(7) << int(DfuVectorTableRefused)
         << "Refusing to flash: vector table sanity failed: file too small for vector table" << none << none
         << 0;
     QTest::newRow("stack pointer outside SRAM")
-        << "" << int(NoFault) << 0 << badStack << true << int(DfuVectorTableRefused)
+        << "" << int(NoFault) << badStack << int(DfuVectorTableRefused)
         << "Refusing to flash: vector table sanity failed: invalid initial SP 0x10020000 (SRAM "
            "20000000..200c0000)"
         << none << none << 0;
-    QTest::newRow("missing file") << "" << int(NoFault) << 0 << QByteArray() << true << int(DfuFileOpenFailed)
-                                  << QString() << none << none << 0;
+    QTest::newRow("missing file") << "" << int(NoFault) << QByteArray() << int(DfuFileOpenFailed) << QString()
+                                  << none << none << 0;
 }
 
 void TestDfuFlasher::faults()
 {
-    QFETCH(QString, loaderFault);
+    QFETCH(QString, setup);
     QFETCH(int, fault);
-    QFETCH(int, unplugAt);
     QFETCH(QByteArray, image);
-    QFETCH(bool, verify);
     QFETCH(int, result);
     QFETCH(QString, logLine);
     QFETCH(QList<int>, progress);
@@ -499,14 +494,15 @@ void TestDfuFlasher::faults()
     QFETCH(int, erases);
 
     DfuLoader::Config config;
-    config.faults.startInError = loaderFault == QLatin1String("start in error");
-    config.faults.readProtected = loaderFault == QLatin1String("read-protected");
-    if (loaderFault.startsWith(QLatin1String("error on ")))
-        config.faults.errorOnBlock = loaderFault.mid(9).toUInt();
+    config.faults.startInError = setup == QLatin1String("start in error");
+    config.faults.readProtected = setup == QLatin1String("read-protected");
+    if (setup.startsWith(QLatin1String("error on ")))
+        config.faults.errorOnBlock = setup.mid(9).toUInt();
+    const int unplugAt = setup.startsWith(QLatin1String("unplug at ")) ? setup.mid(10).toInt() : 0;
     LoaderOnBus &loader = plugLoader(config);
     installFault(loader, Fault(fault));
     DfuFlashOptions options;
-    options.verify = verify;
+    options.verify = setup != QLatin1String("no verify");
     const QString path = image.isEmpty() ? files_.filePath(QStringLiteral("absent.bin")) : writeImage(image);
 
     const FlashRun run = runFlash(options, path, [&loader, unplugAt](int p) {

@@ -1,7 +1,7 @@
 // The live button display on the window's form: how a payload's bytes are
 // read, which indicators light and go out, which releases are handed on, the
-// paddle bars and calibration extremes, and that touching only what changed
-// looks exactly like setting every widget on every report.
+// paddle bars, and that touching only what changed looks exactly like setting
+// every widget on every report.
 #include "input/button_display.h"
 #include "ui_mainwindow.h"
 
@@ -142,8 +142,8 @@ private slots:
     void indicators_data();
     void indicators();
     void releasesReachTheHandler();
-    void paddles_data();
-    void paddles();
+    void paddleBars_data();
+    void paddleBars();
     void looksLikeSettingEverything();
 };
 
@@ -246,52 +246,31 @@ void TestButtonDisplay::releasesReachTheHandler()
     QCOMPARE(form.released, QList<qint32>{14});
 }
 
-void TestButtonDisplay::paddles_data()
+void TestButtonDisplay::paddleBars_data()
 {
-    QTest::addColumn<bool>("calibrateLeft");
-    QTest::addColumn<bool>("calibrateRight");
+    // Calibration from the bars is checked with the settings pages.
     QTest::addColumn<Payloads>("reports");
-    QTest::addColumn<QList<int>>("bars");         // left, right
-    QTest::addColumn<QList<quint32>>("extremes"); // leftMin, leftMax, rightMin, rightMax
+    QTest::addColumn<QList<int>>("bars"); // left, right
 
-    // Calibration starts from an empty range (min high, max low).
-    const Payloads sweep = payloads({{0, 300, 1000}, {0, 3900, 1100}, {0, 200, 900}});
-    QTest::newRow("left calibrating")
-        << true << false << sweep << QList<int>{200, 900} << QList<quint32>{200, 3900, 4096, 0};
-    QTest::newRow("right calibrating")
-        << false << true << sweep << QList<int>{200, 900} << QList<quint32>{4096, 0, 900, 1100};
-    QTest::newRow("not calibrating") << false << false << sweep << QList<int>{200, 900}
-                                     << QList<quint32>{4096, 0, 4096, 0};
-    QTest::newRow("byte order") << false << false
-                                << Payloads{QByteArray::fromHex("000f0008").leftJustified(16, 0)}
-                                << QList<int>{2048, 3840} << QList<quint32>{4096, 0, 4096, 0};
-    QTest::newRow("short payload read as zeros") << false << false << Payloads{QByteArray::fromHex("ff0f01")}
-                                                 << QList<int>{1, 4095} << QList<quint32>{4096, 0, 4096, 0};
-    // The bars run to 4096; a reading above it leaves them where they were,
-    // but still counts for the calibration.
-    QTest::newRow("beyond the bars' range") << true << false << payloads({{0, 100, 200}, {0, 65535, 4097}})
-                                            << QList<int>{100, 200} << QList<quint32>{100, 65535, 4096, 0};
+    QTest::newRow("byte order") << Payloads{QByteArray::fromHex("000f0008").leftJustified(16, 0)}
+                                << QList<int>{2048, 3840};
+    QTest::newRow("short payload read as zeros")
+        << Payloads{QByteArray::fromHex("ff0f01")} << QList<int>{1, 4095};
+    // The bars run to 4096; a reading above it leaves them where they were.
+    QTest::newRow("beyond the bars' range")
+        << payloads({{0, 100, 200}, {0, 65535, 4097}}) << QList<int>{100, 200};
 }
 
-void TestButtonDisplay::paddles()
+void TestButtonDisplay::paddleBars()
 {
-    QFETCH(bool, calibrateLeft);
-    QFETCH(bool, calibrateRight);
     QFETCH(Payloads, reports);
     QFETCH(QList<int>, bars);
-    QFETCH(QList<quint32>, extremes);
 
     Form form;
-    form.leftMin = form.rightMin = 4096;
-    form.leftMax = form.rightMax = 0;
-    form.ui.pbCalL->setChecked(calibrateLeft);
-    form.ui.pbCalR->setChecked(calibrateRight);
     ButtonDisplay display(&form.window);
     for (const QByteArray &report : reports)
         form.show(display, report);
-
     QCOMPARE((QList<int>{form.ui.pgAdcL->value(), form.ui.pgAdcR->value()}), bars);
-    QCOMPARE((QList<quint32>{form.leftMin, form.leftMax, form.rightMin, form.rightMax}), extremes);
 }
 
 void TestButtonDisplay::looksLikeSettingEverything()

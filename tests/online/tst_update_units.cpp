@@ -1,7 +1,7 @@
 // The online update's own checks without a server: the build dates, compared
-// under a German locale so that month names can only match in English; the
-// download's size cap; and where the image is stored. What a manifest that is
-// no object does is the server test's.
+// under a German locale so that month names can only match in English, and
+// where the image is stored. Manifests that are no object, the size cap and
+// the percentages are the server test's.
 #include "upgrade/firmware_download.h"
 #include "upgrade/version_manifest.h"
 
@@ -83,27 +83,6 @@ private slots:
         QFETCH(QString, offered);
         QFETCH(UpdateVerdict, verdict);
         QCOMPARE(compareFirmwareDates(label, offered), verdict);
-    }
-
-    void sizeAndPercent_data()
-    {
-        QTest::addColumn<qint64>("received");
-        QTest::addColumn<qint64>("total");
-        QTest::addColumn<bool>("tooLarge");
-        QTest::addColumn<int>("percent"); // -1: bar unchanged
-        QTest::newRow("at the cap") << kMaxDownloadBytes << qint64(-1) << false << -1;
-        QTest::newRow("announced past the cap") << qint64(0) << kMaxDownloadBytes + 1 << true << 0;
-        // Large files must not overflow on the way to the percentage.
-        QTest::newRow("64-bit") << (qint64(3) << 32) << (qint64(4) << 32) << true << 75;
-    }
-    void sizeAndPercent()
-    {
-        QFETCH(qint64, received);
-        QFETCH(qint64, total);
-        QFETCH(bool, tooLarge);
-        QFETCH(int, percent);
-        QCOMPARE(downloadTooLarge(received, total), tooLarge);
-        QCOMPARE(downloadPercent(received, total).value_or(-1), percent);
     }
 
     // A planted link and a directory in the way are the server test's.

@@ -9,7 +9,6 @@
 
 #include "upgrade/dfu_flasher.h"
 #include "upgrade/dfu_probe.h"
-#include "upgrade/vector_table.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -213,8 +212,6 @@ private slots:
     void deviceSelection();
     void probeFollowsTheBus_data();
     void probeFollowsTheBus();
-    void vectorTable_data();
-    void vectorTable();
 
 private:
     LoaderOnBus &plugLoader(const DfuLoader::Config &config = {},
@@ -478,6 +475,11 @@ void TestDfuFlasher::faults_data()
         << "Refusing to flash: vector table sanity failed: invalid initial SP 0x10020000 (SRAM "
            "20000000..200c0000)"
         << none << none << 0;
+    QTest::newRow("image for another base")
+        << "" << int(NoFault) << firmware(5000, 0x08010000) << int(DfuVectorTableRefused)
+        << "Refusing to flash: vector table sanity failed: reset vector 0x8010101 outside programmed range "
+           "[8000000..8001388)"
+        << none << none << 0;
     QTest::newRow("missing file") << "" << int(NoFault) << QByteArray() << int(DfuFileOpenFailed) << QString()
                                   << none << none << 0;
 }
@@ -636,44 +638,6 @@ void TestDfuFlasher::probeFollowsTheBus()
         QVERIFY(loader.transfers().empty());
         QCOMPARE(openFiles(), before);
     }
-}
-
-void TestDfuFlasher::vectorTable_data()
-{
-    QTest::addColumn<QByteArray>("image");
-    QTest::addColumn<uint>("base");
-    QTest::addColumn<QString>("reason"); // empty: accepted
-    const auto vectors = [](uint32_t stackPointer, uint32_t resetVector) {
-        QByteArray bytes = firmware(0x200);
-        for (int i = 0; i < 4; ++i) {
-            bytes[i] = char(stackPointer >> (8 * i));
-            bytes[4 + i] = char(resetVector >> (8 * i));
-        }
-        return bytes;
-    };
-    const QString sram = QStringLiteral("invalid initial SP %1 (SRAM 20000000..200c0000)");
-    const QString outside = QStringLiteral("reset vector %1 outside programmed range [%2..%3)");
-    QTest::newRow("8 bytes") << vectors(0x20020000, kBase).left(8) << kBase << QString();
-    QTest::newRow("SP at the top of SRAM") << vectors(0x200C0000, kBase + 1) << kBase << QString();
-    QTest::newRow("SP 4 above SRAM") << vectors(0x200C0004, kBase + 1) << kBase << sram.arg("0x200c0004");
-    QTest::newRow("SP 4 below SRAM") << vectors(0x1FFFFFFC, kBase + 1) << kBase << sram.arg("0x1ffffffc");
-    QTest::newRow("reset vector at the last byte")
-        << vectors(0x20020000, kBase + 0x1FF) << kBase << QString();
-    QTest::newRow("reset vector at base + size")
-        << vectors(0x20020000, kBase + 0x200) << kBase << outside.arg("0x8000200", "8000000", "8000200");
-    QTest::newRow("image for another base")
-        << vectors(0x20020000, 0x08004001) << 0x08010000u << outside.arg("0x8004001", "8010000", "8010200");
-}
-
-// The check that keeps an image for another part or base out of the flash.
-void TestDfuFlasher::vectorTable()
-{
-    QFETCH(QByteArray, image);
-    QFETCH(uint, base);
-    QFETCH(QString, reason);
-    QString actual;
-    QCOMPARE(checkVectorTable(image, base, actual), reason.isEmpty());
-    QCOMPARE(actual, reason);
 }
 
 int main(int argc, char **argv)

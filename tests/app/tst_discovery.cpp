@@ -279,29 +279,12 @@ void TestDiscovery::closeWithWheelAttached()
     Window w;
     QTRY_VERIFY(deviceHandle().isOpen());
 
-    // What the window's close sees of the link.
-    struct CloseWatch : QObject
-    {
-        bool closed = false;
-        bool openAtClose = true;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            if (event->type() == QEvent::Close) {
-                closed = true;
-                openAtClose = deviceHandle().isOpen();
-            }
-            return false;
-        }
-    } watch;
-    w.window.installEventFilter(&watch);
-
     w.button("pbClose")->click();
-    QVERIFY(watch.closed);
-    QVERIFY(!watch.openAtClose);
+    // The reader stops and lets the wheel go, and nothing scans and reopens it.
     QVERIFY(!w.window.isVisible());
+    QVERIFY(!deviceHandle().isOpen());
     QCOMPARE(readerEnds(), 1);
     QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 0);
-    // No deviceDisconnect(): nothing scans and reopens the wheel.
     QTest::qWait(300);
     QVERIFY(!deviceHandle().isOpen());
     QCOMPARE(wheel.emulator().wheel(0)->clientCount(), 0);

@@ -21,20 +21,6 @@ class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
-public:
-    enum Setup
-    {
-        SessionPrivate,
-        SessionUnset,
-        SessionOpenToOthers,
-        SessionSymlink,
-        SessionMissing,
-        FallbackOpenToOthers,
-        FallbackSymlink,
-        FallbackForeignOwner,
-    };
-    Q_ENUM(Setup)
-
 private slots:
     void init();
     void cleanup();
@@ -85,60 +71,53 @@ bool TestSingleInstance::answers(const QString &name)
 
 void TestSingleInstance::socketPlace_data()
 {
-    QTest::addColumn<Setup>("setup");
+    // "session" is $XDG_RUNTIME_DIR, "fallback" the directory in $TMPDIR; each
+    // is made with a mode, as a symlink ("link"), owned by another user
+    // ("foreign") or not at all.
+    QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("expectedDir");
-
-    // "session" is $XDG_RUNTIME_DIR, "fallback" the directory in $TMPDIR.
-    QTest::newRow("private session directory") << SessionPrivate << "session";
-    QTest::newRow("no session directory") << SessionUnset << "fallback";
-    QTest::newRow("session directory open to others") << SessionOpenToOthers << "fallback";
-    QTest::newRow("session directory is a symlink") << SessionSymlink << "fallback";
-    QTest::newRow("session directory missing") << SessionMissing << "fallback";
-    QTest::newRow("fallback open to others") << FallbackOpenToOthers << "";
-    QTest::newRow("fallback is a symlink") << FallbackSymlink << "";
-    QTest::newRow("fallback owned by another user") << FallbackForeignOwner << "";
+    QTest::newRow("private session directory") << "session 700"
+                                               << "session";
+    QTest::newRow("no session directory") << ""
+                                          << "fallback";
+    QTest::newRow("session directory open to others") << "session 755"
+                                                      << "fallback";
+    QTest::newRow("session directory is a symlink") << "session link"
+                                                    << "fallback";
+    QTest::newRow("session directory missing") << "session missing"
+                                               << "fallback";
+    QTest::newRow("fallback open to others") << "fallback 777"
+                                             << "";
+    QTest::newRow("fallback is a symlink") << "fallback link"
+                                           << "";
+    QTest::newRow("fallback owned by another user") << "fallback foreign"
+                                                    << "";
 }
 
 void TestSingleInstance::socketPlace()
 {
-    QFETCH(Setup, setup);
+    QFETCH(QString, setup);
     QFETCH(QString, expectedDir);
 
     const QString session = scratch->path() + QStringLiteral("/session");
     const QString fallback =
         scratch->path() + QStringLiteral("/%1-%2").arg(QCoreApplication::applicationName()).arg(::geteuid());
     const QString elsewhere = scratch->path() + QStringLiteral("/elsewhere");
-    auto makeDir = [](const QString &dir, mode_t mode) {
-        return ::mkdir(QFile::encodeName(dir).constData(), 0700) == 0 &&
-               ::chmod(QFile::encodeName(dir).constData(), mode) == 0;
-    };
-    QVERIFY(makeDir(elsewhere, 0700));
-    if (setup == FallbackForeignOwner && ::geteuid() != 0)
-        QSKIP("needs root to make a directory owned by another user");
-    if (setup <= SessionMissing && setup != SessionUnset)
+    QVERIFY(QDir().mkdir(elsewhere));
+    const QStringList how = setup.split(QLatin1Char(' '));
+    const QString dir = how[0] == QLatin1String("session") ? session : fallback;
+    if (how[0] == QLatin1String("session"))
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(session));
-    switch (setup) {
-    case SessionPrivate:
-        QVERIFY(makeDir(session, 0700));
-        break;
-    case SessionOpenToOthers:
-        QVERIFY(makeDir(session, 0755));
-        break;
-    case SessionSymlink:
-        QVERIFY(QFile::link(elsewhere, session));
-        break;
-    case FallbackOpenToOthers:
-        QVERIFY(makeDir(fallback, 0777));
-        break;
-    case FallbackSymlink:
-        QVERIFY(QFile::link(elsewhere, fallback));
-        break;
-    case FallbackForeignOwner:
-        QVERIFY(makeDir(fallback, 0700));
-        QVERIFY(::chown(QFile::encodeName(fallback).constData(), 65534, 65534) == 0);
-        break;
-    default:
-        break;
+    const QByteArray path = QFile::encodeName(dir);
+    if (how.value(1) == QLatin1String("link")) {
+        QVERIFY(QFile::link(elsewhere, dir));
+    } else if (how.value(1) == QLatin1String("foreign")) {
+        if (::geteuid() != 0)
+            QSKIP("needs root to make a directory owned by another user");
+        QVERIFY(::mkdir(path.constData(), 0700) == 0 && ::chown(path.constData(), 65534, 65534) == 0);
+    } else if (how.size() > 1 && how[1] != QLatin1String("missing")) {
+        QVERIFY(::mkdir(path.constData(), 0700) == 0);
+        QVERIFY(::chmod(path.constData(), mode_t(how[1].toUInt(nullptr, 8))) == 0);
     }
 
     const QString name = SingleInstance::guardServerName();
@@ -152,10 +131,10 @@ void TestSingleInstance::socketPlace()
         return;
     }
 
-    const QString dir = expectedDir == QLatin1String("session") ? session : fallback;
-    QCOMPARE(name, dir + QLatin1Char('/') + QCoreApplication::applicationName());
+    const QString guardDir = expectedDir == QLatin1String("session") ? session : fallback;
+    QCOMPARE(name, guardDir + QLatin1Char('/') + QCoreApplication::applicationName());
     struct stat info;
-    QVERIFY(::lstat(QFile::encodeName(dir).constData(), &info) == 0);
+    QVERIFY(::lstat(QFile::encodeName(guardDir).constData(), &info) == 0);
     QVERIFY(S_ISDIR(info.st_mode));
     QCOMPARE(int(info.st_mode & 0777), 0700);
 

@@ -133,7 +133,6 @@ private slots:
     void discoveryOrder();
     void failedExchange_data();
     void failedExchange();
-    void noWheelNoTraffic();
     void queriesStayWholeBesideReaderAndStream();
     void closeDuringExchangesIsSafe();
     void readerLosesTheWheel_data();
@@ -234,33 +233,6 @@ void TestDeviceLink::failedExchange()
              qPrintable(wire[0]));
     QCOMPARE(wire[0].count(QLatin1Char(' ')), 20);
     QCOMPARE(sendFails ? wire[1].left(14) : wire[1], QStringLiteral("get-feature 02"));
-}
-
-void TestDeviceLink::noWheelNoTraffic()
-{
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    // Never opened, then opened and closed again.
-    for (const bool openFirst : {false, true}) {
-        if (openFirst) {
-            QVERIFY(openFirstWheel(deviceHandle()) != 0);
-            deviceHandle().close();
-        }
-        wheel.sendReports(2); // something the reader could have read
-        wheel.clearTranscript();
-
-        CommandReport buffer = makeQuery(Record::ModelNameRecord);
-        const CommandReport before = buffer;
-        uint8_t in[17] = {};
-        QCOMPARE(deviceHandle().sendFeatureReport(buffer.data(), 20), -1);
-        QCOMPARE(deviceHandle().query(buffer.data()), -1);
-        QCOMPARE(deviceHandle().write(buffer.data(), 20), -1);
-        QCOMPARE(deviceHandle().readInput(in, sizeof in, 100), -1);
-        QCOMPARE(deviceHandle().setNonblocking(true), -1);
-        QCOMPARE(bytes(buffer), bytes(before));
-        QCOMPARE(wireTraffic(wheel), QStringList());
-        QTRY_COMPARE(clients(wheel), 0);
-    }
 }
 
 void TestDeviceLink::queriesStayWholeBesideReaderAndStream()

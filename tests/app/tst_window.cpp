@@ -188,7 +188,6 @@ void TestWindow::drag_data()
     const QList<QPoint> one{{30, 20}};
     QTest::newRow("left, row 1") << 1.0 << left << left << QString() << one << QPoint(30, 20);
     QTest::newRow("left, row 49") << 49.0 << left << left << QString() << one << QPoint(30, 20);
-    QTest::newRow("left, top row") << 0.0 << left << left << QString() << one << QPoint();
     QTest::newRow("left, row 50") << 50.0 << left << left << QString() << one << QPoint();
     QTest::newRow("right, row 25") << 25.0 << int(Qt::RightButton) << left << QString() << one << QPoint();
     QTest::newRow("left and right held")

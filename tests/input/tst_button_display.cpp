@@ -1,7 +1,8 @@
 // The live button display on the window's form: how a payload's bytes are
-// read, which indicators light and go out, which releases are handed on, the
-// paddle bars, and that touching only what changed looks exactly like setting
-// every widget on every report.
+// read, which indicators light and go out and which releases are reported
+// (the settings tests bind the encoder by them), the paddle bars, and that
+// touching only what changed looks exactly like setting every widget on every
+// report.
 #include "input/button_display.h"
 #include "ui_mainwindow.h"
 
@@ -141,7 +142,6 @@ class TestButtonDisplay : public QObject
 private slots:
     void indicators_data();
     void indicators();
-    void releasesReachTheHandler();
     void paddleBars_data();
     void paddleBars();
     void looksLikeSettingEverything();
@@ -229,21 +229,6 @@ void TestButtonDisplay::indicators()
     for (const QString &tip : tips)
         QCOMPARE(form.indicator(tip.section(QLatin1Char('='), 0, 0).toInt())->statusTip(),
                  tip.section(QLatin1Char('='), 1));
-}
-
-void TestButtonDisplay::releasesReachTheHandler()
-{
-    Form form;
-    ButtonDisplay display(&form.window);
-    QList<QList<qint32>> handed;
-    display.setReleaseHandler([&](const QList<qint32> &released) {
-        QCOMPARE(&released, &form.released);
-        handed << released;
-    });
-    for (uint64_t bits : {buttons({14, 15}), buttons({15}), buttons({15}), buttons({46, 3})})
-        form.show(display, payload({bits}));
-    QCOMPARE(handed, (QList<QList<qint32>>{{13}, {14}}));
-    QCOMPARE(form.released, QList<qint32>{14});
 }
 
 void TestButtonDisplay::paddleBars_data()

@@ -74,19 +74,14 @@ is_at() {
 }
 
 # The visible windows of a process other than its main window, as
-# "id width height" lines: the tray icon and an open menu.
+# "id width height" lines: the tray icon and an open menu. Only run in
+# subshells, so the geometry it reads does not clobber the caller's.
 small_windows() {
-    local id line w h
+    local id
     for id in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
         [ "$id" = "$window" ] && continue
-        w='' h=''
-        while IFS= read -r line; do
-            case $line in
-            WIDTH=*) w=${line#WIDTH=} ;;
-            HEIGHT=*) h=${line#HEIGHT=} ;;
-            esac
-        done < <(xdotool getwindowgeometry --shell "$id")
-        echo "$id $w $h"
+        read_geometry "$id"
+        echo "$id $win_w $win_h"
     done
 }
 tray_icon() { small_windows "$1" | awk '$2 <= 48 && $3 <= 48 { print $1; exit }'; }

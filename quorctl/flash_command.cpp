@@ -35,7 +35,7 @@ int runWorker(const QString &path, int mode)
     worker.setMode(mode);
     worker.start();
     loop.exec();
-    worker.wait();
+    worker.waitForFinished();
     if (shown.last() == DfuNoDevice)
         return reportError(ExitDeviceError, QStringLiteral("the boot loader did not appear; the wheel may be "
                                                            "waiting in it for another try"));

@@ -37,6 +37,11 @@ DfuFlashOptions bootLoaderOptions()
 
 QuorUpgrade::QuorUpgrade(QObject *parent) : QThread(parent) {}
 
+QuorUpgrade::~QuorUpgrade()
+{
+    waitForFinished();
+}
+
 void QuorUpgrade::setPauses(unsigned long finishStepMs, unsigned long loaderRetryMs)
 {
     finishStepMs_ = finishStepMs;

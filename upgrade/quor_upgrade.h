@@ -27,6 +27,8 @@ public:
     };
 
     explicit QuorUpgrade(QObject *parent = nullptr);
+    // Waits for a run still in progress, through waitForFinished().
+    ~QuorUpgrade() override;
 
     // Set right before start(), never while a run is in progress.
     void setFilePath(const QString &path) { filePath = path; }

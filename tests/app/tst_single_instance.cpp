@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,8 +24,25 @@ class TestSingleInstance : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        scratch = std::make_unique<QTemporaryDir>();
+        QVERIFY(scratch->isValid());
+        qputenv("TMPDIR", scratch->path().toLocal8Bit());
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
+    void cleanup()
+    {
+        for (QProcess *copy : std::as_const(copies)) {
+            copy->kill();
+            copy->waitForFinished(10000);
+        }
+        qDeleteAll(copies);
+        copies.clear();
+        qunsetenv("XDG_RUNTIME_DIR");
+        qunsetenv("TMPDIR");
+        scratch.reset();
+    }
     void socketPlace_data();
     void socketPlace();
     void liveCopyKeepsItsSocket();
@@ -34,33 +53,11 @@ private:
     QProcess *startCopy(const QString &runtimeDir, const QStringList &asUser = {});
     static bool answers(const QString &name);
 
-    QTemporaryDir *scratch = nullptr;
+    std::unique_ptr<QTemporaryDir> scratch;
     QList<QProcess *> copies;
 };
 
 static const QString program = QStringLiteral(QUORSET_BINARY);
-
-void TestSingleInstance::init()
-{
-    scratch = new QTemporaryDir;
-    QVERIFY(scratch->isValid());
-    qputenv("TMPDIR", scratch->path().toLocal8Bit());
-    qunsetenv("XDG_RUNTIME_DIR");
-}
-
-void TestSingleInstance::cleanup()
-{
-    for (QProcess *copy : std::as_const(copies)) {
-        copy->kill();
-        copy->waitForFinished(10000);
-        delete copy;
-    }
-    copies.clear();
-    qunsetenv("XDG_RUNTIME_DIR");
-    qunsetenv("TMPDIR");
-    delete scratch;
-    scratch = nullptr;
-}
 
 bool TestSingleInstance::answers(const QString &name)
 {

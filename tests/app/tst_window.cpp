@@ -46,15 +46,6 @@ struct Window
     }
     QStackedWidget *pages() const { return widget<QStackedWidget>(QStringLiteral("stackedWidget")); }
     QSystemTrayIcon *tray() const { return window->findChild<QSystemTrayIcon *>(); }
-    QStringList checkedSidebar() const
-    {
-        QStringList checked;
-        for (int i = 1; i <= 5; ++i) {
-            if (widget(QStringLiteral("pbS%1").arg(i))->isChecked())
-                checked << QStringLiteral("pbS%1").arg(i);
-        }
-        return checked;
-    }
     bool show()
     {
         window->setWindowFlags(Qt::FramelessWindowHint);
@@ -127,7 +118,6 @@ void TestWindow::pages()
     QTest::mouseClick(w.widget(clicked), Qt::LeftButton);
     const int page = clicked.right(1).toInt();
     QCOMPARE(w.pages()->currentIndex(), page - 1);
-    QCOMPARE(w.checkedSidebar(), QStringList{clicked});
 
     const QImage shot = w.window->grab().toImage();
     QCOMPARE(shot.size(), QSize(900, 500));
@@ -140,8 +130,10 @@ void TestWindow::pages()
     // band, which is a picture.
     QCOMPARE(shot.pixelColor(135, 300), QColor(26, 25, 25));
     QVERIFY(shot.pixelColor(60, 40) != QColor(26, 25, 25));
-    // Only the current page's sidebar button is lit with its blue gradient.
+    // Only the current page's sidebar button is checked, and lit with its
+    // blue gradient.
     for (int i = 1; i <= 5; ++i) {
+        QCOMPARE(w.widget(QStringLiteral("pbS%1").arg(i))->isChecked(), i == page);
         const QColor c = shot.pixelColor(10, 80 + 84 * (i - 1) + 70);
         QCOMPARE(c.blue() > 80 && c.blue() > c.red() + 40, i == page);
     }

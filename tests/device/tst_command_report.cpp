@@ -7,7 +7,6 @@
 
 #include <QtTest>
 
-#include <optional>
 #include <vector>
 
 namespace {

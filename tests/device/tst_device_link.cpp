@@ -133,7 +133,6 @@ private slots:
     void closeDuringExchangesIsSafe();
     void readerLosesTheWheel_data();
     void readerLosesTheWheel();
-    void identicalReportsAreAllForwarded();
     void shortReportKeepsThePreviousTail_data();
     void shortReportKeepsThePreviousTail();
     void readerRestartsAfterStop();
@@ -357,20 +356,6 @@ void TestDeviceLink::readerLosesTheWheel()
     QTest::qWait(50);
     QCOMPARE(reader.disconnects, 1);
     QCOMPARE(reader.payloads.size(), 0);
-}
-
-void TestDeviceLink::identicalReportsAreAllForwarded()
-{
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    Reader reader;
-    reader.thread.start();
-    wheel.setPaddles(0x0123, 0x0456);
-    wheel.sendReports(2); // the same state twice more
-    QTRY_COMPARE(reader.payloads.size(), 3);
-    for (const QByteArray &p : reader.payloads)
-        QCOMPARE(p, payloadOf(currentReport(wheel)));
 }
 
 void TestDeviceLink::shortReportKeepsThePreviousTail_data()

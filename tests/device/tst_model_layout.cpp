@@ -5,7 +5,6 @@
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 
-#include "device/command_report.h"
 #include "device/device_handle.h"
 #include "device/device_status.h"
 #include "device/discovery.h"
@@ -20,8 +19,6 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QUrl>
-
-#include <memory>
 
 namespace {
 

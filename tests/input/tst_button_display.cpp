@@ -58,10 +58,6 @@ struct Form
 {
     QMainWindow window;
     Ui::MainWindow ui;
-    quint32 leftMin = 0;
-    quint32 rightMin = 0;
-    quint32 leftMax = 4096;
-    quint32 rightMax = 4096;
     QList<qint32> released;
 
     Form()
@@ -80,6 +76,7 @@ struct Form
 
     void show(ButtonDisplay &display, const QByteArray &bytes)
     {
+        quint32 leftMin = 0, leftMax = 4096, rightMin = 0, rightMax = 4096;
         display.showReport(bytes, {leftMin, leftMax, rightMin, rightMax}, released);
     }
 

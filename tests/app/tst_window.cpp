@@ -12,7 +12,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
-#include <QtTest>
+#include <QTest>
 
 #include <memory>
 

@@ -5,7 +5,7 @@
 #include "device/command_report.h"
 #include "device/device_status.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <vector>
 

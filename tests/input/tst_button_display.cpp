@@ -6,7 +6,7 @@
 #include "input/button_display.h"
 #include "ui_mainwindow.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QImage>
 #include <QMainWindow>

@@ -7,7 +7,7 @@
 #include "led/led_colour_read.h"
 #include "led/led_colour_write.h"
 
-#include <QtTest>
+#include <QTest>
 
 Q_DECLARE_METATYPE(Rgb)
 

@@ -9,7 +9,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 Q_DECLARE_METATYPE(UpdateVerdict)
 

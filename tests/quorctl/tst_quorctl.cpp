@@ -20,7 +20,8 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTemporaryFile>
+#include <QTest>
 
 #include <functional>
 #include <memory>

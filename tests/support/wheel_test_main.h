@@ -5,7 +5,7 @@
 
 #include "under_preload.h"
 
-#include <QtTest>
+#include <QTest>
 
 #define WHEEL_TEST_MAIN(TestObject)                                                                          \
     int main(int argc, char **argv)                                                                          \

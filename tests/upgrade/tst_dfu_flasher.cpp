@@ -11,7 +11,7 @@
 #include "upgrade/dfu_probe.h"
 
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <memory>
 

@@ -14,7 +14,8 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <algorithm>
 #include <memory>

@@ -10,8 +10,13 @@ FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc)
 MODEL       ?= SRD7
 
+# The tests spend most of their time waiting on the emulated wheel's and boot
+# loader's timing (scans, reboots, erase polls), not on the CPU, so ctest runs
+# twice as many at once as there are cores.
+TEST_JOBS   ?= $(shell echo $$(( $$(nproc) * 2 )))
+
 CMAKE_GEN := -G Ninja
-CTEST     := ctest --output-on-failure --timeout 300 -j $(JOBS)
+CTEST     := ctest --output-on-failure --timeout 300 -j $(TEST_JOBS)
 
 .PHONY: all deps build run demo test test-default test-asan test-tsan test-fuzz fuzz bench screenshots format clean
 

@@ -1,7 +1,5 @@
-// The settings pages against the emulated wheel: the pulse widths, the
-// paddles and their calibration, clearing the flash and the encoder bound to
-// the bite point. What goes over the wire, what the wheel keeps live and in
-// flash, and the message boxes the user sees.
+// The settings pages against the emulated wheel: what goes over the wire,
+// what the wheel keeps live and in flash, and the message boxes the user sees.
 #include "prompt_recorder.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
@@ -11,24 +9,24 @@
 #include "device/device_handle.h"
 #include "private_runtime_dir.h"
 
+#include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <initializer_list>
 #include <memory>
+#include <utility>
 
 namespace {
 
 using Settings = wheelemu::Wheel::Settings;
 
-// One feature report as the transcript shows it, zero-padded to the 20 bytes
-// the host sends.
+// One feature report as the transcript shows it, zero-padded to 20 bytes.
 QString report(std::initializer_list<int> bytes)
 {
     QString line = QStringLiteral("set-feature");
@@ -36,51 +34,49 @@ QString report(std::initializer_list<int> bytes)
         line += QStringLiteral(" %1").arg(b & 0xFF, 2, 16, QLatin1Char('0'));
     return line + QStringLiteral(" 00").repeated(20 - int(bytes.size()));
 }
-
 QString setItem(int item, quint32 v, bool save)
 {
-    return report({0x02, 0x0c, item, int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24),
-                   save ? 0xef : 0x00});
+    return report({2, 0x0c, item, int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24),
+                   save ? 0xef : 0});
 }
-
 QString itemQuery(int item)
 {
-    return report({0x02, 0x0b, 0x0c, item});
+    return report({2, 0x0b, 0x0c, item});
 }
-
-QString paddleConfig(int biteWord, bool save, int rightMax, int leftMax, int rightMin, int leftMin)
+QString paddleConfig(int bite, bool save, int rightMax, int leftMax, int rightMin, int leftMin)
 {
-    return report({0x02, 0x0a, biteWord, biteWord >> 8, save ? 0xef : 0x00, rightMax, rightMax >> 8, leftMax,
-                   leftMax >> 8, rightMin, rightMin >> 8, leftMin, leftMin >> 8});
+    return report({2, 0x0a, bite, bite >> 8, save ? 0xef : 0, rightMax, rightMax >> 8, leftMax, leftMax >> 8,
+                   rightMin, rightMin >> 8, leftMin, leftMin >> 8});
 }
-
-// The paddle configuration with the calibration words the wheel holds.
-QString paddleConfig(const Settings &s, int biteWord, bool save)
+// With the calibration words the wheel holds.
+QString paddleConfig(const Settings &s, int bite, bool save)
 {
-    return paddleConfig(biteWord, save, s.rightMax, s.leftMax, s.rightMin, s.leftMin);
+    return paddleConfig(bite, save, s.rightMax, s.leftMax, s.rightMin, s.leftMin);
 }
 
-// Points the settings store at a directory of this test process, so that no
-// test reads or writes the user's own encoder bindings. Call it before the
-// first store is opened.
+// Never the user's own encoder bindings: the binding tests clear the store.
 void usePrivateSettingsStore()
 {
     static QTemporaryDir dir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
 }
+QSettings store()
+{
+    return QSettings(QStringLiteral("Quor Controls"), QStringLiteral("QuorSet"));
+}
 
 // The emulated wheel and, once connect() ran, a window attached to it.
 struct Rig
 {
-    explicit Rig(const char *model = "SRD7") : wheel(options(model)) { usePrivateSettingsStore(); }
-
-    static wheeltest::WheelFixture::Options options(const char *model)
+    explicit Rig(const char *model = "SRD7")
+        : wheel([model] {
+              wheeltest::WheelFixture::Options o;
+              o.model = model;
+              return o;
+          }())
     {
-        wheeltest::WheelFixture::Options o;
-        o.model = model;
-        return o;
+        usePrivateSettingsStore();
     }
-
     // Puts a report straight into the wheel, as an earlier session would have.
     void preset(const QString &line)
     {
@@ -89,10 +85,7 @@ struct Rig
             bytes.push_back(static_cast<uint8_t>(h.toUInt(nullptr, 16)));
         wheel.withWheel([&bytes](wheelemu::Wheel &w) { w.setFeature(bytes.data(), bytes.size()); });
     }
-
-    // A new window, connected, with the INPUTS page up: every initial read
-    // and the status updates they schedule have run. Transcript and prompts
-    // start empty.
+    // Connected, every initial read done, transcript and prompts empty.
     bool connect()
     {
         if (!wheel.ok())
@@ -112,7 +105,6 @@ struct Rig
         prompts.clear();
         return true;
     }
-
     template<typename T = QWidget> T *widget(const char *name) const
     {
         return wheeltest::child<T>(window.get(), QLatin1String(name));
@@ -121,15 +113,13 @@ struct Rig
     QAbstractButton *button(const char *name) const { return widget<QAbstractButton>(name); }
     void click(const char *name) const { button(name)->click(); }
     QString text(const char *name) const { return button(name)->text(); }
-
-    // A drag that ends at value: the slider sends on release only.
+    // The slider sends on release only.
     void drag(const char *name, int value) const
     {
         slider(name)->setSliderDown(true);
         slider(name)->setValue(value);
         slider(name)->setSliderDown(false);
     }
-
     QStringList sent() const
     {
         QStringList out;
@@ -155,23 +145,13 @@ struct Rig
 #define CONNECT(rig) QVERIFY2((rig).connect(), (rig).wheel.error().c_str())
 
 const QString kSaved = QStringLiteral("Success: Setting saved.");
-const QString kNotSaved = QStringLiteral("Error: Can not save setting.");
-constexpr int kEncoder = 0x04, kShifter = 0x0a, kClutches = 0x08, kExtraShifters = 0x09;
-
-int32_t pulseWidth(const Settings &s, int item)
-{
-    return item == kEncoder ? s.encoderPulseWidth : s.shifterPulseWidth;
-}
-
 const QString kWaiting = QStringLiteral("ROTATE ONE ENCODER TO BIND BITEPOINT");
 const QString kBound = QStringLiteral("CLEAR BIND ENCODER");
 const QString kUnbound = QStringLiteral("ASSIGN ROTARY ENCODER");
 const QString kSrd7 = QStringLiteral("QUOR SRD7 Wheel");
-
-QSettings store()
-{
-    return QSettings(QStringLiteral("Quor Controls"), QStringLiteral("QuorSet"));
-}
+constexpr int kEncoder = 0x04, kShifter = 0x0a, kClutches = 0x08, kExtraShifters = 0x09;
+// A little longer than the window's wait before it empties the range.
+constexpr int kPastSettleMs = 700;
 
 void storeBinding(const QString &name, int up, int down)
 {
@@ -180,23 +160,24 @@ void storeBinding(const QString &name, int up, int down)
     s.setValue(name + QStringLiteral("_ENCODER2"), down);
 }
 
-// The buttons (numbers, with the indicators that light for them) go down in
-// one input report and come up in the next.
+// The buttons go down in one input report and come up in the next; each
+// step waits for the indicators that light for them.
 bool turn(Rig &rig, const QList<int> &buttons, const QStringList &indicators)
 {
-    auto all = [&rig, &indicators](const char *tip) {
-        for (const QString &name : indicators)
-            if (rig.widget(qPrintable(name))->statusTip() != QLatin1String(tip))
-                return false;
-        return true;
-    };
     for (bool down : {true, false}) {
         rig.wheel.withWheel([&buttons, down](wheelemu::Wheel &w) {
             for (int b : buttons)
                 down ? w.press(b) : w.release(b);
         });
         rig.wheel.sendReports(1);
-        if (!QTest::qWaitFor([&] { return all(down ? "SHOW" : "HIDE"); }, 3000))
+        const QString tip = down ? QStringLiteral("SHOW") : QStringLiteral("HIDE");
+        if (!QTest::qWaitFor(
+                [&] {
+                    return std::all_of(indicators.begin(), indicators.end(), [&](const QString &name) {
+                        return rig.widget(qPrintable(name))->statusTip() == tip;
+                    });
+                },
+                3000))
             return false;
     }
     return true;
@@ -210,16 +191,9 @@ QStringList liveBiteWords(const Settings &s, const QList<int> &words)
     return lines;
 }
 
-// A little longer than the window's wait before it empties the range.
-constexpr int kPastSettleMs = 700;
-
-struct Side
+std::pair<int, int> range(const Settings &s, bool left)
 {
-    int min, max;
-};
-Side side(const Settings &s, bool left)
-{
-    return left ? Side{s.leftMin, s.leftMax} : Side{s.rightMin, s.rightMax};
+    return left ? std::pair{s.leftMin, s.leftMax} : std::pair{s.rightMin, s.rightMax};
 }
 
 } // namespace
@@ -229,509 +203,437 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private slots:
-    void pulseWidthLoads_data();
-    void pulseWidthLoads();
-    void encoderSave_data();
-    void encoderSave();
-    void biteWordLoads_data();
-    void biteWordLoads();
-    void paddlesLiveThenSaved();
-    void enableWritesKeepReplyTail_data();
-    void enableWritesKeepReplyTail();
-    void clutchBoxShowsAndReloads();
-    void closeStoresBitePointSilently();
-    void clearFlash_data();
-    void clearFlash();
-    void nothingWithoutWheel_data();
-    void nothingWithoutWheel();
-
-    // Never the user's own store: the binding tests clear it.
     void initTestCase() { usePrivateSettingsStore(); }
     void init() { store().clear(); }
-    void bindEitherButton_data();
-    void bindEitherButton();
-    void steps_data();
-    void steps();
 
-    void thresholds_data();
-    void thresholds();
-    void clutchTravel_data();
-    void clutchTravel();
-    void secondSideEmptiesTheFirstAgain();
-};
-
-void TestSettings::pulseWidthLoads_data()
-{
-    QTest::addColumn<int>("item");
-    QTest::addColumn<qint64>("stored");
-    QTest::addColumn<int>("shown");
-    for (int item : {kEncoder, kShifter}) {
-        QTest::addRow("%d: 10", item) << item << qint64(10) << 40;
-        QTest::addRow("%d: 1000", item) << item << qint64(1000) << 240;
-        QTest::addRow("%d: nothing stored", item) << item << qint64(0xFFFFFFFF) << 100;
-    }
-}
-
-// Loaded, shown, and sent live once the slider is let go.
-void TestSettings::pulseWidthLoads()
-{
-    QFETCH(int, item);
-    QFETCH(qint64, stored);
-    QFETCH(int, shown);
-    Rig rig;
-    rig.preset(setItem(item, quint32(stored), true));
-    CONNECT(rig);
-    const bool encoder = item == kEncoder;
-    const char *name = encoder ? "hsTrigger" : "hsShifter";
-    auto *label = rig.widget<QLabel>(encoder ? "lbTrigger" : "lbShifter");
-
-    QCOMPARE(rig.slider(name)->value(), shown);
-    QCOMPARE(rig.slider(name)->statusTip(), QString::number(shown));
-    QCOMPARE(label->text(), QStringLiteral("%1ms").arg(shown));
-    if (encoder) {
-        rig.click("pbSaveEnc");
-        QCOMPARE(rig.sent(), QStringList());
-        QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
-    }
-    // Moving without letting go only follows in the label.
-    rig.slider(name)->setSliderDown(true);
-    rig.slider(name)->setValue(77);
-    QCOMPARE(label->text(), QStringLiteral("77ms"));
-    QCOMPARE(rig.sent(), QStringList());
-    rig.slider(name)->setValue(150);
-    rig.slider(name)->setSliderDown(false);
-    QCOMPARE(rig.sent(), QStringList{setItem(item, 150, false)});
-    QCOMPARE(pulseWidth(rig.live(), item), 150);
-    QCOMPARE(pulseWidth(rig.flash(), item), int32_t(quint32(stored)));
-}
-
-void TestSettings::encoderSave_data()
-{
-    QTest::addColumn<bool>("fails");
-    QTest::newRow("stored") << false;
-    QTest::newRow("write fails") << true;
-}
-
-void TestSettings::encoderSave()
-{
-    QFETCH(bool, fails);
-    Rig rig;
-    CONNECT(rig);
-
-    rig.slider("hsTrigger")->setValue(180);
-    if (fails)
-        rig.wheel.failSetFeature(1);
-    rig.click("pbSaveEnc");
-    QCOMPARE(rig.prompts.shown(), QStringList{fails ? kNotSaved : kSaved});
-    QCOMPARE(rig.flash().encoderPulseWidth, fails ? 100 : 180);
-    if (!fails)
-        QCOMPARE(rig.sent(), QStringList{setItem(kEncoder, 180, true)});
-
-    // Either way the stored copy took the value: the next save sends nothing.
-    rig.wheel.clearTranscript();
-    rig.click("pbSaveEnc");
-    QCOMPARE(rig.sent(), QStringList());
-    QCOMPARE(rig.prompts.shown().last(), kSaved);
-}
-
-void TestSettings::biteWordLoads_data()
-{
-    QTest::addColumn<int>("biteWord");
-    QTest::addColumn<QString>("radio");
-    QTest::addColumn<int>("slider");
-    QTest::addColumn<QString>("label");
-
-    QTest::newRow("5") << 5 << "rbPadL" << 5 << "0.05%";
-    QTest::newRow("10000") << 10000 << "rbPadL" << 10000 << "100.00%";
-    QTest::newRow("10001") << 10001 << "rbPadR" << 0 << "0.00%";
-    QTest::newRow("12345") << 12345 << "rbPadR" << 2344 << "23.44%";
-    QTest::newRow("20002") << 20002 << "rbPadNo" << 5000 << "50.00%";
-    QTest::newRow("0xFFFF") << 0xFFFF << "rbPadNo" << 5000 << "50.00%";
-}
-
-void TestSettings::biteWordLoads()
-{
-    QFETCH(int, biteWord);
-    QFETCH(QString, radio);
-    QFETCH(int, slider);
-    QFETCH(QString, label);
-    Rig rig;
-    rig.preset(paddleConfig(biteWord, true, 4000, 3900, 100, 200));
-    CONNECT(rig);
-
-    QVERIFY(rig.button(qPrintable(radio))->isChecked());
-    QCOMPARE(rig.slider("hsBite")->value(), slider);
-    QCOMPARE(rig.widget<QLabel>("lbBite")->text(), label);
-
-    // Unchanged, the save only asks for the two enables. 20002 reads as no
-    // paddle, stored as 0xFFFF: a change, sent with the words as loaded.
-    QStringList expected{itemQuery(kExtraShifters), itemQuery(kClutches)};
-    if (biteWord == 20002)
-        expected.prepend(paddleConfig(0xFFFF, true, 4000, 3900, 100, 200));
-    rig.click("pbSaveP");
-    QCOMPARE(rig.sent(), expected);
-    QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
-}
-
-void TestSettings::paddlesLiveThenSaved()
-{
-    Rig rig;
-    CONNECT(rig);
-    const Settings stored = rig.flash();
-    QCOMPARE(stored.biteWord, 5000);
-
-    rig.click("rbPadR");
-    rig.drag("hsBite", 7000);
-    QCOMPARE(rig.widget<QLabel>("lbBite")->text(), QStringLiteral("70.00%"));
-    rig.click("rbPadNo"); // the slider stays where it was
-    QCOMPARE(rig.slider("hsBite")->value(), 7000);
-    rig.click("rbPadL");
-    QCOMPARE(rig.sent(),
-             (QStringList{paddleConfig(stored, 15001, false), paddleConfig(stored, 17001, false),
-                          paddleConfig(stored, 0xFFFF, false), paddleConfig(stored, 7000, false)}));
-    QCOMPARE(rig.live().biteWord, 7000);
-    QCOMPARE(rig.flash().biteWord, 5000);
-
-    rig.wheel.clearTranscript();
-    rig.click("pbSaveP");
-    QCOMPARE(rig.sent(), (QStringList{paddleConfig(stored, 7000, true), itemQuery(kExtraShifters),
-                                      itemQuery(kClutches)}));
-    QCOMPARE(rig.flash().biteWord, 7000);
-    QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
-}
-
-void TestSettings::enableWritesKeepReplyTail_data()
-{
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<int>("item");
-    QTest::newRow("clutches") << "cbClutch" << kClutches;
-    QTest::newRow("extra shifters") << "cbShifter" << kExtraShifters;
-}
-
-void TestSettings::enableWritesKeepReplyTail()
-{
-    QFETCH(QString, box);
-    QFETCH(int, item);
-    Rig rig("ULMAR"); // has both, enabled
-    CONNECT(rig);
-    QVERIFY(rig.button("cbClutch")->isChecked() && rig.button("cbShifter")->isChecked());
-    rig.wheel.withWheel([](wheelemu::Wheel &w) { w.setItemReplyTail(0xA5); });
-
-    rig.button(qPrintable(box))->setChecked(false);
-    rig.click("pbSaveP");
-    const QString write = report({0x02, 0x0c, item, 0xff, 0,    0,    0,    0xef, 0xa5, 0xa5,
-                                  0xa5, 0xa5, 0xa5, 0xa5, 0xa5, 0xa5, 0xa5, 0xa5, 0xa5, 0xa5});
-    QStringList expected{itemQuery(kExtraShifters), itemQuery(kClutches)};
-    expected.insert(item == kExtraShifters ? 1 : 2, write);
-    QCOMPARE(rig.sent(), expected);
-    const Settings s = rig.flash();
-    QCOMPARE(s.clutchesEnabled, item == kClutches ? 0xFFu : 1u);
-    QCOMPARE(s.extraShiftersEnabled, item == kExtraShifters ? 0xFFu : 1u);
-    QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
-}
-
-void TestSettings::clutchBoxShowsAndReloads()
-{
-    Rig rig;
-    CONNECT(rig);
-    QVERIFY(!rig.widget("gpClutch")->isHidden());
-    for (int round = 0; round < 2; ++round) {
-        rig.wheel.clearTranscript();
-        rig.button("cbClutch")->setChecked(false);
-        QVERIFY(rig.widget("gpClutch")->isHidden() && rig.widget("pbCalL")->isHidden());
-        QCOMPARE(rig.sent(), QStringList());
-        // Enabling again reads the paddles back from the wheel, every time.
-        rig.button("cbClutch")->setChecked(true);
-        QVERIFY(!rig.widget("gpClutch")->isHidden() && !rig.widget("pbCalL")->isHidden());
-        QCOMPARE(rig.sent(), QStringList{report({0x02, 0x0b, 0x0a})});
-    }
-}
-
-void TestSettings::closeStoresBitePointSilently()
-{
-    Rig rig;
-    CONNECT(rig);
-    rig.drag("hsBite", 1234);
-    QCOMPARE(rig.flash().biteWord, 5000);
-    rig.click("pbClose");
-    QCOMPARE(rig.flash().biteWord, 1234);
-    QCOMPARE(rig.prompts.shown(), QStringList());
-    QVERIFY(!deviceHandle().isOpen());
-}
-
-void TestSettings::clearFlash_data()
-{
-    QTest::addColumn<bool>("yes");
-    QTest::newRow("No") << false;
-    QTest::newRow("Yes") << true;
-}
-
-void TestSettings::clearFlash()
-{
-    QFETCH(bool, yes);
-    Rig rig;
-    rig.preset(setItem(kEncoder, 150, true));
-    CONNECT(rig);
-
-    rig.prompts.questionAnswer = yes ? QMessageBox::Yes : QMessageBox::No;
-    rig.click("pbClearFlash");
-    QVERIFY(!rig.prompts.messages.isEmpty());
-    const UserPrompts::Message &question = rig.prompts.messages.first();
-    QCOMPARE(question.kind, UserPrompts::MessageKind::Question);
-    QCOMPARE(rig.prompts.shown().first(),
-             QStringLiteral("Notify: Do you want to continue?\nThis operation will "
-                            "delete all the settings stored in the device flash memory."));
-    QCOMPARE(question.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
-    QCOMPARE(question.defaultButton, QMessageBox::No);
-    if (!yes) {
-        QCOMPARE(rig.prompts.messages.size(), 1);
-        QCOMPARE(rig.sent(), QStringList());
-        QCOMPARE(rig.flash().encoderPulseWidth, 150);
-        return;
-    }
-    QCOMPARE(rig.sent(), QStringList{report({0x02, 0x0c, 0x10})});
-    QCOMPARE(rig.prompts.shown().mid(1), QStringList{QStringLiteral("Notify: Flash data has been cleared.")});
-    QCOMPARE(rig.flash().encoderPulseWidth, 100);
-
-    // The page still holds the old copy: an unchanged save sends nothing.
-    rig.wheel.clearTranscript();
-    rig.click("pbSaveEnc");
-    QCOMPARE(rig.sent(), QStringList());
-
-    // The next connection shows the wheel's defaults.
-    QVERIFY(rig.wheel.unplug());
-    QTRY_VERIFY(!deviceHandle().isOpen());
-    QVERIFY(rig.wheel.plug());
-    QVERIFY(rig.settle());
-    QCOMPARE(rig.slider("hsTrigger")->value(), 100);
-}
-
-void TestSettings::nothingWithoutWheel_data()
-{
-    QTest::addColumn<QString>("slot");
-    for (const char *slot : {"onSavePageE", "onSavePageP", "onClearFlash"})
-        QTest::newRow(slot) << slot;
-}
-
-void TestSettings::nothingWithoutWheel()
-{
-    QFETCH(QString, slot);
-    Rig rig;
-    QVERIFY(rig.wheel.unplug());
-    rig.window = std::make_unique<MainWindow>();
-    QTest::qWait(100); // the first scan finds nothing
-    QVERIFY(!deviceHandle().isOpen());
-    rig.prompts.questionAnswer = QMessageBox::Yes;
-    rig.slider("hsTrigger")->setValue(200);
-    QVERIFY(QMetaObject::invokeMethod(rig.window.get(), qPrintable(slot)));
-    QCOMPARE(rig.prompts.shown(), QStringList());
-}
-
-void TestSettings::bindEitherButton_data()
-{
-    QTest::addColumn<QList<int>>("buttons");
-    QTest::addColumn<QStringList>("indicators");
-    QTest::addColumn<int>("up");
-    QTest::addColumn<int>("down");
-    QTest::newRow("lower button of a pair") << QList<int>{3} << QStringList{"pbID5L"} << 3 << 2;
-    QTest::newRow("higher button of a pair") << QList<int>{4} << QStringList{"pbID5R"} << 3 << 2;
-    QTest::newRow("last pair") << QList<int>{46} << QStringList{"pbJsRL"} << 46 << 45;
-    QTest::newRow("not an encoder, then one") << QList<int>{1, 6} << QStringList{"pbIB1", "pbID1R"} << 5 << 4;
-}
-
-void TestSettings::bindEitherButton()
-{
-    QFETCH(QList<int>, buttons);
-    QFETCH(QStringList, indicators);
-    QFETCH(int, up);
-    QFETCH(int, down);
-    Rig rig;
-    CONNECT(rig);
-    QCOMPARE(rig.text("pbEncoder"), kUnbound);
-
-    // A second click while waiting keeps waiting.
-    for (int click = 0; click < 2; ++click) {
-        rig.click("pbEncoder");
-        QCOMPARE(rig.text("pbEncoder"), kWaiting);
-        QVERIFY(rig.button("pbEncoder")->isChecked());
-    }
-    for (int i = 0; i < buttons.size(); ++i) {
-        QCOMPARE(rig.text("pbEncoder"), kWaiting);
-        QVERIFY(turn(rig, {buttons[i]}, {indicators[i]}));
-    }
-    QCOMPARE(rig.text("pbEncoder"), kBound);
-    QVERIFY(!rig.button("pbEncoder")->isChecked());
-    QCOMPARE(store().value(kSrd7 + QStringLiteral("_ENCODER1")).toInt(), up);
-    QCOMPARE(store().value(kSrd7 + QStringLiteral("_ENCODER2")).toInt(), down);
-    QCOMPARE(rig.sent(), liveBiteWords(rig.flash(), {5000}));
-
-    // Clicking a bound button forgets the binding.
-    rig.click("pbEncoder");
-    QCOMPARE(rig.text("pbEncoder"), kUnbound);
-    QVERIFY(!rig.button("pbEncoder")->isChecked());
-    QVERIFY(store().allKeys().isEmpty());
-}
-
-void TestSettings::steps_data()
-{
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<int>("start");
-    QTest::addColumn<QList<int>>("buttons");
-    QTest::addColumn<QStringList>("indicators");
-    QTest::addColumn<QList<int>>("sentWords");
-    // Bound per model: SRD7 up button 4 (index 3), down button 3; VLN6 19
-    // and 18; ULMAR 256, cut to 8 bits: button index 0 raises it.
-    const QStringList up{"pbID5R"}, down{"pbID5L"};
-    QTest::newRow("up") << "SRD7" << 5000 << QList<int>{4} << up << QList<int>{5001};
-    QTest::newRow("down") << "SRD7" << 5000 << QList<int>{3} << down << QList<int>{4999};
-    QTest::newRow("up at 10000") << "SRD7" << 10000 << QList<int>{4} << up << QList<int>{10000};
-    QTest::newRow("down at 0") << "SRD7" << 0 << QList<int>{3} << down << QList<int>{0};
-    QTest::newRow("both in one report")
-        << "SRD7" << 5000 << QList<int>{3, 4} << (down + up) << QList<int>{5001, 5000};
-    QTest::newRow("another encoder") << "SRD7" << 5000 << QList<int>{6} << QStringList{"pbID1R"}
-                                     << QList<int>{};
-    QTest::newRow("the VLN6's encoder on the SRD7")
-        << "SRD7" << 5000 << QList<int>{20} << QStringList{"pbID3R"} << QList<int>{};
-    QTest::newRow("VLN6, its own encoder")
-        << "VLN6" << 5000 << QList<int>{19} << QStringList{"pbID3L"} << QList<int>{4999};
-    QTest::newRow("ULMAR, 256 reads as 0")
-        << "ULMAR" << 5000 << QList<int>{1} << QStringList{"pbIB1"} << QList<int>{5001};
-}
-
-void TestSettings::steps()
-{
-    QFETCH(QString, code);
-    QFETCH(int, start);
-    QFETCH(QList<int>, buttons);
-    QFETCH(QStringList, indicators);
-    QFETCH(QList<int>, sentWords);
-    storeBinding(kSrd7, 3, 2);
-    storeBinding(QStringLiteral("QUOR VLN6 Wheel"), 19, 18);
-    storeBinding(QStringLiteral("QUOR ULMAR Wheel"), 256, 2);
-    Rig rig(qPrintable(code));
-    rig.preset(paddleConfig(start, true, 4000, 3900, 100, 200));
-    CONNECT(rig);
-    QCOMPARE(rig.text("pbEncoder"), kBound);
-
-    QVERIFY(turn(rig, buttons, indicators));
-
-    QCOMPARE(rig.sent(), liveBiteWords(rig.flash(), sentWords));
-    const int end = sentWords.isEmpty() ? start : sentWords.last();
-    QCOMPARE(rig.slider("hsBite")->value(), end);
-    QCOMPARE(rig.live().biteWord, end);
-    QCOMPARE(rig.flash().biteWord, start); // live values only
-}
-
-void TestSettings::thresholds_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("item");
-    QTest::addColumn<QString>("pressText");
-    QTest::newRow("left") << "pbBearLCa" << 0x03 << "PRESS AND HOLD LEFT SHIFTER THEN CLICK ME";
-    QTest::newRow("right") << "pbBearRCa" << 0x05 << "PRESS AND HOLD RIGHT SHIFTER THEN CLICK ME";
-    QTest::newRow("extra left") << "pbBearExLCa" << 0x06 << "PRESS AND HOLD EXTRAL SHIFTER THEN CLICK ME";
-    QTest::newRow("extra right") << "pbBearExRCa" << 0x07 << "PRESS AND HOLD EXTRAR SHIFTER THEN CLICK ME";
-}
-
-void TestSettings::thresholds()
-{
-    QFETCH(QString, button);
-    QFETCH(int, item);
-    QFETCH(QString, pressText);
-    const int sensor = item == 0x03 ? 0 : item - 0x04; // left, right, extra left, extra right
-    Rig rig;
-    CONNECT(rig);
-    const QByteArray name = button.toLatin1();
-
-    rig.click(name);
-    QCOMPARE(rig.text(name), pressText);
-    QCOMPARE(rig.sent(), QStringList{setItem(item, 0, false)});
-    QCOMPARE(rig.live().shifterThresholds[std::size_t(sensor)], 0u);
-
-    // The user holds the paddle, then clicks again: the wheel takes its reading.
-    rig.wheel.withWheel([sensor](wheelemu::Wheel &w) { w.setShifterReading(sensor, 1500 + sensor); });
-    rig.click(name);
-    QCOMPARE(rig.text(name), QStringLiteral("CALIBRATE"));
-    QCOMPARE(rig.sent(), (QStringList{setItem(item, 0, false), setItem(item, 0xFFFFFFFF, true)}));
-    QCOMPARE(rig.flash().shifterThresholds[std::size_t(sensor)], quint32(1500 + sensor));
-    QCOMPARE(rig.prompts.shown(), QStringList());
-}
-
-void TestSettings::clutchTravel_data()
-{
-    QTest::addColumn<bool>("left");
-    QTest::addColumn<QString>("run");
-    QTest::addColumn<int>("storedMin");
-    QTest::addColumn<int>("storedMax");
-    for (bool left : {true, false}) {
-        const char *s = left ? "left" : "right";
-        QTest::addRow("%s: readings widen the range", s) << left << "readings" << 200 << 3900;
-        QTest::addRow("%s: stopped within 500 ms", s) << left << "early" << 0 << 4096;
-        QTest::addRow("%s: no report", s) << left << "silent" << 4096 << 0;
-    }
-}
-
-void TestSettings::clutchTravel()
-{
-    QFETCH(bool, left);
-    QFETCH(QString, run);
-    QFETCH(int, storedMin);
-    QFETCH(int, storedMax);
-    Rig rig;
-    CONNECT(rig);
-    const Settings before = rig.flash();
-    const char *button = left ? "pbCalL" : "pbCalR";
-
-    rig.click(button);
-    QCOMPARE(rig.text(button), QStringLiteral("SAVE"));
-    // The wheel works over the full raw range meanwhile, as a live value.
-    QCOMPARE(rig.sent(), QStringList{paddleConfig(before.biteWord, false, left ? before.rightMax : 4096,
-                                                  left ? 4096 : before.leftMax, left ? before.rightMin : 0,
-                                                  left ? 0 : before.leftMin)});
-    if (run != QLatin1String("early"))
-        QTest::qWait(kPastSettleMs);
-    if (run == QLatin1String("readings")) {
-        // The other paddle moves too; only the calibrated side counts.
-        for (quint16 value : {300, 3900, 200}) {
-            const quint16 other = quint16(4000 - value);
-            rig.wheel.setPaddles(left ? value : other, left ? other : value);
-            QTRY_COMPARE(rig.widget<QProgressBar>(left ? "pgAdcL" : "pgAdcR")->value(), int(value));
+    void pulseWidth_data()
+    {
+        QTest::addColumn<int>("item");
+        QTest::addColumn<qint64>("stored");
+        QTest::addColumn<int>("shown");
+        for (int item : {kEncoder, kShifter}) {
+            QTest::addRow("%d: 10", item) << item << qint64(10) << 40;
+            QTest::addRow("%d: 1000", item) << item << qint64(1000) << 240;
+            QTest::addRow("%d: nothing stored", item) << item << qint64(0xFFFFFFFF) << 100;
         }
     }
-    rig.click(button);
-    QCOMPARE(rig.text(button), QStringLiteral("CALIBRATE"));
-    QTest::qWait(run == QLatin1String("early") ? kPastSettleMs : 0);
+    // Loaded, shown, and sent live once the slider is let go.
+    void pulseWidth()
+    {
+        QFETCH(int, item);
+        QFETCH(qint64, stored);
+        QFETCH(int, shown);
+        Rig rig;
+        rig.preset(setItem(item, quint32(stored), true));
+        CONNECT(rig);
+        const bool encoder = item == kEncoder;
+        const char *name = encoder ? "hsTrigger" : "hsShifter";
+        auto *label = rig.widget<QLabel>(encoder ? "lbTrigger" : "lbShifter");
+        QCOMPARE(rig.slider(name)->value(), shown);
+        QCOMPARE(rig.slider(name)->statusTip(), QString::number(shown));
+        QCOMPARE(label->text(), QStringLiteral("%1ms").arg(shown));
 
-    const Settings after = rig.flash();
-    QCOMPARE(side(after, left).min, storedMin);
-    QCOMPARE(side(after, left).max, storedMax);
-    QCOMPARE(side(after, !left).min, side(before, !left).min);
-    QCOMPARE(side(after, !left).max, side(before, !left).max);
-    QCOMPARE(after.biteWord, before.biteWord);
-    // A live send afterwards carries the same range: nothing emptied it late.
-    rig.click("rbPadL");
-    QCOMPARE(side(rig.live(), left).min, storedMin);
-    QCOMPARE(side(rig.live(), left).max, storedMax);
-}
-
-void TestSettings::secondSideEmptiesTheFirstAgain()
-{
-    Rig rig;
-    CONNECT(rig);
-    rig.click("pbCalL");
-    QTest::qWait(kPastSettleMs);
-    rig.wheel.setPaddles(1000, 0);
-    QTRY_COMPARE(rig.widget<QProgressBar>("pgAdcL")->value(), 1000);
-    // Starting the right side empties both ranges half a second later.
-    rig.click("pbCalR");
-    QTest::qWait(kPastSettleMs);
-    rig.click("pbCalL");
-    rig.click("pbCalR");
-    for (bool left : {true, false}) {
-        QCOMPARE(side(rig.flash(), left).min, 4096);
-        QCOMPARE(side(rig.flash(), left).max, 0);
+        rig.slider(name)->setSliderDown(true);
+        rig.slider(name)->setValue(77);
+        QCOMPARE(label->text(), QStringLiteral("77ms"));
+        QCOMPARE(rig.sent(), QStringList());
+        rig.slider(name)->setValue(150);
+        rig.slider(name)->setSliderDown(false);
+        QCOMPARE(rig.sent(), QStringList{setItem(item, 150, false)});
+        const auto width = [encoder](const Settings &s) {
+            return encoder ? s.encoderPulseWidth : s.shifterPulseWidth;
+        };
+        QCOMPARE(width(rig.live()), 150);
+        QCOMPARE(width(rig.flash()), int32_t(quint32(stored)));
     }
-}
+
+    void encoderSave_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("stored") << false;
+        QTest::newRow("write fails") << true;
+    }
+    void encoderSave()
+    {
+        QFETCH(bool, fails);
+        Rig rig;
+        CONNECT(rig);
+        rig.slider("hsTrigger")->setValue(180);
+        if (fails)
+            rig.wheel.failSetFeature(1);
+        rig.click("pbSaveEnc");
+        QCOMPARE(rig.prompts.shown(),
+                 QStringList{fails ? QStringLiteral("Error: Can not save setting.") : kSaved});
+        QCOMPARE(rig.flash().encoderPulseWidth, fails ? 100 : 180);
+        QCOMPARE(rig.sent().size(), 1);
+        QCOMPARE(rig.sent().value(0), setItem(kEncoder, 180, true));
+        // Either way the page's copy took the value: the next save sends nothing.
+        rig.wheel.clearTranscript();
+        rig.click("pbSaveEnc");
+        QCOMPARE(rig.sent(), QStringList());
+        QCOMPARE(rig.prompts.shown().last(), kSaved);
+    }
+
+    void biteWordLoads_data()
+    {
+        QTest::addColumn<int>("biteWord");
+        QTest::addColumn<QString>("radio");
+        QTest::addColumn<int>("slider");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("5") << 5 << "rbPadL" << 5 << "0.05%";
+        QTest::newRow("10000") << 10000 << "rbPadL" << 10000 << "100.00%";
+        QTest::newRow("10001") << 10001 << "rbPadR" << 0 << "0.00%";
+        QTest::newRow("12345") << 12345 << "rbPadR" << 2344 << "23.44%";
+        QTest::newRow("20002") << 20002 << "rbPadNo" << 5000 << "50.00%";
+        QTest::newRow("0xFFFF") << 0xFFFF << "rbPadNo" << 5000 << "50.00%";
+    }
+    void biteWordLoads()
+    {
+        QFETCH(int, biteWord);
+        QFETCH(QString, radio);
+        QFETCH(int, slider);
+        QFETCH(QString, label);
+        Rig rig;
+        rig.preset(paddleConfig(biteWord, true, 4000, 3900, 100, 200));
+        CONNECT(rig);
+        QVERIFY(rig.button(qPrintable(radio))->isChecked());
+        QCOMPARE(rig.slider("hsBite")->value(), slider);
+        QCOMPARE(rig.widget<QLabel>("lbBite")->text(), label);
+        // Unchanged, the save only asks for the two enables. 20002 reads as no
+        // paddle, stored as 0xFFFF: a change, sent with the words as loaded.
+        QStringList expected{itemQuery(kExtraShifters), itemQuery(kClutches)};
+        if (biteWord == 20002)
+            expected.prepend(paddleConfig(0xFFFF, true, 4000, 3900, 100, 200));
+        rig.click("pbSaveP");
+        QCOMPARE(rig.sent(), expected);
+        QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
+    }
+
+    void paddlesLiveThenSaved()
+    {
+        Rig rig;
+        CONNECT(rig);
+        const Settings stored = rig.flash();
+        QCOMPARE(stored.biteWord, 5000);
+        rig.click("rbPadR");
+        rig.drag("hsBite", 7000);
+        QCOMPARE(rig.widget<QLabel>("lbBite")->text(), QStringLiteral("70.00%"));
+        rig.click("rbPadNo"); // the slider stays where it was
+        QCOMPARE(rig.slider("hsBite")->value(), 7000);
+        rig.click("rbPadL");
+        QCOMPARE(rig.sent(), liveBiteWords(stored, {15001, 17001, 0xFFFF, 7000}));
+        QCOMPARE(rig.live().biteWord, 7000);
+        QCOMPARE(rig.flash().biteWord, 5000);
+
+        rig.wheel.clearTranscript();
+        rig.click("pbSaveP");
+        QCOMPARE(rig.sent(), (QStringList{paddleConfig(stored, 7000, true), itemQuery(kExtraShifters),
+                                          itemQuery(kClutches)}));
+        QCOMPARE(rig.flash().biteWord, 7000);
+        QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
+    }
+
+    void enableWritesKeepReplyTail_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("item");
+        QTest::newRow("clutches") << "cbClutch" << kClutches;
+        QTest::newRow("extra shifters") << "cbShifter" << kExtraShifters;
+    }
+    void enableWritesKeepReplyTail()
+    {
+        QFETCH(QString, box);
+        QFETCH(int, item);
+        Rig rig("ULMAR"); // has both, enabled
+        CONNECT(rig);
+        QVERIFY(rig.button("cbClutch")->isChecked() && rig.button("cbShifter")->isChecked());
+        rig.wheel.withWheel([](wheelemu::Wheel &w) { w.setItemReplyTail(0xA5); });
+        rig.button(qPrintable(box))->setChecked(false);
+        rig.click("pbSaveP");
+        QStringList expected{itemQuery(kExtraShifters), itemQuery(kClutches)};
+        // The write goes out in the buffer the query's reply came back in.
+        QString write = report({2, 0x0c, item, 0xff, 0, 0, 0, 0xef});
+        write.chop(12 * 3);
+        expected.insert(item == kExtraShifters ? 1 : 2, write + QStringLiteral(" a5").repeated(12));
+        QCOMPARE(rig.sent(), expected);
+        const Settings s = rig.flash();
+        QCOMPARE(s.clutchesEnabled, item == kClutches ? 0xFFu : 1u);
+        QCOMPARE(s.extraShiftersEnabled, item == kExtraShifters ? 0xFFu : 1u);
+        QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
+    }
+
+    void clutchBoxShowsAndReloads()
+    {
+        Rig rig;
+        CONNECT(rig);
+        QVERIFY(!rig.widget("gpClutch")->isHidden());
+        for (int round = 0; round < 2; ++round) {
+            rig.wheel.clearTranscript();
+            rig.button("cbClutch")->setChecked(false);
+            QVERIFY(rig.widget("gpClutch")->isHidden() && rig.widget("pbCalL")->isHidden());
+            QCOMPARE(rig.sent(), QStringList());
+            // Enabling again reads the paddles back from the wheel, every time.
+            rig.button("cbClutch")->setChecked(true);
+            QVERIFY(!rig.widget("gpClutch")->isHidden() && !rig.widget("pbCalL")->isHidden());
+            QCOMPARE(rig.sent(), QStringList{report({2, 0x0b, 0x0a})});
+        }
+    }
+
+    void closeStoresBitePointSilently()
+    {
+        Rig rig;
+        CONNECT(rig);
+        rig.drag("hsBite", 1234);
+        QCOMPARE(rig.flash().biteWord, 5000);
+        rig.click("pbClose");
+        QCOMPARE(rig.flash().biteWord, 1234);
+        QCOMPARE(rig.prompts.shown(), QStringList());
+        QVERIFY(!deviceHandle().isOpen());
+    }
+
+    void clearFlash_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("No") << false;
+        QTest::newRow("Yes") << true;
+    }
+    void clearFlash()
+    {
+        QFETCH(bool, yes);
+        Rig rig;
+        rig.preset(setItem(kEncoder, 150, true));
+        CONNECT(rig);
+        rig.prompts.questionAnswer = yes ? QMessageBox::Yes : QMessageBox::No;
+        rig.click("pbClearFlash");
+        QStringList shown{QStringLiteral("Notify: Do you want to continue?\nThis operation will "
+                                         "delete all the settings stored in the device flash memory.")};
+        if (yes)
+            shown << QStringLiteral("Notify: Flash data has been cleared.");
+        QCOMPARE(rig.prompts.shown(), shown);
+        const UserPrompts::Message &question = rig.prompts.messages.first();
+        QVERIFY(question.kind == UserPrompts::MessageKind::Question &&
+                question.buttons == QMessageBox::StandardButtons(QMessageBox::Yes) &&
+                question.defaultButton == QMessageBox::No);
+        QCOMPARE(rig.sent(), yes ? QStringList{report({2, 0x0c, 0x10})} : QStringList());
+        QCOMPARE(rig.flash().encoderPulseWidth, yes ? 100 : 150);
+        if (!yes)
+            return;
+        // The page still holds the old copy: an unchanged save sends nothing.
+        rig.wheel.clearTranscript();
+        rig.click("pbSaveEnc");
+        QCOMPARE(rig.sent(), QStringList());
+        // The next connection shows the wheel's defaults.
+        QVERIFY(rig.wheel.unplug());
+        QTRY_VERIFY(!deviceHandle().isOpen());
+        QVERIFY(rig.wheel.plug());
+        QVERIFY(rig.settle());
+        QCOMPARE(rig.slider("hsTrigger")->value(), 100);
+    }
+
+    void nothingWithoutWheel_data()
+    {
+        QTest::addColumn<QString>("slot");
+        for (const char *slot : {"onSavePageE", "onSavePageP", "onClearFlash"})
+            QTest::newRow(slot) << slot;
+    }
+    void nothingWithoutWheel()
+    {
+        QFETCH(QString, slot);
+        Rig rig;
+        QVERIFY(rig.wheel.unplug());
+        rig.window = std::make_unique<MainWindow>();
+        QTest::qWait(100); // the first scan finds nothing
+        QVERIFY(!deviceHandle().isOpen());
+        rig.prompts.questionAnswer = QMessageBox::Yes;
+        rig.slider("hsTrigger")->setValue(200);
+        QVERIFY(QMetaObject::invokeMethod(rig.window.get(), qPrintable(slot)));
+        QCOMPARE(rig.prompts.shown(), QStringList());
+    }
+
+    void bindEitherButton_data()
+    {
+        QTest::addColumn<QList<int>>("buttons");
+        QTest::addColumn<QStringList>("indicators");
+        QTest::addColumn<int>("up");
+        QTest::addColumn<int>("down");
+        QTest::newRow("lower button of a pair") << QList<int>{3} << QStringList{"pbID5L"} << 3 << 2;
+        QTest::newRow("higher button of a pair") << QList<int>{4} << QStringList{"pbID5R"} << 3 << 2;
+        QTest::newRow("last pair") << QList<int>{46} << QStringList{"pbJsRL"} << 46 << 45;
+        QTest::newRow("not an encoder, then one")
+            << QList<int>{1, 6} << QStringList{"pbIB1", "pbID1R"} << 5 << 4;
+    }
+    void bindEitherButton()
+    {
+        QFETCH(QList<int>, buttons);
+        QFETCH(QStringList, indicators);
+        QFETCH(int, up);
+        QFETCH(int, down);
+        Rig rig;
+        CONNECT(rig);
+        QCOMPARE(rig.text("pbEncoder"), kUnbound);
+        // A second click while waiting keeps waiting.
+        for (int click = 0; click < 2; ++click) {
+            rig.click("pbEncoder");
+            QCOMPARE(rig.text("pbEncoder"), kWaiting);
+            QVERIFY(rig.button("pbEncoder")->isChecked());
+        }
+        for (int i = 0; i < buttons.size(); ++i) {
+            QCOMPARE(rig.text("pbEncoder"), kWaiting);
+            QVERIFY(turn(rig, {buttons[i]}, {indicators[i]}));
+        }
+        QCOMPARE(rig.text("pbEncoder"), kBound);
+        QVERIFY(!rig.button("pbEncoder")->isChecked());
+        QCOMPARE(store().value(kSrd7 + QStringLiteral("_ENCODER1")).toInt(), up);
+        QCOMPARE(store().value(kSrd7 + QStringLiteral("_ENCODER2")).toInt(), down);
+        QCOMPARE(rig.sent(), liveBiteWords(rig.flash(), {5000}));
+        // Clicking a bound button forgets the binding.
+        rig.click("pbEncoder");
+        QCOMPARE(rig.text("pbEncoder"), kUnbound);
+        QVERIFY(!rig.button("pbEncoder")->isChecked());
+        QVERIFY(store().allKeys().isEmpty());
+    }
+
+    void steps_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QList<int>>("buttons");
+        QTest::addColumn<QStringList>("indicators");
+        QTest::addColumn<QList<int>>("sentWords");
+        // Bound per model: SRD7 up button 4 (index 3), down button 3; VLN6 19
+        // and 18; ULMAR 256, cut to 8 bits: button index 0 raises it.
+        const QStringList up{"pbID5R"}, down{"pbID5L"};
+        QTest::newRow("up") << "SRD7" << 5000 << QList<int>{4} << up << QList<int>{5001};
+        QTest::newRow("down") << "SRD7" << 5000 << QList<int>{3} << down << QList<int>{4999};
+        QTest::newRow("up at 10000") << "SRD7" << 10000 << QList<int>{4} << up << QList<int>{10000};
+        QTest::newRow("down at 0") << "SRD7" << 0 << QList<int>{3} << down << QList<int>{0};
+        QTest::newRow("both in one report")
+            << "SRD7" << 5000 << QList<int>{3, 4} << (down + up) << QList<int>{5001, 5000};
+        QTest::newRow("another encoder")
+            << "SRD7" << 5000 << QList<int>{6} << QStringList{"pbID1R"} << QList<int>{};
+        QTest::newRow("the VLN6's encoder on the SRD7")
+            << "SRD7" << 5000 << QList<int>{20} << QStringList{"pbID3R"} << QList<int>{};
+        QTest::newRow("VLN6, its own encoder")
+            << "VLN6" << 5000 << QList<int>{19} << QStringList{"pbID3L"} << QList<int>{4999};
+        QTest::newRow("ULMAR, 256 reads as 0")
+            << "ULMAR" << 5000 << QList<int>{1} << QStringList{"pbIB1"} << QList<int>{5001};
+    }
+    void steps()
+    {
+        QFETCH(QString, code);
+        QFETCH(int, start);
+        QFETCH(QList<int>, buttons);
+        QFETCH(QStringList, indicators);
+        QFETCH(QList<int>, sentWords);
+        storeBinding(kSrd7, 3, 2);
+        storeBinding(QStringLiteral("QUOR VLN6 Wheel"), 19, 18);
+        storeBinding(QStringLiteral("QUOR ULMAR Wheel"), 256, 2);
+        Rig rig(qPrintable(code));
+        rig.preset(paddleConfig(start, true, 4000, 3900, 100, 200));
+        CONNECT(rig);
+        QCOMPARE(rig.text("pbEncoder"), kBound);
+        QVERIFY(turn(rig, buttons, indicators));
+        QCOMPARE(rig.sent(), liveBiteWords(rig.flash(), sentWords));
+        const int end = sentWords.isEmpty() ? start : sentWords.last();
+        QCOMPARE(rig.slider("hsBite")->value(), end);
+        QCOMPARE(rig.live().biteWord, end);
+        QCOMPARE(rig.flash().biteWord, start); // live values only
+    }
+
+    void thresholds_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("item");
+        QTest::addColumn<QString>("side");
+        QTest::newRow("left") << "pbBearLCa" << 0x03 << "LEFT";
+        QTest::newRow("right") << "pbBearRCa" << 0x05 << "RIGHT";
+        QTest::newRow("extra left") << "pbBearExLCa" << 0x06 << "EXTRAL";
+        QTest::newRow("extra right") << "pbBearExRCa" << 0x07 << "EXTRAR";
+    }
+    void thresholds()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, item);
+        QFETCH(QString, side);
+        const int sensor = item == 0x03 ? 0 : item - 0x04; // left, right, extra left, extra right
+        Rig rig;
+        CONNECT(rig);
+        const QByteArray name = button.toLatin1();
+        rig.click(name);
+        QCOMPARE(rig.text(name), QStringLiteral("PRESS AND HOLD %1 SHIFTER THEN CLICK ME").arg(side));
+        QCOMPARE(rig.sent(), QStringList{setItem(item, 0, false)});
+        QCOMPARE(rig.live().shifterThresholds[std::size_t(sensor)], 0u);
+        // The user holds the paddle, then clicks again: the wheel takes its reading.
+        rig.wheel.withWheel([sensor](wheelemu::Wheel &w) { w.setShifterReading(sensor, 1500 + sensor); });
+        rig.click(name);
+        QCOMPARE(rig.text(name), QStringLiteral("CALIBRATE"));
+        QCOMPARE(rig.sent(), (QStringList{setItem(item, 0, false), setItem(item, 0xFFFFFFFF, true)}));
+        QCOMPARE(rig.flash().shifterThresholds[std::size_t(sensor)], quint32(1500 + sensor));
+        QCOMPARE(rig.prompts.shown(), QStringList());
+    }
+
+    void clutchTravel_data()
+    {
+        QTest::addColumn<bool>("left");
+        QTest::addColumn<QString>("run");
+        QTest::addColumn<int>("storedMin");
+        QTest::addColumn<int>("storedMax");
+        for (bool left : {true, false}) {
+            const char *s = left ? "left" : "right";
+            QTest::addRow("%s: readings widen the range", s) << left << "readings" << 200 << 3900;
+            QTest::addRow("%s: stopped within 500 ms", s) << left << "early" << 0 << 4096;
+            QTest::addRow("%s: no report", s) << left << "silent" << 4096 << 0;
+        }
+        // Starting the other side empties both ranges half a second later.
+        QTest::newRow("second side empties the first again") << true << "both" << 4096 << 0;
+    }
+    void clutchTravel()
+    {
+        QFETCH(bool, left);
+        QFETCH(QString, run);
+        QFETCH(int, storedMin);
+        QFETCH(int, storedMax);
+        Rig rig;
+        CONNECT(rig);
+        const Settings before = rig.flash();
+        const char *button = left ? "pbCalL" : "pbCalR";
+        rig.click(button);
+        QCOMPARE(rig.text(button), QStringLiteral("SAVE"));
+        // The wheel works over the full raw range meanwhile, as a live value.
+        QCOMPARE(rig.sent(),
+                 QStringList{paddleConfig(before.biteWord, false, left ? before.rightMax : 4096,
+                                          left ? 4096 : before.leftMax, left ? before.rightMin : 0,
+                                          left ? 0 : before.leftMin)});
+        if (run != QLatin1String("early"))
+            QTest::qWait(kPastSettleMs);
+        if (run == QLatin1String("readings") || run == QLatin1String("both")) {
+            // The other paddle moves too; only the calibrated side counts.
+            for (quint16 value : {300, 3900, 200}) {
+                const quint16 other = quint16(4000 - value);
+                rig.wheel.setPaddles(left ? value : other, left ? other : value);
+                QTRY_COMPARE(rig.widget<QProgressBar>(left ? "pgAdcL" : "pgAdcR")->value(), int(value));
+            }
+        }
+        if (run == QLatin1String("both")) {
+            rig.click("pbCalR");
+            QTest::qWait(kPastSettleMs);
+        }
+        rig.click(button);
+        if (run == QLatin1String("both"))
+            rig.click("pbCalR");
+        QCOMPARE(rig.text(button), QStringLiteral("CALIBRATE"));
+        QTest::qWait(run == QLatin1String("early") ? kPastSettleMs : 0);
+
+        const Settings after = rig.flash();
+        QCOMPARE(range(after, left), std::pair(storedMin, storedMax));
+        QCOMPARE(range(after, !left),
+                 run == QLatin1String("both") ? std::pair(4096, 0) : range(before, !left));
+        QCOMPARE(after.biteWord, before.biteWord);
+        // A live send afterwards carries the same range: nothing emptied it late.
+        rig.click("rbPadL");
+        QCOMPARE(range(rig.live(), left), std::pair(storedMin, storedMax));
+    }
+};
 
 WHEEL_TEST_MAIN(TestSettings)
 #include "tst_settings_pages.moc"

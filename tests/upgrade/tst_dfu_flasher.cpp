@@ -1,7 +1,5 @@
-// dfuFlash and the look for the boot loader, against the emulated boot
-// loader through the real libusb and a umockdev testbed: what goes over the
-// wire, what lands in the flash, what the caller gets back and what the
-// trace says, and that every exit gives back what it opened.
+// dfuFlash and the look for the boot loader against the emulated loader, through
+// the real libusb: the wire, the flash, the result, the trace and the handles.
 #include "loader_on_bus.h"
 #include "preload.h"
 #include "testbed.h"
@@ -140,12 +138,7 @@ void installFault(LoaderOnBus &loader, Fault fault)
     });
 }
 
-struct Block
-{
-    int number;
-    int length;
-    bool operator==(const Block &o) const { return number == o.number && length == o.length; }
-};
+using Block = QPair<int, int>; // number, length
 
 // The data blocks the loader took, in order.
 QList<Block> acceptedBlocks(const std::vector<ControlTransfer> &transfers)
@@ -196,449 +189,372 @@ class TestDfuFlasher : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup() { loader_.reset(); }
-    void cleanupTestCase();
+    void initTestCase()
+    {
+        std::string error;
+        testbed_ = Testbed::create(&error);
+        QVERIFY2(testbed_, error.c_str());
+        QVERIFY(files_.isValid());
+    }
 
-    void transferSize_data();
-    void transferSize();
-    void addressAndErase_data();
-    void addressAndErase();
-    void firstBlockStall_data();
-    void firstBlockStall();
-    void faults_data();
-    void faults();
-    void deviceSelection_data();
-    void deviceSelection();
-    void probeFollowsTheBus_data();
-    void probeFollowsTheBus();
+    void cleanup() { loader_.reset(); }
+    void cleanupTestCase()
+    {
+        loader_.reset();
+        testbed_.reset();
+    }
+
+    void transferSize_data()
+    {
+        QTest::addColumn<int>("deviceSize");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("bound");
+        QTest::addColumn<QList<int>>("lengths");
+
+        const QList<int> by1024{1024, 1024, 1024, 1024, 904};
+        const QList<int> by2048{2048, 2048, 904};
+        QTest::newRow("device states 1024") << 1024 << int(NoFault) << 2048 << by1024;
+        QTest::newRow("device states 4096") << 4096 << int(NoFault) << 2048 << by2048;
+        QTest::newRow("short descriptor, smaller bound") << 2048 << int(DescriptorShort) << 1024 << by1024;
+        QTest::newRow("bound below the device's size")
+            << 2048 << int(NoFault) << 512 << QList<int>{512, 512, 512, 512, 512, 512, 512, 512, 512, 392};
+    }
+
+    void transferSize()
+    {
+        QFETCH(int, deviceSize);
+        QFETCH(int, fault);
+        QFETCH(int, bound);
+        QFETCH(QList<int>, lengths);
+        DfuLoader::Config config;
+        config.transferSize = uint16_t(deviceSize);
+        LoaderOnBus &loader = plugLoader(config);
+        installFault(loader, Fault(fault));
+        DfuFlashOptions options;
+        options.transferSize = bound;
+        // Only the wire is looked at: a device places blocks by its own size.
+        options.verify = false;
+
+        const FlashRun run = runFlash(options, writeImage(firmware(5000)));
+
+        QCOMPARE(run.result, 0);
+        QVERIFY(run.log.contains(QStringLiteral("Effective transfer size= %1").arg(lengths.first())));
+        QList<Block> expected;
+        for (int i = 0; i < lengths.size(); ++i)
+            expected << Block{2 + i, lengths[i]};
+        QCOMPARE(acceptedBlocks(loader.transfers()), expected);
+    }
+
+    void addressAndErase_data()
+    {
+        QTest::addColumn<uint>("base");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("pageSize");
+        QTest::addColumn<QList<QByteArray>>("commands");
+
+        // Set Address, the erases, Set Address again before the data, and the
+        // verify's Set Address.
+        QTest::newRow("8193 bytes, two pages")
+            << kBase << 8193 << 8192
+            << hexList({"2100000008", "4100000008", "4100200008", "2100000008", "2100000008"});
+        QTest::newRow("page size 0 counts as 8192")
+            << kBase << 8192 << 0 << hexList({"2100000008", "4100000008", "2100000008", "2100000008"});
+        QTest::newRow("base inside a page")
+            << 0x08001000u << 8192 << 8192
+            << hexList({"2100100008", "4100000008", "4100200008", "2100100008", "2100100008"});
+        QTest::newRow("small pages") << kBase << 3000 << 1024
+                                     << hexList({"2100000008", "4100000008", "4100040008", "4100080008",
+                                                 "2100000008", "2100000008"});
+    }
+
+    void addressAndErase()
+    {
+        QFETCH(uint, base);
+        QFETCH(int, size);
+        QFETCH(int, pageSize);
+        QFETCH(QList<QByteArray>, commands);
+        LoaderOnBus &loader = plugLoader();
+        // An older firmware fills the flash: programming only clears bits, so
+        // every page the image touches must have been erased for it to land.
+        loader.loadFlash(std::vector<uint8_t>(4 * 8192, 0x00));
+        DfuFlashOptions options;
+        options.baseAddress = base;
+        options.pageSize = pageSize;
+        const QByteArray image = firmware(size, base);
+
+        const FlashRun run = runFlash(options, writeImage(image));
+
+        QCOMPARE(run.result, 0);
+        QCOMPARE(commandPayloads(loader.transfers()), commands);
+        QCOMPARE(bytesOf(loader.flash(base, size_t(size))), image);
+        QVERIFY(run.log.contains(QStringLiteral("Verify OK")));
+        QVERIFY(loader.leaving());
+    }
+
+    void firstBlockStall_data()
+    {
+        QTest::addColumn<int>("stallAbove");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QList<int>>("tries");
+        QTest::addColumn<QByteArray>("pointerAfter");
+
+        const QList<int> halvings{2048, 1024, 512, 256, 128, 64, 32};
+        QTest::newRow("stalls above 1024")
+            << 1024 << 0 << QList<int>{2048, 1024} << QByteArray::fromHex("2100040008");
+        QTest::newRow("stalls above 40") << 40 << 0 << halvings << QByteArray::fromHex("2120000008");
+        QTest::newRow("stalls at every length")
+            << 1 << int(DfuBlockDownloadFailed) << halvings << QByteArray();
+    }
+
+    void firstBlockStall()
+    {
+        QFETCH(int, stallAbove);
+        QFETCH(int, result);
+        QFETCH(QList<int>, tries);
+        QFETCH(QByteArray, pointerAfter);
+        DfuLoader::Config config;
+        config.faults.stallFirstBlockAbove = uint16_t(stallAbove);
+        LoaderOnBus &loader = plugLoader(config);
+        const QByteArray image = firmware(5000);
+
+        const FlashRun run = runFlash(DfuFlashOptions(), writeImage(image));
+
+        QCOMPARE(run.result, result);
+        const std::vector<ControlTransfer> transfers = loader.transfers();
+        QList<int> firstTries;
+        auto t = transfers.begin();
+        for (; t != transfers.end() && firstTries.size() < tries.size(); ++t) {
+            if (!t->isDataBlock())
+                continue;
+            QCOMPARE(int(t->setup.wValue), 2);
+            QCOMPARE(bytesOf(t->data), image.left(t->setup.wLength));
+            firstTries << t->setup.wLength;
+        }
+        QCOMPARE(firstTries, tries);
+        for (int i = 1; i < tries.size(); ++i)
+            QVERIFY(run.log.contains(
+                QStringLiteral("First block failed PIPE, retry with %1 bytes").arg(tries[i])));
+        if (result != 0) {
+            QVERIFY(run.log.contains(QStringLiteral("Exiting flash function with code: -105")));
+            QVERIFY(run.progress.isEmpty());
+            QVERIFY(!sentLeaveRequest(transfers));
+            return;
+        }
+        // After the halved block the pointer moves behind it and the numbering
+        // starts over at block 2 with full blocks.
+        const auto next =
+            std::find_if(t, transfers.end(), [](const ControlTransfer &c) { return c.isDownload(); });
+        QVERIFY(next != transfers.end() && next->isCommand());
+        QCOMPARE(bytesOf(next->data), pointerAfter);
+        QList<Block> expected;
+        for (int offset = tries.last(), number = 2; offset < 5000; offset += 2048, ++number)
+            expected << Block{number, std::min(2048, 5000 - offset)};
+        QCOMPARE(acceptedBlocks(std::vector<ControlTransfer>(next, transfers.end())), expected);
+        QCOMPARE(bytesOf(loader.flash(kBase, 5000)), image);
+        QVERIFY(loader.leaving());
+    }
+
+    void faults_data()
+    {
+        // The loader's own ("start in error", "read-protected", "error on N"),
+        // "unplug at P" (after that progress value), "no verify", "off the bus",
+        // "product DF12", or the loader's serial ("serial lower case", "serial
+        // padded") against a filter of 2059326B4E31.
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("fault");        // played in the loader's place
+        QTest::addColumn<QByteArray>("image"); // empty: no such file
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("logLine"); // empty: nothing logged
+        QTest::addColumn<QList<int>>("progress");
+        QTest::addColumn<QList<int>>("uploads");
+        QTest::addColumn<int>("erases");
+
+        const QByteArray good = firmware(5000);
+        const QList<int> all{39, 78, 96, 100}, none, readBack{2, 3, 4}, uptoVerify{39, 78, 96};
+        QByteArray badStack = good;
+        badStack[3] = 0x10; // 0x10020000
+        const QString exited = QStringLiteral("Exiting flash function with code: -%1");
+        const QString refused = QStringLiteral("Refusing to flash: vector table sanity failed: ");
+        auto row = [&](const char *name, const char *setup, Fault fault, const QByteArray &image, int result,
+                       const QString &log, const QList<int> &progress, const QList<int> &uploads,
+                       int erases) {
+            QTest::newRow(name) << setup << int(fault) << image << result << log << progress << uploads
+                                << erases;
+        };
+
+        // The first CLRSTATUS is out of place in dfuIDLE: the loader reports
+        // dfuERROR (errUNKNOWN), which the second one clears.
+        row("loader in dfuIDLE", "", NoFault, good, 0, "Initial DFU status: state= 10 status= 14", all,
+            readBack, 1);
+        row("loader in dfuERROR", "start in error", NoFault, good, 0,
+            "Initial DFU status: state= 2 status= 0", all, readBack, 1);
+        row("read-protected", "read-protected", NoFault, good, 0,
+            "DFU_UPLOAD blocked (RDP?), bypassing verification and proceeding to manifest", all, {2}, 1);
+        row("verify off", "no verify", NoFault, good, 0, "Submitting leave request (ZLP)", all, none, 1);
+        row("serial matches once trimmed", "serial padded", NoFault, good, 0, "Verify OK", all, readBack, 1);
+        row("read back differs", "", UploadCorrupted, good, DfuVerifyMismatch,
+            "Verify read complete: got= 5000 expected= 5000", uptoVerify, readBack, 1);
+        row("second read refused", "", SecondUploadRefused, good, DfuVerifyLength,
+            "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000", uptoVerify, {2, 3}, 1);
+        row("dfuERROR on the first block", "error on 1", NoFault, good, DfuBlockWriteError, exited.arg(108),
+            none, none, 1);
+        row("dfuERROR on the second block", "error on 2", NoFault, good, DfuBlockWriteError, exited.arg(108),
+            {39}, none, 1);
+        row("status refused after a block", "", StatusRefusedAfterBlock, good, DfuBlockStatusFailed,
+            exited.arg(106), none, none, 1);
+        row("block 3 stalls", "", ThirdBlockRefused, good, DfuBlockDownloadFailed,
+            "DFU_DNLOAD failed with code: -9", {39}, none, 1);
+        row("unplugged after the first block", "unplug at 39", NoFault, good, DfuBlockDownloadFailed,
+            exited.arg(105), {39}, none, 1);
+        row("Set Address refused", "", FirstSetAddressRefused, good, DfuSetAddressFailed,
+            "Set Address command failed with rc= -9", none, none, 0);
+        row("Erase refused", "", FirstEraseRefused, good, DfuEraseFailed,
+            "Erase command failed with rc= -9  at 0x8000000", none, none, 1);
+        row("7-byte image", "", NoFault, good.left(7), DfuVectorTableRefused,
+            refused + "file too small for vector table", none, none, 0);
+        row("stack pointer outside SRAM", "", NoFault, badStack, DfuVectorTableRefused,
+            refused + "invalid initial SP 0x10020000 (SRAM 20000000..200c0000)", none, none, 0);
+        row("image for another base", "", NoFault, firmware(5000, 0x08010000), DfuVectorTableRefused,
+            refused + "reset vector 0x8010101 outside programmed range [8000000..8001388)", none, none, 0);
+        row("missing file", "", NoFault, QByteArray(), DfuFileOpenFailed, "", none, none, 0);
+        row("no loader on the bus", "off the bus", NoFault, good, DfuNoDevice, "", none, none, 0);
+        row("another product id", "product DF12", NoFault, good, DfuNoDevice, "", none, none, 0);
+        row("serial differs in case", "serial lower case", NoFault, good, DfuNoDevice, "", none, none, 0);
+    }
+
+    void faults()
+    {
+        QFETCH(QString, setup);
+        QFETCH(int, fault);
+        QFETCH(QByteArray, image);
+        QFETCH(int, result);
+        QFETCH(QString, logLine);
+        QFETCH(QList<int>, progress);
+        QFETCH(QList<int>, uploads);
+        QFETCH(int, erases);
+
+        DfuLoader::Config config;
+        config.faults.startInError = setup == QLatin1String("start in error");
+        config.faults.readProtected = setup == QLatin1String("read-protected");
+        if (setup.startsWith(QLatin1String("error on ")))
+            config.faults.errorOnBlock = setup.mid(9).toUInt();
+        const int unplugAt = setup.startsWith(QLatin1String("unplug at ")) ? setup.mid(10).toInt() : 0;
+        const bool offBus = setup == QLatin1String("off the bus");
+        DfuFlashOptions options;
+        options.verify = setup != QLatin1String("no verify");
+        if (setup == QLatin1String("product DF12"))
+            options.productId = 0xDF12;
+        DfuUsbFunction::Identity identity;
+        if (setup.startsWith(QLatin1String("serial"))) {
+            options.serialFilter = QStringLiteral("2059326B4E31");
+            identity.serial = (setup.endsWith(QLatin1String("case")) ? options.serialFilter.toLower()
+                                                                     : " " + options.serialFilter + " ")
+                                  .toStdString();
+        }
+        LoaderOnBus &loader = plugLoader(config, identity);
+        installFault(loader, Fault(fault));
+        if (offBus)
+            loader.unplug();
+        const QString path =
+            image.isEmpty() ? files_.filePath(QStringLiteral("absent.bin")) : writeImage(image);
+
+        const FlashRun run = runFlash(options, path, [&loader, unplugAt](int p) {
+            if (p == unplugAt)
+                loader.unplug();
+        });
+
+        QCOMPARE(run.result, result);
+        QVERIFY2(logLine.isEmpty() ? run.log.isEmpty() : run.log.contains(logLine),
+                 qPrintable(run.log.join('\n')));
+        QCOMPARE(run.progress, progress);
+        const std::vector<ControlTransfer> transfers = loader.transfers();
+        QCOMPARE(uploadBlocks(transfers), uploads);
+        const QList<QByteArray> commands = commandPayloads(transfers);
+        QCOMPARE(int(std::count_if(commands.begin(), commands.end(),
+                                   [](const QByteArray &c) { return c.startsWith('\x41'); })),
+                 erases);
+        // Every exit gives back the interface, the handle and every descriptor.
+        QTRY_COMPARE_WITH_TIMEOUT(openFiles(), run.filesBefore, 2000);
+        if (result == 0) {
+            QCOMPARE(acceptedBlocks(transfers), (QList<Block>{{2, 2048}, {3, 2048}, {4, 904}}));
+            QVERIFY(run.log.contains(QStringLiteral("Block 3 sent= 4096 / 5000 ( 78 %)")));
+            QCOMPARE(bytesOf(loader.flash(kBase, 5000)), image);
+            // Whatever the read-back left behind, the last download is the leave
+            // request, block 5 without data, and the loader took it.
+            const auto last = std::find_if(transfers.rbegin(), transfers.rend(),
+                                           [](const ControlTransfer &t) { return t.isDownload(); });
+            QVERIFY(last != transfers.rend());
+            QCOMPARE(int(last->setup.wValue), 5);
+            QCOMPARE(int(last->setup.wLength), 0);
+            QVERIFY(loader.leaving());
+            QCOMPARE(run.log.last(), QStringLiteral("Submitting leave request (ZLP)"));
+            return;
+        }
+        QVERIFY(!sentLeaveRequest(transfers));
+        QVERIFY(!loader.leaving());
+        if (result == DfuVectorTableRefused || result == DfuFileOpenFailed || result == DfuNoDevice) {
+            // No DFU request went out (at most the serial number was read), and
+            // nothing reached the memory.
+            QVERIFY(std::none_of(transfers.begin(), transfers.end(), [](const ControlTransfer &t) {
+                return (t.setup.bmRequestType & 0x60) == 0x20;
+            }));
+            QCOMPARE(bytesOf(loader.flash(kBase, 16)), QByteArray(16, char(0xFF)));
+        }
+        if (result == DfuBlockWriteError)
+            QVERIFY(transfers.back().isClass(kClrStatus));
+
+        // The same loader, back on the bus if it was pulled, takes a new flash.
+        installFault(loader, NoFault);
+        std::string error;
+        if (unplugAt || offBus)
+            QVERIFY2(loader.replug(&error), error.c_str());
+        const QByteArray next = firmware(3000);
+        QCOMPARE(runFlash(DfuFlashOptions(), writeImage(next)).result, 0);
+        QCOMPARE(bytesOf(loader.flash(kBase, 3000)), next);
+    }
+
+    // The window's look for the boot loader never talks to the device, and
+    // gives back all it opened.
+    void probeFollowsTheBus()
+    {
+        LoaderOnBus &loader = plugLoader();
+        std::string error;
+        for (const bool on : {false, true, false, true}) {
+            if (on)
+                QVERIFY2(loader.plug(&error), error.c_str());
+            else
+                loader.unplug();
+            const QStringList before = openFiles();
+            QCOMPARE(bootLoaderPresent(), on);
+            QVERIFY(loader.transfers().empty());
+            QCOMPARE(openFiles(), before);
+        }
+    }
 
 private:
     LoaderOnBus &plugLoader(const DfuLoader::Config &config = {},
-                            const DfuUsbFunction::Identity &identity = {});
-    QString writeImage(const QByteArray &image);
+                            const DfuUsbFunction::Identity &identity = {})
+    {
+        loader_.reset();
+        loader_ = std::make_unique<LoaderOnBus>(*testbed_, config, identity);
+        std::string error;
+        if (!loader_->plug(&error))
+            qFatal("cannot plug the boot loader: %s", error.c_str());
+        return *loader_;
+    }
+    QString writeImage(const QByteArray &image)
+    {
+        const QString path = files_.filePath(QStringLiteral("image%1.bin").arg(++fileNumber_));
+        if (!wheeltest::writeFile(path, image))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
 
     std::unique_ptr<Testbed> testbed_;
     std::unique_ptr<LoaderOnBus> loader_;
     QTemporaryDir files_;
     int fileNumber_ = 0;
 };
-
-void TestDfuFlasher::initTestCase()
-{
-    std::string error;
-    testbed_ = Testbed::create(&error);
-    QVERIFY2(testbed_, error.c_str());
-    QVERIFY(files_.isValid());
-}
-
-void TestDfuFlasher::cleanupTestCase()
-{
-    loader_.reset();
-    testbed_.reset();
-}
-
-LoaderOnBus &TestDfuFlasher::plugLoader(const DfuLoader::Config &config,
-                                        const DfuUsbFunction::Identity &identity)
-{
-    loader_.reset();
-    loader_ = std::make_unique<LoaderOnBus>(*testbed_, config, identity);
-    std::string error;
-    if (!loader_->plug(&error))
-        qFatal("cannot plug the boot loader: %s", error.c_str());
-    return *loader_;
-}
-
-QString TestDfuFlasher::writeImage(const QByteArray &image)
-{
-    const QString path = files_.filePath(QStringLiteral("image%1.bin").arg(++fileNumber_));
-    if (!wheeltest::writeFile(path, image))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-void TestDfuFlasher::transferSize_data()
-{
-    QTest::addColumn<int>("deviceSize");
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<int>("bound");
-    QTest::addColumn<QList<int>>("lengths");
-
-    const QList<int> by1024{1024, 1024, 1024, 1024, 904};
-    const QList<int> by2048{2048, 2048, 904};
-    QTest::newRow("device states 1024") << 1024 << int(NoFault) << 2048 << by1024;
-    QTest::newRow("device states 4096") << 4096 << int(NoFault) << 2048 << by2048;
-    QTest::newRow("short descriptor, smaller bound") << 2048 << int(DescriptorShort) << 1024 << by1024;
-    QTest::newRow("bound below the device's size")
-        << 2048 << int(NoFault) << 512 << QList<int>{512, 512, 512, 512, 512, 512, 512, 512, 512, 392};
-}
-
-void TestDfuFlasher::transferSize()
-{
-    QFETCH(int, deviceSize);
-    QFETCH(int, fault);
-    QFETCH(int, bound);
-    QFETCH(QList<int>, lengths);
-    DfuLoader::Config config;
-    config.transferSize = uint16_t(deviceSize);
-    LoaderOnBus &loader = plugLoader(config);
-    installFault(loader, Fault(fault));
-    DfuFlashOptions options;
-    options.transferSize = bound;
-    // Only the wire is looked at: a device places blocks by its own size.
-    options.verify = false;
-
-    const FlashRun run = runFlash(options, writeImage(firmware(5000)));
-
-    QCOMPARE(run.result, 0);
-    QVERIFY(run.log.contains(QStringLiteral("Effective transfer size= %1").arg(lengths.first())));
-    QList<Block> expected;
-    for (int i = 0; i < lengths.size(); ++i)
-        expected << Block{2 + i, lengths[i]};
-    QCOMPARE(acceptedBlocks(loader.transfers()), expected);
-}
-
-void TestDfuFlasher::addressAndErase_data()
-{
-    QTest::addColumn<uint>("base");
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("pageSize");
-    QTest::addColumn<QList<QByteArray>>("commands");
-
-    // Set Address, the erases, Set Address again before the data, and the
-    // verify's Set Address.
-    QTest::newRow("8193 bytes, two pages")
-        << kBase << 8193 << 8192
-        << hexList({"2100000008", "4100000008", "4100200008", "2100000008", "2100000008"});
-    QTest::newRow("page size 0 counts as 8192")
-        << kBase << 8192 << 0 << hexList({"2100000008", "4100000008", "2100000008", "2100000008"});
-    QTest::newRow("base inside a page")
-        << 0x08001000u << 8192 << 8192
-        << hexList({"2100100008", "4100000008", "4100200008", "2100100008", "2100100008"});
-    QTest::newRow("small pages") << kBase << 3000 << 1024
-                                 << hexList({"2100000008", "4100000008", "4100040008", "4100080008",
-                                             "2100000008", "2100000008"});
-}
-
-void TestDfuFlasher::addressAndErase()
-{
-    QFETCH(uint, base);
-    QFETCH(int, size);
-    QFETCH(int, pageSize);
-    QFETCH(QList<QByteArray>, commands);
-    LoaderOnBus &loader = plugLoader();
-    // An older firmware fills the flash: programming only clears bits, so
-    // every page the image touches must have been erased for it to land.
-    loader.loadFlash(std::vector<uint8_t>(4 * 8192, 0x00));
-    DfuFlashOptions options;
-    options.baseAddress = base;
-    options.pageSize = pageSize;
-    const QByteArray image = firmware(size, base);
-
-    const FlashRun run = runFlash(options, writeImage(image));
-
-    QCOMPARE(run.result, 0);
-    QCOMPARE(commandPayloads(loader.transfers()), commands);
-    QCOMPARE(bytesOf(loader.flash(base, size_t(size))), image);
-    QVERIFY(run.log.contains(QStringLiteral("Verify OK")));
-    QVERIFY(loader.leaving());
-}
-
-void TestDfuFlasher::firstBlockStall_data()
-{
-    QTest::addColumn<int>("stallAbove");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QList<int>>("tries");
-    QTest::addColumn<QByteArray>("pointerAfter");
-
-    const QList<int> halvings{2048, 1024, 512, 256, 128, 64, 32};
-    QTest::newRow("stalls above 1024")
-        << 1024 << 0 << QList<int>{2048, 1024} << QByteArray::fromHex("2100040008");
-    QTest::newRow("stalls above 40") << 40 << 0 << halvings << QByteArray::fromHex("2120000008");
-    QTest::newRow("stalls at every length") << 1 << int(DfuBlockDownloadFailed) << halvings << QByteArray();
-}
-
-void TestDfuFlasher::firstBlockStall()
-{
-    QFETCH(int, stallAbove);
-    QFETCH(int, result);
-    QFETCH(QList<int>, tries);
-    QFETCH(QByteArray, pointerAfter);
-    DfuLoader::Config config;
-    config.faults.stallFirstBlockAbove = uint16_t(stallAbove);
-    LoaderOnBus &loader = plugLoader(config);
-    const QByteArray image = firmware(5000);
-
-    const FlashRun run = runFlash(DfuFlashOptions(), writeImage(image));
-
-    QCOMPARE(run.result, result);
-    const std::vector<ControlTransfer> transfers = loader.transfers();
-    QList<int> firstTries;
-    auto t = transfers.begin();
-    for (; t != transfers.end() && firstTries.size() < tries.size(); ++t) {
-        if (!t->isDataBlock())
-            continue;
-        QCOMPARE(int(t->setup.wValue), 2);
-        QCOMPARE(bytesOf(t->data), image.left(t->setup.wLength));
-        firstTries << t->setup.wLength;
-    }
-    QCOMPARE(firstTries, tries);
-    for (int i = 1; i < tries.size(); ++i)
-        QVERIFY(
-            run.log.contains(QStringLiteral("First block failed PIPE, retry with %1 bytes").arg(tries[i])));
-    if (result != 0) {
-        QVERIFY(run.log.contains(QStringLiteral("Exiting flash function with code: -105")));
-        QVERIFY(run.progress.isEmpty());
-        QVERIFY(!sentLeaveRequest(transfers));
-        return;
-    }
-    // After the halved block the pointer moves behind it and the numbering
-    // starts over at block 2 with full blocks.
-    const auto next =
-        std::find_if(t, transfers.end(), [](const ControlTransfer &c) { return c.isDownload(); });
-    QVERIFY(next != transfers.end() && next->isCommand());
-    QCOMPARE(bytesOf(next->data), pointerAfter);
-    QList<Block> expected;
-    for (int offset = tries.last(), number = 2; offset < 5000; offset += 2048, ++number)
-        expected << Block{number, std::min(2048, 5000 - offset)};
-    QCOMPARE(acceptedBlocks(std::vector<ControlTransfer>(next, transfers.end())), expected);
-    QCOMPARE(bytesOf(loader.flash(kBase, 5000)), image);
-    QVERIFY(loader.leaving());
-}
-
-void TestDfuFlasher::faults_data()
-{
-    // The loader's own ("start in error", "read-protected", "error on N"),
-    // "unplug at P" (after that progress value) or "no verify".
-    QTest::addColumn<QString>("setup");
-    QTest::addColumn<int>("fault");        // played in the loader's place
-    QTest::addColumn<QByteArray>("image"); // empty: no such file
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("logLine"); // empty: nothing logged
-    QTest::addColumn<QList<int>>("progress");
-    QTest::addColumn<QList<int>>("uploads");
-    QTest::addColumn<int>("erases");
-
-    const QByteArray good = firmware(5000);
-    const QList<int> all{39, 78, 96, 100};
-    const QList<int> none;
-    const QList<int> readBack{2, 3, 4};
-    QByteArray badStack = good;
-    badStack[3] = 0x10; // 0x10020000
-    const auto exitCode = [](int code) {
-        return QStringLiteral("Exiting flash function with code: %1").arg(code);
-    };
-
-    // The first CLRSTATUS is out of place in dfuIDLE: the loader reports
-    // dfuERROR (errUNKNOWN), which the second one clears.
-    QTest::newRow("loader in dfuIDLE") << "" << int(NoFault) << good << 0
-                                       << "Initial DFU status: state= 10 status= 14" << all << readBack << 1;
-    QTest::newRow("loader in dfuERROR") << "start in error" << int(NoFault) << good << 0
-                                        << "Initial DFU status: state= 2 status= 0" << all << readBack << 1;
-    QTest::newRow("read-protected")
-        << "read-protected" << int(NoFault) << good << 0
-        << "DFU_UPLOAD blocked (RDP?), bypassing verification and proceeding to manifest" << all
-        << QList<int>{2} << 1;
-    QTest::newRow("verify off") << "no verify" << int(NoFault) << good << 0
-                                << "Submitting leave request (ZLP)" << all << none << 1;
-    QTest::newRow("read back differs")
-        << "" << int(UploadCorrupted) << good << int(DfuVerifyMismatch)
-        << "Verify read complete: got= 5000 expected= 5000" << QList<int>{39, 78, 96} << readBack << 1;
-    QTest::newRow("second read refused") << "" << int(SecondUploadRefused) << good << int(DfuVerifyLength)
-                                         << "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000"
-                                         << QList<int>{39, 78, 96} << QList<int>{2, 3} << 1;
-    QTest::newRow("dfuERROR on the first block")
-        << "error on 1" << int(NoFault) << good << int(DfuBlockWriteError) << exitCode(-108) << none << none
-        << 1;
-    QTest::newRow("dfuERROR on the second block")
-        << "error on 2" << int(NoFault) << good << int(DfuBlockWriteError) << exitCode(-108) << QList<int>{39}
-        << none << 1;
-    QTest::newRow("status refused after a block")
-        << "" << int(StatusRefusedAfterBlock) << good << int(DfuBlockStatusFailed) << exitCode(-106) << none
-        << none << 1;
-    QTest::newRow("block 3 stalls") << "" << int(ThirdBlockRefused) << good << int(DfuBlockDownloadFailed)
-                                    << "DFU_DNLOAD failed with code: -9" << QList<int>{39} << none << 1;
-    QTest::newRow("unplugged after the first block")
-        << "unplug at 39" << int(NoFault) << good << int(DfuBlockDownloadFailed) << exitCode(-105)
-        << QList<int>{39} << none << 1;
-    QTest::newRow("Set Address refused")
-        << "" << int(FirstSetAddressRefused) << good << int(DfuSetAddressFailed)
-        << "Set Address command failed with rc= -9" << none << none << 0;
-    QTest::newRow("Erase refused") << "" << int(FirstEraseRefused) << good << int(DfuEraseFailed)
-                                   << "Erase command failed with rc= -9  at 0x8000000" << none << none << 1;
-    QTest::newRow("7-byte image")
-        << "" << int(NoFault) << good.left(7) << int(DfuVectorTableRefused)
-        << "Refusing to flash: vector table sanity failed: file too small for vector table" << none << none
-        << 0;
-    QTest::newRow("stack pointer outside SRAM")
-        << "" << int(NoFault) << badStack << int(DfuVectorTableRefused)
-        << "Refusing to flash: vector table sanity failed: invalid initial SP 0x10020000 (SRAM "
-           "20000000..200c0000)"
-        << none << none << 0;
-    QTest::newRow("image for another base")
-        << "" << int(NoFault) << firmware(5000, 0x08010000) << int(DfuVectorTableRefused)
-        << "Refusing to flash: vector table sanity failed: reset vector 0x8010101 outside programmed range "
-           "[8000000..8001388)"
-        << none << none << 0;
-    QTest::newRow("missing file") << "" << int(NoFault) << QByteArray() << int(DfuFileOpenFailed) << QString()
-                                  << none << none << 0;
-}
-
-void TestDfuFlasher::faults()
-{
-    QFETCH(QString, setup);
-    QFETCH(int, fault);
-    QFETCH(QByteArray, image);
-    QFETCH(int, result);
-    QFETCH(QString, logLine);
-    QFETCH(QList<int>, progress);
-    QFETCH(QList<int>, uploads);
-    QFETCH(int, erases);
-
-    DfuLoader::Config config;
-    config.faults.startInError = setup == QLatin1String("start in error");
-    config.faults.readProtected = setup == QLatin1String("read-protected");
-    if (setup.startsWith(QLatin1String("error on ")))
-        config.faults.errorOnBlock = setup.mid(9).toUInt();
-    const int unplugAt = setup.startsWith(QLatin1String("unplug at ")) ? setup.mid(10).toInt() : 0;
-    LoaderOnBus &loader = plugLoader(config);
-    installFault(loader, Fault(fault));
-    DfuFlashOptions options;
-    options.verify = setup != QLatin1String("no verify");
-    const QString path = image.isEmpty() ? files_.filePath(QStringLiteral("absent.bin")) : writeImage(image);
-
-    const FlashRun run = runFlash(options, path, [&loader, unplugAt](int p) {
-        if (p == unplugAt)
-            loader.unplug();
-    });
-
-    QCOMPARE(run.result, result);
-    if (logLine.isEmpty())
-        QVERIFY2(run.log.isEmpty(), qPrintable(run.log.join('\n')));
-    else
-        QVERIFY2(run.log.contains(logLine), qPrintable(run.log.join('\n')));
-    QCOMPARE(run.progress, progress);
-    const std::vector<ControlTransfer> transfers = loader.transfers();
-    QCOMPARE(uploadBlocks(transfers), uploads);
-    const QList<QByteArray> commands = commandPayloads(transfers);
-    QCOMPARE(int(std::count_if(commands.begin(), commands.end(),
-                               [](const QByteArray &c) { return c.startsWith('\x41'); })),
-             erases);
-    // Every exit gives back the interface, the handle and every descriptor.
-    QTRY_COMPARE_WITH_TIMEOUT(openFiles(), run.filesBefore, 2000);
-    if (result == 0) {
-        QCOMPARE(acceptedBlocks(transfers), (QList<Block>{{2, 2048}, {3, 2048}, {4, 904}}));
-        QVERIFY(run.log.contains(QStringLiteral("Block 3 sent= 4096 / 5000 ( 78 %)")));
-        QCOMPARE(bytesOf(loader.flash(kBase, 5000)), image);
-        // Whatever the read-back left behind, the last download is the leave
-        // request, block 5 without data, and the loader took it.
-        const auto last = std::find_if(transfers.rbegin(), transfers.rend(),
-                                       [](const ControlTransfer &t) { return t.isDownload(); });
-        QVERIFY(last != transfers.rend());
-        QCOMPARE(int(last->setup.wValue), 5);
-        QCOMPARE(int(last->setup.wLength), 0);
-        QVERIFY(loader.leaving());
-        QCOMPARE(run.log.last(), QStringLiteral("Submitting leave request (ZLP)"));
-        return;
-    }
-    QVERIFY(!sentLeaveRequest(transfers));
-    QVERIFY(!loader.leaving());
-    if (result == DfuVectorTableRefused || result == DfuFileOpenFailed) {
-        // Nothing reached the memory.
-        QVERIFY(std::none_of(transfers.begin(), transfers.end(),
-                             [](const ControlTransfer &t) { return t.isDownload(); }));
-        QCOMPARE(bytesOf(loader.flash(kBase, 16)), QByteArray(16, char(0xFF)));
-    }
-    if (result == DfuBlockWriteError)
-        QVERIFY(transfers.back().isClass(kClrStatus));
-
-    // The same loader, back on the bus if it was pulled, takes a new flash.
-    installFault(loader, NoFault);
-    std::string error;
-    if (unplugAt)
-        QVERIFY2(loader.replug(&error), error.c_str());
-    const QByteArray next = firmware(3000);
-    QCOMPARE(runFlash(DfuFlashOptions(), writeImage(next)).result, 0);
-    QCOMPARE(bytesOf(loader.flash(kBase, 3000)), next);
-}
-
-void TestDfuFlasher::deviceSelection_data()
-{
-    QTest::addColumn<bool>("plugged");
-    QTest::addColumn<QString>("serialOnDevice");
-    QTest::addColumn<uint>("productId");
-    QTest::addColumn<QString>("filter");
-    QTest::addColumn<int>("result");
-
-    const QString serial = QStringLiteral("2059326B4E31");
-    QTest::newRow("no loader on the bus") << false << serial << 0xDF11u << QString() << int(DfuNoDevice);
-    QTest::newRow("another product id") << true << serial << 0xDF12u << QString() << int(DfuNoDevice);
-    QTest::newRow("serial differs in case")
-        << true << serial.toLower() << 0xDF11u << serial << int(DfuNoDevice);
-    QTest::newRow("serial matches once trimmed") << true << " " + serial + " " << 0xDF11u << serial << 0;
-    QTest::newRow("no filter") << true << serial << 0xDF11u << QString() << 0;
-}
-
-void TestDfuFlasher::deviceSelection()
-{
-    QFETCH(bool, plugged);
-    QFETCH(QString, serialOnDevice);
-    QFETCH(uint, productId);
-    QFETCH(QString, filter);
-    QFETCH(int, result);
-    DfuUsbFunction::Identity identity;
-    identity.serial = serialOnDevice.toStdString();
-    LoaderOnBus &loader = plugLoader({}, identity);
-    if (!plugged)
-        loader.unplug();
-    DfuFlashOptions options;
-    options.productId = uint16_t(productId);
-    options.serialFilter = filter;
-    const QByteArray image = firmware(3000);
-
-    const FlashRun run = runFlash(options, writeImage(image));
-
-    QCOMPARE(run.result, result);
-    QTRY_COMPARE_WITH_TIMEOUT(openFiles(), run.filesBefore, 2000);
-    const std::vector<ControlTransfer> transfers = loader.transfers();
-    if (result == 0) {
-        QCOMPARE(bytesOf(loader.flash(kBase, 3000)), image);
-        return;
-    }
-    QVERIFY2(run.log.isEmpty(), qPrintable(run.log.join('\n')));
-    QVERIFY(run.progress.isEmpty());
-    // At most the serial number was read; no DFU request was sent.
-    QVERIFY(std::none_of(transfers.begin(), transfers.end(),
-                         [](const ControlTransfer &t) { return (t.setup.bmRequestType & 0x60) == 0x20; }));
-}
-
-void TestDfuFlasher::probeFollowsTheBus_data()
-{
-    QTest::addColumn<QList<bool>>("plugged");
-    QTest::newRow("empty bus") << QList<bool>{false};
-    QTest::newRow("loader arrives") << QList<bool>{false, true};
-    QTest::newRow("loader leaves and comes back") << QList<bool>{true, false, true};
-}
-
-// The window's look for the boot loader never talks to the device, and gives
-// back all it opened.
-void TestDfuFlasher::probeFollowsTheBus()
-{
-    QFETCH(QList<bool>, plugged);
-    LoaderOnBus &loader = plugLoader();
-    loader.unplug();
-    std::string error;
-    for (const bool on : plugged) {
-        if (on)
-            QVERIFY2(loader.plug(&error), error.c_str());
-        else
-            loader.unplug();
-        const QStringList before = openFiles();
-        QCOMPARE(bootLoaderPresent(), on);
-        QVERIFY(loader.transfers().empty());
-        QCOMPARE(openFiles(), before);
-    }
-}
 
 int main(int argc, char **argv)
 {

@@ -1,12 +1,14 @@
 // The RGB page against the emulated wheel, through the real hidapi: what the
-// window reads into the LED buttons, what it sends when colours change or are
-// saved, and what the user sees of it.
+// window reads into the LED buttons, the exact frame pages each model is sent
+// and what the user sees of it; and, without a wheel, the channel orders and
+// the buttons' style sheets the colours are kept in.
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 
 #include "app/mainwindow.h"
 #include "device/device_handle.h"
 #include "led/button_colour.h"
+#include "led/channel_order.h"
 #include "led/led_colour_read.h"
 #include "led/led_colour_write.h"
 #include "led/led_levels.h"
@@ -23,26 +25,59 @@
 #include <algorithm>
 #include <memory>
 
+Q_DECLARE_METATYPE(Rgb)
+
 namespace {
 
-const QStringList kLedButtons = [] {
-    QStringList names{"pbD3", "pbD4",  "pbD13", "pbD16", "pbD23", "pbD26", "pbXL",
-                      "pbXR", "pbTL1", "pbTL2", "pbTL3", "pbTR1", "pbTR2", "pbTR3"};
-    for (int i : {1, 2, 3, 4, 5, 6, 9, 10, 11, 12, 13, 14})
-        names << QStringLiteral("pbB%1").arg(i);
-    for (int i = 1; i <= 19; ++i)
-        names << QStringLiteral("pbT%1").arg(i);
-    return names;
-}();
-
-// Off-level values, so that every channel is rounded on its way to the wheel.
-QColor paintFor(int k)
+// Every LED button with three different levels, so that a swapped channel
+// shows; several sit just off a level value (100, 254, ...) and must go out
+// rounded up.
+const LedButtonColours &paintedButtons()
 {
-    return QColor((k * 37 + 11) % 256, (k * 91 + 60) % 256, (k * 53 + 140) % 256);
+    static const LedButtonColours colours = [] {
+        const std::pair<const char *, std::array<int, 3>> table[] = {
+            {"pbB1", {100, 0, 200}},    {"pbB2", {53, 107, 69}},    {"pbB3", {149, 199, 9}},
+            {"pbB4", {3, 9, 0}},        {"pbB5", {39, 10, 86}},     {"pbB6", {126, 53, 17}},
+            {"pbB9", {254, 106, 226}},  {"pbB10", {28, 150, 106}},  {"pbB11", {106, 255, 28}},
+            {"pbB12", {225, 9, 255}},   {"pbB13", {17, 29, 126}},   {"pbB14", {106, 126, 86}},
+            {"pbD3", {198, 149, 0}},    {"pbD4", {9, 200, 149}},    {"pbD13", {69, 4, 53}},
+            {"pbD16", {172, 28, 4}},    {"pbD23", {9, 87, 255}},    {"pbD26", {69, 173, 126}},
+            {"pbT1", {172, 255, 39}},   {"pbT2", {9, 18, 17}},      {"pbT3", {53, 39, 149}},
+            {"pbT4", {148, 86, 53}},    {"pbT5", {0, 127, 4}},      {"pbT6", {39, 226, 173}},
+            {"pbT7", {125, 4, 69}},     {"pbT8", {255, 18, 9}},     {"pbT9", {28, 69, 199}},
+            {"pbT10", {125, 173, 149}}, {"pbT11", {226, 174, 17}},  {"pbT12", {17, 0, 226}},
+            {"pbT13", {85, 17, 106}},   {"pbT14", {199, 40, 28}},   {"pbT15", {17, 149, 9}},
+            {"pbT16", {85, 226, 199}},  {"pbT17", {199, 1, 86}},    {"pbT18", {28, 86, 106}},
+            {"pbT19", {85, 106, 4}},    {"pbTL1", {173, 107, 106}}, {"pbTL2", {4, 199, 28}},
+            {"pbTL3", {52, 0, 255}},    {"pbTR1", {149, 10, 126}},  {"pbTR2", {0, 53, 39}},
+            {"pbTR3", {38, 106, 0}},    {"pbXL", {173, 0, 4}},      {"pbXR", {0, 4, 106}},
+        };
+        LedButtonColours out;
+        for (const auto &[name, rgb] : table)
+            out.insert(QLatin1String(name), QColor(rgb[0], rgb[1], rgb[2]));
+        return out;
+    }();
+    return colours;
 }
-// The extra LEDs keep full 8-bit values where the wheel stores them apart.
-const QColor kLeftExtra(0x80, 0x11, 0xFE);
-const QColor kRightExtra(0x05, 0x80, 0x40);
+
+const QStringList kLedButtons = paintedButtons().keys();
+
+QByteArray hex(const uint8_t *data, int count)
+{
+    return QByteArray(reinterpret_cast<const char *>(data), count).toHex(' ');
+}
+
+// The 20 bytes a feature report sends (the 21st is only ever read).
+QByteArray sent(const CommandReport &report)
+{
+    return hex(report.data(), int(kCommandSendLength));
+}
+
+QByteArray padded(const char *start)
+{
+    const QByteArray bytes = QByteArray::fromHex(start);
+    return (bytes + QByteArray(int(kCommandSendLength) - bytes.size(), '\0')).toHex(' ');
+}
 
 int roundUp(int value)
 {
@@ -171,330 +206,397 @@ class TestRgbPage : public QObject
     Q_OBJECT
 
 private slots:
-    void saveAndReadBack_data();
-    void saveAndReadBack();
-    void readsAColourfulFrame_data();
-    void readsAColourfulFrame();
-    void presetPaintsVisibleButtonsOnly_data();
-    void presetPaintsVisibleButtonsOnly();
-    void colourDialog_data();
-    void colourDialog();
-    void saveShifterOnlyWhenChanged_data();
-    void saveShifterOnlyWhenChanged();
+    void saveAndReadBack_data()
+    {
+        // Page 0 first. Past each model's last LED every slot is level 15.
+        QTest::addColumn<QStringList>("pages");
+        QTest::addColumn<QString>("extraOrder"); // of the 02 11 report; empty: none
+        QTest::addColumn<bool>("extraRead");     // pbXL/pbXR come from 02 11, unrounded
+        // "button source order": read back as the source button's colour,
+        // permuted.
+        QTest::addColumn<QStringList>("readAs");
+        const QStringList vln6{"09 fe e9 a6 47 9c db 92 4f 21 e0 f2 35 38 a5 6a 93 8a",
+                               "17 26 f9 17 26 f9 17 26 f9 4c 71 ac 4c 71 ac 4c 71 ac",
+                               "bd 20 be fc 25 34 56 bb 68 b0 51 ce 1a f7 24 74 ad bc",
+                               "de 63 f0 95 10 4d 60 c5 9a 3b fa ff ff ff ff ff ff ff"};
+        QTest::newRow("VLN6") << vln6 << "RGB" << true << QStringList();
+        QTest::newRow("H-ZET") << vln6 << "RGB" << true << QStringList{"pbT1 pbT1 RGB"};
+        QTest::newRow("KLINO4") << QStringList{vln6[0], vln6[1],
+                                               "1c 74 ca ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff",
+                                               "ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"}
+                                << "RGB" << true << QStringList();
+        QTest::newRow("OV410") << QStringList{"09 fe e9 a6 47 9c a6 47 9c 21 e0 f2 35 38 a5 6a 93 8a",
+                                              "17 26 f9 17 26 f9 17 26 f9 4c 71 ac bd 20 be 17 26 f9",
+                                              "e9 f0 9e 67 71 16 56 bb 68 b0 51 ce 1a f7 24 74 2d 9f",
+                                              "f2 19 02 2e 5f 83 53 aa 36 a9 f8 ff ff ff ff ff ff ff"}
+                               << "" << false
+                               << QStringList{"pbB3 pbB2 RGB",  "pbB11 pbB10 RGB", "pbT1 pbD13 RBG",
+                                              "pbT2 pbD13 RBG", "pbT10 pbD23 RBG", "pbT11 pbD23 RBG"};
+        QTest::newRow("ULMAR") << QStringList{"cf 45 32 65 8b 6b 0b e1 c5 a1 47 2f 47 cd ba ed 03 e3",
+                                              "83 69 4d 3b e2 d8 d1 88 94 89 21 fe e2 9f 05 4c c9 94",
+                                              "9f f4 49 01 19 90 f9 9e ef 29 9f f2 29 9f f2 29 9f f2",
+                                              "29 9f f2 29 5f a3 35 aa 89 9a 38 ab b3 ca a7 7c ca a7",
+                                              "7c ca a7 7c ca a7 7c ca a7 c4 41 1c c4 41 1c c4 41 1c",
+                                              "c4 41 1c c4 a1 9c ca 69 3a a6 33 85 53 18 67 71 16 67",
+                                              "71 16 67 71 16 67 71 16 67 c0 01 1c 90 0e e9 bd d2 2b",
+                                              "12 20 01 60 af 76 6a f7 ff ff ff ff ff ff ff ff ff ff"}
+                               << "GRB" << false << QStringList();
+        QTest::newRow("SRD7") << QStringList{"09 fe e9 a6 47 9c a6 47 9c 21 e0 f2 35 38 a5 6a 93 8a",
+                                             "bd 20 be db 92 4f 17 26 f9 21 e0 f2 35 38 a5 6a 93 8a",
+                                             "1c a4 c7 fc 25 34 56 bb 68 b0 51 ce 1a f7 24 74 ad bc",
+                                             "de 63 f0 95 10 4d 60 95 e0 9f ce 9a 4c 71 ac ac f9 ff"}
+                              << "RGB" << true << QStringList{"pbT12 pbT12 unread"};
+        QTest::newRow("PELIX") << QStringList{"09 6e 7a db 92 4f c4 f9 e9 21 50 83 2e 9f 8a 17 76 61",
+                                              "92 2f f9 ac 19 4d 06 cf 5f 42 63 b5 8b 06 1b e5 ac 71",
+                                              "4f 42 d7 3b 0a 56 95 c0 14 c7 fa ff ff ff ff ff ff ff",
+                                              "ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"}
+                               << "RGB" << false << QStringList();
+    }
+    // Every LED button painted, saved, and read again after the wheel was
+    // unplugged and plugged back, so only what reached its flash comes back.
+    void saveAndReadBack()
+    {
+        const QString code = QString::fromLatin1(QTest::currentDataTag());
+        QFETCH(QStringList, pages);
+        QFETCH(QString, extraOrder);
+        QFETCH(bool, extraRead);
+        QFETCH(QStringList, readAs);
+        Session s(code);
+        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
+        wheeltest::PromptRecorder prompts;
+        QVERIFY(s.openRgbPage());
+        const LedButtonColours &painted = paintedButtons();
+        for (auto it = painted.cbegin(); it != painted.cend(); ++it)
+            s.paint(it.key(), it.value());
+
+        s.widget<QPushButton>("pbSave")->click();
+        QCOMPARE(prompts.shown(), QStringList{"Success: LED colors and shifter value saved."});
+        QByteArray frame;
+        QList<int> order{0, 1};
+        for (int p = 3; p < pages.size(); ++p)
+            order << p;
+        QCOMPARE(sentPages(s.wheel, &frame), order << 2);
+        QCOMPARE(frame.toHex(' '), pages.join(' ').toLatin1());
+        QStringList features = lines(s.wheel, {"set-feature"});
+        QCOMPARE(features.takeLast(), QStringLiteral("set-feature 02 0e"));
+        const auto extra = [&](const char *name) {
+            return hexTriple(permuted(painted[name], extraOrder));
+        };
+        QCOMPARE(features,
+                 extraOrder.isEmpty()
+                     ? QStringList()
+                     : QStringList{chopZeros(
+                           QStringLiteral("set-feature 02 11 ef %1 %2").arg(extra("pbXL"), extra("pbXR")))});
+
+        QVERIFY(s.wheel.unplug());
+        QTRY_VERIFY(!deviceHandle().isOpen());
+        QVERIFY(s.wheel.plug());
+        QTRY_VERIFY_WITH_TIMEOUT(s.connected(), 10000);
+        for (const QString &name : kLedButtons) {
+            const bool exact = extraRead && (name == "pbXL" || name == "pbXR");
+            if (s.shown(name))
+                QCOMPARE(s.colour(name), exact ? painted[name] : rounded(painted[name]));
+        }
+        for (const QString &spot : readAs) {
+            const QStringList f = spot.split(' ');
+            const QColor expected = f[2] == "unread" ? painted[f[1]] : rounded(permuted(painted[f[1]], f[2]));
+            QVERIFY2(s.colour(f[0]) == expected, qPrintable(spot));
+        }
+    }
+    void readsAColourfulFrame_data()
+    {
+        // "button led order": the button shows that frame LED read in that order.
+        QTest::addColumn<QStringList>("reads");
+        QTest::addColumn<bool>("extraRead");
+
+        QTest::newRow("H-ZET") << QStringList{"pbD13 16 RGB", "pbD26 23 RGB"} << true;
+        QTest::newRow("VLN6") << QStringList{"pbD13 16 RGB", "pbTR1 42 RGB"} << true;
+        QTest::newRow("KLINO4") << QStringList{"pbD16 24 RBG", "pbD26 25 RBG"} << true;
+        QTest::newRow("OV410") << QStringList{"pbB3 4 RGB", "pbT1 26 RGB", "pbB1 24 RBG", "pbD23 23 RGB"}
+                               << false;
+        QTest::newRow("ULMAR") << QStringList{"pbD13 69 GRB", "pbB12 19 GRB", "pbXL 78 GRB", "pbB2 87 GRB"}
+                               << false;
+        QTest::newRow("SRD7") << QStringList{"pbB3 14 RGB", "pbB11 15 RGB", "pbD16 44 RGB", "pbTL1 46 RGB"}
+                              << true;
+        QTest::newRow("PELIX") << QStringList{"pbD23 13 RGB", "pbD26 30 RGB"} << false;
+    }
+    // The wheel holds a different colour on every LED; the page shows the one
+    // each button stands for, and is saved as a screenshot.
+    void readsAColourfulFrame()
+    {
+        const QString code = QString::fromLatin1(QTest::currentDataTag());
+        QFETCH(QStringList, reads);
+        QFETCH(bool, extraRead);
+
+        LedFrame levels{};
+        for (int slot = 0; slot < kLedSlotCount; ++slot)
+            levels[slot / 2] |= static_cast<uint8_t>(((slot * 7 + slot / 3 * 5 + 3) % 16) << (slot % 2 * 4));
+        const QByteArray frame(reinterpret_cast<const char *>(levels.data()), kLedFrameBytes);
+        Session s(code, [&](wheelemu::Wheel &w) {
+            for (uint8_t p = 0; p < static_cast<uint8_t>(w.info().ledPages); ++p) {
+                QByteArray page = QByteArray("\x03") + char(p) + frame.mid(18 * p, 18);
+                w.output(reinterpret_cast<const uint8_t *>(page.constData()), 20);
+            }
+            const uint8_t record[20] = {0x02, 0x11, 0x00, 0x80, 0x11, 0xFE, 0x05, 0x80, 0x40};
+            w.setFeature(record, sizeof record);
+        });
+        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
+        QTRY_VERIFY_WITH_TIMEOUT(s.connected(), 10000);
+
+        // One request buffer for all pages: page 1's request still carries page
+        // 0's reply behind its first four bytes.
+        const QStringList asked = lines(s.wheel, {"set-feature"});
+        const int firstPage = int(asked.indexOf("set-feature 02 0b")); // page 0, all zero
+        QVERIFY(firstPage >= 0);
+        const QByteArray page0Tail = frame.mid(2, 16).toHex(' ');
+        QCOMPARE(asked.value(firstPage + 1),
+                 chopZeros(QStringLiteral("set-feature 02 0b 01 00 ") + page0Tail));
+        const int pageCount = code == "ULMAR" ? 8 : 4;
+        QVERIFY(asked.value(firstPage + pageCount - 1)
+                    .startsWith(QStringLiteral("set-feature 02 0b 0%1 00").arg(pageCount - 1)));
+        QCOMPARE(asked.value(firstPage + pageCount) == "set-feature 02 0b 11", extraRead);
+        QCOMPARE(asked.mid(firstPage).count("set-feature 02 0b 11"), extraRead ? 1 : 0);
+
+        for (const QString &spot : reads) {
+            const QStringList f = spot.split(' ');
+            const QColor expected = permuted(frameLed(frame, f[1].toInt()), f[2]);
+            QVERIFY2(s.colour(f[0]) == expected, qPrintable(spot + " " + s.colour(f[0]).name()));
+        }
+        if (extraRead) {
+            QCOMPARE(s.colour("pbXL"), QColor(0x80, 0x11, 0xFE));
+            QCOMPARE(s.colour("pbXR"), QColor(0x05, 0x80, 0x40));
+        }
+        s.widget<QPushButton>("pbS2")->click();
+        QTest::qWait(100);
+        const QImage shot = s.window->grab().toImage();
+        const QString folder = code.toLower().remove(QLatin1Char('-'));
+        QVERIFY(shot.save(QDir(QStringLiteral(QUORSET_SCREENSHOT_DIR))
+                              .filePath(QStringLiteral("model-%1-rgb.png").arg(folder))));
+        const QWidget *b1 = s.widget("pbB1");
+        const QColor seen = shot.pixelColor(b1->mapTo(s.window.get(), b1->rect().center()));
+        QVERIFY2(near(seen, s.colour("pbB1")), qPrintable(seen.name()));
+    }
+    void presetPaintsVisibleButtonsOnly_data()
+    {
+        QTest::addColumn<QString>("preset");
+        QTest::addColumn<QColor>("colour");
+        QTest::newRow("red") << "pbSetR" << QColor(255, 0, 0);
+        QTest::newRow("dark") << "pbSetD" << QColor(0, 0, 0);
+        QTest::newRow("sky") << "pbSet1" << QColor(0, 170, 255);
+    }
+    // H-ZET hides the light row that its frame still carries (LEDs 26..36).
+    void presetPaintsVisibleButtonsOnly()
+    {
+        QFETCH(QString, preset);
+        QFETCH(QColor, colour);
+        if (!hzet) {
+            hzet = std::make_unique<Session>("H-ZET");
+            QVERIFY2(hzet->wheel.ok(), hzet->wheel.error().c_str());
+            QVERIFY(hzet->openRgbPage());
+        }
+        Session &s = *hzet;
+        const QColor hidden(10, 20, 30);
+        s.paint("pbT1", hidden);
+        s.wheel.clearTranscript();
+
+        QTest::mouseClick(s.widget<QPushButton>(preset), Qt::LeftButton);
+        for (const QString &name : kLedButtons) {
+            if (s.shown(name))
+                QCOMPARE(s.colour(name), colour);
+        }
+        QCOMPARE(s.colour("pbT1"), hidden);
+        QByteArray frame;
+        QCOMPARE(sentPages(s.wheel, &frame), (QList<int>{0, 1, 3, 2}));
+        QCOMPARE(frameLed(frame, 0), rounded(colour));
+        QCOMPARE(frameLed(frame, 26), rounded(hidden));
+        QCOMPARE(lines(s.wheel, {"set-feature"}),
+                 QStringList{chopZeros(QStringLiteral("set-feature 02 11 00 %1 %1").arg(hexTriple(colour)))});
+    }
+    void colourDialog_data()
+    {
+        QTest::addColumn<QColor>("answer");
+        QTest::addColumn<bool>("plugged");
+        QTest::newRow("cancelled") << QColor() << true;
+        QTest::newRow("picked") << QColor(0, 170, 255) << true;
+        // The page still follows the dialog and the save still reports success,
+        // but nothing is sent and the shifter's stored value stays.
+        QTest::newRow("picked and saved without a wheel") << QColor(1, 2, 3) << false;
+    }
+    void colourDialog()
+    {
+        QFETCH(QColor, answer);
+        QFETCH(bool, plugged);
+        Session s("SRD7");
+        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
+        QVERIFY(s.openRgbPage());
+        auto *slider = s.widget<QSlider>("hsShifter");
+        if (!plugged) {
+            QVERIFY(s.wheel.unplug());
+            QTRY_VERIFY(!deviceHandle().isOpen());
+            slider->setStatusTip("100");
+            slider->setValue(200);
+        }
+        wheeltest::PromptRecorder prompts;
+        prompts.colourAnswer = answer;
+        const QColor before = s.colour("pbB1");
+
+        QTest::mouseClick(s.widget<QPushButton>("pbB1"), Qt::LeftButton);
+        QCOMPARE(prompts.colourInitials, QList<QColor>{before});
+        QCOMPARE(s.colour("pbB1"), answer.isValid() ? answer : before);
+        if (!plugged) {
+            s.widget<QPushButton>("pbSave")->click();
+            QCOMPARE(slider->statusTip(), QStringLiteral("100"));
+            QCOMPARE(prompts.shown(), QStringList{"Success: LED colors and shifter value saved."});
+        }
+        if (!answer.isValid() || !plugged) {
+            QCOMPARE(lines(s.wheel, {"output", "set-feature"}), QStringList());
+            return;
+        }
+        QByteArray frame;
+        QCOMPARE(sentPages(s.wheel, &frame), (QList<int>{0, 1, 3, 2}));
+        // Levels 0, 12, 15 in LED 0's slots; no commit.
+        QCOMPARE(static_cast<quint8>(frame.at(0)), quint8(0xC0));
+        QCOMPARE(static_cast<quint8>(frame.at(1)) & 0x0F, 0x0F);
+        QVERIFY(!lines(s.wheel, {"set-feature"}).contains("set-feature 02 0e"));
+    }
+    void saveShifterOnlyWhenChanged_data()
+    {
+        QTest::addColumn<QString>("storedTip");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("shifterReport"); // empty: none
+        QTest::newRow("unchanged") << "150" << 150 << "";
+        QTest::newRow("changed") << "100" << 150 << "set-feature 02 0c 0a 96 00 00 00 ef";
+        QTest::newRow("tip not a number") << "fast" << 40 << "set-feature 02 0c 0a 28 00 00 00 ef";
+    }
+    void saveShifterOnlyWhenChanged()
+    {
+        QFETCH(QString, storedTip);
+        QFETCH(int, value);
+        QFETCH(QString, shifterReport);
+        Session s("SRD7");
+        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
+        QVERIFY(s.openRgbPage());
+        wheeltest::PromptRecorder prompts;
+        auto *slider = s.widget<QSlider>("hsShifter");
+        slider->setValue(value);
+        slider->setStatusTip(storedTip);
+        s.wheel.clearTranscript();
+
+        s.widget<QPushButton>("pbSave")->click();
+        QStringList kinds;
+        for (const QString &line : lines(s.wheel, {"output", "set-feature"}))
+            kinds << (line.startsWith(QLatin1String("output")) ? QStringLiteral("page") : line.left(20));
+        QStringList expected;
+        if (!shifterReport.isEmpty())
+            expected << "set-feature 02 0c 0a";
+        expected += QStringList{"set-feature 02 11 ef", "page", "page", "page", "page", "set-feature 02 0e"};
+        QCOMPARE(kinds, expected);
+        if (!shifterReport.isEmpty())
+            QCOMPARE(lines(s.wheel, {"set-feature"}).first(), shifterReport);
+        QCOMPARE(slider->statusTip(), shifterReport.isEmpty() ? storedTip : QString::number(value));
+        QCOMPARE(prompts.shown(), QStringList{"Success: LED colors and shifter value saved."});
+    }
+    void missingColoursGoOutBlack()
+    {
+        // Read from the buttons' style sheets: pbB1 sky blue, pbB9 an invalid
+        // rgb(300,0,0), every other button absent. Both of the latter go out
+        // black; pbB1 as levels 0, 12, 15 in LED 0. VLN6's 43 LEDs end in the
+        // low nibble of byte 64, then every slot is lit.
+        const LedButtonColours colours = ledButtonColoursFromStyleSheets(
+            {{"pbB1", "QPushButton {background-color:rgb(0,170,255);  color: white;}"},
+             {"pbB9", "QPushButton {background-color: rgb(300,0,0); color: white;}"}});
+        QCOMPARE(colours.size(), 2);
+        QVERIFY(!colours.value(QStringLiteral("pbB9")).isValid());
+        const LedColourWrite write = ledColourWrite(QStringLiteral("QUOR VLN6 Wheel"), colours, false);
+        const QByteArray expected = QByteArray::fromHex("c00f") + QByteArray(62, '\0') +
+                                    QByteArray::fromHex("f0") + QByteArray(7, '\xFF');
+        QCOMPARE(hex(write.frame.data(), 72), expected.toHex(' '));
+        QVERIFY(write.extraLeds.has_value());
+        QCOMPARE(sent(*write.extraLeds), padded("0211"));
+    }
+    void channelOrders_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<Rgb>("frame"); // (10, 20, 30) as sent in that order
+        QTest::addColumn<Rgb>("read");  // slots (1, 2, 3) read back in that order
+        // GBR and BRG undo each other: reading must not reuse the sending one.
+        QTest::newRow("0 RGB") << 0 << Rgb{10, 20, 30} << Rgb{1, 2, 3};
+        QTest::newRow("1 RBG") << 1 << Rgb{10, 30, 20} << Rgb{1, 3, 2};
+        QTest::newRow("2 GRB") << 2 << Rgb{20, 10, 30} << Rgb{2, 1, 3};
+        QTest::newRow("3 GBR") << 3 << Rgb{20, 30, 10} << Rgb{3, 1, 2};
+        QTest::newRow("4 BRG") << 4 << Rgb{30, 10, 20} << Rgb{2, 3, 1};
+        QTest::newRow("5 BGR") << 5 << Rgb{30, 20, 10} << Rgb{3, 2, 1};
+        QTest::newRow("unknown 6 is RGB") << 6 << Rgb{10, 20, 30} << Rgb{1, 2, 3};
+        QTest::newRow("unknown -1 is RGB") << -1 << Rgb{10, 20, 30} << Rgb{1, 2, 3};
+    }
+    void channelOrders()
+    {
+        QFETCH(int, code);
+        QFETCH(Rgb, frame);
+        QFETCH(Rgb, read);
+        const ChannelOrder order = channelOrderFromCode(code);
+        QVERIFY(toFrameOrder(Rgb{10, 20, 30}, order) == frame);
+        QCOMPARE(buttonColour(QStringLiteral("x {background-color: rgb(10,20,30);}"), code),
+                 QColor(frame.red, frame.green, frame.blue));
+        QVERIFY(fromFrameOrder(Rgb{1, 2, 3}, order) == read);
+    }
+    void styleSheets_data()
+    {
+        QTest::addColumn<QString>("sheet");
+        QTest::addColumn<QColor>("paint"); // invalid: only read
+        QTest::addColumn<QString>("painted");
+        QTest::addColumn<QColor>("read"); // invalid: reads as invalid
+
+        // The clause moves right behind "background-color:"; a later "color:"
+        // stays as it is.
+        QTest::newRow("white button")
+            << "QPushButton {border-radius: 4px; background-color: rgb(255,255,255); "
+               "border: 1px solid white; color: white;}"
+            << QColor(0, 170, 255)
+            << "QPushButton {border-radius: 4px; background-color:rgb(0,170,255);  "
+               "border: 1px solid white; color: white;}"
+            << QColor(0, 170, 255);
+        QTest::newRow("no color: left alone")
+            << "border: rgb(1,2,3);" << QColor(4, 5, 6) << "border: rgb(1,2,3);" << QColor(1, 2, 3);
+        QTest::newRow("300 is invalid")
+            << "a{background-color: rgb(300,0,0);}" << QColor() << QString() << QColor();
+        QTest::newRow("spaces") << "rgb( 10 , 20 ,30 )" << QColor() << QString() << QColor(10, 20, 30);
+        QTest::newRow("non-number and missing are 0")
+            << "rgb(10,x)" << QColor() << QString() << QColor(10, 0, 0);
+    }
+    void styleSheets()
+    {
+        QFETCH(QString, sheet);
+        QFETCH(QColor, paint);
+        QFETCH(QString, painted);
+        QFETCH(QColor, read);
+        if (paint.isValid()) {
+            setButtonColour(sheet, paint);
+            QCOMPARE(sheet, painted);
+        }
+        const QColor got = buttonColour(sheet, 0);
+        QCOMPARE(got.isValid(), read.isValid());
+        if (read.isValid())
+            QCOMPARE(got, read);
+    }
+    void nothingReadIsBlack()
+    {
+        // Without a wheel the frame and the record stay zero: every button the
+        // reading paints, pbXL and pbXR too, turns black.
+        const std::vector<LedPaint> paints =
+            ledColoursToPaint(QStringLiteral("QUOR VLN6 Wheel"), LedFrame{}, ExtraLeds{});
+        QCOMPARE(int(paints.size()), 45);
+        for (const LedPaint &p : paints)
+            QCOMPARE(p.colour, QColor(0, 0, 0));
+        // Names without a map (the match is case-sensitive) paint nothing at all.
+        QVERIFY(ledColoursToPaint(QStringLiteral("QUOR H-MIRA Wheel"), LedFrame{}, ExtraLeds{}).empty());
+        QVERIFY(ledColoursToPaint(QStringLiteral("quor vln6 wheel"), LedFrame{}, ExtraLeds{}).empty());
+    }
     void cleanupTestCase() { hzet.reset(); }
 
 private:
     std::unique_ptr<Session> hzet; // shared by the preset rows
 };
-
-void TestRgbPage::saveAndReadBack_data()
-{
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<int>("pages");
-    // "led button order": the frame slots of that LED hold the button's
-    // colour in that channel order.
-    QTest::addColumn<QStringList>("sent");
-    QTest::addColumn<QString>("extraOrder"); // of the 02 11 report; empty: none
-    QTest::addColumn<bool>("extraRead");     // pbXL/pbXR come from 02 11, unrounded
-    // "button source order": read back as the source button's colour,
-    // permuted.
-    QTest::addColumn<QStringList>("readAs");
-
-    QTest::newRow("H-ZET") << "H-ZET" << 4 << QStringList{"0 pbB1 RGB", "16 pbD13 RGB", "42 pbTR1 RGB"}
-                           << "RGB" << true << QStringList{"pbT1 pbT1 RGB"};
-    QTest::newRow("VLN6") << "VLN6" << 4 << QStringList{"23 pbD26 RGB", "36 pbT11 RGB"} << "RGB" << true
-                          << QStringList();
-    QTest::newRow("KLINO4") << "KLINO4" << 4 << QStringList{"24 pbD16 RBG", "25 pbD26 RBG", "4 pbB3 RGB"}
-                            << "RGB" << true << QStringList();
-    QTest::newRow("OV410") << "OV410" << 4 << QStringList{"4 pbB2 RGB", "24 pbB1 RBG", "26 pbD13 RBG"} << ""
-                           << false << QStringList{"pbB3 pbB2 RGB",  "pbB11 pbB10 RGB", "pbT1 pbD13 RBG",
-                                                   "pbT2 pbD13 RBG", "pbT10 pbD23 RBG", "pbT11 pbD23 RBG"};
-    QTest::newRow("ULMAR") << "ULMAR" << 8
-                           << QStringList{"0 pbT1 GRB", "26 pbXR GRB", "77 pbD13 GRB", "78 pbXL GRB",
-                                          "88 pbB2 GRB"}
-                           << "GRB" << false << QStringList();
-    QTest::newRow("SRD7") << "SRD7" << 4 << QStringList{"24 pbD16 RBG", "25 pbD26 BRG", "46 pbTL1 RGB"}
-                          << "RGB" << true << QStringList{"pbT12 pbT12 unread"};
-    QTest::newRow("PELIX") << "PELIX" << 4 << QStringList{"14 pbTL1 RGB", "30 pbD26 RGB"} << "RGB" << false
-                           << QStringList();
-}
-
-// Every LED button painted, saved, and read again after the wheel was
-// unplugged and plugged back, so only what reached its flash comes back.
-void TestRgbPage::saveAndReadBack()
-{
-    QFETCH(QString, code);
-    QFETCH(int, pages);
-    QFETCH(QStringList, sent);
-    QFETCH(QString, extraOrder);
-    QFETCH(bool, extraRead);
-    QFETCH(QStringList, readAs);
-
-    Session s(code);
-    QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-    wheeltest::PromptRecorder prompts;
-    QVERIFY(s.openRgbPage());
-    QHash<QString, QColor> painted;
-    for (int k = 0; k < kLedButtons.size(); ++k)
-        painted[kLedButtons[k]] = paintFor(k);
-    painted["pbXL"] = kLeftExtra;
-    painted["pbXR"] = kRightExtra;
-    for (auto it = painted.cbegin(); it != painted.cend(); ++it)
-        s.paint(it.key(), it.value());
-
-    s.widget<QPushButton>("pbSave")->click();
-    QCOMPARE(prompts.shown(), QStringList{"Success: LED colors and shifter value saved."});
-    QByteArray frame;
-    QList<int> order{0, 1};
-    for (int p = 3; p < pages; ++p)
-        order << p;
-    order << 2;
-    QCOMPARE(sentPages(s.wheel, &frame), order);
-    for (const QString &spot : sent) {
-        const QStringList f = spot.split(' ');
-        QCOMPARE(frameLed(frame, f[0].toInt()), rounded(permuted(painted[f[1]], f[2])));
-    }
-    // No model fills its last page: what lies beyond its map goes out lit.
-    QCOMPARE(frame.right(1), QByteArray(1, '\xff'));
-    const LedFrame packed = ledColourWrite(s.wheelName(), painted, true).frame;
-    QCOMPARE(frame, QByteArray(reinterpret_cast<const char *>(packed.data()), 18 * pages));
-    QStringList features = lines(s.wheel, {"set-feature"});
-    QCOMPARE(features.takeLast(), QStringLiteral("set-feature 02 0e"));
-    QCOMPARE(features, extraOrder.isEmpty()
-                           ? QStringList()
-                           : QStringList{chopZeros(QStringLiteral("set-feature 02 11 ef %1 %2")
-                                                       .arg(hexTriple(permuted(kLeftExtra, extraOrder)),
-                                                            hexTriple(permuted(kRightExtra, extraOrder))))});
-
-    QVERIFY(s.wheel.unplug());
-    QTRY_VERIFY(!deviceHandle().isOpen());
-    QVERIFY(s.wheel.plug());
-    QTRY_VERIFY_WITH_TIMEOUT(s.connected(), 10000);
-    for (const QString &name : kLedButtons) {
-        if (!s.shown(name))
-            continue;
-        const bool exact = extraRead && (name == "pbXL" || name == "pbXR");
-        QCOMPARE(s.colour(name), exact ? painted[name] : rounded(painted[name]));
-    }
-    for (const QString &spot : readAs) {
-        const QStringList f = spot.split(' ');
-        const QColor expected = f[2] == "unread" ? painted[f[1]] : rounded(permuted(painted[f[1]], f[2]));
-        QVERIFY2(s.colour(f[0]) == expected, qPrintable(spot));
-    }
-}
-
-void TestRgbPage::readsAColourfulFrame_data()
-{
-    QTest::addColumn<QString>("code");
-    // "button led order": the button shows that frame LED read in that order.
-    QTest::addColumn<QStringList>("reads");
-    QTest::addColumn<bool>("extraRead");
-
-    QTest::newRow("H-ZET") << "H-ZET" << QStringList{"pbD13 16 RGB", "pbD26 23 RGB"} << true;
-    QTest::newRow("VLN6") << "VLN6" << QStringList{"pbD13 16 RGB", "pbTR1 42 RGB"} << true;
-    QTest::newRow("KLINO4") << "KLINO4" << QStringList{"pbD16 24 RBG", "pbD26 25 RBG"} << true;
-    QTest::newRow("OV410") << "OV410"
-                           << QStringList{"pbB3 4 RGB", "pbT1 26 RGB", "pbB1 24 RBG", "pbD23 23 RGB"}
-                           << false;
-    QTest::newRow("ULMAR") << "ULMAR"
-                           << QStringList{"pbD13 69 GRB", "pbB12 19 GRB", "pbXL 78 GRB", "pbB2 87 GRB"}
-                           << false;
-    QTest::newRow("SRD7") << "SRD7"
-                          << QStringList{"pbB3 14 RGB", "pbB11 15 RGB", "pbD16 44 RGB", "pbTL1 46 RGB"}
-                          << true;
-    QTest::newRow("PELIX") << "PELIX" << QStringList{"pbD23 13 RGB", "pbD26 30 RGB"} << false;
-}
-
-// The wheel holds a different colour on every LED; the page shows the one
-// each button stands for, and is saved as a screenshot.
-void TestRgbPage::readsAColourfulFrame()
-{
-    QFETCH(QString, code);
-    QFETCH(QStringList, reads);
-    QFETCH(bool, extraRead);
-
-    LedFrame levels{};
-    for (int slot = 0; slot < kLedSlotCount; ++slot)
-        levels[slot / 2] |= static_cast<uint8_t>(((slot * 7 + slot / 3 * 5 + 3) % 16) << (slot % 2 * 4));
-    const QByteArray frame(reinterpret_cast<const char *>(levels.data()), kLedFrameBytes);
-    const ExtraLeds extras{1, {0x80, 0x11, 0xFE}, {0x05, 0x80, 0x40}};
-    Session s(code, [&](wheelemu::Wheel &w) {
-        for (uint8_t p = 0; p < static_cast<uint8_t>(w.info().ledPages); ++p) {
-            QByteArray page = QByteArray("\x03") + char(p) + frame.mid(18 * p, 18);
-            w.output(reinterpret_cast<const uint8_t *>(page.constData()), 20);
-        }
-        const uint8_t record[20] = {0x02, 0x11, 0x00, 0x80, 0x11, 0xFE, 0x05, 0x80, 0x40};
-        w.setFeature(record, sizeof record);
-    });
-    QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-    QTRY_VERIFY_WITH_TIMEOUT(s.connected(), 10000);
-
-    // One request buffer for all pages: page 1's request still carries page
-    // 0's reply behind its first four bytes.
-    const QStringList asked = lines(s.wheel, {"set-feature"});
-    const int firstPage = int(asked.indexOf("set-feature 02 0b")); // page 0, all zero
-    QVERIFY(firstPage >= 0);
-    const QByteArray page0Tail = frame.mid(2, 16).toHex(' ');
-    QCOMPARE(asked.value(firstPage + 1), chopZeros(QStringLiteral("set-feature 02 0b 01 00 ") + page0Tail));
-    const int pageCount = code == "ULMAR" ? 8 : 4;
-    QVERIFY(asked.value(firstPage + pageCount - 1)
-                .startsWith(QStringLiteral("set-feature 02 0b 0%1 00").arg(pageCount - 1)));
-    QCOMPARE(asked.value(firstPage + pageCount) == "set-feature 02 0b 11", extraRead);
-    QCOMPARE(asked.mid(firstPage).count("set-feature 02 0b 11"), extraRead ? 1 : 0);
-
-    for (const QString &spot : reads) {
-        const QStringList f = spot.split(' ');
-        const QColor expected = permuted(frameLed(frame, f[1].toInt()), f[2]);
-        QVERIFY2(s.colour(f[0]) == expected, qPrintable(spot + " " + s.colour(f[0]).name()));
-    }
-    if (extraRead) {
-        QCOMPARE(s.colour("pbXL"), QColor(0x80, 0x11, 0xFE));
-        QCOMPARE(s.colour("pbXR"), QColor(0x05, 0x80, 0x40));
-    }
-    // Every other button agrees with the reading rules as well.
-    QHash<QString, QColor> last;
-    for (const LedPaint &paint : ledColoursToPaint(s.wheelName(), levels, extras))
-        last[paint.button] = paint.colour;
-    QVERIFY(!last.isEmpty());
-    for (auto it = last.cbegin(); it != last.cend(); ++it)
-        QVERIFY2(s.colour(it.key()) == it.value(), qPrintable(it.key()));
-
-    s.widget<QPushButton>("pbS2")->click();
-    QTest::qWait(100);
-    const QImage shot = s.window->grab().toImage();
-    const QString folder = code.toLower().remove(QLatin1Char('-'));
-    QVERIFY(shot.save(QDir(QStringLiteral(QUORSET_SCREENSHOT_DIR))
-                          .filePath(QStringLiteral("model-%1-rgb.png").arg(folder))));
-    const QWidget *b1 = s.widget("pbB1");
-    const QColor seen = shot.pixelColor(b1->mapTo(s.window.get(), b1->rect().center()));
-    QVERIFY2(near(seen, s.colour("pbB1")), qPrintable(seen.name()));
-}
-
-void TestRgbPage::presetPaintsVisibleButtonsOnly_data()
-{
-    QTest::addColumn<QString>("preset");
-    QTest::addColumn<QColor>("colour");
-    QTest::newRow("red") << "pbSetR" << QColor(255, 0, 0);
-    QTest::newRow("dark") << "pbSetD" << QColor(0, 0, 0);
-    QTest::newRow("sky") << "pbSet1" << QColor(0, 170, 255);
-}
-
-// H-ZET hides the light row that its frame still carries (LEDs 26..36).
-void TestRgbPage::presetPaintsVisibleButtonsOnly()
-{
-    QFETCH(QString, preset);
-    QFETCH(QColor, colour);
-    if (!hzet) {
-        hzet = std::make_unique<Session>("H-ZET");
-        QVERIFY2(hzet->wheel.ok(), hzet->wheel.error().c_str());
-        QVERIFY(hzet->openRgbPage());
-    }
-    Session &s = *hzet;
-    const QColor hidden(10, 20, 30);
-    s.paint("pbT1", hidden);
-    s.wheel.clearTranscript();
-
-    QTest::mouseClick(s.widget<QPushButton>(preset), Qt::LeftButton);
-    for (const QString &name : kLedButtons) {
-        if (s.shown(name))
-            QCOMPARE(s.colour(name), colour);
-    }
-    QCOMPARE(s.colour("pbT1"), hidden);
-    QByteArray frame;
-    QCOMPARE(sentPages(s.wheel, &frame), (QList<int>{0, 1, 3, 2}));
-    QCOMPARE(frameLed(frame, 0), rounded(colour));
-    QCOMPARE(frameLed(frame, 26), rounded(hidden));
-    QCOMPARE(lines(s.wheel, {"set-feature"}),
-             QStringList{chopZeros(QStringLiteral("set-feature 02 11 00 %1 %1").arg(hexTriple(colour)))});
-}
-
-void TestRgbPage::colourDialog_data()
-{
-    QTest::addColumn<QColor>("answer");
-    QTest::addColumn<bool>("plugged");
-    QTest::newRow("cancelled") << QColor() << true;
-    QTest::newRow("picked") << QColor(0, 170, 255) << true;
-    // The page still follows the dialog and the save still reports success,
-    // but nothing is sent and the shifter's stored value stays.
-    QTest::newRow("picked and saved without a wheel") << QColor(1, 2, 3) << false;
-}
-
-void TestRgbPage::colourDialog()
-{
-    QFETCH(QColor, answer);
-    QFETCH(bool, plugged);
-    Session s("SRD7");
-    QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-    QVERIFY(s.openRgbPage());
-    auto *slider = s.widget<QSlider>("hsShifter");
-    if (!plugged) {
-        QVERIFY(s.wheel.unplug());
-        QTRY_VERIFY(!deviceHandle().isOpen());
-        slider->setStatusTip("100");
-        slider->setValue(200);
-    }
-    wheeltest::PromptRecorder prompts;
-    prompts.colourAnswer = answer;
-    const QColor before = s.colour("pbB1");
-
-    QTest::mouseClick(s.widget<QPushButton>("pbB1"), Qt::LeftButton);
-    QCOMPARE(prompts.colourInitials, QList<QColor>{before});
-    QCOMPARE(s.colour("pbB1"), answer.isValid() ? answer : before);
-    if (!plugged) {
-        s.widget<QPushButton>("pbSave")->click();
-        QCOMPARE(slider->statusTip(), QStringLiteral("100"));
-        QCOMPARE(prompts.shown(), QStringList{"Success: LED colors and shifter value saved."});
-    }
-    if (!answer.isValid() || !plugged) {
-        QCOMPARE(lines(s.wheel, {"output", "set-feature"}), QStringList());
-        return;
-    }
-    QByteArray frame;
-    QCOMPARE(sentPages(s.wheel, &frame), (QList<int>{0, 1, 3, 2}));
-    // Levels 0, 12, 15 in LED 0's slots; no commit.
-    QCOMPARE(static_cast<quint8>(frame.at(0)), quint8(0xC0));
-    QCOMPARE(static_cast<quint8>(frame.at(1)) & 0x0F, 0x0F);
-    QVERIFY(!lines(s.wheel, {"set-feature"}).contains("set-feature 02 0e"));
-}
-
-void TestRgbPage::saveShifterOnlyWhenChanged_data()
-{
-    QTest::addColumn<QString>("storedTip");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<QString>("shifterReport"); // empty: none
-    QTest::newRow("unchanged") << "150" << 150 << "";
-    QTest::newRow("changed") << "100" << 150 << "set-feature 02 0c 0a 96 00 00 00 ef";
-    QTest::newRow("tip not a number") << "fast" << 40 << "set-feature 02 0c 0a 28 00 00 00 ef";
-}
-
-void TestRgbPage::saveShifterOnlyWhenChanged()
-{
-    QFETCH(QString, storedTip);
-    QFETCH(int, value);
-    QFETCH(QString, shifterReport);
-    Session s("SRD7");
-    QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-    QVERIFY(s.openRgbPage());
-    wheeltest::PromptRecorder prompts;
-    auto *slider = s.widget<QSlider>("hsShifter");
-    slider->setValue(value);
-    slider->setStatusTip(storedTip);
-    s.wheel.clearTranscript();
-
-    s.widget<QPushButton>("pbSave")->click();
-    QStringList kinds;
-    for (const QString &line : lines(s.wheel, {"output", "set-feature"}))
-        kinds << (line.startsWith(QLatin1String("output")) ? QStringLiteral("page") : line.left(20));
-    QStringList expected;
-    if (!shifterReport.isEmpty())
-        expected << "set-feature 02 0c 0a";
-    expected += QStringList{"set-feature 02 11 ef", "page", "page", "page", "page", "set-feature 02 0e"};
-    QCOMPARE(kinds, expected);
-    if (!shifterReport.isEmpty())
-        QCOMPARE(lines(s.wheel, {"set-feature"}).first(), shifterReport);
-    QCOMPARE(slider->statusTip(), shifterReport.isEmpty() ? storedTip : QString::number(value));
-    QCOMPARE(prompts.shown(), QStringList{"Success: LED colors and shifter value saved."});
-}
 
 WHEEL_TEST_MAIN(TestRgbPage)
 #include "tst_rgb_page.moc"

@@ -1,6 +1,6 @@
-// The upgrade worker against the emulated wheel (hidapi) and its emulated
-// boot loader (libusb): the reports on the wire, the progress values the
-// window sees, what the wheel runs afterwards, and which image files survive.
+// The upgrade worker against the emulated wheel and its boot loader: the
+// reports on the wire, the progress values, what the wheel runs afterwards,
+// and which image files survive.
 #include "dfu_emulator.h"
 #include "test_image.h"
 #include "wheel_fixture.h"
@@ -14,7 +14,6 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <algorithm>
@@ -44,14 +43,6 @@ QList<int> values(const QSignalSpy &spy)
     QList<int> out;
     for (const QList<QVariant> &args : spy)
         out << args.at(0).toInt();
-    return out;
-}
-
-QList<int> range(int from, int to)
-{
-    QList<int> out;
-    for (int p = from; p <= to; ++p)
-        out << p;
     return out;
 }
 
@@ -130,244 +121,205 @@ class TestQuorUpgrade : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void hidStream_data();
-    void hidStream();
-    void failedSend_data();
-    void failedSend();
-    void nothingToDo_data();
-    void nothingToDo();
-    void imageRemoval_data();
-    void imageRemoval();
+    void initTestCase()
+    {
+        QCOMPARE(hid_init(), 0);
+        // A folder that is not under the temp directory: the build tree.
+        outside_ = std::make_unique<QTemporaryDir>(
+            QDir::current().filePath(QStringLiteral("upgrade-images-XXXXXX")));
+        QVERIFY(outside_->isValid());
+        QVERIFY2(!outside_->path().contains(QDir::tempPath()), qPrintable(outside_->path()));
+    }
+
+    void cleanupTestCase()
+    {
+        outside_.reset();
+        hid_exit();
+    }
+
+    void hidStream_data()
+    {
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<bool>("realPauses");
+        QTest::addColumn<QList<QByteArray>>("reports");
+        QTest::addColumn<QList<int>>("progress");
+
+        const QList<int> finishing{97, 98, 99, 100};
+        const QByteArray forty = testImage(40, "");
+        // The third report carries 8 bytes; the 8 after them are still the
+        // second report's, and the closing command keeps all of that.
+        const QByteArray tail = forty.mid(32, 8) + forty.mid(24, 8);
+        QTest::newRow("40 bytes, real pauses")
+            << forty << true
+            << QList<QByteArray>{hex("02800010") + forty.mid(0, 16), hex("02800110") + forty.mid(16, 16),
+                                 hex("02800208") + tail, hex("02100208") + tail}
+            << (QList<int>{0, 38, 76} + finishing);
+        QTest::newRow("empty image") << QByteArray() << false
+                                     << QList<QByteArray>{hex("0210") + QByteArray(18, '\0')} << finishing;
+
+        // Block indices 0..255 fit byte 2 and byte 1 stays 0x80; one more chunk
+        // makes byte 1 0x81. The largest image emits every share 0..95 once.
+        for (const int size : {4096, 4112, 229376}) {
+            const QByteArray image = testImage(size, "7.1.0\tJun 01 2027");
+            QList<QByteArray> reports;
+            QList<int> progress;
+            for (int offset = 0; offset < size; offset += 16) {
+                const int index = offset / 16;
+                reports << hex("02") + char(0x80 | (index >> 8)) + char(index & 0xFF) + char(16) +
+                               image.mid(offset, 16);
+                if (progress.isEmpty() || progress.last() != offset * 96 / size)
+                    progress << offset * 96 / size;
+            }
+            reports << hex("0210") + reports.last().mid(2);
+            QTest::addRow("%d bytes", size) << image << false << reports << (progress + finishing);
+        }
+    }
+
+    void hidStream()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(bool, realPauses);
+        QFETCH(QList<QByteArray>, reports);
+        QFETCH(QList<int>, progress);
+        wheeltest::WheelFixture wheel;
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        OpenWheel open;
+        QVERIFY(open.ok);
+        wheel.clearTranscript();
+
+        QuickUpgrade worker;
+        if (realPauses)
+            worker.setPauses(1000, 500);
+        QSignalSpy spy(&worker, &QuorUpgrade::progress);
+        const QString path = tempImage(image);
+        QVERIFY(runToEnd(worker, path, QuorUpgrade::HidTransfer));
+        // A temporary image (a download) goes once it is sent.
+        QVERIFY(!QFile::exists(path));
+
+        QCOMPARE(sentReports(wheel), reports);
+        QCOMPARE(values(spy), progress);
+        // The closing command makes the wheel install the stream and restart.
+        QTRY_VERIFY_WITH_TIMEOUT(wheelBack(wheel), 10000);
+        QCOMPARE(installed(wheel), image);
+    }
+
+    void failedSend_data()
+    {
+        QTest::addColumn<QString>("fault"); // "refused", "unplugged", "closed" (no wheel open) or "missing"
+        QTest::addColumn<int>("after");     // the progress value it follows; -1: before the first send
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("failure"); // the last value; 0: any failure code
+        QTest::newRow("first report refused") << "refused" << -1 << 40 << -1;
+        QTest::newRow("second report refused") << "refused" << 0 << 40 << -1;
+        QTest::newRow("unplugged half way") << "unplugged" << 48 << 229376 << 0;
+        QTest::newRow("no wheel open") << "closed" << -1 << 64 << 0;
+        QTest::newRow("image missing") << "missing" << -1 << 64 << 0;
+    }
+
+    // The wire ends at the failed report: no closing command, so the wheel is
+    // not restarted into a half-sent image, and the worker ends on a failure
+    // code. With no wheel open or no file, nothing is sent and nothing emitted.
+    void failedSend()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, after);
+        QFETCH(int, size);
+        QFETCH(int, failure);
+        wheeltest::WheelFixture wheel;
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        OpenWheel open;
+        QVERIFY(open.ok);
+        wheel.clearTranscript();
+        const bool unplug = fault == QLatin1String("unplugged");
+        const bool idle = fault == QLatin1String("closed") || fault == QLatin1String("missing");
+        const QString path = tempImage(testImage(size, "9.9.9"));
+        if (fault == QLatin1String("closed"))
+            deviceHandle().close();
+        if (fault == QLatin1String("missing"))
+            QVERIFY(QFile::remove(path));
+
+        QuickUpgrade worker;
+        QSignalSpy spy(&worker, &QuorUpgrade::progress);
+        if (after < 0 && !idle)
+            wheel.failSetFeature(1);
+        // On the worker's own thread, so that it falls between two sends.
+        connect(
+            &worker, &QuorUpgrade::progress, &worker,
+            [&wheel, after, unplug](int value) {
+                if (value == after)
+                    unplug ? void(wheel.unplug()) : wheel.failSetFeature(1);
+            },
+            Qt::DirectConnection);
+        QVERIFY2(runToEnd(worker, path, QuorUpgrade::HidTransfer), "the worker hangs");
+
+        const QList<int> seen = values(spy);
+        const QList<QByteArray> reports = sentReports(wheel);
+        QCOMPARE(QFile::exists(path), fault != QLatin1String("missing"));
+        if (idle) {
+            QCOMPARE(seen, QList<int>());
+            QCOMPARE(reports, QList<QByteArray>());
+            return;
+        }
+        for (int i = 0; i < seen.size() - 1; ++i)
+            QCOMPARE(seen[i], i);
+        QCOMPARE(seen.size() - 2, after);
+        QVERIFY2(failure ? seen.last() == failure : seen.last() < 0,
+                 qPrintable(QString::number(seen.last())));
+        QVERIFY(!reports.isEmpty());
+        QCOMPARE(uint8_t(reports.last().at(1)) & 0x80, 0x80);
+        QCOMPARE(int(wheel.exchanges({"unplug"}).size()), unplug ? 1 : 0);
+        QVERIFY(installed(wheel).isEmpty());
+    }
+
+    void imageRemoval_data()
+    {
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<bool>("inTemp");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("temp dir") << true << true << false;
+        QTest::newRow("elsewhere") << true << false << true;
+        // A stack pointer of 0 is outside the SRAM window.
+        QTest::newRow("refused, temp dir") << false << true << true;
+    }
+
+    // A temporary image (a download) goes once it is in the wheel; the user's
+    // own files and a refused image stay. The HID stream's are checked there.
+    void imageRemoval()
+    {
+        QFETCH(bool, valid);
+        QFETCH(bool, inTemp);
+        QFETCH(bool, kept);
+        const std::unique_ptr<wheeltest::WheelFixture> wheel = pelixInBootLoader();
+        const QByteArray image = valid ? testImage(16384, "2.2.2") : QByteArray(64, '\0');
+        const QString path = tempImage(image, inTemp);
+
+        QuickUpgrade worker;
+        QSignalSpy spy(&worker, &QuorUpgrade::progress);
+        QVERIFY(runToEnd(worker, path, QuorUpgrade::Dfu));
+
+        QCOMPARE(QFile::exists(path), kept);
+        if (!valid) {
+            QCOMPARE(values(spy), QList<int>{kVectorTableRefused});
+            return;
+        }
+        QCOMPARE(values(spy).constLast(), 100);
+        QTRY_VERIFY_WITH_TIMEOUT(wheelBack(*wheel), 10000);
+        QCOMPARE(installed(*wheel).left(image.size()), image);
+    }
 
 private:
-    QString tempImage(const QByteArray &image, bool inTemp = true);
+    QString tempImage(const QByteArray &image, bool inTemp = true)
+    {
+        const QString name = QStringLiteral("image%1.bin").arg(++fileNumber_);
+        const QString path = inTemp ? QDir::temp().filePath(name) : outside_->filePath(name);
+        if (!wheeltest::writeFile(path, image))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
 
     std::unique_ptr<QTemporaryDir> outside_;
     int fileNumber_ = 0;
 };
-
-void TestQuorUpgrade::initTestCase()
-{
-    QCOMPARE(hid_init(), 0);
-    // A folder that is not under the temp directory: the build tree.
-    outside_ =
-        std::make_unique<QTemporaryDir>(QDir::current().filePath(QStringLiteral("upgrade-images-XXXXXX")));
-    QVERIFY(outside_->isValid());
-    QVERIFY2(!outside_->path().contains(QDir::tempPath()), qPrintable(outside_->path()));
-}
-
-void TestQuorUpgrade::cleanupTestCase()
-{
-    outside_.reset();
-    hid_exit();
-}
-
-QString TestQuorUpgrade::tempImage(const QByteArray &image, bool inTemp)
-{
-    const QString name = QStringLiteral("image%1.bin").arg(++fileNumber_);
-    const QString path = inTemp ? QDir::temp().filePath(name) : outside_->filePath(name);
-    if (!wheeltest::writeFile(path, image))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-void TestQuorUpgrade::hidStream_data()
-{
-    QTest::addColumn<QByteArray>("image");
-    QTest::addColumn<bool>("realPauses");
-    QTest::addColumn<QList<QByteArray>>("reports");
-    QTest::addColumn<QList<int>>("progress");
-
-    const QList<int> finishing{97, 98, 99, 100};
-    const QByteArray forty = testImage(40, "");
-    // The third report carries 8 bytes; the 8 after them are still the
-    // second report's, and the closing command keeps all of that.
-    const QByteArray tail = forty.mid(32, 8) + forty.mid(24, 8);
-    QTest::newRow("40 bytes, real pauses")
-        << forty << true
-        << QList<QByteArray>{hex("02800010") + forty.mid(0, 16), hex("02800110") + forty.mid(16, 16),
-                             hex("02800208") + tail, hex("02100208") + tail}
-        << (QList<int>{0, 38, 76} + finishing);
-    QTest::newRow("empty image") << QByteArray() << false
-                                 << QList<QByteArray>{hex("0210") + QByteArray(18, '\0')} << finishing;
-
-    // Block indices 0..255 fit byte 2 and byte 1 stays 0x80; one more chunk
-    // makes byte 1 0x81. The largest image emits every share 0..95 once.
-    for (const int size : {4096, 4112, 229376}) {
-        const QByteArray image = testImage(size, "7.1.0\tJun 01 2027");
-        QList<QByteArray> reports;
-        QList<int> progress;
-        for (int offset = 0; offset < size; offset += 16) {
-            const int index = offset / 16;
-            reports << hex("02") + char(0x80 | (index >> 8)) + char(index & 0xFF) + char(16) +
-                           image.mid(offset, 16);
-            if (progress.isEmpty() || progress.last() != offset * 96 / size)
-                progress << offset * 96 / size;
-        }
-        reports << hex("0210") + reports.last().mid(2);
-        QTest::addRow("%d bytes", size) << image << false << reports << (progress + finishing);
-    }
-}
-
-void TestQuorUpgrade::hidStream()
-{
-    QFETCH(QByteArray, image);
-    QFETCH(bool, realPauses);
-    QFETCH(QList<QByteArray>, reports);
-    QFETCH(QList<int>, progress);
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    OpenWheel open;
-    QVERIFY(open.ok);
-    wheel.clearTranscript();
-
-    QuickUpgrade worker;
-    if (realPauses)
-        worker.setPauses(1000, 500);
-    QSignalSpy spy(&worker, &QuorUpgrade::progress);
-    QVERIFY(runToEnd(worker, tempImage(image), QuorUpgrade::HidTransfer));
-
-    QCOMPARE(sentReports(wheel), reports);
-    QCOMPARE(values(spy), progress);
-    // The closing command makes the wheel install the stream and restart.
-    QTRY_VERIFY_WITH_TIMEOUT(wheelBack(wheel), 10000);
-    QCOMPARE(installed(wheel), image);
-}
-
-void TestQuorUpgrade::failedSend_data()
-{
-    QTest::addColumn<QString>("fault"); // "refused" or "unplugged"
-    QTest::addColumn<int>("after");     // the progress value it follows; -1: before the first send
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("failure"); // the last value; 0: any failure code
-    QTest::newRow("first report refused") << "refused" << -1 << 40 << -1;
-    QTest::newRow("second report refused") << "refused" << 0 << 40 << -1;
-    QTest::newRow("unplugged half way") << "unplugged" << 48 << 229376 << 0;
-}
-
-// The wire ends at the failed report: no closing command, so the wheel is not
-// restarted into a half-sent image, and the worker ends on a failure code.
-void TestQuorUpgrade::failedSend()
-{
-    QFETCH(QString, fault);
-    QFETCH(int, after);
-    QFETCH(int, size);
-    QFETCH(int, failure);
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    OpenWheel open;
-    QVERIFY(open.ok);
-    wheel.clearTranscript();
-    const bool unplug = fault == QLatin1String("unplugged");
-
-    QuickUpgrade worker;
-    QSignalSpy spy(&worker, &QuorUpgrade::progress);
-    if (after < 0)
-        wheel.failSetFeature(1);
-    // On the worker's own thread, so that it falls between two sends.
-    connect(
-        &worker, &QuorUpgrade::progress, &worker,
-        [&wheel, after, unplug](int value) {
-            if (value == after)
-                unplug ? void(wheel.unplug()) : wheel.failSetFeature(1);
-        },
-        Qt::DirectConnection);
-    const QString path = tempImage(testImage(size, "9.9.9"));
-    QVERIFY2(runToEnd(worker, path, QuorUpgrade::HidTransfer), "the worker hangs");
-
-    const QList<int> seen = values(spy);
-    QCOMPARE(seen.mid(0, seen.size() - 1), range(0, after));
-    QVERIFY2(failure ? seen.last() == failure : seen.last() < 0, qPrintable(QString::number(seen.last())));
-    const QList<QByteArray> reports = sentReports(wheel);
-    QVERIFY(!reports.isEmpty());
-    QCOMPARE(uint8_t(reports.last().at(1)) & 0x80, 0x80);
-    QCOMPARE(int(wheel.exchanges({"unplug"}).size()), unplug ? 1 : 0);
-    QVERIFY(installed(wheel).isEmpty());
-    QVERIFY(QFile::exists(path));
-}
-
-void TestQuorUpgrade::nothingToDo_data()
-{
-    QTest::addColumn<bool>("wheelOpen");
-    QTest::addColumn<bool>("fileThere");
-    QTest::newRow("no wheel open") << false << true;
-    QTest::newRow("image missing") << true << false;
-}
-
-void TestQuorUpgrade::nothingToDo()
-{
-    QFETCH(bool, wheelOpen);
-    QFETCH(bool, fileThere);
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    OpenWheel open;
-    QVERIFY(open.ok);
-    if (!wheelOpen)
-        deviceHandle().close();
-    wheel.clearTranscript();
-    const QString path = tempImage(testImage(64, ""));
-    if (!fileThere)
-        QVERIFY(QFile::remove(path));
-
-    QuickUpgrade worker;
-    QSignalSpy spy(&worker, &QuorUpgrade::progress);
-    QVERIFY(runToEnd(worker, path, QuorUpgrade::HidTransfer));
-
-    QCOMPARE(values(spy), QList<int>());
-    QVERIFY(wheel.exchanges({"set-feature"}).empty());
-    QCOMPARE(QFile::exists(path), fileThere);
-}
-
-void TestQuorUpgrade::imageRemoval_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<bool>("inTemp");
-    QTest::addColumn<bool>("kept");
-    QTest::newRow("hid, temp dir") << int(QuorUpgrade::HidTransfer) << true << true << false;
-    QTest::newRow("hid, elsewhere") << int(QuorUpgrade::HidTransfer) << true << false << true;
-    QTest::newRow("dfu, temp dir") << int(QuorUpgrade::Dfu) << true << true << false;
-    QTest::newRow("dfu, elsewhere") << int(QuorUpgrade::Dfu) << true << false << true;
-    // A stack pointer of 0 is outside the SRAM window.
-    QTest::newRow("dfu, refused, temp dir") << int(QuorUpgrade::Dfu) << false << true << true;
-}
-
-// A temporary image (a download) goes once it is in the wheel; the user's own
-// files and a refused image stay.
-void TestQuorUpgrade::imageRemoval()
-{
-    QFETCH(int, mode);
-    QFETCH(bool, valid);
-    QFETCH(bool, inTemp);
-    QFETCH(bool, kept);
-    std::unique_ptr<wheeltest::WheelFixture> wheel;
-    std::unique_ptr<OpenWheel> open;
-    if (mode == QuorUpgrade::Dfu) {
-        wheel = pelixInBootLoader();
-    } else {
-        wheel = std::make_unique<wheeltest::WheelFixture>();
-        QVERIFY2(wheel->ok(), wheel->error().c_str());
-        open = std::make_unique<OpenWheel>();
-        QVERIFY(open->ok);
-    }
-    const QByteArray image = valid ? testImage(16384, "2.2.2") : QByteArray(64, '\0');
-    const QString path = tempImage(image, inTemp);
-
-    QuickUpgrade worker;
-    QSignalSpy spy(&worker, &QuorUpgrade::progress);
-    QVERIFY(runToEnd(worker, path, mode));
-
-    QCOMPARE(QFile::exists(path), kept);
-    if (!valid) {
-        QCOMPARE(values(spy), QList<int>{kVectorTableRefused});
-        return;
-    }
-    QCOMPARE(values(spy).value(values(spy).size() - 1), 100);
-    QTRY_VERIFY_WITH_TIMEOUT(wheelBack(*wheel), 10000);
-    QCOMPARE(installed(*wheel).left(image.size()), image);
-}
 
 WHEEL_TEST_GUILESS_MAIN(TestQuorUpgrade)
 #include "tst_quor_upgrade.moc"

@@ -1,51 +1,66 @@
-// The window finding, losing and becoming the attached wheel, through the
-// real hidapi against the emulated wheel: the waiting screen, the retry scan,
-// the initial reads, the model it lays out, the buttons it lights while they
-// are pressed, the paddle bars, the firmware version, the power status poll
-// and closing with a wheel attached. What each model shows is saved into the
-// build's screenshot folder.
+// The window against the emulated wheel and its boot loader, through the real
+// hidapi and libusb: the waiting screen and its retry scan, losing and finding
+// the wheel, each model's layout, inputs and power status, and the firmware
+// page's update from a file. Each model's pages go to the screenshot folder.
+#include "dfu_emulator.h"
+#include "prompt_recorder.h"
+#include "test_image.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
+#include "window_probe.h"
 
 #include "app/mainwindow.h"
 #include "device/device_handle.h"
 #include "private_runtime_dir.h"
 
-#include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMutex>
-#include <QMutexLocker>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <tuple>
+
+using namespace wheelemu;
 
 namespace {
 
 const QString kWaitingHeader = QStringLiteral("WAITING FOR DEVICE...");
-const QString kDefaultVersion = QStringLiteral("Firmware Version: 2\tMar  7 2024,15:04");
+const QString kVersionLine = QStringLiteral("Firmware Version: 2\tMar  7 2024,15:04");
+const QString kNameQuery = QStringLiteral("set-feature 02 0b 0d");
+const QString kInvalid = QStringLiteral("Error: Not a valid firmware.");
+const QString kNoLoader =
+    QStringLiteral("Error: DFU device not detected. Please ensure the device is in DFU mode.");
+const QString kDone = QStringLiteral("Notify: Firmware updated successfully. Reboot the device.");
+const QString kUploading = QStringLiteral("Uploading ...");
+const QString kWriting = QStringLiteral("Writing ...");
+const char *const kReaderDone = "joystick event thread done.";
 constexpr int kPollMs = 10000;
 constexpr int kScanIntervalMs = 3000;
 
-QMutex logMutex;
+// Every message of the current test, from any thread.
+QMutex logLock;
 QStringList logLines;
-QtMessageHandler previousHandler = nullptr;
+QtMessageHandler nextHandler = nullptr;
 
-void captureMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+void keepLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     {
-        QMutexLocker lock(&logMutex);
+        QMutexLocker locker(&logLock);
         logLines << message;
     }
-    if (previousHandler)
-        previousHandler(type, context, message);
+    nextHandler(type, context, message);
 }
 
-int readerEnds()
+int logged(const char *start)
 {
-    QMutexLocker lock(&logMutex);
-    return int(logLines.count(QStringLiteral("joystick event thread done.")));
+    QMutexLocker locker(&logLock);
+    return int(std::count_if(logLines.begin(), logLines.end(),
+                             [start](const QString &l) { return l.startsWith(QLatin1String(start)); }));
 }
 
 // Commands sent to the wheel, without the zero padding.
@@ -72,7 +87,7 @@ int powerQueries(const wheeltest::WheelFixture &wheel)
 // firmware version.
 const QString kWhiteLevels = QStringLiteral(" ff").repeated(16);
 const QStringList kInitialReads = {
-    QStringLiteral("set-feature 02 0b 0d"),
+    kNameQuery,
     QStringLiteral("set-feature 02 0b"),
     QStringLiteral("set-feature 02 0b 01 00") + kWhiteLevels,
     QStringLiteral("set-feature 02 0b 02 00") + kWhiteLevels,
@@ -85,11 +100,19 @@ const QStringList kInitialReads = {
     QStringLiteral("set-feature 02 0b 09"),
 };
 
+bool isIndicator(const QString &name)
+{
+    return name.startsWith(QLatin1String("pbI")) || name.startsWith(QLatin1String("pbJ")) ||
+           name.startsWith(QLatin1String("pbSW"));
+}
+
 // One window with what the tests watch: every waiting screen clicks pbS5.
 struct Window
 {
     PrivateRuntimeDir runtimeDir;
+    wheeltest::PromptRecorder prompts;
     MainWindow window;
+    QTemporaryDir files;
     int waitingScreens = 0;
 
     Window()
@@ -101,10 +124,7 @@ struct Window
 
     template<typename T = QWidget> T *widget(const QString &name) const
     {
-        T *w = window.findChild<T *>(name);
-        if (!w)
-            qFatal("no widget %s", qPrintable(name));
-        return w;
+        return wheeltest::child<T>(&window, name);
     }
     QString text(const char *label) const { return widget<QLabel>(label)->text(); }
     bool connected() const
@@ -115,19 +135,35 @@ struct Window
     QTimer *statusPoll() const { return widget<QTimer>("statusPollTimer"); }
     QString tip(const char *name) const { return widget(name)->statusTip(); }
     void scan() { QMetaObject::invokeMethod(&window, "onInit"); }
+    int bar() const { return widget<QProgressBar>("pgUpgrade")->value(); }
+    // The bar and the status text are shown and hidden together.
+    bool progressShown() const
+    {
+        const bool bar = !widget("pgUpgrade")->isHidden();
+        if (bar == widget("lbUpgrade")->isHidden())
+            qFatal("progress bar and status text out of step");
+        return bar;
+    }
+    QString writeImage(const char *name, const QByteArray &image)
+    {
+        const QString path = files.filePath(QLatin1String(name));
+        if (!wheeltest::writeFile(path, image))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+    void upgrade(const QString &path)
+    {
+        widget<QLineEdit>("lePath")->setText(path);
+        widget<QPushButton>("pbUpgrade")->click();
+    }
 
     // The input indicators on screen.
     QStringList lit() const
     {
         QStringList names;
-        for (QObject *child : widget("page1")->children()) {
-            auto *w = qobject_cast<QWidget *>(child);
-            const QString name = child->objectName();
-            if (w && !w->isHidden() &&
-                (name.startsWith(QLatin1String("pbI")) || name.startsWith(QLatin1String("pbJ")) ||
-                 name.startsWith(QLatin1String("pbSW"))))
-                names << name;
-        }
+        for (QObject *child : widget("page1")->children())
+            if (isIndicator(child->objectName()) && !static_cast<QWidget *>(child)->isHidden())
+                names << child->objectName();
         names.sort();
         return names;
     }
@@ -147,330 +183,513 @@ class TestLiveWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { previousHandler = qInstallMessageHandler(captureMessages); }
+    void initTestCase() { nextHandler = qInstallMessageHandler(keepLine); }
     void init()
     {
-        QMutexLocker lock(&logMutex);
+        QMutexLocker locker(&logLock);
         logLines.clear();
     }
 
-    void waitingScreen();
-    void unplugAndPlugBack_data();
-    void unplugAndPlugBack();
-    void readErrorReconnectsAtOnce();
-    void closeWithWheelAttached();
-    void everyModel_data();
-    void everyModel();
-    void refusedNameReplyKeepsWaiting();
-    void statusPollFollowsTheWheel();
-};
-
-void TestLiveWindow::waitingScreen()
-{
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    QVERIFY(wheel.unplug());
-    Window w;
-    QTRY_COMPARE(w.waitingScreens, 2); // construction, then the first scan
-
-    // Each widget in the state a connected wheel (or an update under way)
-    // leaves it; a scan that finds nothing brings it to the waiting state.
-    struct Row
+    // A scan that finds nothing brings back the waiting state from what a
+    // connected wheel (or an update under way) left, and only ABOUT is left.
+    void waitingScreen()
     {
-        QByteArray name;
-        const char *property; // "shown": not hidden
-        QVariant connected;
-        QVariant waiting;
-    };
-    QList<Row> rows{
-        {"lbHead", "text", QStringLiteral("QUOR SRD7 Wheel"), QStringLiteral("WAITING FOR DEVICE...")},
-        {"lbMain", "styleSheet", QStringLiteral("border-image: url(:/img/back.srd7.png);"),
-         QStringLiteral("border-image:")},
-        {"pbS5", "enabled", true, true},
-        {"pbStatus", "shown", false, true},
-        {"lbVersion", "shown", true, false},
-        {"pbAutoUpgrade", "enabled", false, true},
-        {"pbAutoUpgrade", "text", QStringLiteral("DOWNLOADING"), QStringLiteral("CHECK UPDATE")},
-        {"pgUpgrade", "value", 40, 0},
-        {"pgUpgrade", "shown", true, false},
-        {"lbUpgrade", "shown", true, false},
-        {"lbCurMd5", "shown", true, false},
-        {"lbCurVersion", "text", QStringLiteral("v3.1"), QString()},
-    };
-    for (const char *name : {"pbS1", "pbS2", "pbS3", "pbS4"})
-        rows.append({name, "enabled", true, false});
-    for (const char *name :
-         {"lbEnc", "hsTrigger", "lbTrigger", "pbSaveEnc", "pbCalL", "pgAdcR", "pbCalR", "pgAdcL"})
-        rows.append({name, "shown", true, false});
-    // Every input indicator of the form.
-    int indicators = 0;
-    for (QObject *child : w.widget(QStringLiteral("page1"))->children()) {
-        const QByteArray name = child->objectName().toLatin1();
-        if (name.startsWith("pbI") || name.startsWith("pbJ") || name.startsWith("pbSW")) {
+        wheeltest::WheelFixture wheel;
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        QVERIFY(wheel.unplug());
+        Window w;
+        QTRY_COMPARE(w.waitingScreens, 2); // construction, then the first scan
+
+        // Widget, property ("shown": not hidden), connected and waiting value.
+        QList<std::tuple<QString, const char *, QVariant, QVariant>> rows{
+            {"lbHead", "text", "QUOR SRD7 Wheel", kWaitingHeader},
+            {"lbMain", "styleSheet", "border-image: url(:/img/back.srd7.png);", "border-image:"},
+            {"pbS5", "enabled", true, true},
+            {"pbStatus", "shown", false, true},
+            {"pbAutoUpgrade", "enabled", false, true},
+            {"pbAutoUpgrade", "text", "DOWNLOADING", "CHECK UPDATE"},
+            {"pgUpgrade", "value", 40, 0},
+            {"lbCurVersion", "text", "v3.1", QString()},
+        };
+        for (const char *name : {"pbS1", "pbS2", "pbS3", "pbS4"})
+            rows.append({name, "enabled", true, false});
+        QStringList hidden{"lbVersion", "pgUpgrade", "lbUpgrade", "lbCurMd5", "lbEnc",  "hsTrigger",
+                           "lbTrigger", "pbSaveEnc", "pbCalL",    "pgAdcR",   "pbCalR", "pgAdcL"};
+        for (QObject *child : w.widget("page1")->children())
+            if (isIndicator(child->objectName()))
+                hidden << child->objectName();
+        QCOMPARE(hidden.size(), 12 + 52);
+        for (const QString &name : hidden)
             rows.append({name, "shown", true, false});
-            ++indicators;
+
+        auto read = [&w](const QString &name, const char *property) {
+            QWidget *target = w.widget(name);
+            return qstrcmp(property, "shown") ? target->property(property) : QVariant(!target->isHidden());
+        };
+        for (const auto &[name, property, connected, waiting] : rows) {
+            if (qstrcmp(property, "shown"))
+                QVERIFY(w.widget(name)->setProperty(property, connected));
+            else
+                w.widget(name)->setVisible(connected.toBool());
+            QCOMPARE(read(name, property), connected);
+        }
+        w.widget<QPushButton>("pbS2")->click(); // leave the ABOUT page
+
+        w.scan();
+        for (const auto &[name, property, connected, waiting] : rows)
+            QVERIFY2(read(name, property) == waiting, qPrintable(name + ' ' + property));
+        QTRY_COMPARE(w.page(), 4);
+        QVERIFY(w.widget<QPushButton>("pbS5")->isChecked());
+        QVERIFY(!deviceHandle().isOpen());
+        // The scan met the retry of the one before: still one retry pending.
+        QTRY_COMPARE_WITH_TIMEOUT(w.waitingScreens, 4, kScanIntervalMs + 2000);
+        QTest::qWait(kScanIntervalMs / 2);
+        QCOMPARE(w.waitingScreens, 4);
+    }
+
+    void unplugAndPlugBack_data()
+    {
+        QTest::addColumn<bool>("heldOnReturn");
+        QTest::newRow("button let go while away") << false;
+        QTest::newRow("button still held on return") << true;
+    }
+
+    void unplugAndPlugBack()
+    {
+        QFETCH(bool, heldOnReturn);
+        wheeltest::WheelFixture wheel;
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        Window w;
+        QTRY_VERIFY(deviceHandle().isOpen());
+        QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 2);
+        QTRY_COMPARE(requests(wheel), kInitialReads);
+        QCOMPARE(w.waitingScreens, 1); // the one of construction only
+        QVERIFY(w.connected());
+        wheel.press(7);
+        QTRY_COMPARE(w.lit(), QStringList{"pbIB2"});
+
+        wheel.clearTranscript();
+        QVERIFY(wheel.unplug());
+        // The reader sees the loss, and its one deviceDisconnect() runs one scan.
+        QTRY_COMPARE(w.waitingScreens, 2);
+        QVERIFY(!deviceHandle().isOpen());
+        QCOMPARE(logged(kReaderDone), 1);
+        QCOMPARE(w.text("lbHead"), kWaitingHeader);
+        QVERIFY(!w.widget("pbStatus")->isHidden());
+        QTRY_COMPARE(w.page(), 4);
+        // The waiting screen hides the lit indicator but leaves it marked as lit.
+        QCOMPARE(w.lit(), QStringList());
+        QCOMPARE(w.tip("pbIB2"), QStringLiteral("SHOW"));
+
+        if (!heldOnReturn)
+            wheel.release(7);
+        QVERIFY(wheel.plug());
+        QTRY_VERIFY_WITH_TIMEOUT(w.connected(), kScanIntervalMs + 2000);
+        QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 2);
+        // The same initial reads as at the first connection, in the same order.
+        QTRY_COMPARE(requests(wheel), kInitialReads);
+        QCOMPARE(w.tip("pbIB2"), QStringLiteral("SHOW"));
+        // The first report after the return decides.
+        if (heldOnReturn)
+            wheel.press(7);
+        else
+            wheel.sendReports(1);
+        QTRY_COMPARE(w.tip("pbIB2"), heldOnReturn ? QStringLiteral("SHOW") : QStringLiteral("HIDE"));
+        QTRY_COMPARE(w.lit(), heldOnReturn ? QStringList{"pbIB2"} : QStringList());
+    }
+
+    // A read error with the wheel still on the bus: the scan after the loss
+    // finds it again at once, without a waiting screen. Closing the window
+    // then stops the reader and lets the wheel go, and nothing reopens it.
+    void readErrorThenClose()
+    {
+        wheeltest::WheelFixture wheel;
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        Window w;
+        QTRY_COMPARE(requests(wheel), kInitialReads);
+        wheel.clearTranscript();
+
+        wheel.failReads(1);
+        QTRY_COMPARE(logged(kReaderDone), 1);
+        QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 2);
+        QTRY_COMPARE(requests(wheel), kInitialReads);
+        QCOMPARE(w.waitingScreens, 1);
+        wheel.press(7);
+        QTRY_COMPARE(w.lit(), QStringList{"pbIB2"});
+
+        w.widget<QPushButton>("pbClose")->click();
+        QVERIFY(!w.window.isVisible());
+        QVERIFY(!deviceHandle().isOpen());
+        QCOMPARE(logged(kReaderDone), 2);
+        QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 0);
+        QTest::qWait(300);
+        QVERIFY(!deviceHandle().isOpen());
+        QCOMPARE(wheel.emulator().wheel(0)->clientCount(), 0);
+        QCOMPARE(w.waitingScreens, 1);
+    }
+
+    void everyModel_data()
+    {
+        QTest::addColumn<QString>("header");
+        QTest::addColumn<bool>("ledPage");
+        QTest::addColumn<bool>("polled");
+        QTest::addColumn<QString>("press"); // button numbers
+        QTest::addColumn<QStringList>("lit");
+
+        auto row = [](const char *code, bool ledPage, bool polled, const char *press,
+                      const QStringList &lit) {
+            QTest::newRow(code) << QStringLiteral("QUOR CONTROLS QUOR %1 Wheel").arg(QLatin1String(code))
+                                << ledPage << polled << press << lit;
+        };
+        row("H-ZET", true, true, "1 7 33 19 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3L", "pbSWL"});
+        row("VLN6", true, false, "1 7 33 5 32", {"pbIB1", "pbIB2", "pbIB9", "pbID1L", "pbSWR"});
+        row("H-MIRA", false, true, "1 7 33 17 9", {"pbIB1", "pbIB2", "pbIB9", "pbID7L", "pbJsL1"});
+        QTest::newRow("OV410") << QStringLiteral("Quor Controls - OV410 Edition SIM Wheel") << true << true
+                               << "1 2 33 5 41"
+                               << QStringList{"pbIB1", "pbISW1", "pbIB9", "pbID1L", "pbJsR1"};
+        row("KLINO4", true, true, "1 2 33 3 9", {"pbIB1", "pbISW1", "pbIB9", "pbID5L", "pbJsL1"});
+        row("ULMAR", true, true, "1 24 33 19 21", {"pbIB1", "pbSWL", "pbIB9", "pbID3L", "pbIB3"});
+        row("SRD7", true, false, "1 7 33 20 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3R", "pbSWL"});
+        row("PELIX", true, false, "1 7 33 17 21", {"pbIB1", "pbIB2", "pbIB9", "pbID7L", "pbIB3"});
+    }
+
+    void everyModel()
+    {
+        QFETCH(QString, header);
+        QFETCH(bool, ledPage);
+        QFETCH(bool, polled);
+        QFETCH(QString, press);
+        QFETCH(QStringList, lit);
+
+        const QString code = QString::fromLatin1(QTest::currentDataTag());
+        wheeltest::WheelFixture wheel(model(QTest::currentDataTag()));
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        Window w;
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QTRY_VERIFY(w.connected());
+        // The INPUTS page comes up, and the status poll starts, after the reads.
+        auto *pages = w.widget<QStackedWidget>("stackedWidget");
+        QTRY_COMPARE(pages->currentIndex(), 0);
+        QTRY_COMPARE(w.text("lbVersion"), kVersionLine);
+
+        const QString folder = code.toLower().remove(QLatin1Char('-'));
+        QCOMPARE(w.text("lbHead"), header);
+        QCOMPARE(w.widget("lbMain")->styleSheet(),
+                 QStringLiteral("border-image: url(:/img/back.%1.png)").arg(folder));
+        QCOMPARE(w.widget("pbS2")->isEnabled(), ledPage);
+        for (const char *page : {"pbS1", "pbS3", "pbS4", "pbS5"})
+            QVERIFY2(w.widget(page)->isEnabled(), page);
+        QVERIFY(!w.widget("lbVersion")->isHidden());
+        // The name is the first question the window asks.
+        QCOMPARE(requests(wheel).value(0), QStringLiteral("set-feature 02 0b 0d"));
+        QTRY_COMPARE(w.statusPoll()->isActive(), polled);
+        QCOMPARE(powerQueries(wheel), polled ? 1 : 0);
+        // The emulated battery models start at 80 %, level 3900, on Bluetooth.
+        QCOMPARE(w.text("lbBatStatus"), polled ? QStringLiteral("BATTERY STATUS: 80%") : "BATTERY STATUS:");
+        QVERIFY(!w.widget("lbBTStatus")->isHidden());
+
+        QVERIFY(wheel.command(("press " + press).toStdString()));
+        wheel.setPaddles(1200, 3300);
+        lit.sort();
+        QTRY_COMPARE(w.lit(), lit);
+        QTRY_COMPARE(w.widget<QProgressBar>("pgAdcR")->value(), 3300);
+        QCOMPARE(w.widget<QProgressBar>("pgAdcL")->value(), 1200);
+        QTest::qWait(100);
+
+        const QDir dir(QStringLiteral(QUORSET_SCREENSHOT_DIR));
+        const QImage inputs = w.window.grab().toImage();
+        QVERIFY(inputs.save(dir.filePath(QStringLiteral("model-%1-inputs.png").arg(folder))));
+        // The held buttons' indicators are on screen, blue, where the layout put
+        // them: a few pixels in from the left edge, on the fill, not the caption.
+        for (const QString &name : lit) {
+            const QWidget *indicator = w.widget(name);
+            const QColor seen =
+                inputs.pixelColor(indicator->mapTo(&w.window, QPoint(5, indicator->height() / 2)));
+            QVERIFY2(qAbs(seen.red() - 0) <= 6 && qAbs(seen.green() - 117) <= 6 &&
+                         qAbs(seen.blue() - 190) <= 6,
+                     qPrintable(name + QLatin1Char(' ') + seen.name()));
+        }
+        for (const char *page : {"pbS4", "pbS5"}) {
+            QTest::mouseClick(w.widget<QPushButton>(page), Qt::LeftButton);
+            const QImage shot = w.window.grab().toImage();
+            QCOMPARE(shot.size(), QSize(900, 500));
+            const char *file = pages->currentIndex() == 3 ? "device" : "about";
+            QVERIFY(
+                shot.save(dir.filePath(QStringLiteral("model-%1-%2.png").arg(folder, QLatin1String(file)))));
         }
     }
-    QCOMPARE(indicators, 52);
 
-    auto read = [&w](const Row &row) -> QVariant {
-        QWidget *target = w.widget(QString::fromLatin1(row.name));
-        if (qstrcmp(row.property, "shown") == 0)
-            return !target->isHidden();
-        return target->property(row.property);
-    };
-    for (const Row &row : rows) {
-        if (qstrcmp(row.property, "shown") == 0)
-            w.widget(QString::fromLatin1(row.name))->setVisible(row.connected.toBool());
-        else
-            QVERIFY(w.widget(QString::fromLatin1(row.name))->setProperty(row.property, row.connected));
-        QCOMPARE(read(row), row.connected);
+    void refusedNameReplyKeepsWaiting()
+    {
+        wheeltest::WheelFixture wheel;
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        // The window's first read is the name: it fails and leaves the request.
+        wheel.failGetFeature(1);
+        Window w;
+        QTRY_VERIFY(!w.widget("pbStatus")->isVisibleTo(&w.window));
+        QTRY_VERIFY(!w.widget("lbVersion")->isHidden());
+
+        QCOMPARE(w.text("lbHead"), kWaitingHeader);
+        QCOMPARE(w.widget("lbMain")->styleSheet(), QStringLiteral("border-image:"));
+        for (const char *page : {"pbS1", "pbS2", "pbS3", "pbS4"})
+            QVERIFY2(!w.widget(page)->isEnabled(), page);
+        // The later reads still ran.
+        QCOMPARE(w.text("lbVersion"), kVersionLine);
     }
-    w.widget<QPushButton>("pbS2")->click(); // leave the ABOUT page
 
-    w.scan();
-    for (const Row &row : rows)
-        QVERIFY2(read(row) == row.waiting, qPrintable(QStringLiteral("%1 %2").arg(
-                                               QString::fromLatin1(row.name), QLatin1String(row.property))));
-    // Only the ABOUT page is left, and it is shown.
-    QTRY_COMPARE(w.page(), 4);
-    QVERIFY(w.widget<QPushButton>("pbS5")->isChecked());
-    QVERIFY(!deviceHandle().isOpen());
-    // The scan met the retry of the one before: still one retry pending.
-    QTRY_COMPARE_WITH_TIMEOUT(w.waitingScreens, 4, kScanIntervalMs + 2000);
-    QTest::qWait(kScanIntervalMs / 2);
-    QCOMPARE(w.waitingScreens, 4);
-}
+    void statusPollFollowsTheWheel()
+    {
+        wheeltest::WheelFixture wheel(model("H-ZET"));
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        wheel.withWheel([](wheelemu::Wheel &wh) { wh.setPowerStatus({42, 4299, 2}); });
+        Window w;
+        QTRY_VERIFY(w.connected());
+        QTRY_COMPARE(w.text("lbBatStatus"), QStringLiteral("BATTERY STATUS: 42%"));
+        QVERIFY(w.widget("lbBTStatus")->isHidden());
 
-void TestLiveWindow::unplugAndPlugBack_data()
-{
-    QTest::addColumn<bool>("heldOnReturn");
-    QTest::newRow("button let go while away") << false;
-    QTest::newRow("button still held on return") << true;
-}
+        // The next poll sees the wheel on external power.
+        wheel.withWheel([](wheelemu::Wheel &wh) { wh.setPowerStatus({42, 4300, 2}); });
+        QTRY_COMPARE_WITH_TIMEOUT(w.text("lbBatStatus"), QStringLiteral("BATTERY STATUS: USB"),
+                                  kPollMs + 2000);
+        QCOMPARE(powerQueries(wheel), 2);
+        QVERIFY(w.statusPoll()->isActive());
 
-void TestLiveWindow::unplugAndPlugBack()
-{
-    QFETCH(bool, heldOnReturn);
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    Window w;
-    QTRY_VERIFY(deviceHandle().isOpen());
-    QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 2);
-    QTRY_COMPARE(requests(wheel), kInitialReads);
-    QCOMPARE(w.waitingScreens, 1); // the one of construction only
-    QVERIFY(w.connected());
-    wheel.press(7);
-    QTRY_COMPARE(w.lit(), QStringList{"pbIB2"});
+        // Without a wheel the pending poll runs once more and arms nothing.
+        QVERIFY(wheel.unplug());
+        QTRY_COMPARE(w.text("lbHead"), kWaitingHeader);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.statusPoll()->isActive(), kPollMs + 2000);
+        QTest::qWait(200);
+        QVERIFY(!w.statusPoll()->isActive());
+        QCOMPARE(powerQueries(wheel), 2);
 
-    wheel.clearTranscript();
-    QVERIFY(wheel.unplug());
-    // The reader sees the loss, and its one deviceDisconnect() runs one scan.
-    QTRY_COMPARE(w.waitingScreens, 2);
-    QVERIFY(!deviceHandle().isOpen());
-    QCOMPARE(readerEnds(), 1);
-    QCOMPARE(w.text("lbHead"), kWaitingHeader);
-    QVERIFY(!w.widget("pbStatus")->isHidden());
-    QTRY_COMPARE(w.page(), 4);
-    // The waiting screen hides the lit indicator but leaves it marked as lit.
-    QCOMPARE(w.lit(), QStringList());
-    QCOMPARE(w.tip("pbIB2"), QStringLiteral("SHOW"));
-
-    if (!heldOnReturn)
-        wheel.release(7);
-    QVERIFY(wheel.plug());
-    QTRY_VERIFY_WITH_TIMEOUT(w.connected(), kScanIntervalMs + 2000);
-    QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 2);
-    // The same initial reads as at the first connection, in the same order.
-    QTRY_COMPARE(requests(wheel), kInitialReads);
-    QCOMPARE(w.tip("pbIB2"), QStringLiteral("SHOW"));
-    // The first report after the return decides.
-    if (heldOnReturn)
-        wheel.press(7);
-    else
-        wheel.sendReports(1);
-    QTRY_COMPARE(w.tip("pbIB2"), heldOnReturn ? QStringLiteral("SHOW") : QStringLiteral("HIDE"));
-    QTRY_COMPARE(w.lit(), heldOnReturn ? QStringList{"pbIB2"} : QStringList());
-}
-
-void TestLiveWindow::readErrorReconnectsAtOnce()
-{
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    Window w;
-    QTRY_VERIFY(deviceHandle().isOpen());
-    QTRY_COMPARE(requests(wheel), kInitialReads);
-    wheel.clearTranscript();
-
-    // The wheel stays on the bus: the scan that follows the loss finds it
-    // again straight away, without a waiting screen.
-    wheel.failReads(1);
-    QTRY_COMPARE(readerEnds(), 1);
-    QTRY_VERIFY(deviceHandle().isOpen());
-    QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 2);
-    QCOMPARE(w.waitingScreens, 1);
-    QTRY_COMPARE(requests(wheel), kInitialReads);
-    // The new reader works.
-    wheel.press(3);
-    QTest::qWait(200);
-    QCOMPARE(readerEnds(), 1);
-    QVERIFY(deviceHandle().isOpen());
-}
-
-void TestLiveWindow::closeWithWheelAttached()
-{
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    Window w;
-    QTRY_VERIFY(deviceHandle().isOpen());
-
-    w.widget<QPushButton>("pbClose")->click();
-    // The reader stops and lets the wheel go, and nothing scans and reopens it.
-    QVERIFY(!w.window.isVisible());
-    QVERIFY(!deviceHandle().isOpen());
-    QCOMPARE(readerEnds(), 1);
-    QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 0);
-    QTest::qWait(300);
-    QVERIFY(!deviceHandle().isOpen());
-    QCOMPARE(wheel.emulator().wheel(0)->clientCount(), 0);
-    QCOMPARE(w.waitingScreens, 1);
-}
-
-void TestLiveWindow::everyModel_data()
-{
-    QTest::addColumn<QString>("header");
-    QTest::addColumn<bool>("ledPage");
-    QTest::addColumn<bool>("polled");
-    QTest::addColumn<QString>("press"); // button numbers
-    QTest::addColumn<QStringList>("lit");
-
-    auto row = [](const char *code, bool ledPage, bool polled, const char *press, const QStringList &lit) {
-        QTest::newRow(code) << QStringLiteral("QUOR CONTROLS QUOR %1 Wheel").arg(QLatin1String(code))
-                            << ledPage << polled << press << lit;
-    };
-    row("H-ZET", true, true, "1 7 33 19 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3L", "pbSWL"});
-    row("VLN6", true, false, "1 7 33 5 32", {"pbIB1", "pbIB2", "pbIB9", "pbID1L", "pbSWR"});
-    row("H-MIRA", false, true, "1 7 33 17 9", {"pbIB1", "pbIB2", "pbIB9", "pbID7L", "pbJsL1"});
-    QTest::newRow("OV410") << QStringLiteral("Quor Controls - OV410 Edition SIM Wheel") << true << true
-                           << "1 2 33 5 41" << QStringList{"pbIB1", "pbISW1", "pbIB9", "pbID1L", "pbJsR1"};
-    row("KLINO4", true, true, "1 2 33 3 9", {"pbIB1", "pbISW1", "pbIB9", "pbID5L", "pbJsL1"});
-    row("ULMAR", true, true, "1 24 33 19 21", {"pbIB1", "pbSWL", "pbIB9", "pbID3L", "pbIB3"});
-    row("SRD7", true, false, "1 7 33 20 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3R", "pbSWL"});
-    row("PELIX", true, false, "1 7 33 17 21", {"pbIB1", "pbIB2", "pbIB9", "pbID7L", "pbIB3"});
-}
-
-void TestLiveWindow::everyModel()
-{
-    QFETCH(QString, header);
-    QFETCH(bool, ledPage);
-    QFETCH(bool, polled);
-    QFETCH(QString, press);
-    QFETCH(QStringList, lit);
-
-    const QString code = QString::fromLatin1(QTest::currentDataTag());
-    wheeltest::WheelFixture wheel(model(QTest::currentDataTag()));
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    Window w;
-    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-    QTRY_VERIFY(w.connected());
-    // The INPUTS page comes up, and the status poll starts, after the reads.
-    auto *pages = w.widget<QStackedWidget>("stackedWidget");
-    QTRY_COMPARE(pages->currentIndex(), 0);
-    QTRY_COMPARE(w.text("lbVersion"), kDefaultVersion);
-
-    const QString folder = code.toLower().remove(QLatin1Char('-'));
-    QCOMPARE(w.text("lbHead"), header);
-    QCOMPARE(w.widget("lbMain")->styleSheet(),
-             QStringLiteral("border-image: url(:/img/back.%1.png)").arg(folder));
-    QCOMPARE(w.widget("pbS2")->isEnabled(), ledPage);
-    for (const char *page : {"pbS1", "pbS3", "pbS4", "pbS5"})
-        QVERIFY2(w.widget(page)->isEnabled(), page);
-    QVERIFY(!w.widget("lbVersion")->isHidden());
-    // The name is the first question the window asks.
-    QCOMPARE(requests(wheel).value(0), QStringLiteral("set-feature 02 0b 0d"));
-    QTRY_COMPARE(w.statusPoll()->isActive(), polled);
-    QCOMPARE(powerQueries(wheel), polled ? 1 : 0);
-    // The emulated battery models start at 80 %, level 3900, on Bluetooth.
-    QCOMPARE(w.text("lbBatStatus"), polled ? QStringLiteral("BATTERY STATUS: 80%") : "BATTERY STATUS:");
-    QVERIFY(!w.widget("lbBTStatus")->isHidden());
-
-    QVERIFY(wheel.command(("press " + press).toStdString()));
-    wheel.setPaddles(1200, 3300);
-    lit.sort();
-    QTRY_COMPARE(w.lit(), lit);
-    QTRY_COMPARE(w.widget<QProgressBar>("pgAdcR")->value(), 3300);
-    QCOMPARE(w.widget<QProgressBar>("pgAdcL")->value(), 1200);
-    QTest::qWait(100);
-
-    const QDir dir(QStringLiteral(QUORSET_SCREENSHOT_DIR));
-    const QImage inputs = w.window.grab().toImage();
-    QVERIFY(inputs.save(dir.filePath(QStringLiteral("model-%1-inputs.png").arg(folder))));
-    // The held buttons' indicators are on screen, blue, where the layout put
-    // them: a few pixels in from the left edge, on the fill, not the caption.
-    for (const QString &name : lit) {
-        const QWidget *indicator = w.widget(qPrintable(name));
-        const QColor seen =
-            inputs.pixelColor(indicator->mapTo(&w.window, QPoint(5, indicator->height() / 2)));
-        QVERIFY2(qAbs(seen.red() - 0) <= 6 && qAbs(seen.green() - 117) <= 6 && qAbs(seen.blue() - 190) <= 6,
-                 qPrintable(name + QLatin1Char(' ') + seen.name()));
+        // The next connection starts it again.
+        QVERIFY(wheel.plug());
+        QTRY_VERIFY_WITH_TIMEOUT(w.connected(), 6000);
+        QTRY_COMPARE(powerQueries(wheel), 3);
+        QVERIFY(w.statusPoll()->isActive());
     }
-    for (const char *page : {"pbS4", "pbS5"}) {
-        QTest::mouseClick(w.widget<QPushButton>(page), Qt::LeftButton);
-        const QImage shot = w.window.grab().toImage();
-        QCOMPARE(shot.size(), QSize(900, 500));
-        const char *file = pages->currentIndex() == 3 ? "device" : "about";
-        QVERIFY(shot.save(dir.filePath(QStringLiteral("model-%1-%2.png").arg(folder, QLatin1String(file)))));
+
+    void pathChecks_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("size"); // of the file written at path; -1 none
+        QTest::addColumn<bool>("refused");
+
+        // The https route is the online download's (tests/online); in capitals
+        // the scheme makes a local path, which is not there.
+        QTest::newRow("HTTPS is a local path") << "HTTPS://127.0.0.1:9/fw.BIN" << -1 << true;
+        QTest::newRow(".BIN") << "fw.BIN" << 64 << true;
+        QTest::newRow("no suffix") << "fw" << 64 << true;
+        QTest::newRow("229,376 bytes") << "fw.bin" << 229376 << false;
+        QTest::newRow("229,377 bytes") << "fw.bin" << 229377 << true;
+        QTest::newRow("missing file reads as 0 bytes") << "fw.bin" << -1 << false;
     }
-}
 
-void TestLiveWindow::refusedNameReplyKeepsWaiting()
-{
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    // The window's first read is the name: it fails and leaves the request.
-    wheel.failGetFeature(1);
-    Window w;
-    QTRY_VERIFY(!w.widget("pbStatus")->isVisibleTo(&w.window));
-    QTRY_VERIFY(!w.widget("lbVersion")->isHidden());
+    // Without a wheel: an accepted image starts a transfer that ends silently.
+    void pathChecks()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, size);
+        QFETCH(bool, refused);
 
-    QCOMPARE(w.text("lbHead"), kWaitingHeader);
-    QCOMPARE(w.widget("lbMain")->styleSheet(), QStringLiteral("border-image:"));
-    for (const char *page : {"pbS1", "pbS2", "pbS3", "pbS4"})
-        QVERIFY2(!w.widget(page)->isEnabled(), page);
-    // The later reads still ran.
-    QCOMPARE(w.text("lbVersion"), kDefaultVersion);
-}
+        Window w;
+        if (size >= 0)
+            path = w.writeImage(qPrintable(path), QByteArray(size, '\x5a'));
+        else if (!path.contains(QLatin1String("://")))
+            path = w.files.filePath(path);
+        w.upgrade(path);
+        // An accepted image starts a transfer, which ends without a wheel.
+        QTest::qWait(200);
 
-void TestLiveWindow::statusPollFollowsTheWheel()
-{
-    wheeltest::WheelFixture wheel(model("H-ZET"));
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    wheel.withWheel([](wheelemu::Wheel &wh) { wh.setPowerStatus({42, 4299, 2}); });
-    Window w;
-    QTRY_VERIFY(w.connected());
-    QTRY_COMPARE(w.text("lbBatStatus"), QStringLiteral("BATTERY STATUS: 42%"));
-    QVERIFY(w.widget("lbBTStatus")->isHidden());
+        QCOMPARE(w.prompts.shown(), refused ? QStringList{kInvalid} : QStringList());
+        if (refused)
+            QVERIFY(!w.progressShown());
+        QCOMPARE(w.widget<QLineEdit>("lePath")->text(), path);
+    }
 
-    // The next poll sees the wheel on external power.
-    wheel.withWheel([](wheelemu::Wheel &wh) { wh.setPowerStatus({42, 4300, 2}); });
-    QTRY_COMPARE_WITH_TIMEOUT(w.text("lbBatStatus"), QStringLiteral("BATTERY STATUS: USB"), kPollMs + 2000);
-    QCOMPARE(powerQueries(wheel), 2);
-    QVERIFY(w.statusPoll()->isActive());
+    // Cancelled, the dialog keeps the path; a chosen file replaces it.
+    void fileDialog()
+    {
+        Window w;
+        w.widget<QLineEdit>("lePath")->setText(QStringLiteral("/old/fw.bin"));
+        for (const QString &answer : {QString(), QStringLiteral("/new/other.bin")}) {
+            w.prompts.fileAnswer = answer;
+            w.widget<QPushButton>("pbPath")->click();
+            QCOMPARE(w.prompts.fileRequests.last().filter, QStringLiteral("Firmware File (*.bin);;"));
+            QCOMPARE(w.widget<QLineEdit>("lePath")->text(),
+                     answer.isEmpty() ? QStringLiteral("/old/fw.bin") : answer);
+        }
+        QCOMPARE(w.prompts.fileRequests.size(), 2);
+        QVERIFY(w.prompts.messages.isEmpty());
+    }
 
-    // Without a wheel the pending poll runs once more and arms nothing.
-    QVERIFY(wheel.unplug());
-    QTRY_COMPARE(w.text("lbHead"), kWaitingHeader);
-    QTRY_VERIFY_WITH_TIMEOUT(!w.statusPoll()->isActive(), kPollMs + 2000);
-    QTest::qWait(200);
-    QVERIFY(!w.statusPoll()->isActive());
-    QCOMPARE(powerQueries(wheel), 2);
+    void progressDisplay_data()
+    {
+        QTest::addColumn<QList<int>>("values");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("bar");
+        QTest::addColumn<QStringList>("boxes");
 
-    // The next connection starts it again.
-    QVERIFY(wheel.plug());
-    QTRY_VERIFY_WITH_TIMEOUT(w.connected(), 6000);
-    QTRY_COMPARE(powerQueries(wheel), 3);
-    QVERIFY(w.statusPoll()->isActive());
-}
+        QTest::newRow("0") << QList<int>{0} << true << kUploading << 0 << QStringList();
+        QTest::newRow("97") << QList<int>{96, 97} << true << kWriting << 97 << QStringList();
+        // A failure code leaves the bar where it was.
+        QTest::newRow("failure after 40") << QList<int>{40, -5} << true << kUploading << 40 << QStringList();
+        QTest::newRow("failure after Writing")
+            << QList<int>{98, -1} << true << kUploading << 98 << QStringList();
+        QTest::newRow("100") << QList<int>{50, 99, 100} << false << QString() << 0 << QStringList{kDone};
+    }
+
+    void progressDisplay()
+    {
+        QFETCH(QList<int>, values);
+        QFETCH(bool, shown);
+        QFETCH(QString, status);
+        QFETCH(int, bar);
+        QFETCH(QStringList, boxes);
+
+        Window w;
+        for (const int value : values)
+            QMetaObject::invokeMethod(&w.window, "onProgress", Q_ARG(int, value));
+
+        QCOMPARE(w.prompts.shown(), boxes);
+        QCOMPARE(w.progressShown(), shown);
+        if (shown)
+            QCOMPARE(w.text("lbUpgrade"), status);
+        QCOMPARE(w.bar(), bar);
+    }
+
+    // The cable pulled half way through a HID transfer: no success is reported
+    // and the worker ends. With the wheel back an update goes through, and the
+    // scan after it waits for the success box to be closed.
+    void unplugDuringTransfer()
+    {
+        wheeltest::WheelFixture wheel(model("SRD7"));
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        Window w;
+        QTRY_VERIFY(w.connected());
+
+        w.upgrade(w.writeImage("big.bin", wheeltest::bytesOf(makeTestImage(229376, "8.0.0"))));
+        QTRY_VERIFY(w.bar() >= 10);
+        QVERIFY(wheel.unplug());
+        QTRY_COMPARE(w.text("lbHead"), kWaitingHeader);
+        QVERIFY(wheel.plug());
+        QTRY_VERIFY_WITH_TIMEOUT(w.connected(), 6000);
+        // Past the time the closing steps would have taken.
+        QTest::qWait(4500);
+        QCOMPARE(w.prompts.shown(), QStringList());
+
+        // The user reads the success box for longer than the scan delay.
+        bool scannedWhileOpen = true;
+        UserPrompts::Hooks hooks;
+        hooks.message = [&](const UserPrompts::Message &message) {
+            w.prompts.messages << message;
+            wheel.clearTranscript();
+            QTest::qWait(3500);
+            scannedWhileOpen = requests(wheel).contains(kNameQuery);
+            return QMessageBox::Ok;
+        };
+        UserPrompts::setHooks(hooks);
+        const std::vector<uint8_t> image = makeTestImage(4096, "8.0.1\tJun 01 2027");
+        w.upgrade(w.writeImage("small.bin", wheeltest::bytesOf(image)));
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), QStringList{kDone}, 15000);
+        QVERIFY(!scannedWhileOpen);
+        QVERIFY(!w.progressShown());
+        QTRY_VERIFY_WITH_TIMEOUT(requests(wheel).contains(kNameQuery), 6000);
+        std::vector<uint8_t> installed;
+        wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); });
+        QVERIFY(installed == image);
+        QTRY_VERIFY(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("8.0.1")));
+    }
+
+    void bootLoader_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("removeImage");
+        QTest::addColumn<int>("misses"); // looks that found no loader; -1: some
+        QTest::addColumn<QStringList>("boxes");
+
+        QTest::newRow("flashed") << QString() << false << -1 << QStringList{kDone};
+        // One look at once and 30 more.
+        QTest::newRow("loader never enumerates") << "never-appears" << false << 31 << QStringList{kNoLoader};
+        QTest::newRow("image gone once the loader is up") << QString() << true << -1 << QStringList{kInvalid};
+        // The worker's failure code: no box, the bar stays at the first block's
+        // share.
+        QTest::newRow("flash fails") << "error-on-block:2" << false << -1 << QStringList();
+    }
+
+    // A PELIX: the reboot, the wait for the boot loader, and how it ends.
+    void bootLoader()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, removeImage);
+        QFETCH(int, misses);
+        QFETCH(QStringList, boxes);
+        const bool loaderAppears = fault != QLatin1String("never-appears");
+
+        wheeltest::WheelFixture wheel(model("PELIX"));
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        DfuEmulatorOptions dfu;
+        std::string error;
+        if (!fault.isEmpty())
+            QVERIFY(applyDfuFault(fault.toStdString(), &dfu, &error));
+        DfuBootLoader *loader = nullptr;
+        QVERIFY2(setUpBootLoader(wheel.emulator(), dfu, &loader, &error), error.c_str());
+        Window w;
+        QTRY_VERIFY(w.connected());
+        const QString header = w.text("lbHead");
+        const std::vector<uint8_t> image = makeTestImage(4096, "6.0.1\tFeb 02 2027");
+        const QString path = w.writeImage("pelix.bin", wheeltest::bytesOf(image));
+        wheel.clearTranscript();
+
+        w.upgrade(path);
+        // A second click while the first update runs changes nothing.
+        w.widget<QPushButton>("pbUpgrade")->click();
+        if (removeImage)
+            QVERIFY(QFile::remove(path));
+        std::string reboot = "set-feature 02 10";
+        for (int i = 0; i < 18; ++i)
+            reboot += " 00";
+        QCOMPARE(wheel.exchanges({"set-feature"}), std::vector<std::string>{reboot});
+        QCOMPARE(w.text("lbUpgrade"), QStringLiteral("Waiting for DFU..."));
+        QVERIFY(w.progressShown());
+        QCOMPARE(w.bar(), 0);
+        // The wheel leaving the HID bus starts no device search, nor does a
+        // scan of any other origin.
+        QTest::qWait(1000);
+        w.scan();
+        QCOMPARE(w.text("lbHead"), header);
+
+        if (boxes.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(w.bar(), 48, 30000);
+            QCOMPARE(w.text("lbUpgrade"), kUploading);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), boxes, 30000);
+            QVERIFY(!w.progressShown());
+        }
+        if (boxes == QStringList{kDone}) {
+            std::vector<uint8_t> installed;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); }),
+                 installed == image),
+                10000);
+            // Nothing but the scan after the box finds the wheel again.
+            QTRY_VERIFY_WITH_TIMEOUT(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("6.0.1")),
+                                     10000);
+            QVERIFY(w.connected());
+        } else {
+            // The device search works again: the wheel is not on the HID bus.
+            QTRY_VERIFY_WITH_TIMEOUT((w.scan(), w.text("lbHead") == kWaitingHeader), 10000);
+        }
+        QCOMPARE(w.prompts.shown(), boxes);
+        const int looks = logged("No boot loader yet");
+        QVERIFY(misses < 0 ? looks >= 1 : looks == misses);
+        QCOMPARE(logged("Boot loader on the bus"), loaderAppears ? 1 : 0);
+        // No look after the end.
+        QTest::qWait(700);
+        QCOMPARE(logged("No boot loader yet"), looks);
+    }
+};
 
 WHEEL_TEST_MAIN(TestLiveWindow)
 #include "tst_live_window.moc"

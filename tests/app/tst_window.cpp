@@ -70,176 +70,163 @@ private slots:
     void initTestCase() { previousHandler = qInstallMessageHandler(collectStyleWarnings); }
     void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
 
-    void pages_data();
-    void pages();
-    void secondStartRestores();
-    void drag_data();
-    void drag();
+    void pages_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("clicked");
+        QTest::addColumn<QString>("file"); // empty: no picture
+
+        auto row = [](const char *name, const char *before, const char *clicked, const char *file) {
+            QTest::newRow(name) << before << clicked << file;
+        };
+        row("INPUTS", "pbS4", "pbS1", "page1-inputs.png");
+        row("RGB", "pbS1", "pbS2", "page2-rgb.png");
+        row("PADDLES", "pbS1", "pbS3", "page3-paddles.png");
+        row("DEVICE", "pbS5", "pbS4", "page4-device.png");
+        row("ABOUT", "pbS2", "pbS5", "page5-about.png");
+        // A second click on a checkable button would uncheck it on its own.
+        row("INPUTS again", "pbS1", "pbS1", "");
+    }
+
+    void pages()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, clicked);
+        QFETCH(QString, file);
+
+        Window w;
+        QVERIFY(w.show());
+        QTest::mouseClick(w.widget(before), Qt::LeftButton);
+        QTest::mouseClick(w.widget(clicked), Qt::LeftButton);
+        const int page = clicked.right(1).toInt();
+        QCOMPARE(w.pages()->currentIndex(), page - 1);
+
+        const QImage shot = w.window->grab().toImage();
+        QCOMPARE(shot.size(), QSize(900, 500));
+        if (!file.isEmpty()) {
+            const QString path = QDir(QStringLiteral(QUORSET_SCREENSHOT_DIR)).filePath(file);
+            QVERIFY2(shot.save(path), qPrintable(path));
+        }
+        QVERIFY2(styleWarnings.isEmpty(), qPrintable(styleWarnings.join(QLatin1Char('\n'))));
+        // The dark background between the sidebar and the pages, and the header
+        // band, which is a picture.
+        QCOMPARE(shot.pixelColor(135, 300), QColor(26, 25, 25));
+        QVERIFY(shot.pixelColor(60, 40) != QColor(26, 25, 25));
+        // Only the current page's sidebar button is checked, and lit with its
+        // blue gradient.
+        for (int i = 1; i <= 5; ++i) {
+            QCOMPARE(w.widget(QStringLiteral("pbS%1").arg(i))->isChecked(), i == page);
+            const QColor c = shot.pixelColor(10, 80 + 84 * (i - 1) + 70);
+            QCOMPARE(c.blue() > 80 && c.blue() > c.red() + 40, i == page);
+        }
+    }
+
+    // A refused second start only connects to the guard socket, and that alone
+    // brings the window back from the tray, also after more starts than the
+    // guard server keeps pending. The desktop session script drives the tray
+    // itself on a real X server.
+    void secondStartRestores()
+    {
+        Window w;
+        QVERIFY(w.show());
+        QVERIFY(w.tray() && !w.tray()->isVisible());
+        // The icon file really loads (a missing picture still makes a QIcon).
+        QVERIFY(!w.tray()->icon().pixmap(32, 32).isNull());
+        for (int i = 0; i < 40; ++i) {
+            QVERIFY(isInstanceRunning());
+            QCoreApplication::processEvents();
+        }
+        QTest::mouseClick(w.widget(QStringLiteral("pbMin")), Qt::LeftButton);
+        QVERIFY(!w.window->isVisible());
+        QVERIFY(w.tray()->isVisible());
+
+        QVERIFY(isInstanceRunning());
+        QTRY_VERIFY(w.window->isVisible());
+        QVERIFY(!w.window->isMinimized());
+        QVERIFY(!w.tray()->isVisible());
+    }
+
+    void drag_data()
+    {
+        // A left press on the band just below the window's top edge (rows 1 to
+        // 49) anchors a drag; moves with the left button held follow it, each
+        // from the one before.
+        QTest::addColumn<qreal>("row");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<int>("held");
+        QTest::addColumn<QString>("between"); // what happens after the press
+        QTest::addColumn<QList<QPoint>>("moves");
+        QTest::addColumn<QPoint>("moved");
+
+        const int left = Qt::LeftButton;
+        const QList<QPoint> one{{30, 20}};
+        QTest::newRow("left, row 0") << 0.0 << left << left << QString() << one << QPoint();
+        QTest::newRow("left, row 1") << 1.0 << left << left << QString() << one << QPoint(30, 20);
+        QTest::newRow("left, row 49") << 49.0 << left << left << QString() << one << QPoint(30, 20);
+        QTest::newRow("left, row 50") << 50.0 << left << left << QString() << one << QPoint();
+        QTest::newRow("right, row 25")
+            << 25.0 << int(Qt::RightButton) << left << QString() << one << QPoint();
+        QTest::newRow("left and right held")
+            << 10.0 << left << int(Qt::LeftButton | Qt::RightButton) << QString() << one << QPoint(30, 20);
+        QTest::newRow("move without a button")
+            << 10.0 << left << int(Qt::NoButton) << QString() << one << QPoint();
+        // A move that still reports the left button after a release (a missed
+        // press) must not move the window.
+        QTest::newRow("left released") << 10.0 << left << left << "release left" << one << QPoint();
+        QTest::newRow("right press cancels") << 10.0 << left << left << "press right" << one << QPoint();
+        QTest::newRow("each move from the one before")
+            << 30.0 << left << left << QString() << QList<QPoint>{{5, 5}, {-20, 3}, {0, -10}}
+            << QPoint(-15, -2);
+    }
+
+    void drag()
+    {
+        QFETCH(qreal, row);
+        QFETCH(int, button);
+        QFETCH(int, held);
+        QFETCH(QString, between);
+        QFETCH(QList<QPoint>, moves);
+        QFETCH(QPoint, moved);
+
+        Window w;
+        QVERIFY(w.show());
+        QTRY_COMPARE(w.window->pos(), QPoint(200, 150));
+        const QPoint start = w.window->pos();
+        // Sent straight to the window, the way presses no child consumed arrive.
+        QPointF pointer;
+        auto send = [&](QEvent::Type type, QPointF global, Qt::MouseButton b, Qt::MouseButtons buttons) {
+            pointer = global;
+            const QPointF local = global - QPointF(w.window->geometry().topLeft());
+            QMouseEvent event(type, local, local, global, b, buttons, Qt::NoModifier);
+            QApplication::sendEvent(w.window.get(), &event);
+        };
+        auto press = [&](qreal y, Qt::MouseButton b) {
+            send(QEvent::MouseButtonPress,
+                 QPointF(w.window->geometry().x() + 450.5, w.window->geometry().y() + y), b, b);
+        };
+        auto release = [&](Qt::MouseButton b) {
+            send(QEvent::MouseButtonRelease, pointer, b, Qt::NoButton);
+        };
+
+        press(row, Qt::MouseButton(button));
+        if (between == QLatin1String("release left"))
+            release(Qt::LeftButton);
+        else if (between == QLatin1String("press right"))
+            press(row, Qt::RightButton);
+        for (const QPoint &delta : moves)
+            send(QEvent::MouseMove, pointer + delta, Qt::NoButton, Qt::MouseButtons(held));
+        release(Qt::LeftButton);
+        // A drag known to work, so the check waits for every event before it.
+        QCoreApplication::processEvents();
+        press(20, Qt::LeftButton);
+        send(QEvent::MouseMove, pointer + QPointF(7, 3), Qt::NoButton, Qt::LeftButton);
+        release(Qt::LeftButton);
+        QTRY_COMPARE(w.window->pos(), start + moved + QPoint(7, 3));
+    }
 
 private:
     PrivateRuntimeDir runtimeDir;
 };
-
-void TestWindow::pages_data()
-{
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<QString>("clicked");
-    QTest::addColumn<QString>("file"); // empty: no picture
-
-    QTest::newRow("INPUTS") << "pbS4"
-                            << "pbS1"
-                            << "page1-inputs.png";
-    QTest::newRow("RGB") << "pbS1"
-                         << "pbS2"
-                         << "page2-rgb.png";
-    QTest::newRow("PADDLES") << "pbS1"
-                             << "pbS3"
-                             << "page3-paddles.png";
-    QTest::newRow("DEVICE") << "pbS5"
-                            << "pbS4"
-                            << "page4-device.png";
-    QTest::newRow("ABOUT") << "pbS2"
-                           << "pbS5"
-                           << "page5-about.png";
-    // A second click on a checkable button would uncheck it on its own.
-    QTest::newRow("INPUTS again") << "pbS1"
-                                  << "pbS1" << QString();
-}
-
-void TestWindow::pages()
-{
-    QFETCH(QString, before);
-    QFETCH(QString, clicked);
-    QFETCH(QString, file);
-
-    Window w;
-    QVERIFY(w.show());
-    QTest::mouseClick(w.widget(before), Qt::LeftButton);
-    QTest::mouseClick(w.widget(clicked), Qt::LeftButton);
-    const int page = clicked.right(1).toInt();
-    QCOMPARE(w.pages()->currentIndex(), page - 1);
-
-    const QImage shot = w.window->grab().toImage();
-    QCOMPARE(shot.size(), QSize(900, 500));
-    if (!file.isEmpty()) {
-        const QString path = QDir(QStringLiteral(QUORSET_SCREENSHOT_DIR)).filePath(file);
-        QVERIFY2(shot.save(path), qPrintable(path));
-    }
-    QVERIFY2(styleWarnings.isEmpty(), qPrintable(styleWarnings.join(QLatin1Char('\n'))));
-    // The dark background between the sidebar and the pages, and the header
-    // band, which is a picture.
-    QCOMPARE(shot.pixelColor(135, 300), QColor(26, 25, 25));
-    QVERIFY(shot.pixelColor(60, 40) != QColor(26, 25, 25));
-    // Only the current page's sidebar button is checked, and lit with its
-    // blue gradient.
-    for (int i = 1; i <= 5; ++i) {
-        QCOMPARE(w.widget(QStringLiteral("pbS%1").arg(i))->isChecked(), i == page);
-        const QColor c = shot.pixelColor(10, 80 + 84 * (i - 1) + 70);
-        QCOMPARE(c.blue() > 80 && c.blue() > c.red() + 40, i == page);
-    }
-}
-
-// A refused second start only connects to the guard socket, and that alone
-// brings the window back from the tray, also after more starts than the
-// guard server keeps pending. The desktop session script drives the tray
-// itself on a real X server.
-void TestWindow::secondStartRestores()
-{
-    Window w;
-    QVERIFY(w.show());
-    QVERIFY(w.tray() && !w.tray()->isVisible());
-    // The icon file really loads (a missing picture still makes a QIcon).
-    QVERIFY(!w.tray()->icon().pixmap(32, 32).isNull());
-    for (int i = 0; i < 40; ++i) {
-        QVERIFY(isInstanceRunning());
-        QCoreApplication::processEvents();
-    }
-    QTest::mouseClick(w.widget(QStringLiteral("pbMin")), Qt::LeftButton);
-    QVERIFY(!w.window->isVisible());
-    QVERIFY(w.tray()->isVisible());
-
-    QVERIFY(isInstanceRunning());
-    QTRY_VERIFY(w.window->isVisible());
-    QVERIFY(!w.window->isMinimized());
-    QVERIFY(!w.tray()->isVisible());
-}
-
-void TestWindow::drag_data()
-{
-    // A left press on the band just below the window's top edge (rows 1 to
-    // 49) anchors a drag; moves with the left button held follow it, each
-    // from the one before.
-    QTest::addColumn<qreal>("row");
-    QTest::addColumn<int>("button");
-    QTest::addColumn<int>("held");
-    QTest::addColumn<QString>("between"); // what happens after the press
-    QTest::addColumn<QList<QPoint>>("moves");
-    QTest::addColumn<QPoint>("moved");
-
-    const int left = Qt::LeftButton;
-    const QList<QPoint> one{{30, 20}};
-    QTest::newRow("left, row 1") << 1.0 << left << left << QString() << one << QPoint(30, 20);
-    QTest::newRow("left, row 49") << 49.0 << left << left << QString() << one << QPoint(30, 20);
-    QTest::newRow("left, row 50") << 50.0 << left << left << QString() << one << QPoint();
-    QTest::newRow("right, row 25") << 25.0 << int(Qt::RightButton) << left << QString() << one << QPoint();
-    QTest::newRow("left and right held")
-        << 10.0 << left << int(Qt::LeftButton | Qt::RightButton) << QString() << one << QPoint(30, 20);
-    QTest::newRow("move without a button")
-        << 10.0 << left << int(Qt::NoButton) << QString() << one << QPoint();
-    // A move that still reports the left button after a release (a missed
-    // press) must not move the window.
-    QTest::newRow("left released") << 10.0 << left << left << "release left" << one << QPoint();
-    QTest::newRow("right press cancels") << 10.0 << left << left << "press right" << one << QPoint();
-    QTest::newRow("each move from the one before")
-        << 30.0 << left << left << QString() << QList<QPoint>{{5, 5}, {-20, 3}, {0, -10}} << QPoint(-15, -2);
-}
-
-void TestWindow::drag()
-{
-    QFETCH(qreal, row);
-    QFETCH(int, button);
-    QFETCH(int, held);
-    QFETCH(QString, between);
-    QFETCH(QList<QPoint>, moves);
-    QFETCH(QPoint, moved);
-
-    Window w;
-    QVERIFY(w.show());
-    QTRY_COMPARE(w.window->pos(), QPoint(200, 150));
-    const QPoint start = w.window->pos();
-    // Sent straight to the window, the way presses no child consumed arrive.
-    QPointF pointer;
-    auto send = [&](QEvent::Type type, QPointF global, Qt::MouseButton b, Qt::MouseButtons buttons) {
-        pointer = global;
-        const QPointF local = global - QPointF(w.window->geometry().topLeft());
-        QMouseEvent event(type, local, local, global, b, buttons, Qt::NoModifier);
-        QApplication::sendEvent(w.window.get(), &event);
-    };
-    auto press = [&](qreal y, Qt::MouseButton b) {
-        send(QEvent::MouseButtonPress,
-             QPointF(w.window->geometry().x() + 450.5, w.window->geometry().y() + y), b, b);
-    };
-    auto release = [&](Qt::MouseButton b) {
-        send(QEvent::MouseButtonRelease, pointer, b, Qt::NoButton);
-    };
-
-    press(row, Qt::MouseButton(button));
-    if (between == QLatin1String("release left"))
-        release(Qt::LeftButton);
-    else if (between == QLatin1String("release right"))
-        release(Qt::RightButton);
-    else if (between == QLatin1String("press right"))
-        press(row, Qt::RightButton);
-    for (const QPoint &delta : moves)
-        send(QEvent::MouseMove, pointer + delta, Qt::NoButton, Qt::MouseButtons(held));
-    release(Qt::LeftButton);
-    // A drag known to work, so the check waits for every event before it.
-    QCoreApplication::processEvents();
-    press(20, Qt::LeftButton);
-    send(QEvent::MouseMove, pointer + QPointF(7, 3), Qt::NoButton, Qt::LeftButton);
-    release(Qt::LeftButton);
-    QTRY_COMPARE(w.window->pos(), start + moved + QPoint(7, 3));
-}
 
 QTEST_MAIN(TestWindow)
 #include "tst_window.moc"

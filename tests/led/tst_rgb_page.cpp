@@ -17,7 +17,6 @@
 #include "window_probe.h"
 
 #include <QDir>
-#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 #include <QStackedWidget>
@@ -471,10 +470,8 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<Rgb>("frame"); // (10, 20, 30) as sent in that order
         QTest::addColumn<Rgb>("read");  // slots (1, 2, 3) read back in that order
-        // GBR and BRG undo each other: reading must not reuse the sending one.
-        QTest::newRow("0 RGB") << 0 << Rgb{10, 20, 30} << Rgb{1, 2, 3};
-        QTest::newRow("1 RBG") << 1 << Rgb{10, 30, 20} << Rgb{1, 3, 2};
-        QTest::newRow("2 GRB") << 2 << Rgb{20, 10, 30} << Rgb{2, 1, 3};
+        // RGB, RBG and GRB go both ways in saveAndReadBack's rows. GBR and BRG
+        // undo each other: reading must not reuse the sending one.
         QTest::newRow("3 GBR") << 3 << Rgb{20, 30, 10} << Rgb{3, 1, 2};
         QTest::newRow("4 BRG") << 4 << Rgb{30, 10, 20} << Rgb{2, 3, 1};
         QTest::newRow("5 BGR") << 5 << Rgb{30, 20, 10} << Rgb{3, 2, 1};

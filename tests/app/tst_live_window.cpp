@@ -507,8 +507,10 @@ private slots:
         QCOMPARE(w.widget<QLineEdit>("lePath")->text(), path);
     }
 
-    // Cancelled, the dialog keeps the path; a chosen file replaces it.
-    void fileDialog()
+    // Cancelled, the path dialog keeps the path; a chosen file replaces it.
+    // The page's bar and status follow the worker's values; a failure code
+    // leaves the bar where it was, and 100 ends in the success box.
+    void fileDialogAndProgress()
     {
         Window w;
         w.widget<QLineEdit>("lePath")->setText(QStringLiteral("/old/fw.bin"));
@@ -520,43 +522,23 @@ private slots:
                      answer.isEmpty() ? QStringLiteral("/old/fw.bin") : answer);
         }
         QCOMPARE(w.prompts.fileRequests.size(), 2);
-        QVERIFY(w.prompts.messages.isEmpty());
-    }
 
-    void progressDisplay_data()
-    {
-        QTest::addColumn<QList<int>>("values");
-        QTest::addColumn<bool>("shown");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<int>("bar");
-        QTest::addColumn<QStringList>("boxes");
-
-        QTest::newRow("0") << QList<int>{0} << true << kUploading << 0 << QStringList();
-        QTest::newRow("97") << QList<int>{96, 97} << true << kWriting << 97 << QStringList();
-        // A failure code leaves the bar where it was.
-        QTest::newRow("failure after 40") << QList<int>{40, -5} << true << kUploading << 40 << QStringList();
-        QTest::newRow("failure after Writing")
-            << QList<int>{98, -1} << true << kUploading << 98 << QStringList();
-        QTest::newRow("100") << QList<int>{50, 99, 100} << false << QString() << 0 << QStringList{kDone};
-    }
-
-    void progressDisplay()
-    {
-        QFETCH(QList<int>, values);
-        QFETCH(bool, shown);
-        QFETCH(QString, status);
-        QFETCH(int, bar);
-        QFETCH(QStringList, boxes);
-
-        Window w;
-        for (const int value : values)
+        const QList<std::tuple<int, QString, int>> steps{{0, kUploading, 0},
+                                                         {97, kWriting, 97},
+                                                         {-1, kUploading, 97},
+                                                         {40, kUploading, 40},
+                                                         {-5, kUploading, 40}};
+        for (const auto &[value, status, bar] : steps) {
             QMetaObject::invokeMethod(&w.window, "onProgress", Q_ARG(int, value));
-
-        QCOMPARE(w.prompts.shown(), boxes);
-        QCOMPARE(w.progressShown(), shown);
-        if (shown)
+            QVERIFY(w.progressShown());
             QCOMPARE(w.text("lbUpgrade"), status);
-        QCOMPARE(w.bar(), bar);
+            QCOMPARE(w.bar(), bar);
+        }
+        QVERIFY(w.prompts.messages.isEmpty());
+        QMetaObject::invokeMethod(&w.window, "onProgress", Q_ARG(int, 100));
+        QCOMPARE(w.prompts.shown(), QStringList{kDone});
+        QVERIFY(!w.progressShown());
+        QCOMPARE(w.bar(), 0);
     }
 
     // The cable pulled half way through a HID transfer: no success is reported

@@ -52,10 +52,7 @@ read_geometry() {
 
 is_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 is_hidden() { ! is_viewable "$1"; }
-is_at() {
-    read_geometry "$1"
-    [ "$win_x" = "$2" ] && [ "$win_y" = "$3" ]
-}
+is_at() { read_geometry "$1" && [ "$win_x" = "$2" ] && [ "$win_y" = "$3" ]; }
 
 # The visible windows of a process other than its main window, as
 # "id width height" lines: the tray icon and an open menu. Only run in
@@ -77,6 +74,10 @@ has_menu() { [ -n "$(popup_menu "$1")" ]; }
 click_window_at() {
     read_geometry "$1"
     xdotool mousemove $((win_x + $2)) $((win_y + $3)) click "${4:-1}"
+}
+minimise() {
+    click_window_at "$window" 842 22
+    wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
 }
 
 map_count() { grep -c '^MapNotify' "$work/second.events" || true; }
@@ -126,8 +127,7 @@ xdotool mouseup 1
 wait_until 10 is_at "$window" $((x0 + 60)) $((y0 + 40)) || fail "drag moved the window to $win_x,$win_y"
 
 step "minimise"
-click_window_at "$window" 842 22
-wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
+minimise
 
 if [ "$mode" = tray ]; then
     wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
@@ -145,8 +145,7 @@ if [ "$mode" = tray ]; then
     wait_until 10 has_no_tray_icon "$qpid" || fail "tray icon still shown after restoring"
 
     step "Restore from the tray menu"
-    click_window_at "$window" 842 22
-    wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
+    minimise
     wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
     click_window_at "$(tray_icon "$qpid")" 11 11 3
     wait_until 10 has_menu "$qpid" || fail "no menu on right click"
@@ -155,8 +154,7 @@ if [ "$mode" = tray ]; then
     click_window_at "$menu" $((win_w / 2)) $((win_h / 2))
     wait_until 10 is_viewable "$window" || fail "Restore did not show the window"
 
-    click_window_at "$window" 842 22
-    wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
+    minimise
 fi
 
 step "second start"
@@ -177,10 +175,8 @@ kill "$other"
 wait "$other" || true
 maps_before=$(map_count)
 
-set +e
-DISPLAY=$second_display timeout 60 "$program"
-status=$?
-set -e
+status=0
+DISPLAY=$second_display timeout 60 "$program" || status=$?
 [ "$status" = 239 ] || fail "second start exited with $status, not 239 (-17)"
 flush_watch refused
 [ "$(map_count)" = "$maps_before" ] || fail "the refused copy showed a window"
@@ -192,9 +188,7 @@ fi
 step "close"
 click_window_at "$window" 872 22
 wait_until 20 eval '! kill -0 "$qpid" 2>/dev/null' || fail "close did not end the program"
-set +e
-wait "$qpid"
-status=$?
-set -e
+status=0
+wait "$qpid" || status=$?
 [ "$status" = 0 ] || fail "program ended with $status after close"
 echo "PASS"

@@ -169,6 +169,13 @@ struct Window
     }
 };
 
+std::vector<uint8_t> installed(wheeltest::WheelFixture &wheel)
+{
+    std::vector<uint8_t> image;
+    wheel.withWheel([&image](Wheel &w) { image = w.installedImage(); });
+    return image;
+}
+
 wheeltest::WheelFixture::Options model(const char *code)
 {
     wheeltest::WheelFixture::Options options;
@@ -578,9 +585,7 @@ private slots:
         QVERIFY(!scannedWhileOpen);
         QVERIFY(!w.progressShown());
         QTRY_VERIFY_WITH_TIMEOUT(requests(wheel).contains(kNameQuery), 6000);
-        std::vector<uint8_t> installed;
-        wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); });
-        QVERIFY(installed == image);
+        QVERIFY(installed(wheel) == image);
         QTRY_VERIFY(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("8.0.1")));
     }
 
@@ -629,10 +634,8 @@ private slots:
         w.widget<QPushButton>("pbUpgrade")->click();
         if (removeImage)
             QVERIFY(QFile::remove(path));
-        std::string reboot = "set-feature 02 10";
-        for (int i = 0; i < 18; ++i)
-            reboot += " 00";
-        QCOMPARE(wheel.exchanges({"set-feature"}), std::vector<std::string>{reboot});
+        const QString reboot = QStringLiteral("set-feature 02 10") + QStringLiteral(" 00").repeated(18);
+        QCOMPARE(wheel.exchanges({"set-feature"}), std::vector<std::string>{reboot.toStdString()});
         QCOMPARE(w.text("lbUpgrade"), QStringLiteral("Waiting for DFU..."));
         QVERIFY(w.progressShown());
         QCOMPARE(w.bar(), 0);
@@ -650,11 +653,7 @@ private slots:
             QVERIFY(!w.progressShown());
         }
         if (boxes == QStringList{kDone}) {
-            std::vector<uint8_t> installed;
-            QTRY_VERIFY_WITH_TIMEOUT(
-                (wheel.withWheel([&installed](Wheel &wheel) { installed = wheel.installedImage(); }),
-                 installed == image),
-                10000);
+            QTRY_VERIFY_WITH_TIMEOUT(installed(wheel) == image, 10000);
             // Nothing but the scan after the box finds the wheel again.
             QTRY_VERIFY_WITH_TIMEOUT(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("6.0.1")),
                                      10000);

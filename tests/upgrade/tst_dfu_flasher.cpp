@@ -101,14 +101,11 @@ enum Fault
     SecondUploadRefused, // the second read-back block stalls
 };
 
-constexpr uint8_t kDnload = 1;
-constexpr uint8_t kUpload = 2;
-constexpr uint8_t kGetStatus = 3;
-constexpr uint8_t kClrStatus = 4;
+constexpr uint8_t kDnload = 1, kUpload = 2, kGetStatus = 3, kClrStatus = 4;
 
 bool isClassRequest(const UsbSetup &s, uint8_t request)
 {
-    return (s.bmRequestType & 0x7f) == 0x21 && s.bRequest == request;
+    return ControlTransfer{s, {}, false}.isClass(request);
 }
 
 void installFault(LoaderOnBus &loader, Fault fault)
@@ -174,10 +171,11 @@ bool sentLeaveRequest(const std::vector<ControlTransfer> &transfers)
                        [](const ControlTransfer &t) { return t.isDownload() && t.setup.wLength == 0; });
 }
 
-QList<QByteArray> hexList(std::initializer_list<const char *> hex)
+// Hex strings separated by spaces.
+QList<QByteArray> hexList(const char *hex)
 {
     QList<QByteArray> list;
-    for (const char *h : hex)
+    for (const QByteArray &h : QByteArray(hex).split(' '))
         list << QByteArray::fromHex(h);
     return list;
 }
@@ -255,16 +253,15 @@ private slots:
         // Set Address, the erases, Set Address again before the data, and the
         // verify's Set Address.
         QTest::newRow("8193 bytes, two pages")
-            << kBase << 8193 << 8192
-            << hexList({"2100000008", "4100000008", "4100200008", "2100000008", "2100000008"});
+            << kBase << 8193 << 8192 << hexList("2100000008 4100000008 4100200008 2100000008 2100000008");
         QTest::newRow("page size 0 counts as 8192")
-            << kBase << 8192 << 0 << hexList({"2100000008", "4100000008", "2100000008", "2100000008"});
+            << kBase << 8192 << 0 << hexList("2100000008 4100000008 2100000008 2100000008");
         QTest::newRow("base inside a page")
             << 0x08001000u << 8192 << 8192
-            << hexList({"2100100008", "4100000008", "4100200008", "2100100008", "2100100008"});
-        QTest::newRow("small pages") << kBase << 3000 << 1024
-                                     << hexList({"2100000008", "4100000008", "4100040008", "4100080008",
-                                                 "2100000008", "2100000008"});
+            << hexList("2100100008 4100000008 4100200008 2100100008 2100100008");
+        QTest::newRow("small pages")
+            << kBase << 3000 << 1024
+            << hexList("2100000008 4100000008 4100040008 4100080008 2100000008 2100000008");
     }
 
     void addressAndErase()

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -239,7 +240,7 @@ private:
 static const QString program = QStringLiteral(QUORSET_BINARY);
 
 // The guard in this process (where its socket lives, a live one) and between
-// real copies of the program (a killed copy's socket). Copies in another
+// real copies of the program (a killed copy's socket, another user's). Copies in another
 // session are driven by the desktop session script.
 class TestSingleInstance : public QObject
 {
@@ -383,10 +384,36 @@ private slots:
         QCOMPARE(next->state(), QProcess::Running);
     }
 
+    // The guard's socket is this user's alone: another user's copy, meeting
+    // it in the shared temp directory, neither takes it over nor reaches it.
+    void copyOfAnotherUserCannotReachTheSocket()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to start a copy as another user");
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("needs setpriv to start a copy as another user");
+        const QStringList nobody{setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+        if (QProcess::execute(setpriv, nobody.mid(1) + QStringList{"test", "-x", program}))
+            QSKIP("the program is not reachable for another user here");
+
+        QVERIFY(::chmod(QFile::encodeName(scratch->path()).constData(), 01777) == 0);
+        QProcess *first = startCopy(QString());
+        const QString firstSocket = scratch->path() + QStringLiteral("/quorset-0/quorset");
+        QTRY_VERIFY_WITH_TIMEOUT(answers(firstSocket), 20000);
+
+        QProcess *other = startCopy(QString(), nobody);
+        QTRY_VERIFY_WITH_TIMEOUT(answers(scratch->path() + QStringLiteral("/quorset-65534/quorset")), 20000);
+        QCOMPARE(other->state(), QProcess::Running);
+        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(QProcess::execute(setpriv, nobody.mid(1) + QStringList{"test", "-w", firstSocket}) != 0);
+    }
+
 private:
     // A copy of the program on the offscreen platform, sharing this test's
-    // temp directory.
-    QProcess *startCopy(const QString &runtimeDir)
+    // temp directory; asUser, when given, is the command that starts it as
+    // someone else.
+    QProcess *startCopy(const QString &runtimeDir, const QStringList &asUser = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -397,7 +424,10 @@ private:
         copies << copy;
         copy->setProcessEnvironment(env);
         copy->setProcessChannelMode(QProcess::ForwardedChannels);
-        copy->start(program, {});
+        if (asUser.isEmpty())
+            copy->start(program, {});
+        else
+            copy->start(asUser.first(), asUser.mid(1) + QStringList{program});
         if (!copy->waitForStarted(10000))
             qWarning() << "cannot start" << program << copy->errorString();
         return copy;

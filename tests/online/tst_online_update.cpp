@@ -364,7 +364,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(tempImage()));
     }
     // A newer image on the server ends up in the wheel: the downloaded file is
-    // handed to the update from a file (tst_update_flow has its ways), and goes
+    // handed to the update from a file (the live window test has its ways), and goes
     // once it is in the wheel.
     void handOver()
     {

@@ -383,13 +383,16 @@ bool UsbDevice::plug(const Address &address, std::string *error)
     std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", address.busnum, address.devnum);
     session->devNode = node;
 
-    const std::string text = record(descriptors_, address, session->sysfsPath, session->devNode);
-    if (!testbed_.addFromString(text, error))
-        return false;
+    // The handler listens before the device shows up in sysfs: a host that
+    // enumerates in between would otherwise open a node that answers no
+    // ioctl, where a real device's node is ready the moment it is listed.
     session->handler = umockdev_ioctl_base_new();
     g_signal_connect(session->handler, "handle-ioctl", G_CALLBACK(UsbDeviceAccess::onIoctl), session.get());
-    if (!testbed_.attachIoctl(session->devNode, session->handler, error)) {
-        testbed_.removeDevice("/sys" + session->sysfsPath);
+    if (!testbed_.attachIoctl(session->devNode, session->handler, error))
+        return false;
+    const std::string text = record(descriptors_, address, session->sysfsPath, session->devNode);
+    if (!testbed_.addFromString(text, error)) {
+        testbed_.detachIoctl(session->devNode);
         return false;
     }
     current_ = session.get();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -489,7 +490,14 @@ struct HidrawDevice::Plugged
     std::string devnode;
     int hidrawIndex = -1;
     std::vector<std::string> syspaths; // top-down
+    std::chrono::steady_clock::time_point unpluggedAt;
 };
+
+namespace {
+// A host that opened the node just before the unplug may not have been
+// announced to the handler yet; give it this long to show up.
+constexpr auto kRetiredGrace = std::chrono::seconds(2);
+} // namespace
 
 HidrawDevice::HidrawDevice(DeviceHost host, const Options &options)
     : host_(std::move(host)), options_(options), core_(std::make_shared<Core>(options.wheel))
@@ -504,6 +512,10 @@ HidrawDevice::HidrawDevice(DeviceHost host, const Options &options)
 HidrawDevice::~HidrawDevice()
 {
     unplug();
+    {
+        std::lock_guard<std::mutex> plugLock(plugMutex_);
+        releaseRetired(true);
+    }
     std::lock_guard<std::mutex> lock(core_->mutex);
     core_->onEvent = nullptr;
 }
@@ -552,11 +564,34 @@ std::string HidrawDevice::describe() const
     return code + " c872:" + hex4lower(pid) + " \"" + name + "\" " + (node.empty() ? "unplugged" : node);
 }
 
+void HidrawDevice::releaseRetired(bool all)
+{
+    const auto now = std::chrono::steady_clock::now();
+    Testbed &tb = host_.testbed;
+    for (auto it = retired_.begin(); it != retired_.end();) {
+        Plugged &r = **it;
+        bool idle;
+        {
+            std::lock_guard<std::mutex> lock(core_->mutex);
+            idle = r.generation->clients.empty();
+        }
+        if (!all && (!idle || now - r.unpluggedAt < kRetiredGrace)) {
+            ++it;
+            continue;
+        }
+        tb.detachIoctl(r.devnode);
+        tb.releaseHidrawIndex(r.hidrawIndex);
+        g_object_unref(r.handler);
+        it = retired_.erase(it);
+    }
+}
+
 bool HidrawDevice::plug(std::string *error)
 {
     std::lock_guard<std::mutex> plugLock(plugMutex_);
     if (plugged_)
         return true;
+    releaseRetired(false);
     std::unique_ptr<PtyDoorbell> bell = PtyDoorbell::create(error);
     if (!bell)
         return false;
@@ -702,12 +737,11 @@ void HidrawDevice::unplug()
         core_->wheel.powerCycle();
     }
     Testbed &tb = host_.testbed;
-    tb.detachIoctl(plugged_->devnode);
     for (auto it = plugged_->syspaths.rbegin(); it != plugged_->syspaths.rend(); ++it)
         tb.removeDevice(*it);
-    tb.releaseHidrawIndex(plugged_->hidrawIndex);
-    g_object_unref(plugged_->handler);
-    plugged_.reset();
+    plugged_->unpluggedAt = std::chrono::steady_clock::now();
+    retired_.push_back(std::move(plugged_));
+    releaseRetired(false);
     const uint8_t ids[4] = {static_cast<uint8_t>(kVendorId >> 8), static_cast<uint8_t>(kVendorId & 0xFF),
                             static_cast<uint8_t>(pid >> 8), static_cast<uint8_t>(pid & 0xFF)};
     host_.transcript->record(Transcript::Kind::Unplug, ids, sizeof ids);

@@ -95,6 +95,12 @@ private:
     mutable std::mutex plugMutex_; // one plug or unplug at a time
     struct Plugged;
     std::unique_ptr<Plugged> plugged_;
+    // Unplugged nodes whose ioctl handler still listens, so that a host
+    // caught in the middle of a call gets ENODEV rather than a closed socket
+    // (which umockdev's preload answers with abort()). Let go once no
+    // descriptor of them is open; their hidraw numbers stay taken till then.
+    std::vector<std::unique_ptr<Plugged>> retired_;
+    void releaseRetired(bool all);
 };
 
 } // namespace wheelemu

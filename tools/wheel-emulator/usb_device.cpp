@@ -312,6 +312,8 @@ UsbDevice::UsbDevice(Testbed &testbed, UsbFunction &function, const UsbDescripto
 UsbDevice::~UsbDevice()
 {
     unplug();
+    for (const auto &session : sessions_)
+        testbed_.detachIoctl(session->devNode);
 }
 
 void UsbDevice::setTranscript(Transcript transcript)
@@ -413,7 +415,10 @@ void UsbDevice::unplug()
         return;
     Session &s = *current;
     s.gone = true;
-    testbed_.detachIoctl(s.devNode);
+    // The handler stays attached and answers ENODEV: a host caught inside a
+    // transfer must see the device gone, not a closed socket, which umockdev's
+    // preload answers with abort(). Every plug has a node of its own, so the
+    // old handler is in nobody's way until the device goes for good.
     // Sends the "remove" uevent first.
     testbed_.removeDevice("/sys" + s.sysfsPath);
 }

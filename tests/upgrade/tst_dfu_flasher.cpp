@@ -55,6 +55,19 @@ QStringList openFiles()
     return targets;
 }
 
+// What is open now and was not before. Other threads of the test (the
+// testbed's, a previous row's libusb context winding down) may close
+// descriptors of their own meanwhile; only a new one is a leak.
+QStringList filesOpenedSince(QStringList before)
+{
+    QStringList opened;
+    for (const QString &file : openFiles()) {
+        if (!before.removeOne(file))
+            opened << file;
+    }
+    return opened;
+}
+
 QStringList *capturedLog = nullptr;
 
 void captureDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
@@ -471,7 +484,7 @@ private slots:
                                    [](const QByteArray &c) { return c.startsWith('\x41'); })),
                  erases);
         // Every exit gives back the interface, the handle and every descriptor.
-        QTRY_COMPARE_WITH_TIMEOUT(openFiles(), run.filesBefore, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(filesOpenedSince(run.filesBefore), QStringList(), 2000);
         if (result == 0) {
             QCOMPARE(acceptedBlocks(transfers), (QList<Block>{{2, 2048}, {3, 2048}, {4, 904}}));
             QVERIFY(run.log.contains(QStringLiteral("Block 3 sent= 4096 / 5000 ( 78 %)")));
@@ -524,7 +537,7 @@ private slots:
             const QStringList before = openFiles();
             QCOMPARE(bootLoaderPresent(), on);
             QVERIFY(loader.transfers().empty());
-            QCOMPARE(openFiles(), before);
+            QCOMPARE(filesOpenedSince(before), QStringList());
         }
     }
 

@@ -3,6 +3,7 @@
 // the wheel, each model's layout, inputs and power status, and the firmware
 // page's update from a file. Each model's pages go to the screenshot folder.
 #include "dfu_emulator.h"
+#include "message_log.h"
 #include "prompt_recorder.h"
 #include "test_image.h"
 #include "wheel_fixture.h"
@@ -42,23 +43,9 @@ const char *const kReaderDone = "joystick event thread done.";
 constexpr int kPollMs = 10000;
 constexpr int kScanIntervalMs = 3000;
 
-// Every message of the current test, from any thread.
-QMutex logLock;
-QStringList logLines;
-QtMessageHandler nextHandler = nullptr;
-
-void keepLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    {
-        QMutexLocker locker(&logLock);
-        logLines << message;
-    }
-    nextHandler(type, context, message);
-}
-
 int logged(const char *start)
 {
-    QMutexLocker locker(&logLock);
+    const QStringList logLines = wheeltest::messageLog::taken();
     return int(std::count_if(logLines.begin(), logLines.end(),
                              [start](const QString &l) { return l.startsWith(QLatin1String(start)); }));
 }
@@ -190,12 +177,8 @@ class TestLiveWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { nextHandler = qInstallMessageHandler(keepLine); }
-    void init()
-    {
-        QMutexLocker locker(&logLock);
-        logLines.clear();
-    }
+    void initTestCase() { wheeltest::messageLog::install(); }
+    void init() { wheeltest::messageLog::clear(); }
 
     // A scan that finds nothing brings back the waiting state from what a
     // connected wheel (or an update under way) left, and only ABOUT is left.

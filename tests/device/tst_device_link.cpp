@@ -3,6 +3,7 @@
 // failed exchange leaves behind, that exchanges from several threads never
 // interleave, and what the reader emits, how it stops and what it does when
 // the wheel goes.
+#include "message_log.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 
@@ -46,25 +47,9 @@ int clients(wheeltest::WheelFixture &wheel, int index = 0)
     return wheel.emulator().wheel(static_cast<size_t>(index))->clientCount();
 }
 
-// Debug output of every thread, for the reader's closing line.
-QMutex logMutex;
-QStringList logLines;
-QtMessageHandler previousHandler = nullptr;
-
-void captureMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    {
-        QMutexLocker lock(&logMutex);
-        logLines << message;
-    }
-    if (previousHandler)
-        previousHandler(type, context, message);
-}
-
 int doneLines()
 {
-    QMutexLocker lock(&logMutex);
-    return int(logLines.count(QStringLiteral("joystick event thread done.")));
+    return int(wheeltest::messageLog::taken().count(QStringLiteral("joystick event thread done.")));
 }
 
 using Report = std::array<uint8_t, 17>;
@@ -116,13 +101,9 @@ private slots:
     void initTestCase()
     {
         QCOMPARE(hid_init(), 0);
-        previousHandler = qInstallMessageHandler(captureMessages);
+        wheeltest::messageLog::install();
     }
-    void init()
-    {
-        QMutexLocker lock(&logMutex);
-        logLines.clear();
-    }
+    void init() { wheeltest::messageLog::clear(); }
     void cleanup() { deviceHandle().close(); }
 
     void discoveryOrder_data();

@@ -5,13 +5,11 @@
 #
 #   check_launcher_window.sh PROGRAM DESKTOP_FILE
 set -euo pipefail
-program=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorset-launcher.XXXXXX")
-pids=()
 cleanup() {
-    local status=$? pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    local status=$?
+    kill $(jobs -p) 2>/dev/null || true
+    wait || true
     rm -rf "$work"
     exit "$status"
 }
@@ -23,21 +21,19 @@ wait_until() { # SECONDS COMMAND...
     shift
     until "$@"; do ((SECONDS < deadline)) || return 1; sleep 0.1; done
 }
+find_window() { window=$(xdotool search --all --onlyvisible --pid "$program_pid" | head -1) && [ -n "$window" ]; }
 
 expected=$(sed -n 's/^StartupWMClass=//p' "$2")
 [ -n "$expected" ] || fail "$2 has no StartupWMClass"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
 wait_until 20 test -s "$work/display" || fail "Xvfb did not start"
 # A private runtime directory keeps the single-instance guard away from any
 # other copy of the program.
 export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work/run
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-"$program" >"$work/program.log" 2>&1 &
-pids+=($!)
-wait_until 30 xdotool search --all --onlyvisible --pid "${pids[1]}" >/dev/null ||
-    fail "no window (program log: $(cat "$work/program.log"))"
-window=$(xdotool search --all --onlyvisible --pid "${pids[1]}" | head -1)
+"$1" >"$work/program.log" 2>&1 &
+program_pid=$!
+wait_until 30 find_window || fail "no window (program log: $(cat "$work/program.log"))"
 # WM_CLASS(STRING) = "instance", "class"
 wm_class=$(xprop -id "$window" WM_CLASS)
 instance=$(sed -n 's/^WM_CLASS([A-Z_]*) = "\([^"]*\)".*/\1/p' <<<"$wm_class")

@@ -3,10 +3,8 @@
 #include "cleanup_registry.h"
 #include "preload.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QThread>
 
 #include <cstdio>
 
@@ -55,28 +53,12 @@ DfuTestBed::~DfuTestBed()
     testbed_.reset();
 }
 
-std::vector<uint8_t> readFile(const QString &path)
-{
-    QFile f(path);
-    const QByteArray all = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    return {all.begin(), all.end()};
-}
-
 bool writeFile(const QString &path, const std::vector<uint8_t> &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            f.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size())) ==
                qint64(bytes.size());
-}
-
-bool waitFor(const std::function<bool()> &pred, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred() && t.elapsed() <= timeoutMs)
-        QThread::msleep(10);
-    return pred();
 }
 
 } // namespace dfutest

@@ -10,7 +10,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,10 +49,6 @@ private:
     std::unique_ptr<wheelemu::DeviceLoop> loop_;
 };
 
-std::vector<uint8_t> readFile(const QString &path);
 bool writeFile(const QString &path, const std::vector<uint8_t> &bytes);
-
-// Polls pred for up to timeoutMs; returns its last value.
-bool waitFor(const std::function<bool()> &pred, int timeoutMs);
 
 } // namespace dfutest

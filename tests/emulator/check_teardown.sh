@@ -16,7 +16,8 @@ trap 'rm -rf "$work"' EXIT
 tmp=$work/tmp
 mkdir "$tmp"
 pidfile=$work/pid
-export TMPDIR=$tmp QTEST_DISABLE_STACK_DUMP=1
+export TMPDIR=$tmp QTEST_DISABLE_STACK_DUMP=1 WHEELTEST_PROBE_PID_FILE=$pidfile
+remember='echo $WHEEL_EMULATOR_PID > '"$pidfile"'; '
 
 # Running, not a zombie waiting to be reaped by whoever inherited it.
 alive() {
@@ -24,68 +25,60 @@ alive() {
     state=$(sed -n 's/^[0-9]* (.*) \(.\) .*/\1/p' "/proc/$1/stat" 2>/dev/null)
     [ -n "$state" ] && [ "$state" != Z ]
 }
-wait_for_pidfile() {
-    for _ in $(seq 200); do [ -s "$pidfile" ] && return; sleep 0.05; done
-    fail "$1 never held the wheel"
-}
-check_clean() { # what, pid...
-    local what=$1 left
-    shift
+held() { cat "$pidfile" 2>/dev/null; }
+check_clean() { # what, pid of the process that held the wheel
+    local left
     left=$(ls -A "$tmp")
-    [ -z "$left" ] || fail "$what: left in TMPDIR: $left"
-    for pid in "$@"; do
-        [ -n "$pid" ] && alive "$pid" && { fail "$what: process $pid still running"; kill -KILL "$pid"; }
-    done
+    [ -z "$left" ] || fail "$1: left in TMPDIR: $left"
+    [ -n "$2" ] && alive "$2" && { fail "$1: process $2 still running"; kill -KILL "$2"; }
     rm -rf "${tmp:?}"/* "$pidfile"
+}
+# Runs COMMAND in the background as $runner until it holds the wheel.
+start() {
+    "$@" >/dev/null 2>&1 &
+    runner=$!
+    for _ in $(seq 200); do [ -s "$pidfile" ] && return; sleep 0.05; done
+    fail "$* never held the wheel"
 }
 
 # In-process fixture: the probe's child holds the testbed.
 for how in pass fail abort; do
-    WHEELTEST_PROBE=$how WHEELTEST_PROBE_PID_FILE=$pidfile "$probe" >"$work/out" 2>&1
+    WHEELTEST_PROBE=$how "$probe" >"$work/out" 2>&1
     status=$?
-    case $how in
-    pass) [ $status -eq 0 ] || { fail "probe pass exited $status"; cat "$work/out" >&2; } ;;
-    *) [ $status -ne 0 ] || fail "probe $how exited 0" ;;
-    esac
+    { [ $how = pass ] && [ $status -eq 0 ]; } || { [ $how != pass ] && [ $status -ne 0 ]; } ||
+        { fail "probe $how exited $status"; cat "$work/out" >&2; }
     [ -s "$pidfile" ] || fail "probe $how never held the wheel"
-    check_clean "probe $how" "$(cat "$pidfile" 2>/dev/null)"
+    check_clean "probe $how" "$(held)"
 done
 
 # Killed by a time-out (SIGTERM), or outright: then nobody can clean up after
 # the process ctest started, so the test child must, once its parent is gone.
 for signal in TERM KILL; do
-    WHEELTEST_PROBE=hang WHEELTEST_PROBE_PID_FILE=$pidfile "$probe" >/dev/null 2>&1 &
-    parent=$!
-    wait_for_pidfile "hanging probe"
-    child=$(cat "$pidfile" 2>/dev/null)
-    kill -$signal "$parent"
-    wait "$parent" 2>/dev/null
+    start env WHEELTEST_PROBE=hang "$probe"
+    child=$(held)
+    kill -$signal "$runner"
+    wait "$runner" 2>/dev/null
     for _ in $(seq 100); do alive "$child" || break; sleep 0.05; done
     check_clean "probe killed by SIG$signal" "$child"
 done
 
 # The standalone emulator under with-wheel: COMMAND fails, is killed, or
 # with-wheel itself is told to stop.
-remember='echo $WHEEL_EMULATOR_PID > '"$pidfile"'; '
 for case in '0 exit 0' '3 exit 3' '137 kill -KILL $$'; do
     "$with_wheel" -- sh -c "$remember${case#* }" 2>/dev/null
     status=$?
     [ $status -eq "${case%% *}" ] || fail "with-wheel -- ${case#* }: status $status"
-    check_clean "with-wheel -- ${case#* }" "$(cat "$pidfile" 2>/dev/null)"
+    check_clean "with-wheel -- ${case#* }" "$(held)"
 done
-"$with_wheel" -- sh -c "${remember}exec sleep 60" >/dev/null 2>&1 &
-runner=$!
-wait_for_pidfile "with-wheel"
+start "$with_wheel" -- sh -c "${remember}exec sleep 60"
 kill -TERM "$runner"
 wait "$runner"
-check_clean "with-wheel killed" "$(cat "$pidfile" 2>/dev/null)"
+check_clean "with-wheel killed" "$(held)"
 
 # Everything killed at once (what ctest does on a time-out): nothing can
 # clean up then, so the next emulator sweeps what the dead ones left.
-"$with_wheel" -- sh -c "${remember}exec sleep 60" >/dev/null 2>&1 &
-runner=$!
-wait_for_pidfile "with-wheel"
-emulator=$(cat "$pidfile" 2>/dev/null)
+start "$with_wheel" -- sh -c "${remember}exec sleep 60"
+emulator=$(held)
 sleeper=$(grep -l "^PPid:[[:space:]]*$runner\$" /proc/[0-9]*/status 2>/dev/null | sed 's|/proc/\([0-9]*\)/.*|\1|')
 kill -KILL "$runner" "$emulator" $sleeper 2>/dev/null
 wait "$runner" 2>/dev/null

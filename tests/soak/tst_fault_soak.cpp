@@ -10,6 +10,7 @@
 #include "test_image.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
+#include "window_probe.h"
 
 #include "../app/private_runtime_dir.h"
 #include "app/mainwindow.h"
@@ -25,16 +26,16 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
 #include <random>
 #include <thread>
+
+#include <unistd.h>
 
 using wheelemu::Wheel;
 using Settings = Wheel::Settings;
@@ -46,73 +47,55 @@ const QString kWaitingHeader = QStringLiteral("WAITING FOR DEVICE...");
 // initial reads follow it.
 constexpr int kBackMs = 3500;
 // No single step of the program may keep the event loop away this long.
-constexpr int kHangMs = 15000;
+constexpr unsigned kHangSeconds = 15;
 const char *const kPresets[] = {"pbSetR", "pbSetG", "pbSetB", "pbSet3"};
 
-quint32 seedFromEnvironment()
+// Aborts the process when the GUI thread stops turning its event loop: every
+// beat pushes the alarm back.
+struct Watchdog
 {
-    bool ok = false;
-    const quint32 seed = qEnvironmentVariable("QUORSET_SOAK_SEED").toUInt(&ok);
-    return ok ? seed : std::random_device{}();
-}
-
-// Aborts the process when the GUI thread stops turning its event loop.
-class Watchdog
-{
-public:
-    explicit Watchdog(quint32 seed) : seed_(seed)
+    Watchdog()
     {
-        QObject::connect(&beat_, &QTimer::timeout, [this] { last_ = now(); });
-        beat_.start(50);
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                if (now() - last_ > kHangMs) {
-                    std::fprintf(stderr, "SOAK event loop hung for %d ms; seed %u\n", kHangMs, seed_);
-                    std::abort();
-                }
-            }
+        std::signal(SIGALRM, [](int) {
+            static const char message[] = "SOAK event loop hung (the seed is printed above)\n";
+            (void)!write(STDERR_FILENO, message, sizeof message - 1); // stdio is not signal-safe
+            std::abort();
         });
+        QObject::connect(&beat, &QTimer::timeout, [] { alarm(kHangSeconds); });
+        beat.start(50);
     }
-    ~Watchdog()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    static qint64 now()
-    {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
-    quint32 seed_;
-    QTimer beat_;
-    std::atomic<qint64> last_{now()};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    ~Watchdog() { alarm(0); }
+    QTimer beat;
 };
 
 // Every flash field the host can write, by name, for the old-or-new check.
+template<typename T> QPair<const char *, QByteArray> field(const char *name, const T &v)
+{
+    return {name, QByteArray(reinterpret_cast<const char *>(&v), sizeof v)};
+}
+#define FIELD(f) field(#f, s.f)
 QList<QPair<const char *, QByteArray>> fields(const Settings &s)
 {
-    auto raw = [](const auto &v) {
-        return QByteArray(reinterpret_cast<const char *>(&v), sizeof v);
-    };
-    return {{"biteWord", raw(s.biteWord)},
-            {"rightMax", raw(s.rightMax)},
-            {"leftMax", raw(s.leftMax)},
-            {"rightMin", raw(s.rightMin)},
-            {"leftMin", raw(s.leftMin)},
-            {"encoderPulseWidth", raw(s.encoderPulseWidth)},
-            {"shifterPulseWidth", raw(s.shifterPulseWidth)},
-            {"clutchesEnabled", raw(s.clutchesEnabled)},
-            {"extraShiftersEnabled", raw(s.extraShiftersEnabled)},
-            {"shifterThresholds", raw(s.shifterThresholds)},
-            {"ledFrame",
-             QByteArray(reinterpret_cast<const char *>(s.ledFrame.data()), qsizetype(s.ledFrame.size()))},
-            {"extraLeds", raw(s.extraLeds)}};
+    return {FIELD(biteWord),          FIELD(rightMax),        FIELD(leftMax),
+            FIELD(rightMin),          FIELD(leftMin),         FIELD(encoderPulseWidth),
+            FIELD(shifterPulseWidth), FIELD(clutchesEnabled), FIELD(extraShiftersEnabled),
+            FIELD(shifterThresholds), FIELD(extraLeds),       {"ledFrame", wheeltest::bytesOf(s.ledFrame)}};
+}
+#undef FIELD
+
+wheeltest::WheelFixture::Options options(const char *model)
+{
+    wheeltest::WheelFixture::Options o;
+    o.model = model;
+    o.bootLoaderDelayMs = 300;
+    return o;
+}
+
+// Ends a cycle that went wrong, saying what the window did not do.
+void need(bool ok, const QString &why)
+{
+    if (!ok)
+        throw why;
 }
 
 struct Soak
@@ -122,46 +105,27 @@ struct Soak
         static QTemporaryDir store;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
     }
-    static wheeltest::WheelFixture::Options options(const char *model)
-    {
-        wheeltest::WheelFixture::Options o;
-        o.model = model;
-        o.bootLoaderDelayMs = 300;
-        return o;
-    }
 
     template<typename T = QWidget> T *widget(const char *name) const
     {
-        T *w = window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
+        return wheeltest::child<T>(window.get(), QLatin1String(name));
     }
     void click(const char *name) { widget<QAbstractButton>(name)->click(); }
+    bool redDot() const { return widget("pbStatus")->isVisibleTo(window.get()); }
     QString header() const { return widget<QLabel>("lbHead")->text(); }
-    bool waiting() const
-    {
-        return header() == kWaitingHeader && widget("pbStatus")->isVisibleTo(window.get());
-    }
+    bool waiting() const { return header() == kWaitingHeader && redDot(); }
     // Open, laid out for the model and past the initial reads (they end by
     // showing the INPUTS page).
     bool connected() const
     {
-        return deviceHandle().isOpen() && header() != kWaitingHeader &&
-               !widget("pbStatus")->isVisibleTo(window.get()) &&
+        return deviceHandle().isOpen() && header() != kWaitingHeader && !redDot() &&
                widget<QStackedWidget>("stackedWidget")->currentIndex() == 0;
     }
-    // How long the window took to reach the state, or -1 past the limit.
-    int reach(const std::function<bool()> &state, int limitMs)
+    void await(const std::function<bool()> &state, int limitMs, const QString &why)
     {
-        QElapsedTimer t;
-        t.start();
-        if (!QTest::qWaitFor(state, limitMs))
-            return -1;
-        return int(t.elapsed());
+        need(QTest::qWaitFor(state, limitMs), why);
     }
     int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
-
     Settings flash()
     {
         Settings s{};
@@ -174,6 +138,7 @@ struct Soak
         wheel.withWheel([&image](Wheel &w) { image = w.installedImage(); });
         return image;
     }
+    void scan() { QMetaObject::invokeMethod(window.get(), "onInit"); }
 
     // Runs `busy` on this thread while another pulls the cable after
     // delayUs.
@@ -186,44 +151,38 @@ struct Soak
         busy();
         puller.join();
     }
-    // The wheel is off the bus: the waiting screen must follow, then the
-    // wheel comes back after a random pause and the window must find it.
-    bool downAndBack(QString *why)
-    {
-        const int down = reach([this] { return waiting(); }, 3000);
-        if (down < 0)
-            return (*why = QStringLiteral("no waiting screen within 3 s of the unplug"), false);
-        worstDown = qMax(worstDown, down);
-        QTest::qWait(uniform(0, 800));
-        return back(why);
-    }
-    bool back(QString *why)
-    {
-        if (!wheel.plug())
-            return (*why = QStringLiteral("replug failed"), false);
-        const int up = reach([this] { return connected(); }, kBackMs);
-        if (up < 0)
-            return (*why = QStringLiteral("not connected within %1 ms of the replug").arg(kBackMs), false);
-        worstUp = qMax(worstUp, up);
-        return true;
-    }
-    void scan() { QMetaObject::invokeMethod(window.get(), "onInit"); }
-    // Off the bus and back without a fault: the window reads everything
-    // afresh.
-    bool cleanReconnect(QString *why)
+    // Off the bus until the waiting screen shows.
+    void unplugged()
     {
         wheel.unplug();
-        return downAndBack(why);
+        await([this] { return waiting(); }, 3000, "no waiting screen within 3 s of the unplug");
+    }
+    // Back after a random pause: the window must find the wheel.
+    void back()
+    {
+        QTest::qWait(uniform(0, 800));
+        need(wheel.plug(), "replug failed");
+        await([this] { return connected(); }, kBackMs,
+              QStringLiteral("not connected within %1 ms of the replug").arg(kBackMs));
+    }
+    // The wheel was pulled: the waiting screen must follow, then it comes back.
+    void downAndBack()
+    {
+        await([this] { return waiting(); }, 3000, "no waiting screen within 3 s of the unplug");
+        back();
     }
 
-    const quint32 seed = seedFromEnvironment();
+    const quint32 seed = [] {
+        bool ok = false;
+        const quint32 fixed = qEnvironmentVariable("QUORSET_SOAK_SEED").toUInt(&ok);
+        return ok ? fixed : std::random_device{}();
+    }();
     PrivateRuntimeDir runtimeDir;
     wheeltest::PromptRecorder prompts;
     wheeltest::WheelFixture wheel;
     std::unique_ptr<MainWindow> window;
     QTemporaryDir files;
     std::mt19937 rng;
-    int worstDown = 0, worstUp = 0;
     // Measured on a clean run: an LED save, and plug to end of initial reads.
     int ledSaveUs = 0, initialReadsUs = 0;
     std::map<QString, Settings> presetFlash;   // what a clean save of each preset stores
@@ -231,56 +190,45 @@ struct Soak
     int noScanAfterFailedFlash = 0;
 };
 
-// One fault: does it, and says which flash values the user asked for.
-struct Cycle
-{
-    Settings wanted; // starts as the flash before the cycle
-    QString why;     // set when the window misbehaved
-};
-
-bool unplugIdle(Soak &s, Cycle &c)
+// The faults. Each may change `wanted`, which starts as the flash before the
+// cycle, to the values the user asked for.
+void unplugIdle(Soak &s, Settings &)
 {
     QTest::qWait(s.uniform(0, 1000));
-    s.wheel.unplug();
-    return s.downAndBack(&c.why);
+    s.unplugged();
+    s.back();
 }
 
-bool unplugDuringInitialReads(Soak &s, Cycle &c)
+void unplugDuringInitialReads(Soak &s, Settings &)
 {
-    s.wheel.unplug();
-    if (s.reach([&s] { return s.waiting(); }, 3000) < 0)
-        return (c.why = QStringLiteral("no waiting screen"), false);
+    s.unplugged();
     s.wheel.plug();
     // The scan opens the wheel and reads it in one go on this thread: run it
     // now rather than when the retry timer fires, so the pull lands in it.
     s.unplugDuring(s.uniform(0, s.initialReadsUs), [&s] { s.scan(); });
-    return s.downAndBack(&c.why);
+    s.downAndBack();
 }
 
-bool unplugDuringLedSave(Soak &s, Cycle &c)
+void unplugDuringLedSave(Soak &s, Settings &wanted)
 {
     const char *preset = kPresets[s.uniform(0, int(std::size(kPresets)) - 1)];
     s.click("pbS2");
     s.click(preset);
     const Settings &saved = s.presetFlash[QLatin1String(preset)];
-    c.wanted.ledFrame = saved.ledFrame;
-    c.wanted.extraLeds = saved.extraLeds;
+    wanted.ledFrame = saved.ledFrame;
+    wanted.extraLeds = saved.extraLeds;
     s.unplugDuring(s.uniform(0, s.ledSaveUs * 3 / 2), [&s] { s.click("pbSave"); });
-    return s.downAndBack(&c.why);
+    s.downAndBack();
 }
 
 // Writes a test image of kib KiB and starts MANUAL UPDATE with it.
-bool startUpdate(Soak &s, int kib, std::vector<uint8_t> *image, QString *why)
+std::vector<uint8_t> startUpdate(Soak &s, int kib)
 {
     static int serial = 0;
-    *image = wheelemu::makeTestImage(size_t(kib) * 1024, "9.0." + std::to_string(++serial));
+    const auto image = wheelemu::makeTestImage(size_t(kib) * 1024, "9.0." + std::to_string(++serial));
     const QString path = s.files.filePath(QStringLiteral("soak.bin"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(reinterpret_cast<const char *>(image->data()),
-                                                       qsizetype(image->size())) != qsizetype(image->size()))
+    if (!wheeltest::writeFile(path, wheeltest::bytesOf(image)))
         qFatal("cannot write %s", qPrintable(path));
-    file.close();
-
     s.prompts.clear();
     s.widget<QLineEdit>("lePath")->setText(path);
     auto *bar = s.widget<QProgressBar>("pgUpgrade");
@@ -290,73 +238,65 @@ bool startUpdate(Soak &s, int kib, std::vector<uint8_t> *image, QString *why)
         bar->reset();
         s.click("pbUpgrade");
         if (QTest::qWaitFor([bar] { return bar->value() >= 0; }, 300))
-            return true;
+            return image;
     }
-    return (*why = QStringLiteral("MANUAL UPDATE never started"), false);
+    throw QStringLiteral("MANUAL UPDATE never started");
 }
 
 // The boot loader erases only the pages a new image needs, so behind a
 // smaller image the wheel keeps the tail of the one before: there the new
 // image need only lead.
-bool imageOldOrNew(Soak &s, const std::vector<uint8_t> &before, const std::vector<uint8_t> &image,
-                   QString *why, bool tailKept = false)
+void imageOldOrNew(Soak &s, const std::vector<uint8_t> &before, const std::vector<uint8_t> &image,
+                   bool tailKept = false)
 {
     const std::vector<uint8_t> now = s.installed();
     const bool leads =
         tailKept && now.size() >= image.size() && std::equal(image.begin(), image.end(), now.begin());
-    if (now != before && now != image && !leads)
-        return (*why =
-                    QStringLiteral("installed image (%1 bytes) is neither the old (%2) nor the new one (%3)")
-                        .arg(now.size())
-                        .arg(before.size())
-                        .arg(image.size()),
-                false);
-    return true;
+    need(now == before || now == image || leads,
+         QStringLiteral("installed image (%1 bytes) is neither the old (%2) nor the new one (%3)")
+             .arg(now.size())
+             .arg(before.size())
+             .arg(image.size()));
 }
 
 // After the success box the wheel restarts and the window scans 3 s later.
-bool backAfterUpdate(Soak &s, QString *why)
+void backAfterUpdate(Soak &s)
 {
     QTest::qWait(kBackMs);
-    if (s.reach([&s] { return s.connected(); }, kBackMs) < 0)
-        return (*why = QStringLiteral("not back after the update"), false);
-    return true;
+    s.await([&s] { return s.connected(); }, kBackMs, "not back after the update");
 }
 
-bool unplugDuringStream(Soak &s, Cycle &c)
+void unplugDuringStream(Soak &s, Settings &)
 {
-    const std::vector<uint8_t> before = s.installed();
-    std::vector<uint8_t> image;
-    if (!startUpdate(s, s.uniform(4, 48), &image, &c.why))
-        return false;
+    const std::vector<uint8_t> before = s.installed(), image = startUpdate(s, s.uniform(4, 48));
     auto *bar = s.widget<QProgressBar>("pgUpgrade");
     const int at = s.uniform(0, 100); // past 95 the stream is left to finish
     if (!QTest::qWaitFor([&] { return bar->value() >= at || !s.prompts.messages.isEmpty(); }, 30000))
-        return (c.why = QStringLiteral("stream stalled at %1 %").arg(bar->value()), false);
+        throw QStringLiteral("stream stalled at %1 %").arg(bar->value());
     if (at <= 95 && s.prompts.messages.isEmpty()) {
-        s.wheel.unplug();
-        if (!s.downAndBack(&c.why))
-            return false;
-    } else if (!QTest::qWaitFor([&s] { return !s.prompts.messages.isEmpty(); }, 30000) ||
-               !backAfterUpdate(s, &c.why)) {
-        return (c.why += QStringLiteral(" (stream left to finish)"), false);
+        s.unplugged();
+        s.back();
+    } else {
+        s.await([&s] { return !s.prompts.messages.isEmpty(); }, 30000, "no box at the end of the stream");
+        backAfterUpdate(s);
     }
     // A worker whose wheel went away ends at its next send.
     QTest::qWait(300);
-    return imageOldOrNew(s, before, image, &c.why);
+    imageOldOrNew(s, before, image);
 }
 
-// A PELIX update through its boot loader with these loader faults; with
-// pull, the loader leaves the bus at a random point of the flash.
-bool flashThroughLoader(Soak &s, Cycle &c, const wheelemu::DfuLoader::Faults &faults, bool pull)
+// A PELIX update through its boot loader with this loader fault (none: the
+// loader leaves the bus at a random point of the flash).
+void flashThroughLoader(Soak &s, const std::string &fault)
 {
-    s.loader->withLoader([&faults](wheelemu::DfuLoader &l) { l.setFaults(faults); });
-    const std::vector<uint8_t> before = s.installed();
-    std::vector<uint8_t> image;
-    if (!startUpdate(s, s.uniform(2, 16), &image, &c.why))
-        return false;
+    wheelemu::DfuEmulatorOptions o;
+    std::string error;
+    if (!fault.empty() && !wheelemu::applyDfuFault(fault, &o, &error))
+        qFatal("%s", error.c_str());
+    s.loader->withLoader([&o](wheelemu::DfuLoader &l) { l.setFaults(o.loader.loader.faults); });
+    const std::vector<uint8_t> before = s.installed(), image = startUpdate(s, s.uniform(2, 16));
     auto *bar = s.widget<QProgressBar>("pgUpgrade");
-    const int at = pull ? s.uniform(1, 95) : 101;
+    const int at = fault.empty() ? s.uniform(1, 95) : 101;
     // A failed flash shows no box and leaves the bar where it was: the end
     // is a bar that stopped moving.
     int last = -1;
@@ -378,77 +318,43 @@ bool flashThroughLoader(Soak &s, Cycle &c, const wheelemu::DfuLoader::Faults &fa
         // not there any more to start the wheel, so the cable goes back in.
         if (yanked && !s.wheel.waitForPlugged(true, 1000))
             s.wheel.plug();
-        return backAfterUpdate(s, &c.why) && imageOldOrNew(s, before, image, &c.why, true);
+        backAfterUpdate(s);
+        return imageOldOrNew(s, before, image, true);
     }
 
     // The flash failed: the loader goes off the bus and the wheel comes back
     // with what it had.
     QTest::qWait(300);
     s.loader->unplug();
-    if (!s.wheel.plug())
-        return (c.why = QStringLiteral("wheel did not come back"), false);
-    if (s.reach([&s] { return s.connected() || s.waiting(); }, kBackMs) < 0) {
+    need(s.wheel.plug(), "wheel did not come back");
+    if (!QTest::qWaitFor([&s] { return s.connected() || s.waiting(); }, kBackMs)) {
         // Nothing scans after a failed flash through the boot loader; the
         // soak counts it and scans in the user's place.
         ++s.noScanAfterFailedFlash;
         s.scan();
     }
-    if (s.reach([&s] { return s.connected(); }, kBackMs) < 0)
-        return (c.why = QStringLiteral("not connected after a failed flash"), false);
-    return imageOldOrNew(s, before, image, &c.why, true);
+    s.await([&s] { return s.connected(); }, kBackMs, "not connected after a failed flash");
+    imageOldOrNew(s, before, image, true);
 }
 
-bool pullLoader(Soak &s, Cycle &c)
+void failDuringInitialReads(Soak &s, Settings &)
 {
-    return flashThroughLoader(s, c, {}, true);
-}
-
-bool loaderErrorOnBlock(Soak &s, Cycle &c)
-{
-    wheelemu::DfuLoader::Faults f;
-    f.errorOnBlock = uint32_t(s.uniform(1, 3));
-    return flashThroughLoader(s, c, f, false);
-}
-
-bool loaderStalls(Soak &s, Cycle &c)
-{
-    wheelemu::DfuLoader::Faults f;
-    f.stallFirstBlockAbove = uint16_t(s.uniform(16, 1024));
-    return flashThroughLoader(s, c, f, false);
-}
-
-bool loaderStartsInError(Soak &s, Cycle &c)
-{
-    wheelemu::DfuLoader::Faults f;
-    f.startInError = true;
-    return flashThroughLoader(s, c, f, false);
-}
-
-bool failDuringInitialReads(Soak &s, Cycle &c)
-{
-    s.wheel.unplug();
-    if (s.reach([&s] { return s.waiting(); }, 3000) < 0)
-        return (c.why = QStringLiteral("no waiting screen"), false);
+    s.unplugged();
     const int count = s.uniform(1, 6);
-    if (s.uniform(0, 1))
-        s.wheel.failGetFeature(count);
-    else
-        s.wheel.failSetFeature(count);
-    if (!s.wheel.plug())
-        return (c.why = QStringLiteral("replug failed"), false);
+    s.uniform(0, 1) ? s.wheel.failGetFeature(count) : s.wheel.failSetFeature(count);
+    need(s.wheel.plug(), "replug failed");
     // A wheel whose name could not be read keeps the waiting header and the
     // ABOUT page; the scan still opens it and hides the red dot.
-    if (s.reach(
-            [&s] { return deviceHandle().isOpen() && !s.widget("pbStatus")->isVisibleTo(s.window.get()); },
-            kBackMs) < 0)
-        return (c.why = QStringLiteral("not opened within %1 ms of the replug").arg(kBackMs), false);
+    s.await([&s] { return deviceHandle().isOpen() && !s.redDot(); }, kBackMs,
+            QStringLiteral("not opened within %1 ms of the replug").arg(kBackMs));
     // Pages filled from failed reads hold fallbacks; a clean reconnect puts
     // the wheel's own values back before the next cycle saves anything.
     QTest::qWait(200);
-    return s.cleanReconnect(&c.why);
+    s.unplugged();
+    s.back();
 }
 
-bool failDuringSettingsSave(Soak &s, Cycle &c)
+void failDuringSettingsSave(Soak &s, Settings &wanted)
 {
     const int count = s.uniform(1, 2);
     if (s.uniform(0, 1)) {
@@ -459,7 +365,7 @@ bool failDuringSettingsSave(Soak &s, Cycle &c)
         slider->setSliderDown(true);
         slider->setValue(bite);
         slider->setSliderDown(false);
-        c.wanted.biteWord = uint16_t(right ? bite + 10001 : bite);
+        wanted.biteWord = uint16_t(right ? bite + 10001 : bite);
         s.uniform(0, 1) ? s.wheel.failGetFeature(count) : s.wheel.failSetFeature(count);
         s.click("pbSaveP");
     } else {
@@ -468,20 +374,26 @@ bool failDuringSettingsSave(Soak &s, Cycle &c)
         while (value == slider->value())
             value = s.uniform(slider->minimum(), slider->maximum());
         slider->setValue(value);
-        c.wanted.encoderPulseWidth = value;
+        wanted.encoderPulseWidth = value;
         s.wheel.failSetFeature(1); // the save sends exactly one report
         s.click("pbSaveEnc");
     }
-    if (s.reach([&s] { return deviceHandle().isOpen() && !s.waiting(); }, 3000) < 0)
-        return (c.why = QStringLiteral("a refused save lost the wheel"), false);
-    return true;
+    s.await([&s] { return deviceHandle().isOpen() && !s.waiting(); }, 3000, "a refused save lost the wheel");
 }
 
 struct FaultKind
 {
     const char *name;
-    bool (*run)(Soak &, Cycle &);
+    std::function<void(Soak &, Settings &)> run;
 };
+
+// A boot loader fault with its number drawn from [low, high].
+FaultKind loaderFault(const char *name, const char *fault, int low = 0, int high = 0)
+{
+    return {name, [=](Soak &s, Settings &) {
+                flashThroughLoader(s, high ? fault + (':' + std::to_string(s.uniform(low, high))) : fault);
+            }};
+}
 
 const FaultKind kWheelFaults[] = {
     {"unplug-idle", unplugIdle},
@@ -493,44 +405,34 @@ const FaultKind kWheelFaults[] = {
 };
 
 const FaultKind kLoaderFaults[] = {
-    {"dfu-unplug", pullLoader},
-    {"dfu-error-on-block", loaderErrorOnBlock},
-    {"dfu-stall-first-block", loaderStalls},
-    {"dfu-start-in-error", loaderStartsInError},
+    loaderFault("dfu-unplug", ""),
+    loaderFault("dfu-error-on-block", "error-on-block", 1, 3),
+    loaderFault("dfu-stall-first-block", "stall-first-block", 16, 1024),
+    loaderFault("dfu-start-in-error", "start-in-error"),
     {"unplug-idle-pelix", unplugIdle},
 };
 
 // The wheel run gets two thirds of the time, the boot loader run the rest.
-int soakMs(int share)
+template<size_t N> void runCycles(Soak &s, const FaultKind (&kinds)[N], int share)
 {
     const int seconds = qEnvironmentVariableIntValue("QUORSET_SOAK_SECONDS");
-    return (seconds > 0 ? seconds : 45) * share / 3 * 1000;
-}
-
-void openWindow(Soak &s)
-{
-    std::printf("SOAK seed %u (QUORSET_SOAK_SEED replays it)\n", s.seed);
-    std::fflush(stdout);
-    s.window = std::make_unique<MainWindow>();
-    s.window->show();
-    QVERIFY(QTest::qWaitFor([&s] { return s.connected(); }, 5000));
-}
-
-template<size_t N> void runCycles(Soak &s, const FaultKind (&kinds)[N], int ms)
-{
-    Watchdog watchdog(s.seed);
+    const int ms = (seconds > 0 ? seconds : 45) * share / 3 * 1000;
+    Watchdog watchdog;
     std::map<QString, int> cycles;
     QElapsedTimer clock;
     clock.start();
     for (int cycle = 1; clock.elapsed() < ms; ++cycle) {
         const FaultKind &kind = kinds[s.uniform(0, int(N) - 1)];
-        Cycle c{s.flash(), {}};
-        const Settings old = c.wanted;
-        const bool ok = kind.run(s, c);
+        const Settings old = s.flash();
+        Settings wanted = old;
         const QString where =
             QStringLiteral("cycle %1 (%2), seed %3: ").arg(cycle).arg(kind.name).arg(s.seed);
-        QVERIFY2(ok, qPrintable(where + c.why));
-        const auto before = fields(old), asked = fields(c.wanted), now = fields(s.flash());
+        try {
+            kind.run(s, wanted);
+        } catch (const QString &why) {
+            QFAIL(qPrintable(where + why));
+        }
+        const auto before = fields(old), asked = fields(wanted), now = fields(s.flash());
         for (int i = 0; i < now.size(); ++i)
             QVERIFY2(now[i].second == before[i].second || now[i].second == asked[i].second,
                      qPrintable(where + QLatin1String(now[i].first) + " is neither old nor asked for"));
@@ -538,7 +440,6 @@ template<size_t N> void runCycles(Soak &s, const FaultKind (&kinds)[N], int ms)
     }
     for (const FaultKind &kind : kinds)
         std::printf("SOAK %s %d\n", kind.name, cycles[QLatin1String(kind.name)]);
-    std::printf("SOAK worst waiting screen %d ms, worst reconnect %d ms\n", s.worstDown, s.worstUp);
     std::fflush(stdout);
 }
 
@@ -548,53 +449,54 @@ class TestFaultSoak : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void wheel();
-    void bootLoader();
-};
-
-void TestFaultSoak::wheel()
-{
-    Soak s("SRD7");
-    QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-    openWindow(s);
-    if (QTest::currentTestFailed())
-        return;
-
-    // Clean runs first: what each preset stores, and how long a save and the
-    // initial reads take, so faults land inside them.
-    s.click("pbS2");
-    for (const char *preset : kPresets) {
-        s.click(preset);
-        QElapsedTimer t;
-        t.start();
-        s.click("pbSave");
-        s.ledSaveUs = qMax(s.ledSaveUs, int(t.nsecsElapsed() / 1000));
-        s.presetFlash[QLatin1String(preset)] = s.flash();
+    bool openWindow(Soak &s)
+    {
+        std::printf("SOAK seed %u (QUORSET_SOAK_SEED replays it)\n", s.seed);
+        std::fflush(stdout);
+        s.window = std::make_unique<MainWindow>();
+        s.window->show();
+        return QTest::qWaitFor([&s] { return s.connected(); }, 5000);
     }
-    QVERIFY(s.presetFlash["pbSetR"].ledFrame != s.presetFlash["pbSetG"].ledFrame);
-    QElapsedTimer reads;
-    reads.start();
-    s.scan();
-    s.initialReadsUs = int(reads.nsecsElapsed() / 1000);
-    QVERIFY(QTest::qWaitFor([&s] { return s.connected(); }, 3000));
-    std::printf("SOAK clean LED save %d us, scan with initial reads %d us\n", s.ledSaveUs, s.initialReadsUs);
 
-    runCycles(s, kWheelFaults, soakMs(2));
-}
+private slots:
+    void wheel()
+    {
+        Soak s("SRD7");
+        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
+        QVERIFY(openWindow(s));
+        // Clean runs first: what each preset stores, and how long a save and
+        // the initial reads take, so faults land inside them.
+        s.click("pbS2");
+        for (const char *preset : kPresets) {
+            s.click(preset);
+            QElapsedTimer t;
+            t.start();
+            s.click("pbSave");
+            s.ledSaveUs = qMax(s.ledSaveUs, int(t.nsecsElapsed() / 1000));
+            s.presetFlash[QLatin1String(preset)] = s.flash();
+        }
+        QVERIFY(s.presetFlash["pbSetR"].ledFrame != s.presetFlash["pbSetG"].ledFrame);
+        QElapsedTimer reads;
+        reads.start();
+        s.scan();
+        s.initialReadsUs = int(reads.nsecsElapsed() / 1000);
+        QVERIFY(QTest::qWaitFor([&s] { return s.connected(); }, 3000));
+        std::printf("SOAK clean LED save %d us, scan with initial reads %d us\n", s.ledSaveUs,
+                    s.initialReadsUs);
+        runCycles(s, kWheelFaults, 2);
+    }
 
-void TestFaultSoak::bootLoader()
-{
-    Soak s("PELIX");
-    QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-    std::string error;
-    QVERIFY2(wheelemu::setUpBootLoader(s.wheel.emulator(), {}, &s.loader, &error), error.c_str());
-    openWindow(s);
-    if (QTest::currentTestFailed())
-        return;
-    runCycles(s, kLoaderFaults, soakMs(1));
-    std::printf("SOAK dfu-failures-without-scan %d\n", s.noScanAfterFailedFlash);
-}
+    void bootLoader()
+    {
+        Soak s("PELIX");
+        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
+        std::string error;
+        QVERIFY2(wheelemu::setUpBootLoader(s.wheel.emulator(), {}, &s.loader, &error), error.c_str());
+        QVERIFY(openWindow(s));
+        runCycles(s, kLoaderFaults, 1);
+        std::printf("SOAK dfu-failures-without-scan %d\n", s.noScanAfterFailedFlash);
+    }
+};
 
 WHEEL_TEST_MAIN(TestFaultSoak)
 #include "tst_fault_soak.moc"

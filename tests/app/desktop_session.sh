@@ -71,13 +71,15 @@ has_tray_icon() { [ -n "$(tray_icon "$1")" ]; }
 has_no_tray_icon() { [ -z "$(tray_icon "$1")" ]; }
 has_menu() { [ -n "$(popup_menu "$1")" ]; }
 
+# click_window_at WINDOW X Y CLICK-ARGUMENTS...: xdotool click at X,Y in WINDOW.
 click_window_at() {
     read_geometry "$1"
-    xdotool mousemove $((win_x + $2)) $((win_y + $3)) click "${4:-1}"
+    xdotool mousemove $((win_x + $2)) $((win_y + $3)) click "${@:4}"
 }
 minimise() {
-    click_window_at "$window" 842 22
+    click_window_at "$window" 842 22 1
     wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
+    [ "$mode" != tray ] || wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
 }
 
 map_count() { grep -c '^MapNotify' "$work/second.events" || true; }
@@ -136,28 +138,24 @@ step "minimise"
 minimise
 
 if [ "$mode" = tray ]; then
-    wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
-    icon=$(tray_icon "$qpid")
-
     step "single click on the tray icon does nothing"
-    click_window_at "$icon" 11 11
+    icon=$(tray_icon "$qpid")
+    click_window_at "$icon" 11 11 1
     sleep 1.5
     is_hidden "$window" || fail "a single click restored the window"
 
     step "double click on the tray icon restores"
-    read_geometry "$icon"
-    xdotool mousemove $((win_x + 11)) $((win_y + 11)) click --repeat 2 --delay 80 1
+    click_window_at "$icon" 11 11 --repeat 2 --delay 80 1
     wait_until 10 is_viewable "$window" || fail "double click did not restore the window"
     wait_until 10 has_no_tray_icon "$qpid" || fail "tray icon still shown after restoring"
 
     step "Restore from the tray menu"
     minimise
-    wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
     click_window_at "$(tray_icon "$qpid")" 11 11 3
     wait_until 10 has_menu "$qpid" || fail "no menu on right click"
     menu=$(popup_menu "$qpid")
     read_geometry "$menu"
-    click_window_at "$menu" $((win_w / 2)) $((win_h / 2))
+    click_window_at "$menu" $((win_w / 2)) $((win_h / 2)) 1
     wait_until 10 is_viewable "$window" || fail "Restore did not show the window"
 
     minimise
@@ -192,7 +190,7 @@ if [ "$mode" = tray ]; then
 fi
 
 step "close"
-click_window_at "$window" 872 22
+click_window_at "$window" 872 22 1
 wait_until 20 eval '! kill -0 "$qpid" 2>/dev/null' || fail "close did not end the program"
 status=0
 wait "$qpid" || status=$?

@@ -17,7 +17,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMutex>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -34,11 +33,8 @@ const QString kWaitingHeader = QStringLiteral("WAITING FOR DEVICE...");
 const QString kVersionLine = QStringLiteral("Firmware Version: 2\tMar  7 2024,15:04");
 const QString kNameQuery = QStringLiteral("set-feature 02 0b 0d");
 const QString kInvalid = QStringLiteral("Error: Not a valid firmware.");
-const QString kNoLoader =
-    QStringLiteral("Error: DFU device not detected. Please ensure the device is in DFU mode.");
 const QString kDone = QStringLiteral("Notify: Firmware updated successfully. Reboot the device.");
 const QString kUploading = QStringLiteral("Uploading ...");
-const QString kWriting = QStringLiteral("Writing ...");
 const char *const kReaderDone = "joystick event thread done.";
 constexpr int kPollMs = 10000;
 constexpr int kScanIntervalMs = 3000;
@@ -68,24 +64,34 @@ int powerQueries(const wheeltest::WheelFixture &wheel)
     return int(requests(wheel).count(QStringLiteral("set-feature 02 0b 0f")));
 }
 
+wheeltest::WheelFixture::Options model(const char *code)
+{
+    wheeltest::WheelFixture::Options options;
+    options.model = code;
+    return options;
+}
+
+// The emulated wheel of the given model, or the test ends.
+#define OPEN_WHEEL(wheel, code)                                                                              \
+    wheeltest::WheelFixture wheel(model(code));                                                              \
+    QVERIFY2(wheel.ok(), wheel.error().c_str())
+
 // What a connected SRD7 is asked, in order: its name, its four LED pages
 // (each query written over the reply before, whose tail goes out again), the
 // extra LEDs' colours, the paddles, both pulse widths, the clutches and the
 // firmware version.
 const QString kWhiteLevels = QStringLiteral(" ff").repeated(16);
-const QStringList kInitialReads = {
-    kNameQuery,
-    QStringLiteral("set-feature 02 0b"),
-    QStringLiteral("set-feature 02 0b 01 00") + kWhiteLevels,
-    QStringLiteral("set-feature 02 0b 02 00") + kWhiteLevels,
-    QStringLiteral("set-feature 02 0b 03 00") + kWhiteLevels,
-    QStringLiteral("set-feature 02 0b 11"),
-    QStringLiteral("set-feature 02 0b 0a"),
-    QStringLiteral("set-feature 02 0b 0c 04"),
-    QStringLiteral("set-feature 02 0b 0c 0a"),
-    QStringLiteral("set-feature 02 0b 0c 08"),
-    QStringLiteral("set-feature 02 0b 09"),
-};
+const QStringList kInitialReads = {kNameQuery,
+                                   QStringLiteral("set-feature 02 0b"),
+                                   QStringLiteral("set-feature 02 0b 01 00") + kWhiteLevels,
+                                   QStringLiteral("set-feature 02 0b 02 00") + kWhiteLevels,
+                                   QStringLiteral("set-feature 02 0b 03 00") + kWhiteLevels,
+                                   QStringLiteral("set-feature 02 0b 11"),
+                                   QStringLiteral("set-feature 02 0b 0a"),
+                                   QStringLiteral("set-feature 02 0b 0c 04"),
+                                   QStringLiteral("set-feature 02 0b 0c 0a"),
+                                   QStringLiteral("set-feature 02 0b 0c 08"),
+                                   QStringLiteral("set-feature 02 0b 09")};
 
 bool isIndicator(const QString &name)
 {
@@ -163,13 +169,6 @@ std::vector<uint8_t> installed(wheeltest::WheelFixture &wheel)
     return image;
 }
 
-wheeltest::WheelFixture::Options model(const char *code)
-{
-    wheeltest::WheelFixture::Options options;
-    options.model = code;
-    return options;
-}
-
 } // namespace
 
 class TestLiveWindow : public QObject
@@ -184,8 +183,7 @@ private slots:
     // connected wheel (or an update under way) left, and only ABOUT is left.
     void waitingScreen()
     {
-        wheeltest::WheelFixture wheel;
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        OPEN_WHEEL(wheel, "SRD7");
         QVERIFY(wheel.unplug());
         Window w;
         QTRY_COMPARE(w.waitingScreens, 2); // construction, then the first scan
@@ -237,18 +235,25 @@ private slots:
         QCOMPARE(w.waitingScreens, 4);
     }
 
-    void unplugAndPlugBack_data()
+    void loseAndFind_data()
     {
+        QTest::addColumn<bool>("unplug");
         QTest::addColumn<bool>("heldOnReturn");
-        QTest::newRow("button let go while away") << false;
-        QTest::newRow("button still held on return") << true;
+        QTest::newRow("unplugged, button let go while away") << true << false;
+        QTest::newRow("unplugged, button still held on return") << true << true;
+        // Still on the bus: the scan after the loss finds it again at once,
+        // without a waiting screen.
+        QTest::newRow("read error") << false << true;
     }
 
-    void unplugAndPlugBack()
+    // Each connection makes the same initial reads in the same order. Closing
+    // the window then stops the reader and lets the wheel go, and nothing
+    // reopens it.
+    void loseAndFind()
     {
+        QFETCH(bool, unplug);
         QFETCH(bool, heldOnReturn);
-        wheeltest::WheelFixture wheel;
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        OPEN_WHEEL(wheel, "SRD7");
         Window w;
         QTRY_VERIFY(deviceHandle().isOpen());
         QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 2);
@@ -259,25 +264,29 @@ private slots:
         QTRY_COMPARE(w.lit(), QStringList{"pbIB2"});
 
         wheel.clearTranscript();
-        QVERIFY(wheel.unplug());
-        // The reader sees the loss, and its one deviceDisconnect() runs one scan.
-        QTRY_COMPARE(w.waitingScreens, 2);
-        QVERIFY(!deviceHandle().isOpen());
-        QCOMPARE(logged(kReaderDone), 1);
-        QCOMPARE(w.text("lbHead"), kWaitingHeader);
-        QVERIFY(!w.widget("pbStatus")->isHidden());
-        QTRY_COMPARE(w.page(), 4);
-        // The waiting screen hides the lit indicator but leaves it marked as lit.
-        QCOMPARE(w.lit(), QStringList());
-        QCOMPARE(w.tip("pbIB2"), QStringLiteral("SHOW"));
-
-        if (!heldOnReturn)
-            wheel.release(7);
-        QVERIFY(wheel.plug());
-        QTRY_VERIFY_WITH_TIMEOUT(w.connected(), kScanIntervalMs + 2000);
+        if (unplug) {
+            QVERIFY(wheel.unplug());
+            // The reader sees the loss, and its one deviceDisconnect() runs one scan.
+            QTRY_COMPARE(w.waitingScreens, 2);
+            QVERIFY(!deviceHandle().isOpen());
+            QCOMPARE(logged(kReaderDone), 1);
+            QCOMPARE(w.text("lbHead"), kWaitingHeader);
+            QVERIFY(!w.widget("pbStatus")->isHidden());
+            QTRY_COMPARE(w.page(), 4);
+            // The waiting screen hides the lit indicator but leaves it marked as lit.
+            QCOMPARE(w.lit(), QStringList());
+            QCOMPARE(w.tip("pbIB2"), QStringLiteral("SHOW"));
+            if (!heldOnReturn)
+                wheel.release(7);
+            QVERIFY(wheel.plug());
+            QTRY_VERIFY_WITH_TIMEOUT(w.connected(), kScanIntervalMs + 2000);
+        } else {
+            wheel.failReads(1);
+            QTRY_COMPARE(logged(kReaderDone), 1);
+        }
         QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 2);
-        // The same initial reads as at the first connection, in the same order.
         QTRY_COMPARE(requests(wheel), kInitialReads);
+        QCOMPARE(w.waitingScreens, unplug ? 2 : 1);
         QCOMPARE(w.tip("pbIB2"), QStringLiteral("SHOW"));
         // The first report after the return decides.
         if (heldOnReturn)
@@ -286,26 +295,6 @@ private slots:
             wheel.sendReports(1);
         QTRY_COMPARE(w.tip("pbIB2"), heldOnReturn ? QStringLiteral("SHOW") : QStringLiteral("HIDE"));
         QTRY_COMPARE(w.lit(), heldOnReturn ? QStringList{"pbIB2"} : QStringList());
-    }
-
-    // A read error with the wheel still on the bus: the scan after the loss
-    // finds it again at once, without a waiting screen. Closing the window
-    // then stops the reader and lets the wheel go, and nothing reopens it.
-    void readErrorThenClose()
-    {
-        wheeltest::WheelFixture wheel;
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
-        Window w;
-        QTRY_COMPARE(requests(wheel), kInitialReads);
-        wheel.clearTranscript();
-
-        wheel.failReads(1);
-        QTRY_COMPARE(logged(kReaderDone), 1);
-        QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 2);
-        QTRY_COMPARE(requests(wheel), kInitialReads);
-        QCOMPARE(w.waitingScreens, 1);
-        wheel.press(7);
-        QTRY_COMPARE(w.lit(), QStringList{"pbIB2"});
 
         w.widget<QPushButton>("pbClose")->click();
         QVERIFY(!w.window.isVisible());
@@ -315,7 +304,7 @@ private slots:
         QTest::qWait(300);
         QVERIFY(!deviceHandle().isOpen());
         QCOMPARE(wheel.emulator().wheel(0)->clientCount(), 0);
-        QCOMPARE(w.waitingScreens, 1);
+        QCOMPARE(w.waitingScreens, unplug ? 2 : 1);
     }
 
     void everyModel_data()
@@ -326,17 +315,17 @@ private slots:
         QTest::addColumn<QString>("press"); // button numbers
         QTest::addColumn<QStringList>("lit");
 
-        auto row = [](const char *code, bool ledPage, bool polled, const char *press,
-                      const QStringList &lit) {
-            QTest::newRow(code) << QStringLiteral("QUOR CONTROLS QUOR %1 Wheel").arg(QLatin1String(code))
+        auto row = [](const char *code, bool ledPage, bool polled, const char *press, const QStringList &lit,
+                      const QString &header = {}) {
+            QTest::newRow(code) << (header.isEmpty() ? QStringLiteral("QUOR CONTROLS QUOR %1 Wheel").arg(code)
+                                                     : header)
                                 << ledPage << polled << press << lit;
         };
         row("H-ZET", true, true, "1 7 33 19 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3L", "pbSWL"});
         row("VLN6", true, false, "1 7 33 5 32", {"pbIB1", "pbIB2", "pbIB9", "pbID1L", "pbSWR"});
         row("H-MIRA", false, true, "1 7 33 17 9", {"pbIB1", "pbIB2", "pbIB9", "pbID7L", "pbJsL1"});
-        QTest::newRow("OV410") << QStringLiteral("Quor Controls - OV410 Edition SIM Wheel") << true << true
-                               << "1 2 33 5 41"
-                               << QStringList{"pbIB1", "pbISW1", "pbIB9", "pbID1L", "pbJsR1"};
+        row("OV410", true, true, "1 2 33 5 41", {"pbIB1", "pbISW1", "pbIB9", "pbID1L", "pbJsR1"},
+            "Quor Controls - OV410 Edition SIM Wheel");
         row("KLINO4", true, true, "1 2 33 3 9", {"pbIB1", "pbISW1", "pbIB9", "pbID5L", "pbJsL1"});
         row("ULMAR", true, true, "1 24 33 19 21", {"pbIB1", "pbSWL", "pbIB9", "pbID3L", "pbIB3"});
         row("SRD7", true, false, "1 7 33 20 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3R", "pbSWL"});
@@ -345,28 +334,23 @@ private slots:
 
     void everyModel()
     {
-        QFETCH(QString, header);
-        QFETCH(bool, ledPage);
         QFETCH(bool, polled);
-        QFETCH(QString, press);
         QFETCH(QStringList, lit);
 
-        const QString code = QString::fromLatin1(QTest::currentDataTag());
-        wheeltest::WheelFixture wheel(model(QTest::currentDataTag()));
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        OPEN_WHEEL(wheel, QTest::currentDataTag());
         Window w;
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
         QTRY_VERIFY(w.connected());
         // The INPUTS page comes up, and the status poll starts, after the reads.
-        auto *pages = w.widget<QStackedWidget>("stackedWidget");
-        QTRY_COMPARE(pages->currentIndex(), 0);
+        QTRY_COMPARE(w.page(), 0);
         QTRY_COMPARE(w.text("lbVersion"), kVersionLine);
 
-        const QString folder = code.toLower().remove(QLatin1Char('-'));
-        QCOMPARE(w.text("lbHead"), header);
+        const QString folder =
+            QString::fromLatin1(QTest::currentDataTag()).toLower().remove(QLatin1Char('-'));
+        QTEST(w.text("lbHead"), "header");
         QCOMPARE(w.widget("lbMain")->styleSheet(),
                  QStringLiteral("border-image: url(:/img/back.%1.png)").arg(folder));
-        QCOMPARE(w.widget("pbS2")->isEnabled(), ledPage);
+        QTEST(w.widget("pbS2")->isEnabled(), "ledPage");
         for (const char *page : {"pbS1", "pbS3", "pbS4", "pbS5"})
             QVERIFY2(w.widget(page)->isEnabled(), page);
         QVERIFY(!w.widget("lbVersion")->isHidden());
@@ -376,6 +360,7 @@ private slots:
         QCOMPARE(w.text("lbBatStatus"), polled ? QStringLiteral("BATTERY STATUS: 80%") : "BATTERY STATUS:");
         QVERIFY(!w.widget("lbBTStatus")->isHidden());
 
+        QFETCH(QString, press);
         QVERIFY(wheel.command(("press " + press).toStdString()));
         wheel.setPaddles(1200, 3300);
         lit.sort();
@@ -401,16 +386,15 @@ private slots:
             QTest::mouseClick(w.widget<QPushButton>(page), Qt::LeftButton);
             const QImage shot = w.window.grab().toImage();
             QCOMPARE(shot.size(), QSize(900, 500));
-            const char *file = pages->currentIndex() == 3 ? "device" : "about";
-            QVERIFY(
-                shot.save(dir.filePath(QStringLiteral("model-%1-%2.png").arg(folder, QLatin1String(file)))));
+            const QString file =
+                QStringLiteral("model-%1-%2.png").arg(folder, w.page() == 3 ? "device" : "about");
+            QVERIFY(shot.save(dir.filePath(file)));
         }
     }
 
     void refusedNameReplyKeepsWaiting()
     {
-        wheeltest::WheelFixture wheel;
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        OPEN_WHEEL(wheel, "SRD7");
         // The window's first read is the name: it fails and leaves the request.
         wheel.failGetFeature(1);
         Window w;
@@ -427,16 +411,15 @@ private slots:
 
     void statusPollFollowsTheWheel()
     {
-        wheeltest::WheelFixture wheel(model("H-ZET"));
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
-        wheel.withWheel([](wheelemu::Wheel &wh) { wh.setPowerStatus({42, 4299, 2}); });
+        OPEN_WHEEL(wheel, "H-ZET");
+        wheel.withWheel([](Wheel &wh) { wh.setPowerStatus({42, 4299, 2}); });
         Window w;
         QTRY_VERIFY(w.connected());
         QTRY_COMPARE(w.text("lbBatStatus"), QStringLiteral("BATTERY STATUS: 42%"));
         QVERIFY(w.widget("lbBTStatus")->isHidden());
 
         // The next poll sees the wheel on external power.
-        wheel.withWheel([](wheelemu::Wheel &wh) { wh.setPowerStatus({42, 4300, 2}); });
+        wheel.withWheel([](Wheel &wh) { wh.setPowerStatus({42, 4300, 2}); });
         QTRY_COMPARE_WITH_TIMEOUT(w.text("lbBatStatus"), QStringLiteral("BATTERY STATUS: USB"),
                                   kPollMs + 2000);
         QCOMPARE(powerQueries(wheel), 2);
@@ -457,41 +440,30 @@ private slots:
         QVERIFY(w.statusPoll()->isActive());
     }
 
-    void pathChecks_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("size"); // of the file written at path; -1 none
-        QTest::addColumn<bool>("refused");
-
-        // The https route is the online download's (tests/online); in capitals
-        // the scheme makes a local path, which is not there.
-        QTest::newRow("HTTPS is a local path") << "HTTPS://127.0.0.1:9/fw.BIN" << -1 << true;
-        QTest::newRow(".BIN") << "fw.BIN" << 64 << true;
-        QTest::newRow("no suffix") << "fw" << 64 << true;
-        QTest::newRow("229,376 bytes") << "fw.bin" << 229376 << false;
-        QTest::newRow("229,377 bytes") << "fw.bin" << 229377 << true;
-        QTest::newRow("missing file reads as 0 bytes") << "fw.bin" << -1 << false;
-    }
-
     // Without a wheel: an accepted image starts a transfer that ends silently.
+    // The https route is the online download's (tests/online); in capitals the
+    // scheme makes a local path, which is not there.
     void pathChecks()
     {
-        QFETCH(QString, path);
-        QFETCH(int, size);
-        QFETCH(bool, refused);
-
-        Window w;
-        if (size >= 0)
-            path = w.writeImage(qPrintable(path), QByteArray(size, '\x5a'));
-        else if (!path.contains(QLatin1String("://")))
-            path = w.files.filePath(path);
-        w.upgrade(path);
-        QTest::qWait(200);
-
-        QCOMPARE(w.prompts.shown(), refused ? QStringList{kInvalid} : QStringList());
-        if (refused)
-            QVERIFY(!w.progressShown());
-        QCOMPARE(w.widget<QLineEdit>("lePath")->text(), path);
+        // name, bytes written (-1: none), refused. A missing file reads as
+        // 0 bytes and is the transfer's to report.
+        const QList<std::tuple<QString, int, bool>> rows{{"HTTPS://127.0.0.1:9/fw.BIN", -1, true},
+                                                         {"fw.BIN", 64, true},
+                                                         {"fw", 64, true},
+                                                         {"fw.bin", 229376, false},
+                                                         {"fw.bin", 229377, true},
+                                                         {"absent.bin", -1, false}};
+        for (const auto &[name, size, refused] : rows) {
+            Window w;
+            const QString path = size >= 0 ? w.writeImage(qPrintable(name), QByteArray(size, '\x5a'))
+                                 : name.contains(QLatin1String("://")) ? name
+                                                                       : w.files.filePath(name);
+            w.upgrade(path);
+            QTest::qWait(200);
+            QCOMPARE(w.prompts.shown(), refused ? QStringList{kInvalid} : QStringList());
+            QVERIFY2(!refused || !w.progressShown(), qPrintable(path));
+            QCOMPARE(w.widget<QLineEdit>("lePath")->text(), path);
+        }
     }
 
     // Cancelled, the path dialog keeps the path; a chosen file replaces it.
@@ -511,7 +483,7 @@ private slots:
         QCOMPARE(w.prompts.fileRequests.size(), 2);
 
         const QList<std::tuple<int, QString, int>> steps{{0, kUploading, 0},
-                                                         {97, kWriting, 97},
+                                                         {97, "Writing ...", 97},
                                                          {-1, kUploading, 97},
                                                          {40, kUploading, 40},
                                                          {-5, kUploading, 40}};
@@ -533,8 +505,7 @@ private slots:
     // scan after it waits for the success box to be closed.
     void unplugDuringTransfer()
     {
-        wheeltest::WheelFixture wheel(model("SRD7"));
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        OPEN_WHEEL(wheel, "SRD7");
         Window w;
         QTRY_VERIFY(w.connected());
 
@@ -566,7 +537,7 @@ private slots:
         QVERIFY(!w.progressShown());
         QTRY_VERIFY_WITH_TIMEOUT(requests(wheel).contains(kNameQuery), 6000);
         QVERIFY(installed(wheel) == image);
-        QTRY_VERIFY(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("8.0.1")));
+        QTRY_VERIFY(w.text("lbVersion").contains(QLatin1String("8.0.1")));
     }
 
     void bootLoader_data()
@@ -578,10 +549,11 @@ private slots:
 
         QTest::newRow("flashed") << QString() << false << -1 << QStringList{kDone};
         // One look at once and 30 more.
-        QTest::newRow("loader never enumerates") << "never-appears" << false << 31 << QStringList{kNoLoader};
+        QTest::newRow("loader never enumerates")
+            << "never-appears" << false << 31
+            << QStringList{"Error: DFU device not detected. Please ensure the device is in DFU mode."};
         QTest::newRow("image gone once the loader is up") << QString() << true << -1 << QStringList{kInvalid};
-        // The worker's failure code: no box, the bar stays at the first block's
-        // share.
+        // The worker's failure code: no box, the bar stays at the first block's share.
         QTest::newRow("flash fails") << "error-on-block:2" << false << -1 << QStringList();
     }
 
@@ -589,13 +561,10 @@ private slots:
     void bootLoader()
     {
         QFETCH(QString, fault);
-        QFETCH(bool, removeImage);
         QFETCH(int, misses);
         QFETCH(QStringList, boxes);
-        const bool loaderAppears = fault != QLatin1String("never-appears");
 
-        wheeltest::WheelFixture wheel(model("PELIX"));
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        OPEN_WHEEL(wheel, "PELIX");
         DfuEmulatorOptions dfu;
         std::string error;
         if (!fault.isEmpty())
@@ -612,6 +581,7 @@ private slots:
         w.upgrade(path);
         // A second click while the first update runs changes nothing.
         w.widget<QPushButton>("pbUpgrade")->click();
+        QFETCH(bool, removeImage);
         if (removeImage)
             QVERIFY(QFile::remove(path));
         const QString reboot = QStringLiteral("set-feature 02 10") + QStringLiteral(" 00").repeated(18);
@@ -635,8 +605,7 @@ private slots:
         if (boxes == QStringList{kDone}) {
             QTRY_VERIFY_WITH_TIMEOUT(installed(wheel) == image, 10000);
             // Nothing but the scan after the box finds the wheel again.
-            QTRY_VERIFY_WITH_TIMEOUT(w.widget<QLabel>("lbVersion")->text().contains(QLatin1String("6.0.1")),
-                                     10000);
+            QTRY_VERIFY_WITH_TIMEOUT(w.text("lbVersion").contains(QLatin1String("6.0.1")), 10000);
             QVERIFY(w.connected());
         } else {
             // The device search works again: the wheel is not on the HID bus.
@@ -645,7 +614,7 @@ private slots:
         QCOMPARE(w.prompts.shown(), boxes);
         const int looks = logged("No boot loader yet");
         QVERIFY(misses < 0 ? looks >= 1 : looks == misses);
-        QCOMPARE(logged("Boot loader on the bus"), loaderAppears ? 1 : 0);
+        QCOMPARE(logged("Boot loader on the bus"), fault == QLatin1String("never-appears") ? 0 : 1);
         // No look after the end.
         QTest::qWait(700);
         QCOMPARE(logged("No boot loader yet"), looks);

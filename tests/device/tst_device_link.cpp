@@ -14,8 +14,7 @@
 
 #include <hidapi/hidapi.h>
 
-#include <QMutex>
-#include <QMutexLocker>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <array>
@@ -25,19 +24,12 @@
 
 namespace {
 
-// What reached the wheel other than plugging.
-QStringList wire(const wheeltest::WheelFixture &wheel,
-                 const std::vector<std::string> &kinds = {"set-feature", "get-feature", "output", "input"})
+QStringList wire(const wheeltest::WheelFixture &wheel, const std::vector<std::string> &kinds)
 {
     QStringList out;
     for (const std::string &l : wheel.exchanges(kinds))
         out << QString::fromStdString(l);
     return out;
-}
-
-QByteArray bytes(const CommandReport &report)
-{
-    return QByteArray(reinterpret_cast<const char *>(report.data()), static_cast<int>(report.size()));
 }
 
 // umockdev reports clients coming and going on its own thread, a moment
@@ -59,11 +51,6 @@ Report currentReport(wheeltest::WheelFixture &wheel)
     Report r{};
     wheel.withWheel([&](wheelemu::Wheel &w) { r = w.inputReport(); });
     return r;
-}
-
-QByteArray payloadOf(const Report &r)
-{
-    return QByteArray(reinterpret_cast<const char *>(r.data()) + 1, 16).toHex(' ');
 }
 
 // The reader thread and what reaches this thread of its signals, queued, as
@@ -89,6 +76,10 @@ struct Reader : QObject
     }
 };
 
+#define OPEN_WHEEL(wheel)                                                                                    \
+    QVERIFY2((wheel).ok(), (wheel).error().c_str());                                                         \
+    QVERIFY(openFirstWheel(deviceHandle()) != 0)
+
 } // namespace
 
 Q_DECLARE_METATYPE(Record)
@@ -106,302 +97,267 @@ private slots:
     void init() { wheeltest::messageLog::clear(); }
     void cleanup() { deviceHandle().close(); }
 
-    void discoveryOrder_data();
-    void discoveryOrder();
-    void failedExchange_data();
-    void failedExchange();
-    void queriesStayWholeBesideReaderAndStream();
-    void closeDuringExchangesIsSafe();
-    void readerLosesTheWheel_data();
-    void readerLosesTheWheel();
-    void shortReportKeepsThePreviousTail_data();
-    void shortReportKeepsThePreviousTail();
-    void readerRestartsAfterStop();
-};
-
-void TestDeviceLink::discoveryOrder_data()
-{
-    QTest::addColumn<QList<int>>("attached");
-    QTest::addColumn<int>("opened");
-    QTest::newRow("nothing") << QList<int>{} << 0;
-    QTest::newRow("first of the list wins") << QList<int>{0x2010, 0x2007} << 0x2007;
-    QTest::newRow("PELIX id last") << QList<int>{0x2010, 0x200C} << 0x200C;
-    QTest::newRow("0x200E and 0x200F are passed over") << QList<int>{0x200E, 0x200F, 0x2010} << 0x2010;
-    QTest::newRow("only 0x200E and 0x200F") << QList<int>{0x200E, 0x200F} << 0;
-}
-
-void TestDeviceLink::discoveryOrder()
-{
-    QFETCH(QList<int>, attached);
-    QFETCH(int, opened);
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    if (attached.isEmpty()) {
-        QVERIFY(wheel.unplug(0));
-    } else {
-        QVERIFY(wheel.changeProductId(static_cast<uint16_t>(attached[0]), 0));
+    void discoveryOrder_data()
+    {
+        QTest::addColumn<QList<int>>("attached");
+        QTest::addColumn<int>("opened");
+        QTest::newRow("nothing") << QList<int>{} << 0;
+        QTest::newRow("first of the list wins") << QList<int>{0x2010, 0x2007} << 0x2007;
+        QTest::newRow("PELIX id last") << QList<int>{0x2010, 0x200C} << 0x200C;
+        QTest::newRow("0x200E and 0x200F are passed over") << QList<int>{0x200E, 0x200F, 0x2010} << 0x2010;
+        QTest::newRow("only 0x200E and 0x200F") << QList<int>{0x200E, 0x200F} << 0;
+    }
+    void discoveryOrder()
+    {
+        QFETCH(QList<int>, attached);
+        QFETCH(int, opened);
+        wheeltest::WheelFixture wheel;
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        if (attached.isEmpty())
+            QVERIFY(wheel.unplug(0));
+        else
+            QVERIFY(wheel.changeProductId(static_cast<uint16_t>(attached[0]), 0));
         for (int i = 1; i < attached.size(); ++i)
             QCOMPARE(wheel.addWheel("SRD7", attached[i]), i);
-    }
 
-    // Opening twice replaces the wheel rather than adding handles.
-    for (int round = 0; round < 2; ++round) {
-        QCOMPARE(int(openFirstWheel(deviceHandle())), opened);
-        QCOMPARE(deviceHandle().isOpen(), opened != 0);
-        // Exactly the chosen wheel holds the two handles; no other was left open.
-        for (int i = 0; i < attached.size(); ++i)
-            QTRY_COMPARE(clients(wheel, i), attached[i] == opened ? 2 : 0);
-    }
-    if (opened) {
-        CommandReport name = makeQuery(Record::ModelNameRecord);
-        QCOMPARE(deviceHandle().query(name.data()), 21);
-        QVERIFY(parseModelName(name).has_value());
-        deviceHandle().close();
-        QTRY_COMPARE(clients(wheel, int(attached.indexOf(opened))), 0);
-    }
-}
-
-void TestDeviceLink::failedExchange_data()
-{
-    QTest::addColumn<Record>("record");
-    QTest::addColumn<int>("item");
-    QTest::addColumn<bool>("sendFails");
-    QTest::newRow("model name, read fails") << Record::ModelNameRecord << 0 << false;
-    QTest::newRow("clutches enabled, read fails") << Record::ItemRecord << 0x08 << false;
-    QTest::newRow("version, send fails") << Record::FirmwareVersionRecord << 0 << true;
-}
-
-void TestDeviceLink::failedExchange()
-{
-    QFETCH(Record, record);
-    QFETCH(int, item);
-    QFETCH(bool, sendFails);
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    QVERIFY(openFirstWheel(deviceHandle()) != 0);
-
-    // The wheel's real answer, to be sure the failure changes something.
-    const CommandReport request = makeQuery(record, static_cast<uint8_t>(item));
-    CommandReport buffer = request;
-    QCOMPARE(deviceHandle().query(buffer.data()), 21);
-    QVERIFY(buffer != request);
-
-    if (sendFails)
-        wheel.failSetFeature(1);
-    else
-        wheel.failGetFeature(1);
-    wheel.clearTranscript();
-    buffer = request;
-    const int got = deviceHandle().query(buffer.data());
-    if (!sendFails) {
-        QVERIFY(got < 0);
-        QCOMPARE(bytes(buffer), bytes(request));
-    }
-    // A query is a send of 20 bytes followed at once by a read, whatever the
-    // send did.
-    const QStringList lines = wire(wheel);
-    QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines[0].startsWith(QStringLiteral("set-feature 02 0b %1 %2")
-                                     .arg(static_cast<int>(record), 2, 16, QLatin1Char('0'))
-                                     .arg(item, 2, 16, QLatin1Char('0'))),
-             qPrintable(lines[0]));
-    QCOMPARE(lines[0].count(QLatin1Char(' ')), 20);
-    QCOMPARE(sendFails ? lines[1].left(14) : lines[1], QStringLiteral("get-feature 02"));
-}
-
-void TestDeviceLink::queriesStayWholeBesideReaderAndStream()
-{
-    wheeltest::WheelFixture::Options options;
-    options.inputRate = 1000;
-    wheeltest::WheelFixture wheel(options);
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    wheel.emulator().transcript().recordInputs(false);
-    QVERIFY(openFirstWheel(deviceHandle()) != 0);
-
-    const std::vector<Record> records{Record::ModelNameRecord, Record::FirmwareVersionRecord,
-                                      Record::PaddleConfig, Record::ExtraLedRecord};
-    // The answers given while nothing else is going on.
-    std::vector<CommandReport> expected;
-    for (Record r : records) {
-        CommandReport b = makeQuery(r);
-        QCOMPARE(deviceHandle().query(b.data()), 21);
-        expected.push_back(b);
-    }
-    wheel.clearTranscript();
-
-    Reader reader;
-    reader.thread.start();
-    constexpr int kChunks = 600;
-    std::vector<uint8_t> image(kChunks * kFirmwareChunkSize);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = static_cast<uint8_t>(i * 7);
-    std::atomic<int> streamFailures{0};
-    std::thread upgrade([&] {
-        CommandReport report{};
-        for (size_t offset = 0; offset < image.size(); offset += kFirmwareChunkSize) {
-            writeFirmwareDataReport(report, image.data(), image.size(), offset);
-            if (deviceHandle().sendFeatureReport(report.data(), kCommandSendLength) < 0)
-                ++streamFailures;
+        // Opening twice replaces the wheel rather than adding handles.
+        for (int round = 0; round < 2; ++round) {
+            QCOMPARE(int(openFirstWheel(deviceHandle())), opened);
+            QCOMPARE(deviceHandle().isOpen(), opened != 0);
+            // Exactly the chosen wheel holds the two handles; no other was left open.
+            for (int i = 0; i < attached.size(); ++i)
+                QTRY_COMPARE(clients(wheel, i), attached[i] == opened ? 2 : 0);
         }
-    });
-    constexpr int kQueries = 400;
-    int wrong = 0;
-    for (int i = 0; i < kQueries; ++i) {
-        const size_t k = static_cast<size_t>(i) % records.size();
-        CommandReport b = makeQuery(records[k]);
-        if (deviceHandle().query(b.data()) != 21 || b != expected[k])
-            ++wrong;
-    }
-    upgrade.join();
-    QVERIFY(reader.stop());
-    QCOMPARE(streamFailures.load(), 0);
-    QCOMPARE(wrong, 0);
-
-    // On the wire: every read directly follows its own query.
-    const QStringList lines = wire(wheel, {"set-feature", "get-feature"});
-    int reads = 0;
-    int data = 0;
-    for (int i = 0; i < lines.size(); ++i) {
-        if (lines[i].startsWith(QLatin1String("set-feature 02 8")) ||
-            lines[i].startsWith(QLatin1String("set-feature 02 9")))
-            ++data;
-        if (!lines[i].startsWith(QLatin1String("get-feature")))
-            continue;
-        ++reads;
-        QVERIFY2(i > 0 && lines[i - 1].startsWith(QLatin1String("set-feature 02 0b")),
-                 qPrintable(
-                     QStringLiteral("line %1: %2 after %3").arg(i).arg(lines[i], i > 0 ? lines[i - 1] : "")));
-    }
-    QCOMPARE(reads, kQueries);
-    QCOMPARE(data, kChunks);
-}
-
-void TestDeviceLink::closeDuringExchangesIsSafe()
-{
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    std::atomic<bool> closed{false};
-    std::atomic<int> afterClose{0};
-    std::thread gui([&] {
-        for (int i = 0; i < 2000; ++i) {
-            const bool wasClosed = closed.load();
-            CommandReport b = makeQuery(Record::ModelNameRecord);
-            const int got = deviceHandle().query(b.data());
-            if (wasClosed && got != -1)
-                ++afterClose;
+        if (opened) {
+            CommandReport name = makeQuery(Record::ModelNameRecord);
+            QCOMPARE(deviceHandle().query(name.data()), 21);
+            QVERIFY(parseModelName(name).has_value());
+            deviceHandle().close();
+            QTRY_COMPARE(clients(wheel, int(attached.indexOf(opened))), 0);
         }
-    });
-    QThread::msleep(20);
-    deviceHandle().close();
-    closed = true;
-    gui.join();
-    // Once closed, nothing more reaches hidapi; the exchange says so.
-    QCOMPARE(afterClose.load(), 0);
-    QTRY_COMPARE(clients(wheel), 0);
-}
-
-void TestDeviceLink::readerLosesTheWheel_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<int>("done");
-    QTest::newRow("unplugged") << "unplug" << 1;
-    QTest::newRow("read error") << "read error" << 1;
-    // That way out neither closes anything nor writes the closing line.
-    QTest::newRow("started without a wheel") << "never opened" << 0;
-}
-
-void TestDeviceLink::readerLosesTheWheel()
-{
-    QFETCH(QString, how);
-    QFETCH(int, done);
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    if (how != QLatin1String("never opened"))
-        QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    Reader reader;
-    reader.thread.start();
-
-    if (how == QLatin1String("unplug"))
-        QVERIFY(wheel.unplug());
-    else if (how == QLatin1String("read error"))
-        wheel.failReads(1);
-    QVERIFY(reader.thread.wait(10000));
-    QVERIFY(!deviceHandle().isOpen());
-    QTRY_COMPARE(reader.disconnects, 1);
-    QCOMPARE(doneLines(), done);
-    // Both handles were let go.
-    if (how != QLatin1String("unplug"))
-        QTRY_COMPARE(clients(wheel), 0);
-    // Nothing more comes after the end.
-    QTest::qWait(50);
-    QCOMPARE(reader.disconnects, 1);
-    QCOMPARE(reader.payloads.size(), 0);
-}
-
-void TestDeviceLink::shortReportKeepsThePreviousTail_data()
-{
-    QTest::addColumn<bool>("fullReportFirst");
-    QTest::addColumn<int>("length");
-    QTest::newRow("short first report: zeros behind") << false << 5;
-    QTest::newRow("paddles only") << true << 5;
-    QTest::newRow("report id only") << true << 1;
-    QTest::newRow("last button byte missing") << true << 12;
-}
-
-void TestDeviceLink::shortReportKeepsThePreviousTail()
-{
-    QFETCH(bool, fullReportFirst);
-    QFETCH(int, length);
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    wheel.emulator().wheel(0)->setReportOnChange(false);
-    QVERIFY(openFirstWheel(deviceHandle()) != 0);
-    Reader reader;
-    reader.thread.start();
-
-    Report before{}; // the reader's buffer starts zeroed
-    if (fullReportFirst) {
-        QVERIFY(wheel.command("press 64 9"));
-        wheel.setPaddles(0x0A0B, 0x0C0D);
-        wheel.sendReports(1);
-        QTRY_COMPARE(reader.payloads.size(), 1);
-        before = currentReport(wheel);
     }
-    QVERIFY(wheel.command("release 64 9"));
-    QVERIFY(wheel.command("press 2 63"));
-    wheel.setPaddles(0x1112, 0x1314);
-    const Report now = currentReport(wheel);
-    wheel.sendShortReport(length);
-    QTRY_COMPARE(reader.payloads.size(), fullReportFirst ? 2 : 1);
 
-    Report expected = before;
-    std::copy(now.begin(), now.begin() + length, expected.begin());
-    // The case must tell a cleared or refilled buffer from a kept one.
-    QVERIFY(expected != now);
-    QCOMPARE(reader.payloads.last(), payloadOf(expected));
-}
+    void failedExchange_data()
+    {
+        QTest::addColumn<Record>("record");
+        QTest::addColumn<int>("item");
+        QTest::addColumn<bool>("sendFails");
+        QTest::newRow("clutches enabled, read fails") << Record::ItemRecord << 0x08 << false;
+        QTest::newRow("version, send fails") << Record::FirmwareVersionRecord << 0 << true;
+    }
+    void failedExchange()
+    {
+        QFETCH(Record, record);
+        QFETCH(int, item);
+        QFETCH(bool, sendFails);
+        wheeltest::WheelFixture wheel;
+        OPEN_WHEEL(wheel);
 
-// Stopping while connected closes the wheel without a disconnect signal;
-// the window then reuses the one thread object for the next connection.
-void TestDeviceLink::readerRestartsAfterStop()
-{
-    wheeltest::WheelFixture wheel;
-    QVERIFY2(wheel.ok(), wheel.error().c_str());
-    Reader reader;
-    for (int round = 0; round < 2; ++round) {
-        QVERIFY(openFirstWheel(deviceHandle()) != 0);
+        // The wheel's real answer, to be sure the failure changes something.
+        const CommandReport request = makeQuery(record, static_cast<uint8_t>(item));
+        CommandReport buffer = request;
+        QCOMPARE(deviceHandle().query(buffer.data()), 21);
+        QVERIFY(buffer != request);
+
+        sendFails ? wheel.failSetFeature(1) : wheel.failGetFeature(1);
+        wheel.clearTranscript();
+        buffer = request;
+        const int got = deviceHandle().query(buffer.data());
+        if (!sendFails) {
+            QVERIFY(got < 0);
+            const auto bytes = [](const CommandReport &r) {
+                return QByteArray(reinterpret_cast<const char *>(r.data()), int(r.size())).toHex(' ');
+            };
+            QCOMPARE(bytes(buffer), bytes(request));
+        }
+        // A query is a send of 20 bytes followed at once by a read, whatever the
+        // send did.
+        const QStringList lines = wire(wheel, {"set-feature", "get-feature", "output", "input"});
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("set-feature 02 0b %1 %2")
+                                         .arg(static_cast<int>(record), 2, 16, QLatin1Char('0'))
+                                         .arg(item, 2, 16, QLatin1Char('0'))),
+                 qPrintable(lines[0]));
+        QCOMPARE(lines[0].count(QLatin1Char(' ')), 20);
+        QCOMPARE(sendFails ? lines[1].left(14) : lines[1], QStringLiteral("get-feature 02"));
+    }
+
+    void queriesStayWholeBesideReaderAndStream()
+    {
+        wheeltest::WheelFixture::Options options;
+        options.inputRate = 1000;
+        wheeltest::WheelFixture wheel(options);
+        OPEN_WHEEL(wheel);
+        wheel.emulator().transcript().recordInputs(false);
+
+        const std::vector<Record> records{Record::ModelNameRecord, Record::FirmwareVersionRecord,
+                                          Record::PaddleConfig, Record::ExtraLedRecord};
+        // The answers given while nothing else is going on.
+        std::vector<CommandReport> expected;
+        for (Record r : records) {
+            expected.push_back(makeQuery(r));
+            QCOMPARE(deviceHandle().query(expected.back().data()), 21);
+        }
+        wheel.clearTranscript();
+
+        Reader reader;
         reader.thread.start();
-        wheel.press(10 + round);
-        QTRY_COMPARE(reader.payloads.size(), round + 1); // the reader is in its loop
+        constexpr int kChunks = 600, kQueries = 400;
+        std::vector<uint8_t> image(kChunks * kFirmwareChunkSize);
+        for (size_t i = 0; i < image.size(); ++i)
+            image[i] = static_cast<uint8_t>(i * 7);
+        std::atomic<int> streamFailures{0};
+        std::thread upgrade([&] {
+            CommandReport report{};
+            for (size_t offset = 0; offset < image.size(); offset += kFirmwareChunkSize) {
+                writeFirmwareDataReport(report, image.data(), image.size(), offset);
+                if (deviceHandle().sendFeatureReport(report.data(), kCommandSendLength) < 0)
+                    ++streamFailures;
+            }
+        });
+        int wrong = 0;
+        for (int i = 0; i < kQueries; ++i) {
+            CommandReport b = makeQuery(records[size_t(i) % records.size()]);
+            if (deviceHandle().query(b.data()) != 21 || b != expected[size_t(i) % records.size()])
+                ++wrong;
+        }
+        upgrade.join();
         QVERIFY(reader.stop());
-        QVERIFY(!deviceHandle().isOpen());
+        QCOMPARE(streamFailures.load(), 0);
+        QCOMPARE(wrong, 0);
+
+        // On the wire: every read directly follows its own query.
+        const QStringList lines = wire(wheel, {"set-feature", "get-feature"});
+        QCOMPARE(lines.filter(QRegularExpression("^set-feature 02 [89]")).size(), kChunks);
+        QCOMPARE(lines.filter(QRegularExpression("^get-feature")).size(), kQueries);
+        for (int i = 0; i < lines.size(); ++i) {
+            if (lines[i].startsWith(QLatin1String("get-feature")))
+                QVERIFY2(i > 0 && lines[i - 1].startsWith(QLatin1String("set-feature 02 0b")),
+                         qPrintable(QStringLiteral("line %1: %2").arg(i).arg(lines[i])));
+        }
+    }
+
+    void closeDuringExchangesIsSafe()
+    {
+        wheeltest::WheelFixture wheel;
+        OPEN_WHEEL(wheel);
+        std::atomic<bool> closed{false};
+        std::atomic<int> afterClose{0};
+        std::thread gui([&] {
+            for (int i = 0; i < 2000; ++i) {
+                const bool wasClosed = closed.load();
+                CommandReport b = makeQuery(Record::ModelNameRecord);
+                if (deviceHandle().query(b.data()) != -1 && wasClosed)
+                    ++afterClose;
+            }
+        });
+        QThread::msleep(20);
+        deviceHandle().close();
+        closed = true;
+        gui.join();
+        // Once closed, nothing more reaches hidapi; the exchange says so.
+        QCOMPARE(afterClose.load(), 0);
         QTRY_COMPARE(clients(wheel), 0);
     }
-    QCoreApplication::processEvents();
-    QCOMPARE(doneLines(), 2);
-    QCOMPARE(reader.disconnects, 0);
-}
+
+    void readerLosesTheWheel_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("done");
+        QTest::newRow("unplugged") << "unplug" << 1;
+        QTest::newRow("read error") << "read error" << 1;
+        // That way out neither closes anything nor writes the closing line.
+        QTest::newRow("started without a wheel") << "never opened" << 0;
+    }
+    void readerLosesTheWheel()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, done);
+        wheeltest::WheelFixture wheel;
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        if (how != QLatin1String("never opened"))
+            QVERIFY(openFirstWheel(deviceHandle()) != 0);
+        Reader reader;
+        reader.thread.start();
+
+        if (how == QLatin1String("unplug"))
+            QVERIFY(wheel.unplug());
+        else if (how == QLatin1String("read error"))
+            wheel.failReads(1);
+        QVERIFY(reader.thread.wait(10000));
+        QVERIFY(!deviceHandle().isOpen());
+        QTRY_COMPARE(reader.disconnects, 1);
+        QCOMPARE(doneLines(), done);
+        // Both handles were let go.
+        if (how != QLatin1String("unplug"))
+            QTRY_COMPARE(clients(wheel), 0);
+        // Nothing more comes after the end.
+        QTest::qWait(50);
+        QCOMPARE(reader.disconnects, 1);
+        QCOMPARE(reader.payloads.size(), 0);
+    }
+
+    void shortReportKeepsThePreviousTail_data()
+    {
+        QTest::addColumn<bool>("fullReportFirst");
+        QTest::addColumn<int>("length");
+        QTest::newRow("short first report: zeros behind") << false << 5;
+        QTest::newRow("report id only") << true << 1;
+        QTest::newRow("last button byte missing") << true << 12;
+    }
+    void shortReportKeepsThePreviousTail()
+    {
+        QFETCH(bool, fullReportFirst);
+        QFETCH(int, length);
+        wheeltest::WheelFixture wheel;
+        OPEN_WHEEL(wheel);
+        wheel.emulator().wheel(0)->setReportOnChange(false);
+        Reader reader;
+        reader.thread.start();
+
+        Report before{}; // the reader's buffer starts zeroed
+        if (fullReportFirst) {
+            QVERIFY(wheel.command("press 64 9"));
+            wheel.setPaddles(0x0A0B, 0x0C0D);
+            wheel.sendReports(1);
+            QTRY_COMPARE(reader.payloads.size(), 1);
+            before = currentReport(wheel);
+        }
+        QVERIFY(wheel.command("release 64 9") && wheel.command("press 2 63"));
+        wheel.setPaddles(0x1112, 0x1314);
+        const Report now = currentReport(wheel);
+        wheel.sendShortReport(length);
+        QTRY_COMPARE(reader.payloads.size(), fullReportFirst ? 2 : 1);
+
+        Report expected = before;
+        std::copy(now.begin(), now.begin() + length, expected.begin());
+        // The case must tell a cleared or refilled buffer from a kept one.
+        QVERIFY(expected != now);
+        QCOMPARE(reader.payloads.last(),
+                 QByteArray(reinterpret_cast<const char *>(expected.data()) + 1, 16).toHex(' '));
+    }
+
+    // Stopping while connected closes the wheel without a disconnect signal;
+    // the window then reuses the one thread object for the next connection.
+    void readerRestartsAfterStop()
+    {
+        wheeltest::WheelFixture wheel;
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        Reader reader;
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(openFirstWheel(deviceHandle()) != 0);
+            reader.thread.start();
+            wheel.press(10 + round);
+            QTRY_COMPARE(reader.payloads.size(), round + 1); // the reader is in its loop
+            QVERIFY(reader.stop());
+            QVERIFY(!deviceHandle().isOpen());
+            QTRY_COMPARE(clients(wheel), 0);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(doneLines(), 2);
+        QCOMPARE(reader.disconnects, 0);
+    }
+};
 
 WHEEL_TEST_GUILESS_MAIN(TestDeviceLink)
 #include "tst_device_link.moc"

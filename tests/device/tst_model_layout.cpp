@@ -46,6 +46,16 @@ bool isLedButton(const QString &name)
            QStringLiteral("BDTX").contains(name.at(2)) && name.startsWith(QLatin1String("pb"));
 }
 
+// The direct children of a page whose names pass the test.
+QList<QWidget *> namedChildren(const QWidget *page, bool (*named)(const QString &))
+{
+    QList<QWidget *> out;
+    for (QObject *child : page->children())
+        if (named(child->objectName()) && child->isWidgetType())
+            out << static_cast<QWidget *>(child);
+    return out;
+}
+
 QStringList operator+(const QStringList &a, const char *b)
 {
     return QStringList(a) << QLatin1String(b);
@@ -64,14 +74,6 @@ QStringList requests(const wheeltest::WheelFixture &wheel)
     return out;
 }
 
-wheeltest::WheelFixture::Options modelOptions(const char *code, const char *name = "")
-{
-    wheeltest::WheelFixture::Options options;
-    options.model = code;
-    options.name = name;
-    return options;
-}
-
 // The window's form as the program builds it, in the state the waiting
 // screen leaves, talking to one emulated wheel.
 struct LayoutBench
@@ -81,16 +83,24 @@ struct LayoutBench
     Ui::MainWindow ui;
     QStringList calls;
 
-    explicit LayoutBench(const wheeltest::WheelFixture::Options &options) : wheel(options)
+    explicit LayoutBench(const char *code, const std::string &name = {}, bool extraLeds = true)
+        : wheel({code, name, -1, {}, extraLeds})
     {
+        host.form = &window;
+        host.device = &deviceHandle();
+        host.shifterStatus = [this] {
+            calls << QStringLiteral("shifterStatus");
+        };
+        host.loadExtraShiftersEnabled = [this] {
+            calls << QStringLiteral("loadExtraShiftersEnabled, cbShifter %1")
+                         .arg(ui.cbShifter->isHidden() ? QStringLiteral("hidden") : QStringLiteral("shown"));
+        };
         ui.setupUi(&window);
         ui.lbHead->setText(kWaitingHeader);
         ui.lbMain->setStyleSheet(QStringLiteral("border-image:"));
         ui.lbMainRGB->setStyleSheet(kBeforeRgbPicture);
-        for (QObject *child : ui.page1->children()) {
-            if (isIndicator(child->objectName()))
-                qobject_cast<QWidget *>(child)->hide();
-        }
+        for (QWidget *indicator : namedChildren(ui.page1, isIndicator))
+            indicator->hide();
         for (QPushButton *button : {ui.pbS1, ui.pbS2, ui.pbS3, ui.pbS4})
             button->setEnabled(false);
         // Once every page has been on screen, a widget is hidden exactly when
@@ -104,52 +114,22 @@ struct LayoutBench
     }
     ~LayoutBench() { deviceHandle().close(); }
 
-    ModelLayoutHost host()
-    {
-        ModelLayoutHost h;
-        h.form = &window;
-        h.device = &deviceHandle();
-        h.shifterStatus = [this] {
-            calls << QStringLiteral("shifterStatus");
-        };
-        h.loadExtraShiftersEnabled = [this] {
-            calls << QStringLiteral("loadExtraShiftersEnabled, cbShifter %1")
-                         .arg(ui.cbShifter->isHidden() ? QStringLiteral("hidden") : QStringLiteral("shown"));
-        };
-        return h;
-    }
-
-    // The whole step the window takes: read the name, lay the form out.
-    ModelLayoutResult identify()
-    {
-        ModelLayoutResult result;
-        if (const std::optional<QString> name = readModelName(deviceHandle()))
-            result = applyModelLayout(*name, host());
-        return result;
-    }
-
     QWidget *widget(const QString &name) const { return window.findChild<QWidget *>(name); }
-
     QStringList shownWatched() const
     {
         QStringList shown;
-        for (const QString &name : kWatched) {
-            if (!widget(name)->isHidden())
-                shown << name;
-        }
+        for (const QString &name : kWatched)
+            shown << (widget(name)->isHidden() ? QString() : name);
+        shown.removeAll(QString());
         return shown;
+    }
+    qsizetype shownLedButtons() const
+    {
+        const QList<QWidget *> buttons = namedChildren(ui.page2, isLedButton);
+        return std::count_if(buttons.begin(), buttons.end(), [](QWidget *b) { return !b->isHidden(); });
     }
 
-    QStringList shownLedButtons() const
-    {
-        QStringList shown;
-        for (QObject *child : ui.page2->children()) {
-            auto *button = qobject_cast<QPushButton *>(child);
-            if (button && !button->isHidden() && isLedButton(child->objectName()))
-                shown << child->objectName();
-        }
-        return shown;
-    }
+    ModelLayoutHost host;
 };
 
 } // namespace
@@ -161,238 +141,214 @@ class TestModelLayout : public QObject
 private slots:
     void initTestCase() { QCOMPARE(hid_init(), 0); }
 
-    void everyModel_data();
-    void everyModel();
-    void unusualWheels_data();
-    void unusualWheels();
-    void preludeUndoesTheModelBefore();
-    void noWheelNoTraffic();
+    void everyModel_data()
+    {
+        QTest::addColumn<bool>("ledPage");
+        QTest::addColumn<int>("ledButtons");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("wire");
+
+        const QStringList slider{"lbEnc", "hsTrigger", "lbTrigger", "pbSaveEnc"};
+        const QStringList controls = slider + QStringList{"pgAdcL", "pbCalL", "pgAdcR", "pbCalR"};
+        const QStringList clutch{"cbClutch", "gpClutch"};
+        const QStringList extraLeds{"pbXL", "pbXR"};
+        const QStringList nameOnly{kNameQuery};
+        const QStringList withExtraLeds{kNameQuery, kExtraLedQuery};
+
+        QTest::newRow("H-ZET") << true << 20 << controls + clutch + "gpShifter" + extraLeds << withExtraLeds;
+        QTest::newRow("VLN6") << true << 37 << controls + clutch + "cbShifter" + "gpShifter" + extraLeds
+                              << withExtraLeds;
+        QTest::newRow("H-MIRA") << false << 0 << controls + clutch + "gpShifter" << nameOnly;
+        QTest::newRow("OV410") << true << 18 << slider + "gpShifter" << nameOnly;
+        QTest::newRow("KLINO4") << true << 15 << controls + clutch + "gpShifter" + extraLeds << nameOnly;
+        QTest::newRow("ULMAR") << true << 41 << slider + clutch + "cbShifter" + "gpShifter" + extraLeds
+                               << nameOnly;
+        QTest::newRow("SRD7") << true << 36 << controls + clutch + "gpShifter" + extraLeds << nameOnly;
+        QTest::newRow("PELIX") << true << 29 << slider + QStringList{"pbCalL", "pbCalR"} + clutch << nameOnly;
+    }
+
+    void everyModel()
+    {
+        QFETCH(bool, ledPage);
+        QFETCH(int, ledButtons);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, wire);
+
+        const ModelEntry *entry = ModelTable::byCode(QTest::currentDataTag());
+        QVERIFY(entry);
+        LayoutBench bench(QTest::currentDataTag());
+        QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
+        // The whole step the window takes: read the name, lay the form out.
+        const std::optional<QString> name = readModelName(deviceHandle());
+        QVERIFY(name);
+        const ModelLayoutResult result = applyModelLayout(*name, bench.host);
+
+        QCOMPARE(requests(bench.wheel), wire);
+        // The window tests check the header, the pictures, the sidebar and the
+        // status poll of each model.
+        QCOMPARE(result.entriesApplied, 1);
+        QCOMPARE(bench.ui.lbMainRGB->styleSheet(),
+                 ledPage ? QLatin1String(entry->background) : kBeforeRgbPicture);
+        QCOMPARE(bench.shownLedButtons(), ledButtons);
+        QCOMPARE(bench.shownWatched(), shown);
+        // Updates come over https only.
+        QCOMPARE(result.updateUrl.value_or(QString()),
+                 QStringLiteral(QUORSET_UPDATE_BASE_URL) + QLatin1String(entry->updateFolder));
+        QCOMPARE(QUrl(*result.updateUrl).scheme(), QStringLiteral("https"));
+        // The prelude sized the shifter group once; only models with extra
+        // shifters read their state, after showing the check box.
+        QStringList expectedCalls{QStringLiteral("shifterStatus")};
+        if (shown.contains(QStringLiteral("cbShifter")))
+            expectedCalls << QStringLiteral("loadExtraShiftersEnabled, cbShifter shown");
+        QCOMPARE(bench.calls, expectedCalls);
+
+        // Every indicator waits hidden and enabled for its button; LED buttons a
+        // model does not have are out of reach as well as out of sight.
+        for (QWidget *indicator : namedChildren(bench.ui.page1, isIndicator))
+            QVERIFY2(indicator->isHidden() && indicator->isEnabled(), qPrintable(indicator->objectName()));
+        for (QWidget *button : namedChildren(bench.ui.page2, isLedButton))
+            QVERIFY2(button->objectName().startsWith(QLatin1String("pbX")) ||
+                         button->isEnabled() == !button->isHidden(),
+                     qPrintable(button->objectName()));
+
+        // The picture was drawn for the layout the table holds now, and under the
+        // middle of every placed widget it shows the wheel, not the transparent
+        // background round it.
+        QImageReader reader(QLatin1String(entry->picture));
+        QCOMPARE(reader.size(), QSize(1280, 720));
+        QCOMPARE(reader.text(QStringLiteral("QuorSet-Layout")),
+                 QString::number(placementFingerprint(*entry), 16));
+        const QImage picture = reader.read();
+        for (TableView<Placement> list : {entry->indicators, entry->ledButtons, entry->extraLedButtons}) {
+            for (const Placement &placement : list) {
+                QWidget *placed = bench.widget(QLatin1String(placement.name));
+                QVERIFY2(placed, placement.name);
+                QCOMPARE(placed->pos(), QPoint(placement.x, placement.y));
+                const double half = placement.style == PlacementStyle::SquareLed ? 6 : 12;
+                const QPoint pixel(
+                    qRound((placement.x + half - kPictureLabel.x()) * 1280.0 / kPictureLabel.width()),
+                    qRound((placement.y + half - kPictureLabel.y()) * 720.0 / kPictureLabel.height()));
+                QVERIFY2(picture.valid(pixel) && qAlpha(picture.pixel(pixel)) == 255, placement.name);
+            }
+        }
+    }
+
+    void unusualWheels_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("extraLeds"); // "fitted", "not fitted" or "failed read"
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<QString>("header");
+        QTest::addColumn<QString>("folder"); // empty: no update folder
+        QTest::addColumn<QStringList>("wire");
+        QTest::addColumn<QStringList>("probes"); // "widget x y shown|hidden"
+
+        for (const char *extra : {"not fitted", "failed read"})
+            QTest::addRow("extra LEDs %s", extra)
+                << "QUOR H-ZET Wheel" << extra << 1 << "QUOR CONTROLS QUOR H-ZET Wheel"
+                << "hzet/" << QStringList{kNameQuery, kExtraLedQuery}
+                << QStringList{"pbXL 191 28 hidden", "pbXR 543 28 hidden"};
+        // Table order, not the order in the name: VLN6 comes after H-ZET and wins
+        // where both place the same widget. Both ask for the extra LEDs.
+        QTest::newRow("VLN6 then H-ZET in the name")
+            << "QUOR VLN6+H-ZET"
+            << "fitted" << 2 << "QUOR CONTROLS QUOR VLN6+H-ZET"
+            << "vln6/" << QStringList{kNameQuery, kExtraLedQuery, kExtraLedQuery}
+            << QStringList{"lbEnc 290 70 shown", "pbD3 238 118 shown", "pbXL 195 50 shown"};
+        // OV410 sets the header and the icon; PELIX does not touch them. PELIX
+        // leaves pbD3, which only OV410 lists, where OV410 put it: the rows do
+        // not undo each other.
+        QTest::newRow("OV410 and PELIX")
+            << "Q OV410 PELIX"
+            << "fitted" << 2 << "Quor Controls - OV410 Edition SIM Wheel"
+            << "pelix/" << QStringList{kNameQuery}
+            << QStringList{"pbD3 255 75 shown", "pbT3 339 79 shown", "lbIcon 150 10 shown",
+                           "gpShifter 50 170 hidden", "pgAdcL 130 290 hidden"};
+        // Matching is case-sensitive: the prelude alone, with nothing for the
+        // window to keep.
+        QTest::newRow("lower case code")
+            << "QUOR h-zet Wheel"
+            << "fitted" << 0 << "QUOR CONTROLS QUOR h-zet Wheel" << QString() << QStringList{kNameQuery}
+            << QStringList{"pbXL 191 28 hidden", "pgAdcL 130 290 hidden", "lbEnc 290 0 shown",
+                           "pbB1 143 27 hidden"};
+    }
+
+    void unusualWheels()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, extraLeds);
+        QFETCH(int, entries);
+        QFETCH(QString, header);
+        QFETCH(QString, folder);
+        QFETCH(QStringList, wire);
+        QFETCH(QStringList, probes);
+
+        LayoutBench bench("H-ZET", name.toStdString(), extraLeds != QLatin1String("not fitted"));
+        QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
+
+        const std::optional<QString> read = readModelName(deviceHandle());
+        QCOMPARE(read.value_or(QString()), name);
+        if (extraLeds == QLatin1String("failed read"))
+            bench.wheel.failGetFeature(1);
+        const ModelLayoutResult result = applyModelLayout(*read, bench.host);
+
+        QCOMPARE(requests(bench.wheel), wire);
+        QCOMPARE(result.entriesApplied, entries);
+        QCOMPARE(bench.ui.lbHead->text(), header);
+        QCOMPARE(result.statusPoll.has_value(), entries > 0);
+        QCOMPARE(result.updateUrl.value_or(QString()),
+                 folder.isEmpty() ? QString() : QStringLiteral(QUORSET_UPDATE_BASE_URL) + folder);
+        for (const QString &probe : probes) {
+            const QStringList p = probe.split(QLatin1Char(' '));
+            QWidget *widget = bench.widget(p[0]);
+            QVERIFY2(widget, qPrintable(probe));
+            QCOMPARE(widget->pos(), QPoint(p[1].toInt(), p[2].toInt()));
+            QCOMPARE(widget->isHidden(), p[3] == QLatin1String("hidden"));
+        }
+    }
+
+    void preludeUndoesTheModelBefore()
+    {
+        LayoutBench bench("SRD7");
+        QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
+
+        applyModelLayout(QStringLiteral("QUOR ULMAR Wheel"), bench.host);
+        QVERIFY(!bench.ui.pbT19->isHidden() && !bench.ui.cbShifter->isHidden());
+        applyModelLayout(QStringLiteral("QUOR OV410 Wheel"), bench.host);
+        QCOMPARE(bench.ui.lbIcon->x(), 150);
+        for (const char *name : {"lbSht", "hsShifter", "pbIExL"})
+            bench.widget(name)->show();
+
+        applyModelLayout(QStringLiteral("QUOR SRD7 Wheel"), bench.host);
+
+        QCOMPARE(bench.ui.lbIcon->x(), 310);
+        QCOMPARE(bench.ui.lbHead->text(), QStringLiteral("QUOR CONTROLS QUOR SRD7 Wheel"));
+        QVERIFY(bench.ui.pbT19->isHidden() && !bench.ui.pbT19->isEnabled());
+        for (const char *gone : {"cbShifter", "lbSht", "hsShifter", "pbIExL"})
+            QVERIFY2(bench.widget(gone)->isHidden(), gone);
+        QCOMPARE(bench.shownLedButtons(), 36);
+    }
+
+    void noWheelNoTraffic()
+    {
+        LayoutBench bench("SRD7");
+        QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
+        deviceHandle().close();
+        bench.wheel.clearTranscript();
+
+        QVERIFY(!readModelName(deviceHandle()).has_value());
+        // Without a wheel the extra-LED question is not asked and reads as "not fitted".
+        applyModelLayout(QStringLiteral("QUOR H-ZET Wheel"), bench.host);
+        QVERIFY(bench.ui.pbXL->isHidden());
+        // The version label shows, empty.
+        bench.ui.lbVersion->setText(QStringLiteral("Firmware Version: 9.9"));
+        bench.ui.lbVersion->hide();
+        loadFirmwareVersion(deviceHandle(), bench.ui.lbVersion);
+        QCOMPARE(bench.ui.lbVersion->text(), QStringLiteral("Firmware Version: "));
+        QVERIFY(!bench.ui.lbVersion->isHidden());
+        QCOMPARE(requests(bench.wheel), QStringList());
+    }
 };
-
-void TestModelLayout::everyModel_data()
-{
-    QTest::addColumn<bool>("ledPage");
-    QTest::addColumn<int>("ledButtons");
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QStringList>("wire");
-
-    const QStringList slider{"lbEnc", "hsTrigger", "lbTrigger", "pbSaveEnc"};
-    const QStringList controls = slider + QStringList{"pgAdcL", "pbCalL", "pgAdcR", "pbCalR"};
-    const QStringList clutch{"cbClutch", "gpClutch"};
-    const QStringList extraLeds{"pbXL", "pbXR"};
-    const QStringList nameOnly{kNameQuery};
-    const QStringList withExtraLeds{kNameQuery, kExtraLedQuery};
-
-    QTest::newRow("H-ZET") << true << 20 << controls + clutch + "gpShifter" + extraLeds << withExtraLeds;
-    QTest::newRow("VLN6") << true << 37 << controls + clutch + "cbShifter" + "gpShifter" + extraLeds
-                          << withExtraLeds;
-    QTest::newRow("H-MIRA") << false << 0 << controls + clutch + "gpShifter" << nameOnly;
-    QTest::newRow("OV410") << true << 18 << slider + "gpShifter" << nameOnly;
-    QTest::newRow("KLINO4") << true << 15 << controls + clutch + "gpShifter" + extraLeds << nameOnly;
-    QTest::newRow("ULMAR") << true << 41 << slider + clutch + "cbShifter" + "gpShifter" + extraLeds
-                           << nameOnly;
-    QTest::newRow("SRD7") << true << 36 << controls + clutch + "gpShifter" + extraLeds << nameOnly;
-    QTest::newRow("PELIX") << true << 29 << slider + QStringList{"pbCalL", "pbCalR"} + clutch << nameOnly;
-}
-
-void TestModelLayout::everyModel()
-{
-    QFETCH(bool, ledPage);
-    QFETCH(int, ledButtons);
-    QFETCH(QStringList, shown);
-    QFETCH(QStringList, wire);
-
-    const ModelEntry *entry = ModelTable::byCode(QTest::currentDataTag());
-    QVERIFY(entry);
-    LayoutBench bench(modelOptions(QTest::currentDataTag()));
-    QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
-    QVERIFY(deviceHandle().isOpen());
-
-    const ModelLayoutResult result = bench.identify();
-
-    QCOMPARE(requests(bench.wheel), wire);
-    // The window tests check the header, the pictures, the sidebar and the
-    // status poll of each model.
-    QCOMPARE(result.entriesApplied, 1);
-    QCOMPARE(bench.ui.lbMainRGB->styleSheet(),
-             ledPage ? QLatin1String(entry->background) : kBeforeRgbPicture);
-    QCOMPARE(bench.shownLedButtons().size(), ledButtons);
-    QCOMPARE(bench.shownWatched(), shown);
-    // Updates come over https only.
-    const QUrl url(result.updateUrl.value_or(QString()));
-    QCOMPARE(url.scheme(), QStringLiteral("https"));
-    QCOMPARE(url.toString(), QStringLiteral(QUORSET_UPDATE_BASE_URL) + QLatin1String(entry->updateFolder));
-    // The prelude sized the shifter group once; only models with extra
-    // shifters read their state, after showing the check box.
-    QStringList expectedCalls{QStringLiteral("shifterStatus")};
-    if (shown.contains(QStringLiteral("cbShifter")))
-        expectedCalls << QStringLiteral("loadExtraShiftersEnabled, cbShifter shown");
-    QCOMPARE(bench.calls, expectedCalls);
-
-    // Every indicator waits hidden and enabled for its button; LED buttons a
-    // model does not have are out of reach as well as out of sight.
-    for (QObject *child : bench.ui.page1->children()) {
-        if (isIndicator(child->objectName())) {
-            auto *indicator = qobject_cast<QWidget *>(child);
-            QVERIFY2(indicator->isHidden() && indicator->isEnabled(), qPrintable(child->objectName()));
-        }
-    }
-    for (QObject *child : bench.ui.page2->children()) {
-        auto *button = qobject_cast<QPushButton *>(child);
-        if (button && isLedButton(child->objectName()) &&
-            !child->objectName().startsWith(QLatin1String("pbX")))
-            QCOMPARE(button->isEnabled(), !button->isHidden());
-    }
-
-    // The picture was drawn for the layout the table holds now, and under the
-    // middle of every placed widget it shows the wheel, not the transparent
-    // background round it.
-    QImageReader reader(QLatin1String(entry->picture));
-    QCOMPARE(reader.size(), QSize(1280, 720));
-    QCOMPARE(reader.text(QStringLiteral("QuorSet-Layout")),
-             QString::number(placementFingerprint(*entry), 16));
-    const QImage picture = reader.read();
-    for (TableView<Placement> list : {entry->indicators, entry->ledButtons, entry->extraLedButtons}) {
-        for (const Placement &placement : list) {
-            QWidget *placed = bench.widget(QLatin1String(placement.name));
-            QVERIFY2(placed, placement.name);
-            QCOMPARE(placed->pos(), QPoint(placement.x, placement.y));
-            const double half = placement.style == PlacementStyle::SquareLed ? 6 : 12;
-            const QPoint pixel(
-                qRound((placement.x + half - kPictureLabel.x()) * 1280.0 / kPictureLabel.width()),
-                qRound((placement.y + half - kPictureLabel.y()) * 720.0 / kPictureLabel.height()));
-            QVERIFY2(picture.valid(pixel) && qAlpha(picture.pixel(pixel)) == 255, placement.name);
-        }
-    }
-}
-
-void TestModelLayout::unusualWheels_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("extraLeds"); // "fitted", "not fitted" or "failed read"
-    QTest::addColumn<int>("entries");
-    QTest::addColumn<QString>("header");
-    QTest::addColumn<QString>("folder"); // empty: no update folder
-    QTest::addColumn<QStringList>("wire");
-    QTest::addColumn<QStringList>("probes"); // "widget x y shown|hidden"
-
-    const QStringList extraLedWire{kNameQuery, kExtraLedQuery};
-    QTest::newRow("extra LEDs not fitted")
-        << "QUOR H-ZET Wheel"
-        << "not fitted" << 1 << "QUOR CONTROLS QUOR H-ZET Wheel"
-        << "hzet/" << extraLedWire << QStringList{"pbXL 191 28 hidden", "pbXR 543 28 hidden"};
-    QTest::newRow("extra-LED read failed")
-        << "QUOR H-ZET Wheel"
-        << "failed read" << 1 << "QUOR CONTROLS QUOR H-ZET Wheel"
-        << "hzet/" << extraLedWire << QStringList{"pbXL 191 28 hidden", "pbXR 543 28 hidden"};
-    // Table order, not the order in the name: VLN6 comes after H-ZET and wins
-    // where both place the same widget. Both ask for the extra LEDs.
-    QTest::newRow("VLN6 then H-ZET in the name")
-        << "QUOR VLN6+H-ZET"
-        << "fitted" << 2 << "QUOR CONTROLS QUOR VLN6+H-ZET"
-        << "vln6/" << QStringList{kNameQuery, kExtraLedQuery, kExtraLedQuery}
-        << QStringList{"lbEnc 290 70 shown", "pbD3 238 118 shown", "pbXL 195 50 shown"};
-    // OV410 sets the header and the icon; PELIX does not touch them. PELIX
-    // leaves pbD3, which only OV410 lists, where OV410 put it: the rows do
-    // not undo each other.
-    QTest::newRow("OV410 and PELIX") << "Q OV410 PELIX"
-                                     << "fitted" << 2 << "Quor Controls - OV410 Edition SIM Wheel"
-                                     << "pelix/" << QStringList{kNameQuery}
-                                     << QStringList{"pbD3 255 75 shown", "pbT3 339 79 shown",
-                                                    "lbIcon 150 10 shown", "gpShifter 50 170 hidden",
-                                                    "pgAdcL 130 290 hidden"};
-    // Matching is case-sensitive: the prelude alone, with nothing for the
-    // window to keep.
-    QTest::newRow("lower case code") << "QUOR h-zet Wheel"
-                                     << "fitted" << 0 << "QUOR CONTROLS QUOR h-zet Wheel" << QString()
-                                     << QStringList{kNameQuery}
-                                     << QStringList{"pbXL 191 28 hidden", "pgAdcL 130 290 hidden",
-                                                    "lbEnc 290 0 shown", "pbB1 143 27 hidden"};
-}
-
-void TestModelLayout::unusualWheels()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, extraLeds);
-    QFETCH(int, entries);
-    QFETCH(QString, header);
-    QFETCH(QString, folder);
-    QFETCH(QStringList, wire);
-    QFETCH(QStringList, probes);
-
-    const std::string wheelName = name.toStdString();
-    wheeltest::WheelFixture::Options options = modelOptions("H-ZET", wheelName.c_str());
-    options.extraLeds = extraLeds != QLatin1String("not fitted");
-    LayoutBench bench(options);
-    QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
-
-    const std::optional<QString> read = readModelName(deviceHandle());
-    QCOMPARE(read.value_or(QString()), name);
-    if (extraLeds == QLatin1String("failed read"))
-        bench.wheel.failGetFeature(1);
-    const ModelLayoutResult result = applyModelLayout(*read, bench.host());
-
-    QCOMPARE(requests(bench.wheel), wire);
-    QCOMPARE(result.entriesApplied, entries);
-    QCOMPARE(bench.ui.lbHead->text(), header);
-    QCOMPARE(result.statusPoll.has_value(), entries > 0);
-    QCOMPARE(result.updateUrl.value_or(QString()),
-             folder.isEmpty() ? QString() : QStringLiteral(QUORSET_UPDATE_BASE_URL) + folder);
-    for (const QString &probe : probes) {
-        const QStringList p = probe.split(QLatin1Char(' '));
-        QWidget *widget = bench.widget(p[0]);
-        QVERIFY2(widget, qPrintable(probe));
-        QCOMPARE(widget->pos(), QPoint(p[1].toInt(), p[2].toInt()));
-        QCOMPARE(widget->isHidden(), p[3] == QLatin1String("hidden"));
-    }
-}
-
-void TestModelLayout::preludeUndoesTheModelBefore()
-{
-    LayoutBench bench(modelOptions("SRD7"));
-    QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
-
-    applyModelLayout(QStringLiteral("QUOR ULMAR Wheel"), bench.host());
-    QVERIFY(!bench.ui.pbT19->isHidden());
-    QVERIFY(!bench.ui.cbShifter->isHidden());
-    applyModelLayout(QStringLiteral("QUOR OV410 Wheel"), bench.host());
-    QCOMPARE(bench.ui.lbIcon->x(), 150);
-    bench.ui.lbSht->show();
-    bench.ui.hsShifter->show();
-    bench.ui.pbIExL->show();
-
-    applyModelLayout(QStringLiteral("QUOR SRD7 Wheel"), bench.host());
-
-    QCOMPARE(bench.ui.lbIcon->x(), 310);
-    QCOMPARE(bench.ui.lbHead->text(), QStringLiteral("QUOR CONTROLS QUOR SRD7 Wheel"));
-    QVERIFY(bench.ui.pbT19->isHidden());
-    QVERIFY(!bench.ui.pbT19->isEnabled());
-    for (QWidget *gone :
-         {static_cast<QWidget *>(bench.ui.cbShifter), static_cast<QWidget *>(bench.ui.lbSht),
-          static_cast<QWidget *>(bench.ui.hsShifter), static_cast<QWidget *>(bench.ui.pbIExL)})
-        QVERIFY2(gone->isHidden(), qPrintable(gone->objectName()));
-    QCOMPARE(bench.shownLedButtons().size(), 36);
-}
-
-void TestModelLayout::noWheelNoTraffic()
-{
-    LayoutBench bench(modelOptions("SRD7"));
-    QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
-    deviceHandle().close();
-    bench.wheel.clearTranscript();
-
-    QVERIFY(!readModelName(deviceHandle()).has_value());
-    // Without a wheel the extra-LED question is not asked and reads as "not fitted".
-    applyModelLayout(QStringLiteral("QUOR H-ZET Wheel"), bench.host());
-    QVERIFY(bench.ui.pbXL->isHidden());
-    // The version label shows, empty.
-    bench.ui.lbVersion->setText(QStringLiteral("Firmware Version: 9.9"));
-    bench.ui.lbVersion->hide();
-    loadFirmwareVersion(deviceHandle(), bench.ui.lbVersion);
-    QCOMPARE(bench.ui.lbVersion->text(), QStringLiteral("Firmware Version: "));
-    QVERIFY(!bench.ui.lbVersion->isHidden());
-    QCOMPARE(requests(bench.wheel), QStringList());
-}
 
 WHEEL_TEST_MAIN(TestModelLayout)
 #include "tst_model_layout.moc"

@@ -18,6 +18,7 @@
 
 #include <QDir>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QStackedWidget>
 
@@ -31,43 +32,33 @@ namespace {
 // Every LED button with three different levels, so that a swapped channel
 // shows; several sit just off a level value (100, 254, ...) and must go out
 // rounded up.
-const LedButtonColours &paintedButtons()
-{
-    static const LedButtonColours colours = [] {
-        const std::pair<const char *, std::array<int, 3>> table[] = {
-            {"pbB1", {100, 0, 200}},    {"pbB2", {53, 107, 69}},    {"pbB3", {149, 199, 9}},
-            {"pbB4", {3, 9, 0}},        {"pbB5", {39, 10, 86}},     {"pbB6", {126, 53, 17}},
-            {"pbB9", {254, 106, 226}},  {"pbB10", {28, 150, 106}},  {"pbB11", {106, 255, 28}},
-            {"pbB12", {225, 9, 255}},   {"pbB13", {17, 29, 126}},   {"pbB14", {106, 126, 86}},
-            {"pbD3", {198, 149, 0}},    {"pbD4", {9, 200, 149}},    {"pbD13", {69, 4, 53}},
-            {"pbD16", {172, 28, 4}},    {"pbD23", {9, 87, 255}},    {"pbD26", {69, 173, 126}},
-            {"pbT1", {172, 255, 39}},   {"pbT2", {9, 18, 17}},      {"pbT3", {53, 39, 149}},
-            {"pbT4", {148, 86, 53}},    {"pbT5", {0, 127, 4}},      {"pbT6", {39, 226, 173}},
-            {"pbT7", {125, 4, 69}},     {"pbT8", {255, 18, 9}},     {"pbT9", {28, 69, 199}},
-            {"pbT10", {125, 173, 149}}, {"pbT11", {226, 174, 17}},  {"pbT12", {17, 0, 226}},
-            {"pbT13", {85, 17, 106}},   {"pbT14", {199, 40, 28}},   {"pbT15", {17, 149, 9}},
-            {"pbT16", {85, 226, 199}},  {"pbT17", {199, 1, 86}},    {"pbT18", {28, 86, 106}},
-            {"pbT19", {85, 106, 4}},    {"pbTL1", {173, 107, 106}}, {"pbTL2", {4, 199, 28}},
-            {"pbTL3", {52, 0, 255}},    {"pbTR1", {149, 10, 126}},  {"pbTR2", {0, 53, 39}},
-            {"pbTR3", {38, 106, 0}},    {"pbXL", {173, 0, 4}},      {"pbXR", {0, 4, 106}},
-        };
-        LedButtonColours out;
-        for (const auto &[name, rgb] : table)
-            out.insert(QLatin1String(name), QColor(rgb[0], rgb[1], rgb[2]));
-        return out;
-    }();
-    return colours;
-}
+const LedButtonColours kPainted = [] {
+    LedButtonColours out;
+    for (const QString &entry :
+         QStringLiteral(
+             "pbB1 100 0 200, pbB2 53 107 69, pbB3 149 199 9, pbB4 3 9 0, pbB5 39 10 86, pbB6 126 53 17, "
+             "pbB9 254 106 226, pbB10 28 150 106, pbB11 106 255 28, pbB12 225 9 255, pbB13 17 29 126, "
+             "pbB14 106 126 86, pbD3 198 149 0, pbD4 9 200 149, pbD13 69 4 53, pbD16 172 28 4, "
+             "pbD23 9 87 255, pbD26 69 173 126, pbT1 172 255 39, pbT2 9 18 17, pbT3 53 39 149, "
+             "pbT4 148 86 53, pbT5 0 127 4, pbT6 39 226 173, pbT7 125 4 69, pbT8 255 18 9, "
+             "pbT9 28 69 199, pbT10 125 173 149, pbT11 226 174 17, pbT12 17 0 226, pbT13 85 17 106, "
+             "pbT14 199 40 28, pbT15 17 149 9, pbT16 85 226 199, pbT17 199 1 86, pbT18 28 86 106, "
+             "pbT19 85 106 4, pbTL1 173 107 106, pbTL2 4 199 28, pbTL3 52 0 255, pbTR1 149 10 126, "
+             "pbTR2 0 53 39, pbTR3 38 106 0, pbXL 173 0 4, pbXR 0 4 106")
+             .split(QStringLiteral(", "))) {
+        const QStringList f = entry.split(QLatin1Char(' '));
+        out.insert(f[0], QColor(f[1].toInt(), f[2].toInt(), f[3].toInt()));
+    }
+    return out;
+}();
+const QString kSaved = QStringLiteral("Success: LED colors and shifter value saved.");
 
-const QStringList kLedButtons = paintedButtons().keys();
-
-int roundUp(int value)
-{
-    return *std::lower_bound(LedLevels.begin(), LedLevels.end(), value);
-}
 QColor rounded(const QColor &c)
 {
-    return QColor(roundUp(c.red()), roundUp(c.green()), roundUp(c.blue()));
+    const auto up = [](int v) {
+        return *std::lower_bound(LedLevels.begin(), LedLevels.end(), v);
+    };
+    return QColor(up(c.red()), up(c.green()), up(c.blue()));
 }
 // "GRB": the frame takes green, red, blue. The orders that reading uses
 // (RGB, RBG, GRB) are their own inverses, so this also turns frame slots into
@@ -79,14 +70,18 @@ QColor permuted(const QColor &c, const QString &order)
     };
     return QColor(channel(order[0]), channel(order[1]), channel(order[2]));
 }
-int nibble(const QByteArray &frame, int slot)
-{
-    const auto byte = static_cast<quint8>(frame.at(slot / 2));
-    return LedLevels[slot % 2 ? byte >> 4 : byte & 0x0F];
-}
 QColor frameLed(const QByteArray &frame, int led)
 {
-    return QColor(nibble(frame, 3 * led), nibble(frame, 3 * led + 1), nibble(frame, 3 * led + 2));
+    const auto nibble = [&frame](int slot) {
+        const auto byte = static_cast<quint8>(frame.at(slot / 2));
+        return LedLevels[slot % 2 ? byte >> 4 : byte & 0x0F];
+    };
+    return QColor(nibble(3 * led), nibble(3 * led + 1), nibble(3 * led + 2));
+}
+QString hexTriple(const QColor &c)
+{
+    const char bytes[] = {char(c.red()), char(c.green()), char(c.blue())};
+    return QString::fromLatin1(QByteArray(bytes, 3).toHex(' '));
 }
 
 // Feature reports without their zero tail.
@@ -104,23 +99,16 @@ QStringList lines(const wheeltest::WheelFixture &wheel, const std::vector<std::s
     return out;
 }
 // The pages as they went out, in order, and the frame they make up.
-QList<int> sentPages(const wheeltest::WheelFixture &wheel, QByteArray *frame = nullptr)
+QList<int> sentPages(const wheeltest::WheelFixture &wheel, QByteArray *frame)
 {
     QList<int> pages;
     for (const QString &line : lines(wheel, {"output"})) {
         const QByteArray bytes = QByteArray::fromHex(line.mid(7).remove(QLatin1Char(' ')).toLatin1());
         pages << bytes.at(1);
-        if (frame) {
-            frame->resize(std::max<qsizetype>(frame->size(), 18 * (bytes.at(1) + 1)));
-            frame->replace(18 * bytes.at(1), 18, bytes.mid(2, 18));
-        }
+        frame->resize(std::max<qsizetype>(frame->size(), 18 * (bytes.at(1) + 1)));
+        frame->replace(18 * bytes.at(1), 18, bytes.mid(2, 18));
     }
     return pages;
-}
-QString hexTriple(const QColor &c)
-{
-    const char bytes[] = {char(c.red()), char(c.green()), char(c.blue())};
-    return QString::fromLatin1(QByteArray(bytes, 3).toHex(' '));
 }
 
 struct Session
@@ -129,15 +117,8 @@ struct Session
     PrivateRuntimeDir runtimeDir;
     std::unique_ptr<MainWindow> window;
 
-    explicit Session(const QString &code, const std::function<void(wheelemu::Wheel &)> &seed = {})
-        : wheel([&code] {
-              wheeltest::WheelFixture::Options o;
-              o.model = code.toStdString();
-              return o;
-          }())
+    explicit Session(const QString &code) : wheel({code.toStdString(), {}, -1, {}})
     {
-        if (seed)
-            wheel.withWheel(seed);
         window = std::make_unique<MainWindow>();
         window->show();
     }
@@ -145,6 +126,7 @@ struct Session
     {
         return wheeltest::child<T>(window.get(), name);
     }
+    void click(const char *name) const { widget<QPushButton>(name)->click(); }
     bool connected() const
     {
         return widget<QStackedWidget>("stackedWidget")->currentIndex() == 0 &&
@@ -153,9 +135,9 @@ struct Session
     // Connected, on the RGB page, with an empty transcript.
     bool openRgbPage()
     {
-        if (!QTest::qWaitFor([this] { return connected(); }, 10000))
+        if (!wheel.ok() || !QTest::qWaitFor([this] { return connected(); }, 10000))
             return false;
-        widget<QPushButton>("pbS2")->click();
+        click("pbS2");
         wheel.clearTranscript();
         return widget<QStackedWidget>("stackedWidget")->currentIndex() == 1;
     }
@@ -169,6 +151,8 @@ struct Session
     bool shown(const QString &name) const { return !widget(name)->isHidden(); }
 };
 
+#define OPEN_RGB_PAGE(s) QVERIFY2((s).openRgbPage(), (s).wheel.error().c_str())
+
 } // namespace
 
 class TestRgbPage : public QObject
@@ -176,7 +160,7 @@ class TestRgbPage : public QObject
     Q_OBJECT
 
 private slots:
-    void saveAndReadBack_data()
+    void readsAColourfulFrame_data()
     {
         // Page 0 first. Past each model's last LED every slot is level 15.
         QTest::addColumn<QStringList>("pages");
@@ -185,23 +169,28 @@ private slots:
         // "button source order": read back as the source button's colour,
         // permuted.
         QTest::addColumn<QStringList>("readAs");
+        // The shifter's stored value (status tip) and slider before the save;
+        // empty: left as loaded, so not sent. A tip that is no number differs.
+        QTest::addColumn<QString>("shifterTip");
+        QTest::addColumn<int>("shifter");
         const QStringList vln6{"09 fe e9 a6 47 9c db 92 4f 21 e0 f2 35 38 a5 6a 93 8a",
                                "17 26 f9 17 26 f9 17 26 f9 4c 71 ac 4c 71 ac 4c 71 ac",
                                "bd 20 be fc 25 34 56 bb 68 b0 51 ce 1a f7 24 74 ad bc",
                                "de 63 f0 95 10 4d 60 c5 9a 3b fa ff ff ff ff ff ff ff"};
-        QTest::newRow("VLN6") << vln6 << "RGB" << true << QStringList();
-        QTest::newRow("H-ZET") << vln6 << "RGB" << true << QStringList{"pbT1 pbT1 RGB"};
+        QTest::newRow("VLN6") << vln6 << "RGB" << true << QStringList() << "100" << 150;
+        QTest::newRow("H-ZET") << vln6 << "RGB" << true << QStringList{"pbT1 pbT1 RGB"} << "" << 0;
         QTest::newRow("KLINO4") << QStringList{vln6[0], vln6[1],
                                                "1c 74 ca ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff",
                                                "ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"}
-                                << "RGB" << true << QStringList();
+                                << "RGB" << true << QStringList() << "" << 0;
         QTest::newRow("OV410") << QStringList{"09 fe e9 a6 47 9c a6 47 9c 21 e0 f2 35 38 a5 6a 93 8a",
                                               "17 26 f9 17 26 f9 17 26 f9 4c 71 ac bd 20 be 17 26 f9",
                                               "e9 f0 9e 67 71 16 56 bb 68 b0 51 ce 1a f7 24 74 2d 9f",
                                               "f2 19 02 2e 5f 83 53 aa 36 a9 f8 ff ff ff ff ff ff ff"}
                                << "" << false
                                << QStringList{"pbB3 pbB2 RGB",  "pbB11 pbB10 RGB", "pbT1 pbD13 RBG",
-                                              "pbT2 pbD13 RBG", "pbT10 pbD23 RBG", "pbT11 pbD23 RBG"};
+                                              "pbT2 pbD13 RBG", "pbT10 pbD23 RBG", "pbT11 pbD23 RBG"}
+                               << "" << 0;
         QTest::newRow("ULMAR") << QStringList{"cf 45 32 65 8b 6b 0b e1 c5 a1 47 2f 47 cd ba ed 03 e3",
                                               "83 69 4d 3b e2 d8 d1 88 94 89 21 fe e2 9f 05 4c c9 94",
                                               "9f f4 49 01 19 90 f9 9e ef 29 9f f2 29 9f f2 29 9f f2",
@@ -210,114 +199,96 @@ private slots:
                                               "c4 41 1c c4 a1 9c ca 69 3a a6 33 85 53 18 67 71 16 67",
                                               "71 16 67 71 16 67 71 16 67 c0 01 1c 90 0e e9 bd d2 2b",
                                               "12 20 01 60 af 76 6a f7 ff ff ff ff ff ff ff ff ff ff"}
-                               << "GRB" << false << QStringList();
+                               << "GRB" << false << QStringList() << "" << 0;
         QTest::newRow("SRD7") << QStringList{"09 fe e9 a6 47 9c a6 47 9c 21 e0 f2 35 38 a5 6a 93 8a",
                                              "bd 20 be db 92 4f 17 26 f9 21 e0 f2 35 38 a5 6a 93 8a",
                                              "1c a4 c7 fc 25 34 56 bb 68 b0 51 ce 1a f7 24 74 ad bc",
                                              "de 63 f0 95 10 4d 60 95 e0 9f ce 9a 4c 71 ac ac f9 ff"}
-                              << "RGB" << true << QStringList{"pbT12 pbT12 unread"};
+                              << "RGB" << true << QStringList{"pbT12 pbT12 unread"} << "fast" << 40;
         QTest::newRow("PELIX") << QStringList{"09 6e 7a db 92 4f c4 f9 e9 21 50 83 2e 9f 8a 17 76 61",
                                               "92 2f f9 ac 19 4d 06 cf 5f 42 63 b5 8b 06 1b e5 ac 71",
                                               "4f 42 d7 3b 0a 56 95 c0 14 c7 fa ff ff ff ff ff ff ff",
                                               "ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"}
-                               << "RGB" << false << QStringList();
+                               << "RGB" << false << QStringList() << "" << 0;
     }
-    // Every LED button painted, saved, and read again after the wheel was
-    // unplugged and plugged back, so only what reached its flash comes back.
-    void saveAndReadBack()
+    // Every LED button painted a colour of its own, saved, and read again after
+    // the wheel was unplugged and plugged back, so only what reached its flash
+    // comes back. The page is then saved as a screenshot.
+    void readsAColourfulFrame()
     {
         const QString code = QString::fromLatin1(QTest::currentDataTag());
         QFETCH(QStringList, pages);
         QFETCH(QString, extraOrder);
         QFETCH(bool, extraRead);
         QFETCH(QStringList, readAs);
+        QFETCH(QString, shifterTip);
+        QFETCH(int, shifter);
         Session s(code);
-        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
+        OPEN_RGB_PAGE(s);
         wheeltest::PromptRecorder prompts;
-        QVERIFY(s.openRgbPage());
-        const LedButtonColours &painted = paintedButtons();
-        for (auto it = painted.cbegin(); it != painted.cend(); ++it)
+        for (auto it = kPainted.cbegin(); it != kPainted.cend(); ++it)
             s.paint(it.key(), it.value());
+        auto *slider = s.widget<QSlider>("hsShifter");
+        if (!shifterTip.isEmpty()) {
+            slider->setValue(shifter);
+            slider->setStatusTip(shifterTip);
+        }
 
-        s.widget<QPushButton>("pbSave")->click();
-        QCOMPARE(prompts.shown(), QStringList{"Success: LED colors and shifter value saved."});
+        s.click("pbSave");
+        QCOMPARE(prompts.shown(), QStringList{kSaved});
+        // The shifter value, the extra LEDs, the pages, then the commit.
+        QStringList expected;
+        if (!shifterTip.isEmpty())
+            expected << QStringLiteral("set-feature 02 0c 0a %1 00 00 00 ef")
+                            .arg(shifter, 2, 16, QLatin1Char('0'));
+        const auto extra = [&](const char *name) {
+            return hexTriple(permuted(kPainted[name], extraOrder));
+        };
+        if (!extraOrder.isEmpty())
+            expected << chopZeros(
+                QStringLiteral("set-feature 02 11 ef %1 %2").arg(extra("pbXL"), extra("pbXR")));
+        expected << QStringList(pages.size(), QStringLiteral("page")) << QStringLiteral("set-feature 02 0e");
+        QStringList sent = lines(s.wheel, {"output", "set-feature"});
+        sent.replaceInStrings(QRegularExpression("^output .*"), QStringLiteral("page"));
+        QCOMPARE(sent, expected);
         QByteArray frame;
         QList<int> order{0, 1};
         for (int p = 3; p < pages.size(); ++p)
             order << p;
         QCOMPARE(sentPages(s.wheel, &frame), order << 2);
         QCOMPARE(frame.toHex(' '), pages.join(' ').toLatin1());
-        QStringList features = lines(s.wheel, {"set-feature"});
-        QCOMPARE(features.takeLast(), QStringLiteral("set-feature 02 0e"));
-        const auto extra = [&](const char *name) {
-            return hexTriple(permuted(painted[name], extraOrder));
-        };
-        QCOMPARE(features,
-                 extraOrder.isEmpty()
-                     ? QStringList()
-                     : QStringList{chopZeros(
-                           QStringLiteral("set-feature 02 11 ef %1 %2").arg(extra("pbXL"), extra("pbXR")))});
+        if (!shifterTip.isEmpty())
+            QCOMPARE(slider->statusTip(), QString::number(shifter));
 
         QVERIFY(s.wheel.unplug());
         QTRY_VERIFY(!deviceHandle().isOpen());
+        s.wheel.clearTranscript();
         QVERIFY(s.wheel.plug());
         QTRY_VERIFY_WITH_TIMEOUT(s.connected(), 10000);
-        for (const QString &name : kLedButtons) {
+        for (const QString &name : kPainted.keys()) {
             const bool exact = extraRead && (name == "pbXL" || name == "pbXR");
             if (s.shown(name))
-                QCOMPARE(s.colour(name), exact ? painted[name] : rounded(painted[name]));
+                QCOMPARE(s.colour(name), exact ? kPainted[name] : rounded(kPainted[name]));
         }
         for (const QString &spot : readAs) {
             const QStringList f = spot.split(' ');
-            const QColor expected = f[2] == "unread" ? painted[f[1]] : rounded(permuted(painted[f[1]], f[2]));
+            const QColor expected =
+                f[2] == "unread" ? kPainted[f[1]] : rounded(permuted(kPainted[f[1]], f[2]));
             QVERIFY2(s.colour(f[0]) == expected, qPrintable(spot));
         }
-    }
-    void readsAColourfulFrame_data()
-    {
-        QTest::addColumn<bool>("extraRead");
-        for (const char *code : {"H-ZET", "VLN6", "KLINO4", "SRD7"})
-            QTest::newRow(code) << true;
-        for (const char *code : {"OV410", "ULMAR", "PELIX"})
-            QTest::newRow(code) << false;
-    }
-    // The wheel holds a different colour on every LED (which LED each button
-    // shows is saveAndReadBack's); the page is saved as a screenshot.
-    void readsAColourfulFrame()
-    {
-        const QString code = QString::fromLatin1(QTest::currentDataTag());
-        QFETCH(bool, extraRead);
-
-        LedFrame levels{};
-        for (int slot = 0; slot < kLedSlotCount; ++slot)
-            levels[slot / 2] |= static_cast<uint8_t>(((slot * 7 + slot / 3 * 5 + 3) % 16) << (slot % 2 * 4));
-        const QByteArray frame(reinterpret_cast<const char *>(levels.data()), kLedFrameBytes);
-        Session s(code, [&](wheelemu::Wheel &w) {
-            for (uint8_t p = 0; p < static_cast<uint8_t>(w.info().ledPages); ++p) {
-                QByteArray page = QByteArray("\x03") + char(p) + frame.mid(18 * p, 18);
-                w.output(reinterpret_cast<const uint8_t *>(page.constData()), 20);
-            }
-            const uint8_t record[20] = {0x02, 0x11, 0x00, 0x80, 0x11, 0xFE, 0x05, 0x80, 0x40};
-            w.setFeature(record, sizeof record);
-        });
-        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-        QTRY_VERIFY_WITH_TIMEOUT(s.connected(), 10000);
-
         // One request buffer for all pages: page 1's request still carries page
-        // 0's reply behind its first four bytes.
+        // 0's reply behind its first four bytes. The extra LEDs are asked for
+        // once, after the last page.
         const QStringList asked = lines(s.wheel, {"set-feature"});
         const int firstPage = int(asked.indexOf("set-feature 02 0b")); // page 0, all zero
         QVERIFY(firstPage >= 0);
-        const QByteArray page0Tail = frame.mid(2, 16).toHex(' ');
-        QCOMPARE(asked.value(firstPage + 1),
-                 chopZeros(QStringLiteral("set-feature 02 0b 01 00 ") + page0Tail));
-        const int pageCount = code == "ULMAR" ? 8 : 4;
-        QVERIFY(asked.value(firstPage + pageCount - 1)
-                    .startsWith(QStringLiteral("set-feature 02 0b 0%1 00").arg(pageCount - 1)));
-        QCOMPARE(asked.value(firstPage + pageCount) == "set-feature 02 0b 11", extraRead);
+        QCOMPARE(asked.value(firstPage + 1), chopZeros("set-feature 02 0b 01 00 " + pages[0].mid(6)));
+        QVERIFY(asked.value(firstPage + pages.size() - 1)
+                    .startsWith(QStringLiteral("set-feature 02 0b 0%1 00").arg(pages.size() - 1)));
+        QCOMPARE(asked.value(firstPage + pages.size()) == "set-feature 02 0b 11", extraRead);
         QCOMPARE(asked.mid(firstPage).count("set-feature 02 0b 11"), extraRead ? 1 : 0);
 
-        s.widget<QPushButton>("pbS2")->click();
+        s.click("pbS2");
         QTest::qWait(100);
         const QImage shot = s.window->grab().toImage();
         const QString folder = code.toLower().remove(QLatin1Char('-'));
@@ -330,6 +301,7 @@ private slots:
                      qAbs(seen.blue() - shown.blue()) <= 6,
                  qPrintable(seen.name()));
     }
+
     void presetPaintsVisibleButtonsOnly_data()
     {
         QTest::addColumn<QString>("preset");
@@ -345,8 +317,7 @@ private slots:
         QFETCH(QColor, colour);
         if (!hzet) {
             hzet = std::make_unique<Session>("H-ZET");
-            QVERIFY2(hzet->wheel.ok(), hzet->wheel.error().c_str());
-            QVERIFY(hzet->openRgbPage());
+            OPEN_RGB_PAGE(*hzet);
         }
         Session &s = *hzet;
         const QColor hidden(10, 20, 30);
@@ -354,7 +325,7 @@ private slots:
         s.wheel.clearTranscript();
 
         QTest::mouseClick(s.widget<QPushButton>(preset), Qt::LeftButton);
-        for (const QString &name : kLedButtons) {
+        for (const QString &name : kPainted.keys()) {
             if (s.shown(name))
                 QCOMPARE(s.colour(name), colour);
         }
@@ -366,6 +337,7 @@ private slots:
         QCOMPARE(lines(s.wheel, {"set-feature"}),
                  QStringList{chopZeros(QStringLiteral("set-feature 02 11 00 %1 %1").arg(hexTriple(colour)))});
     }
+
     void colourDialog_data()
     {
         QTest::addColumn<QColor>("answer");
@@ -381,8 +353,7 @@ private slots:
         QFETCH(QColor, answer);
         QFETCH(bool, plugged);
         Session s("SRD7");
-        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-        QVERIFY(s.openRgbPage());
+        OPEN_RGB_PAGE(s);
         auto *slider = s.widget<QSlider>("hsShifter");
         if (!plugged) {
             QVERIFY(s.wheel.unplug());
@@ -398,9 +369,9 @@ private slots:
         QCOMPARE(prompts.colourInitials, QList<QColor>{before});
         QCOMPARE(s.colour("pbB1"), answer.isValid() ? answer : before);
         if (!plugged) {
-            s.widget<QPushButton>("pbSave")->click();
+            s.click("pbSave");
             QCOMPARE(slider->statusTip(), QStringLiteral("100"));
-            QCOMPARE(prompts.shown(), QStringList{"Success: LED colors and shifter value saved."});
+            QCOMPARE(prompts.shown(), QStringList{kSaved});
         }
         if (!answer.isValid() || !plugged) {
             QCOMPARE(lines(s.wheel, {"output", "set-feature"}), QStringList());
@@ -413,38 +384,7 @@ private slots:
         QCOMPARE(static_cast<quint8>(frame.at(1)) & 0x0F, 0x0F);
         QVERIFY(!lines(s.wheel, {"set-feature"}).contains("set-feature 02 0e"));
     }
-    void saveShifter_data()
-    {
-        QTest::addColumn<QString>("storedTip");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("shifterReport");
-        QTest::newRow("changed") << "100" << 150 << "set-feature 02 0c 0a 96 00 00 00 ef";
-        QTest::newRow("tip not a number") << "fast" << 40 << "set-feature 02 0c 0a 28 00 00 00 ef";
-    }
-    void saveShifter()
-    {
-        QFETCH(QString, storedTip);
-        QFETCH(int, value);
-        QFETCH(QString, shifterReport);
-        Session s("SRD7");
-        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-        QVERIFY(s.openRgbPage());
-        wheeltest::PromptRecorder prompts;
-        auto *slider = s.widget<QSlider>("hsShifter");
-        slider->setValue(value);
-        slider->setStatusTip(storedTip);
-        s.wheel.clearTranscript();
 
-        s.widget<QPushButton>("pbSave")->click();
-        QStringList kinds;
-        for (const QString &line : lines(s.wheel, {"output", "set-feature"}))
-            kinds << (line.startsWith(QLatin1String("output")) ? QStringLiteral("page") : line.left(20));
-        QCOMPARE(kinds, (QStringList{"set-feature 02 0c 0a", "set-feature 02 11 ef", "page", "page", "page",
-                                     "page", "set-feature 02 0e"}));
-        QCOMPARE(lines(s.wheel, {"set-feature"}).first(), shifterReport);
-        QCOMPARE(slider->statusTip(), QString::number(value));
-        QCOMPARE(prompts.shown(), QStringList{"Success: LED colors and shifter value saved."});
-    }
     void missingColoursGoOutBlack()
     {
         // Read from the buttons' style sheets: pbB1 sky blue, pbB9 an invalid
@@ -465,12 +405,13 @@ private slots:
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(write.extraLeds->data()), int(kCommandSendLength)),
                  QByteArray::fromHex("0211").leftJustified(int(kCommandSendLength), '\0'));
     }
+
     void channelOrders_data()
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<Rgb>("frame"); // (10, 20, 30) as sent in that order
         QTest::addColumn<Rgb>("read");  // slots (1, 2, 3) read back in that order
-        // RGB, RBG and GRB go both ways in saveAndReadBack's rows. GBR and BRG
+        // RGB, RBG and GRB go both ways in readsAColourfulFrame's rows. GBR and BRG
         // undo each other: reading must not reuse the sending one.
         QTest::newRow("3 GBR") << 3 << Rgb{20, 30, 10} << Rgb{3, 1, 2};
         QTest::newRow("4 BRG") << 4 << Rgb{30, 10, 20} << Rgb{2, 3, 1};
@@ -489,8 +430,9 @@ private slots:
                  QColor(frame.red, frame.green, frame.blue));
         QVERIFY(fromFrameOrder(Rgb{1, 2, 3}, order) == read);
     }
+
     // Painting and reading the real buttons' sheets is checked by the bytes
-    // saveAndReadBack sends; these are sheets a theme or a later edit may bend.
+    // readsAColourfulFrame sends; these are sheets a theme or a later edit may bend.
     void styleSheets_data()
     {
         QTest::addColumn<QString>("sheet");
@@ -505,6 +447,7 @@ private slots:
         QFETCH(QColor, read);
         QCOMPARE(buttonColour(sheet, 0), read);
     }
+
     void nothingReadIsBlack()
     {
         // Without a wheel the frame and the record stay zero: every button the
@@ -515,8 +458,8 @@ private slots:
         for (const LedPaint &p : paints)
             QCOMPARE(p.colour, QColor(0, 0, 0));
         // Names without a map (the match is case-sensitive) paint nothing at all.
-        QVERIFY(ledColoursToPaint(QStringLiteral("QUOR H-MIRA Wheel"), LedFrame{}, ExtraLeds{}).empty());
-        QVERIFY(ledColoursToPaint(QStringLiteral("quor vln6 wheel"), LedFrame{}, ExtraLeds{}).empty());
+        for (const char *name : {"QUOR H-MIRA Wheel", "quor vln6 wheel"})
+            QVERIFY2(ledColoursToPaint(QLatin1String(name), LedFrame{}, ExtraLeds{}).empty(), name);
     }
     void cleanupTestCase() { hzet.reset(); }
 

@@ -26,6 +26,7 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -421,8 +422,16 @@ template<size_t N> void runCycles(Soak &s, const FaultKind (&kinds)[N], int shar
     std::map<QString, int> cycles;
     QElapsedTimer clock;
     clock.start();
+    // Kinds come in shuffled rounds, so a short run still meets each of them.
+    std::vector<size_t> round;
     for (int cycle = 1; clock.elapsed() < ms; ++cycle) {
-        const FaultKind &kind = kinds[s.uniform(0, int(N) - 1)];
+        if (round.empty()) {
+            for (size_t k = 0; k < N; ++k)
+                round.push_back(k);
+            std::shuffle(round.begin(), round.end(), s.rng);
+        }
+        const FaultKind &kind = kinds[round.back()];
+        round.pop_back();
         const Settings old = s.flash();
         Settings wanted = old;
         const QString where =

@@ -29,9 +29,9 @@ constexpr int scanRetryMs = 3000;
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), dragAnchor(0, 0), dfuWaitTries(0), upgradeBusy(0),
-      leftMin(0), rightMin(0), leftMax(4096), rightMax(4096), openProductId(0), bindState(0),
-      bindUpButton(0xFF), bindDownButton(0xFF), statusPoll(0), trayIcon(nullptr)
+    : QMainWindow(parent), ui(new Ui::MainWindow), dragAnchor(0, 0), upgradeBusy(0), leftMin(0), rightMin(0),
+      leftMax(4096), rightMax(4096), openProductId(0), bindState(0), bindUpButton(0xFF), bindDownButton(0xFF),
+      statusPoll(0), trayIcon(nullptr)
 {
     ui->setupUi(this);
 
@@ -84,7 +84,7 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     stopEventThread();
-    waitForUpgradeWorker();
+    stopUpgradeForExit();
 }
 
 void MainWindow::createTrayIcon()
@@ -100,10 +100,13 @@ void MainWindow::createTrayIcon()
 
 void MainWindow::onClose()
 {
+    if (!confirmCloseDuringUpdate())
+        return;
     // Unsaved paddle settings go into the wheel's flash first; the sender is
     // pbClose, so the save shows nothing.
     onSavePageP();
     stopEventThread();
+    stopUpgradeForExit();
     close();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "input/quor_event.h"
-#include "upgrade/quor_upgrade.h"
+#include "upgrade/firmware_update.h"
 
 #include <QList>
 #include <QLocalServer>
@@ -10,6 +10,7 @@
 #include <QPointF>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <memory>
@@ -72,9 +73,8 @@ private slots:
     // Firmware update from a file (mainwindow_upgrade.cpp).
     void onShowPath();
     void onUpgrade();
-    void waitForDfuAndStart();
-    void startDfuUpgrade();
     void onProgress(int value);
+    void onUpgradeFailed(int code, const QString &what, bool wheelInLoader);
 
     // Online update check and download (mainwindow_online_update.cpp).
     void onAutoUpgrade();
@@ -126,12 +126,18 @@ private:
 
     // Firmware update (mainwindow_upgrade.cpp).
     void connectUpgradeWidgets();
-    // Blocks until a running update has ended; for the window's destruction.
-    void waitForUpgradeWorker();
+    void startFirmwareUpdate(const QString &path, const QString &waitingText);
+    bool updateRunning();
+    // Asks before a close would cut a running update short.
+    bool confirmCloseDuringUpdate();
+    // Ends a running update for the program's exit, within a few seconds.
+    void stopUpgradeForExit();
+    // No wheel on the HID bus, but a boot loader is: the DEVICE page offers
+    // the update that brings the wheel back.
+    void showBootLoaderWaiting();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QPointF dragAnchor;
-    qint32 dfuWaitTries;
     quint8 upgradeBusy;
     QuorEvent eventThread;
     QNetworkAccessManager networkManager;
@@ -159,5 +165,11 @@ private:
     QTimer statusPollTimer;
     // Moves a firmware image into the wheel; its progress drives the
     // firmware page.
-    QuorUpgrade upgradeWorker;
+    FirmwareUpdate firmwareUpdate;
+    // The last scan found no wheel but a boot loader.
+    bool wheelInBootLoader = false;
+    // Where the online update keeps its download: a directory of this
+    // run's own (mode 0700), gone with the window.
+    std::unique_ptr<QTemporaryDir> downloadDir;
+    QString downloadedImage;
 };

@@ -6,6 +6,7 @@
 #include "device/device_handle.h"
 #include "device/discovery.h"
 #include "ui_mainwindow.h"
+#include "upgrade/dfu_probe.h"
 
 #include <QPushButton>
 #include <QTimer>
@@ -38,8 +39,11 @@ void MainWindow::onInit()
 
     openProductId = 0;
     openProductId = openFirstWheel(deviceHandle());
+    wheelInBootLoader = openProductId == 0 && bootLoaderPresent();
     if (openProductId == 0) {
         showWaitingScreen();
+        if (wheelInBootLoader)
+            showBootLoaderWaiting();
         scanRetry.start();
         return;
     }

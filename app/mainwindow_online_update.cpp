@@ -3,13 +3,12 @@
 #include "app/mainwindow.h"
 
 #include "app/user_prompts.h"
-#include "device/command_report.h"
-#include "device/device_handle.h"
 #include "ui_mainwindow.h"
 #include "upgrade/firmware_download.h"
 #include "upgrade/version_manifest.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -17,14 +16,23 @@
 
 namespace {
 
-constexpr qint32 kDfuReChecks = 30;
 // Marks a download reply stopped for its size. Kept on the reply, not the
 // window: a MANUAL UPDATE may start a second download beside the first.
 constexpr char kAbandoned[] = "quorAbandoned";
 
+// A server that stops sending (or never answers) ends the request after
+// this long without progress, instead of leaving the page waiting for good.
 QNetworkRequest plainGet(const QString &url)
 {
-    return QNetworkRequest(QUrl(url, QUrl::TolerantMode));
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    request.setTransferTimeout(networkTimeoutMs());
+    return request;
+}
+
+bool timedOut(const QNetworkReply *reply)
+{
+    return reply->error() == QNetworkReply::OperationCanceledError ||
+           reply->error() == QNetworkReply::TimeoutError;
 }
 
 } // namespace
@@ -50,6 +58,8 @@ void MainWindow::onUpgradeReady()
     if (!manifest) {
         qDebug() << "Update check: no manifest from" << reply->url().toString() << reply->errorString();
         resetUpgradeUi();
+        if (timedOut(reply))
+            UserPrompts::critical(this, tr("Error"), tr("The update server did not answer in time."));
         return;
     }
     const QString versionText = ui->lbVersion->text();
@@ -130,29 +140,24 @@ void MainWindow::onNetUpgradeReady()
     const QByteArray data = abandoned ? QByteArray() : reply->readAll();
     qDebug() << "Download finished:" << data.size() << "bytes," << reply->errorString();
     if (abandoned || !matchesOfferedMd5(data, ui->lbCurMd5->text())) {
-        UserPrompts::critical(this, tr("Error"), tr("Download file fail."));
         resetUpgradeUi();
+        UserPrompts::critical(this, tr("Error"),
+                              timedOut(reply) ? tr("The update server stopped sending the firmware.")
+                                              : tr("Download file fail."));
         return;
     }
-    const QString path = firmwareTempPath();
-    if (!storeFirmwareImage(path, data)) {
+    // A directory of this run's own, made anew (mode 0700, by mkdtemp): no
+    // other account can have put or kept anything in it.
+    if (!downloadDir || !downloadDir->isValid())
+        downloadDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QLatin1String("/quorset-XXXXXX"));
+    const QString path =
+        downloadDir->isValid() ? downloadDir->filePath(QStringLiteral("quor.firmware.bin")) : QString();
+    if (path.isEmpty() || !storeFirmwareImage(path, data)) {
+        resetUpgradeUi();
         UserPrompts::critical(this, tr("Error"), tr("Can not write to temp."));
-        resetUpgradeUi();
         return;
     }
+    downloadedImage = path;
     ui->lePath->setText(path);
-    if (deviceName.contains(QLatin1String("PELIX"), Qt::CaseSensitive)) {
-        // The boot loader takes the image without the HID size limit.
-        upgradeBusy = 1;
-        const CommandReport reboot = makeReboot();
-        deviceHandle().sendFeatureReport(reboot.data(), kCommandSendLength);
-        ui->lbUpgrade->setText(tr("Waiting for DFU device ..."));
-        ui->lbUpgrade->show();
-        ui->pgUpgrade->setValue(0);
-        ui->pgUpgrade->show();
-        dfuWaitTries = kDfuReChecks;
-        waitForDfuAndStart();
-        return;
-    }
-    QTimer::singleShot(0, this, SLOT(onUpgrade()));
+    startFirmwareUpdate(path, tr("Waiting for DFU device ..."));
 }

@@ -24,7 +24,8 @@ QString usageText()
         "  led preset NAME             light every LED in one colour (red, green, blue, white,\n"
         "                              off, sky, magenta, orange, yellow)\n"
         "  led set BUTTON RRGGBB       colour the LEDs of one button (pbB1, pbT3, pbXL, ...)\n"
-        "  flash FILE                  install a firmware image (.bin)\n"
+        "  flash [--force] FILE        install a firmware image (.bin); --force: into the one boot\n"
+        "                              loader that waits without a wheel (an interrupted update)\n"
         "  watch [--count N] [--timeout SECONDS]\n"
         "                              print button presses and paddle positions as they change\n"
         "exit codes: 0 success, 1 usage, 2 no wheel, 3 device error, 4 bad file\n");
@@ -73,7 +74,7 @@ std::optional<CommandLine> parseCommandLine(const QStringList &arguments, QStrin
         line.kind = command == QLatin1String("backup")  ? CommandKind::Backup
                     : command == QLatin1String("flash") ? CommandKind::Flash
                                                         : CommandKind::Restore;
-        if (line.kind == CommandKind::Restore && args.value(0) == QLatin1String("--force")) {
+        if (line.kind != CommandKind::Backup && args.value(0) == QLatin1String("--force")) {
             line.force = true;
             args.removeFirst();
         }

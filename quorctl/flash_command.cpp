@@ -1,4 +1,3 @@
-#include "device/command_report.h"
 #include "device/device_handle.h"
 #include "quorctl/commands.h"
 #include "quorctl/console.h"
@@ -6,78 +5,90 @@
 #include "quorctl/flash_progress.h"
 #include "quorctl/wheel_session.h"
 #include "upgrade/dfu_flasher.h"
-#include "upgrade/firmware_file.h"
-#include "upgrade/quor_upgrade.h"
-#include "upgrade/vector_table.h"
+#include "upgrade/dfu_probe.h"
+#include "upgrade/firmware_update.h"
 
 #include <QEventLoop>
-#include <QFile>
 
 namespace {
 
-constexpr uint32_t kFlashBase = 0x08000000;
+constexpr int kDone = 100;
 
-// The model whose firmware goes in through its USB boot loader; every other
-// model takes the image over its HID link.
-bool flashesThroughBootLoader(const QString &modelCode)
+struct Ending
 {
-    return modelCode == QLatin1String("PELIX");
-}
+    int code = 0;
+    QString what;
+    bool wheelInLoader = false;
+};
 
-int runWorker(const QString &path, int mode)
+// Runs the update to its end: the same flow, checks and messages as the
+// window's MANUAL UPDATE.
+Ending runUpdate(const FirmwareUpdate::Request &request)
 {
-    QuorUpgrade worker;
+    FirmwareUpdate update;
     FlashProgress shown(stdoutIsTerminal());
     QEventLoop loop;
-    QObject::connect(&worker, SIGNAL(progress(int)), &shown, SLOT(onProgress(int)));
-    QObject::connect(&worker, SIGNAL(finished()), &loop, SLOT(quit()));
-    worker.setFilePath(path);
-    worker.setMode(mode);
-    worker.start();
-    loop.exec();
-    worker.waitForFinished();
-    if (shown.last() == DfuNoDevice)
-        return reportError(ExitDeviceError, QStringLiteral("the boot loader did not appear; the wheel may be "
-                                                           "waiting in it for another try"));
-    if (shown.last() < 0)
-        return reportError(ExitDeviceError,
-                           QStringLiteral("the firmware update failed (%1)").arg(shown.last()));
-    if (shown.last() != 100)
-        return reportError(ExitDeviceError, QStringLiteral("the firmware update did not finish"));
-    printLine(QStringLiteral("firmware installed; the wheel restarts"));
-    return ExitSuccess;
+    Ending ending;
+    QObject::connect(&update, &FirmwareUpdate::progress, &shown, &FlashProgress::onProgress);
+    QObject::connect(&update, &FirmwareUpdate::progress, &loop, [&loop](int value) {
+        if (value == kDone)
+            loop.quit();
+    });
+    QObject::connect(&update, &FirmwareUpdate::waitingForBootLoader, [] {
+        // The wheel is on its way off the HID bus.
+        deviceHandle().close();
+        printNote(QStringLiteral("waiting for the boot loader..."));
+    });
+    QObject::connect(&update, &FirmwareUpdate::failed, &loop,
+                     [&](int code, const QString &what, bool inLoader) {
+                         ending = {code, what, inLoader};
+                         loop.quit();
+                     });
+    // A refused image ends inside start(), before the loop would run.
+    update.start(request);
+    if (ending.code == 0)
+        loop.exec();
+    update.worker().waitForFinished();
+    return ending;
 }
 
 } // namespace
 
 int runFlash(const CommandLine &line)
 {
-    QFile file(line.file);
-    if (!file.open(QIODevice::ReadOnly))
-        return reportError(ExitBadFile,
-                           QStringLiteral("cannot read %1: %2").arg(line.file, file.errorString()));
-    const QByteArray image = file.readAll();
-    if (image.isEmpty() || !acceptableFirmwarePath(line.file))
-        return reportError(ExitBadFile,
-                           QStringLiteral("%1: not a valid firmware (a .bin file of 1 to %2 bytes)")
-                               .arg(line.file)
-                               .arg(kMaxFirmwareImageSize));
-
+    FirmwareUpdate::Request request;
+    request.imagePath = line.file;
     WheelSession session;
-    if (const int code = session.open(true))
-        return reportError(code, session.error());
-    if (!flashesThroughBootLoader(session.modelCode()))
-        return runWorker(line.file, QuorUpgrade::HidTransfer);
+    if (const int code = session.open(true)) {
+        // A wheel whose update was interrupted waits in its boot loader and
+        // is no longer on the HID bus; only --force writes into that loader.
+        if (code != ExitNoWheel || !line.force) {
+            const QString hint = code == ExitNoWheel && bootLoaderPresent()
+                                     ? QStringLiteral("; a boot loader waits for a firmware (an interrupted "
+                                                      "update?): quorctl flash --force FILE writes into it")
+                                     : QString();
+            return reportError(code, session.error() + hint);
+        }
+        request.route = UpdateRoute::BootLoader;
+        request.wheelConnected = false;
+    } else {
+        request.route = updateRouteFor(session.name());
+    }
 
-    // Once rebooted the wheel stays in its boot loader until an image is
-    // flashed, so an image the flasher would refuse is refused here, first.
-    QString reason;
-    if (!checkVectorTable(image, kFlashBase, reason))
-        return reportError(ExitBadFile, QStringLiteral("%1: %2").arg(line.file, reason));
-    const CommandReport reboot = makeReboot();
-    if (deviceHandle().sendFeatureReport(reboot.data(), kCommandSendLength) < 0)
-        return reportError(ExitDeviceError, QStringLiteral("the wheel did not take the reboot command"));
-    deviceHandle().close();
-    printNote(QStringLiteral("waiting for the boot loader..."));
-    return runWorker(line.file, QuorUpgrade::Dfu);
+    const Ending ending = runUpdate(request);
+    if (ending.code == FirmwareUpdate::ImageRefused)
+        return reportError(ExitBadFile,
+                           QStringLiteral("%1: not a valid firmware: %2").arg(line.file, ending.what));
+    if (ending.code != 0)
+        return reportError(
+            ExitDeviceError,
+            QStringLiteral("the firmware update failed: %1%2")
+                .arg(ending.what, !ending.wheelInLoader ? QString()
+                                  : ending.code == DfuNoDevice
+                                      ? QStringLiteral("; the wheel may wait in its boot loader: "
+                                                       "quorctl flash --force FILE writes into it")
+                                      : QStringLiteral("; the wheel waits in its boot loader: run "
+                                                       "quorctl flash --force FILE to finish")));
+    printLine(QStringLiteral("firmware installed; the wheel restarts"));
+    return ExitSuccess;
 }

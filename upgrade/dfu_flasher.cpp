@@ -5,6 +5,7 @@
 #include "upgrade/vector_table.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
 #include <QThread>
@@ -24,10 +25,14 @@ constexpr uint16_t kDetachWaitMs = 1000;
 constexpr unsigned long kAfterDetachMs = 1500;
 constexpr uint32_t kLongestBusyPollMs = 1000;
 constexpr unsigned long kUnexpectedStatePollMs = 50;
-// A block still not taken after 100 x 50 ms in a state that is neither busy,
-// done nor an error is given up: that is as long as the DNLOAD itself may
-// take, and a device that reports e.g. dfuIDLE here has dropped the block.
-constexpr int kUnexpectedStateTries = 100;
+// Programming one block takes milliseconds. A block still not taken after
+// 5 s is given up, whether the device keeps saying dfuDNBUSY or sits in a
+// state that is neither busy, done nor an error (it has dropped the block):
+// that is as long as the DNLOAD itself may take.
+constexpr int kBlockDeadlineMs = 5000;
+// After the leave request the device reports dfuMANIFEST and goes; a few
+// polls are plenty.
+constexpr int kLeavePolls = 10;
 // Going back to dfuIDLE takes at most: the busy answer of a pending command,
 // its end, a refused CLRSTATUS, the CLRSTATUS that clears it, and dfuIDLE.
 constexpr int kBackToIdleTries = 10;
@@ -53,15 +58,66 @@ constexpr CommandWait kReAddressWait{10, 50, StateCheck::None};
 
 struct Session
 {
-    libusb_device_handle *handle;
-    uint16_t interfaceNumber;
+    libusb_device_handle *handle = nullptr;
+    uint16_t interfaceNumber = 0;
+    const std::atomic<bool> *cancel = nullptr;
     DfuStatus status{};    // the last GETSTATUS answer
     int lastGetState = -1; // the last GETSTATE answer of a command wait
+    QString failure;       // what went wrong, for the user
+
+    bool cancelled() const { return cancel && cancel->load(); }
+    int fail(int code, const QString &what)
+    {
+        failure = what;
+        return code;
+    }
 };
 
 QString hexAddress(uint32_t address)
 {
     return QStringLiteral("0x") + QString::number(address, 16);
+}
+
+// Addresses as the user reads them in a message: eight digits.
+QString paddedAddress(uint32_t address)
+{
+    return QStringLiteral("0x%1").arg(address, 8, 16, QLatin1Char('0'));
+}
+
+struct UsbErrorText
+{
+    int code;
+    const char *text;
+};
+constexpr UsbErrorText kUsbErrorTexts[] = {
+    {LIBUSB_ERROR_PIPE, "the boot loader stalled"},
+    {LIBUSB_ERROR_TIMEOUT, "the boot loader did not answer in time"},
+    {LIBUSB_ERROR_NO_DEVICE, "the boot loader left the bus"},
+    {LIBUSB_ERROR_IO, "the USB transfer failed"},
+    {LIBUSB_ERROR_BUSY, "another program holds the boot loader"},
+    {LIBUSB_ERROR_ACCESS, "no permission to use the boot loader"},
+};
+
+QString usbErrorText(int rc)
+{
+    for (const UsbErrorText &e : kUsbErrorTexts)
+        if (e.code == rc)
+            return QLatin1String(e.text);
+    return QStringLiteral("USB error %1 (%2)").arg(rc).arg(QLatin1String(libusb_strerror(rc)));
+}
+
+// The DFU 1.1 bStatus names, as the standard spells them.
+constexpr const char *kDfuStatusNames[] = {"OK",         "errTARGET",       "errFILE",     "errWRITE",
+                                           "errERASE",   "errCHECK_ERASED", "errPROG",     "errVERIFY",
+                                           "errADDRESS", "errNOTDONE",      "errFIRMWARE", "errVENDOR",
+                                           "errUSBR",    "errPOR",          "errUNKNOWN",  "errSTALLEDPKT"};
+
+QString reportedError(const DfuStatus &status)
+{
+    const QString name = status.bStatus < std::size(kDfuStatusNames)
+                             ? QLatin1String(kDfuStatusNames[status.bStatus])
+                             : QStringLiteral("status %1").arg(status.bStatus);
+    return QStringLiteral("the boot loader reported %1").arg(name);
 }
 
 QString serialNumber(libusb_device_handle *handle, uint8_t index)
@@ -81,6 +137,9 @@ LibusbHandle takeMatchingDevice(const LibusbDeviceList &list, const DfuFlashOpti
         if (libusb_get_device_descriptor(list[i], &descriptor) != 0)
             continue;
         if (descriptor.idVendor != options.vendorId || descriptor.idProduct != options.productId)
+            continue;
+        const UsbLocation here{libusb_get_bus_number(list[i]), libusb_get_device_address(list[i])};
+        if (options.location.bus != 0 && !(here == options.location))
             continue;
         libusb_device_handle *opened = nullptr;
         if (libusb_open(list[i], &opened) != 0)
@@ -126,13 +185,26 @@ int settleInitialState(Session &s)
     return state;
 }
 
-void waitForCommand(Session &s, const CommandWait &wait)
+enum class WaitOutcome
+{
+    Done,
+    StillBusy, // the tries ran out with the device reporting dfuDNBUSY
+    Error,     // the device reported dfuERROR
+    Other,     // the tries ran out in some other state
+    Cancelled,
+};
+
+WaitOutcome waitForCommand(Session &s, const CommandWait &wait)
 {
     for (int i = 0; i < wait.tries; ++i) {
+        if (s.cancelled())
+            return WaitOutcome::Cancelled;
         QThread::msleep(wait.sleepMs);
-        if (dfuGetStatus(s.handle, s.interfaceNumber, s.status) == 0 &&
-            s.status.bState == DfuState::DownloadIdle)
-            return;
+        const bool answered = dfuGetStatus(s.handle, s.interfaceNumber, s.status) == 0;
+        if (answered && s.status.bState == DfuState::DownloadIdle)
+            return WaitOutcome::Done;
+        if (answered && s.status.bState == DfuState::Error)
+            return WaitOutcome::Error;
         if (wait.stateCheck == StateCheck::None)
             continue;
         const int state = dfuGetState(s.handle, s.interfaceNumber);
@@ -140,28 +212,52 @@ void waitForCommand(Session &s, const CommandWait &wait)
             s.lastGetState = state;
         const int tested = wait.stateCheck == StateCheck::LastKnown ? s.lastGetState : state;
         if (tested == DfuState::DownloadIdle)
-            return;
+            return WaitOutcome::Done;
     }
+    return s.status.bState == DfuState::DownloadBusy ? WaitOutcome::StillBusy : WaitOutcome::Other;
+}
+
+int cancelledFlash(Session &s)
+{
+    qDebug() << "Flash cancelled";
+    return s.fail(DfuCancelled, QStringLiteral("the update was stopped"));
 }
 
 int addressAndErase(Session &s, uint32_t base, uint32_t size, uint32_t page)
 {
     qDebug().noquote() << "Sending Set Address command to" << hexAddress(base);
+    const QString cannotSet = QStringLiteral("cannot set the write address %1: %2");
     int rc = dfuseCommand(s.handle, s.interfaceNumber, DfuseCommand::SetAddressPointer, base);
     if (rc < 0) {
         qDebug() << "Set Address command failed with rc=" << rc;
-        return DfuSetAddressFailed;
+        return s.fail(DfuSetAddressFailed, cannotSet.arg(paddedAddress(base), usbErrorText(rc)));
     }
-    waitForCommand(s, kAddressWait);
+    if (waitForCommand(s, kAddressWait) == WaitOutcome::Cancelled)
+        return cancelledFlash(s);
 
     for (const uint32_t address : dfuseErasePages(base, size, page)) {
         qDebug().noquote() << "Erasing page at" << hexAddress(address);
+        const QString cannotErase = QStringLiteral("cannot erase page %1: %2").arg(paddedAddress(address));
         rc = dfuseCommand(s.handle, s.interfaceNumber, DfuseCommand::Erase, address);
         if (rc < 0) {
             qDebug().noquote() << "Erase command failed with rc=" << rc << " at" << hexAddress(address);
-            return DfuEraseFailed;
+            return s.fail(DfuEraseFailed, cannotErase.arg(usbErrorText(rc)));
         }
-        waitForCommand(s, kEraseWait);
+        // A page that is still being erased after the whole wait, or that
+        // the device could not erase, would only make every later page wait
+        // as long again before the data are refused.
+        switch (waitForCommand(s, kEraseWait)) {
+        case WaitOutcome::Cancelled:
+            return cancelledFlash(s);
+        case WaitOutcome::StillBusy:
+            qDebug() << "Erase still busy after the wait";
+            return s.fail(DfuEraseFailed, cannotErase.arg(QStringLiteral("the boot loader stayed busy")));
+        case WaitOutcome::Error:
+            qDebug() << "Erase ended in dfuERROR, status" << int(s.status.bStatus);
+            return s.fail(DfuEraseFailed, cannotErase.arg(reportedError(s.status)));
+        default:
+            break;
+        }
     }
 
     dfuGetStatus(s.handle, s.interfaceNumber, s.status);
@@ -169,23 +265,26 @@ int addressAndErase(Session &s, uint32_t base, uint32_t size, uint32_t page)
     rc = dfuseCommand(s.handle, s.interfaceNumber, DfuseCommand::SetAddressPointer, base);
     if (rc < 0) {
         qDebug() << "Re-Set Address command failed with rc=" << rc;
-        return DfuSetAddressFailed;
+        return s.fail(DfuSetAddressFailed, cannotSet.arg(paddedAddress(base), usbErrorText(rc)));
     }
-    waitForCommand(s, kReAddressWait);
+    if (waitForCommand(s, kReAddressWait) == WaitOutcome::Cancelled)
+        return cancelledFlash(s);
     return 0;
 }
 
-// Polls until the device has programmed the block just sent.
-int waitForBlock(Session &s)
+// Polls until the device has programmed the block just sent; `where`
+// names the block for a failure message.
+int waitForBlock(Session &s, const QString &where)
 {
-    int unexpected = 0;
+    const QDeadlineTimer deadline(kBlockDeadlineMs);
     for (;;) {
-        if (dfuGetStatus(s.handle, s.interfaceNumber, s.status) < 0)
-            return DfuBlockStatusFailed;
+        if (s.cancelled())
+            return cancelledFlash(s);
+        const int rc = dfuGetStatus(s.handle, s.interfaceNumber, s.status);
+        if (rc < 0)
+            return s.fail(DfuBlockStatusFailed,
+                          QStringLiteral("no status after writing %1: %2").arg(where, usbErrorText(rc)));
         switch (s.status.bState) {
-        case DfuState::DownloadBusy:
-            QThread::msleep(std::min(s.status.bwPollTimeout, kLongestBusyPollMs));
-            break;
         case DfuState::DownloadIdle:
         case DfuState::ManifestSync:
         case DfuState::Manifest:
@@ -193,33 +292,49 @@ int waitForBlock(Session &s)
             return 0;
         case DfuState::Error:
             dfuClearStatus(s.handle, s.interfaceNumber);
-            return DfuBlockWriteError;
+            return s.fail(DfuBlockWriteError,
+                          QStringLiteral("cannot write %1: %2").arg(where, reportedError(s.status)));
         default:
-            if (++unexpected >= kUnexpectedStateTries) {
-                qDebug() << "Block not taken, device stays in state" << int(s.status.bState);
-                return DfuBlockStateUnexpected;
-            }
-            QThread::msleep(kUnexpectedStatePollMs);
             break;
         }
+        const bool busy = s.status.bState == DfuState::DownloadBusy;
+        if (deadline.hasExpired()) {
+            qDebug() << "Block not taken, device stays in state" << int(s.status.bState);
+            return busy ? s.fail(DfuBlockTimeout,
+                                 QStringLiteral("cannot write %1: the boot loader stayed busy").arg(where))
+                        : s.fail(DfuBlockStateUnexpected,
+                                 QStringLiteral("cannot write %1: the boot loader dropped it (state %2)")
+                                     .arg(where)
+                                     .arg(s.status.bState));
+        }
+        QThread::msleep(busy ? std::min(s.status.bwPollTimeout, kLongestBusyPollMs) : kUnexpectedStatePollMs);
     }
+}
+
+QString blockPlace(int block, uint32_t address)
+{
+    return QStringLiteral("block %1 at %2").arg(block).arg(paddedAddress(address));
 }
 
 // Sends the first block of a run, halving it while the device stalls it.
 int sendFirstBlock(Session &s, const char *data, int &chunk, bool &halved)
 {
     int rc = dfuDownload(s.handle, s.interfaceNumber, kFirstDataBlock, data, uint16_t(chunk));
-    while (rc == LIBUSB_ERROR_PIPE) {
-        if (chunk <= kSmallestFirstBlock)
-            return DfuBlockDownloadFailed;
+    while (rc == LIBUSB_ERROR_PIPE && chunk > kSmallestFirstBlock) {
         chunk /= 2;
         halved = true;
         qDebug() << "First block failed PIPE, retry with" << chunk << "bytes";
         rc = dfuDownload(s.handle, s.interfaceNumber, kFirstDataBlock, data, uint16_t(chunk));
     }
+    if (rc == LIBUSB_ERROR_PIPE)
+        return s.fail(
+            DfuBlockDownloadFailed,
+            QStringLiteral("cannot send the first block: the boot loader stalled it down to %1 bytes")
+                .arg(chunk));
     if (rc < 0) {
         qDebug() << "DFU_DNLOAD failed with code:" << rc;
-        return DfuBlockDownloadFailed;
+        return s.fail(DfuBlockDownloadFailed,
+                      QStringLiteral("cannot send the first block: %1").arg(usbErrorText(rc)));
     }
     return 0;
 }
@@ -234,10 +349,13 @@ int downloadImage(Session &s, const QByteArray &image, uint32_t base, int blockS
     int offset = 0;
     int block = kFirstDataBlock;
     for (;;) {
+        if (s.cancelled())
+            return cancelledFlash(s);
         int chunk = std::min(blockSize, size - offset);
         const char *data = image.constData() + offset;
+        const QString where = blockPlace(block, base + uint32_t(offset));
         bool halved = false;
-        if (block == kFirstDataBlock) {
+        if (offset == 0) {
             const int rc = sendFirstBlock(s, data, chunk, halved);
             if (rc != 0)
                 return rc;
@@ -245,10 +363,11 @@ int downloadImage(Session &s, const QByteArray &image, uint32_t base, int blockS
             const int rc = dfuDownload(s.handle, s.interfaceNumber, uint16_t(block), data, uint16_t(chunk));
             if (rc < 0) {
                 qDebug() << "DFU_DNLOAD failed with code:" << rc;
-                return DfuBlockDownloadFailed;
+                return s.fail(DfuBlockDownloadFailed,
+                              QStringLiteral("cannot send %1: %2").arg(where, usbErrorText(rc)));
             }
         }
-        const int waited = waitForBlock(s);
+        const int waited = waitForBlock(s, where);
         if (waited != 0)
             return waited;
 
@@ -272,9 +391,11 @@ int downloadImage(Session &s, const QByteArray &image, uint32_t base, int blockS
             const int rc = dfuseCommand(s.handle, s.interfaceNumber, DfuseCommand::SetAddressPointer, next);
             if (rc < 0) {
                 qDebug() << "Set Address after the halved block failed with rc=" << rc;
-                return DfuSetAddressFailed;
+                return s.fail(DfuSetAddressFailed, QStringLiteral("cannot set the write address %1: %2")
+                                                       .arg(paddedAddress(next), usbErrorText(rc)));
             }
-            waitForCommand(s, kReAddressWait);
+            if (waitForCommand(s, kReAddressWait) == WaitOutcome::Cancelled)
+                return cancelledFlash(s);
             block = kFirstDataBlock;
         } else {
             ++block;
@@ -334,6 +455,8 @@ int verifyImage(Session &s, const QByteArray &image, uint32_t base, int blockSiz
     int rc = 0;
     int block = kFirstDataBlock;
     while (got < size) {
+        if (s.cancelled())
+            return cancelledFlash(s);
         const int length = std::min(size - got, blockSize);
         rc = dfuUpload(s.handle, s.interfaceNumber, uint16_t(block++), readBack.data() + got,
                        uint16_t(length));
@@ -351,11 +474,15 @@ int verifyImage(Session &s, const QByteArray &image, uint32_t base, int blockSiz
     if (got == size && readBack == image) {
         qDebug() << "Verify OK";
     } else if (got == size) {
-        return DfuVerifyMismatch;
+        const auto differs = std::mismatch(image.begin(), image.end(), readBack.begin()).first;
+        const uint32_t at = base + uint32_t(differs - image.begin());
+        return s.fail(DfuVerifyMismatch,
+                      QStringLiteral("the flash differs from the image at %1").arg(paddedAddress(at)));
     } else if (got == 0 && rc == LIBUSB_ERROR_PIPE) {
         qDebug() << "DFU_UPLOAD blocked (RDP?), bypassing verification and proceeding to manifest";
     } else {
-        return DfuVerifyLength;
+        return s.fail(DfuVerifyLength,
+                      QStringLiteral("cannot read the image back: %1 of %2 bytes came").arg(got).arg(size));
     }
     // A full-length read leaves the device in dfuUPLOAD-IDLE and a refused
     // one in dfuERROR; neither takes the leave request.
@@ -364,50 +491,40 @@ int verifyImage(Session &s, const QByteArray &image, uint32_t base, int blockSiz
     return 0;
 }
 
-} // namespace
-
-int dfuFlash(const DfuFlashOptions &options, const QString &filePath, const DfuProgress &progress)
+// Starts the new firmware. The wheel's own loader starts it on the
+// zero-length download alone; a loader that keeps to DFU 1.1 takes that
+// request only in dfuDNLOAD-IDLE and starts the firmware on the GETSTATUS
+// after it. A Set Address first brings either one there, and the polls after
+// the request end when the device reports its manifestation or leaves.
+int leave(Session &s, uint32_t base, int leaveBlock)
 {
-    libusb_context *rawContext = nullptr;
-    if (libusb_init(&rawContext) != 0)
-        return DfuInitFailed;
-    const LibusbContext context(rawContext);
-
-    LibusbHandle handle;
-    {
-        const LibusbDeviceList list(context.get());
-        if (list.count() < 0)
-            return DfuDeviceListFailed;
-        handle = takeMatchingDevice(list, options);
+    qDebug() << "Submitting leave request (ZLP)";
+    const QString refused = QStringLiteral("the image is written, but the boot loader did not start it: %1");
+    const int addressed = dfuseCommand(s.handle, s.interfaceNumber, DfuseCommand::SetAddressPointer, base);
+    if (addressed < 0)
+        return s.fail(DfuLeaveFailed, refused.arg(usbErrorText(addressed)));
+    if (waitForCommand(s, kReAddressWait) == WaitOutcome::Cancelled)
+        return cancelledFlash(s);
+    const int rc = dfuDownload(s.handle, s.interfaceNumber, uint16_t(leaveBlock), nullptr, 0);
+    if (rc < 0)
+        return s.fail(DfuLeaveFailed, refused.arg(usbErrorText(rc)));
+    for (int i = 0; i < kLeavePolls; ++i) {
+        if (dfuGetStatus(s.handle, s.interfaceNumber, s.status) < 0)
+            return 0; // gone: the firmware runs
+        const uint8_t state = s.status.bState;
+        if (state == DfuState::Manifest || state == DfuState::ManifestWaitReset)
+            return 0;
+        if (state == DfuState::Error)
+            return s.fail(DfuLeaveFailed, refused.arg(reportedError(s.status)));
+        QThread::msleep(std::min(s.status.bwPollTimeout, kLongestBusyPollMs) + kUnexpectedStatePollMs);
     }
-    if (!handle)
-        return DfuNoDevice;
+    return s.fail(DfuLeaveFailed, refused.arg(QStringLiteral("it stays in state %1").arg(s.status.bState)));
+}
 
-    libusb_detach_kernel_driver(handle.get(), options.interfaceNumber);
-    ClaimedInterface claimed;
-    if (claimed.claim(handle.get(), options.interfaceNumber) != 0)
-        return DfuClaimFailed;
-    if (libusb_set_interface_alt_setting(handle.get(), options.interfaceNumber, options.altSetting) != 0)
-        return DfuClaimFailed;
-
-    QByteArray image;
-    {
-        QFile file(filePath);
-        if (!file.open(QIODevice::ReadOnly))
-            return DfuFileOpenFailed;
-        image = file.readAll();
-    }
-
-    Session s{handle.get(), uint16_t(options.interfaceNumber)};
-    const int blockSize = effectiveTransferSize(s, options);
-    qDebug() << "Effective transfer size=" << blockSize;
-
-    QString reason;
-    if (!checkVectorTable(image, options.baseAddress, reason)) {
-        qDebug().noquote() << "Refusing to flash: vector table sanity failed:" << reason;
-        return DfuVectorTableRefused;
-    }
-
+// Everything after the image passed its check: erase, download, verify, leave.
+int flashImage(Session &s, const DfuFlashOptions &options, const QByteArray &image, int blockSize,
+               const DfuProgress &progress)
+{
     const uint32_t size = uint32_t(image.size());
     if (settleInitialState(s) == DfuState::DfuIdle) {
         const uint32_t page = options.pageSize < 1 ? kDefaultPageSize : uint32_t(options.pageSize);
@@ -429,9 +546,84 @@ int dfuFlash(const DfuFlashOptions &options, const QString &filePath, const DfuP
             return verified;
     }
 
-    qDebug() << "Submitting leave request (ZLP)";
-    dfuDownload(s.handle, s.interfaceNumber, uint16_t(leaveBlock), nullptr, 0);
+    const int left = leave(s, options.baseAddress, leaveBlock);
+    if (left != 0)
+        return left;
     if (progress)
         progress(100);
     return DfuFlashOk;
+}
+
+int flash(const DfuFlashOptions &options, const QString &filePath, const DfuProgress &progress,
+          QString &failure)
+{
+    libusb_context *rawContext = nullptr;
+    if (libusb_init(&rawContext) != 0) {
+        failure = QStringLiteral("cannot start libusb");
+        return DfuInitFailed;
+    }
+    const LibusbContext context(rawContext);
+
+    LibusbHandle handle;
+    {
+        const LibusbDeviceList list(context.get());
+        if (list.count() < 0) {
+            failure = QStringLiteral("cannot list the USB devices: %1").arg(usbErrorText(int(list.count())));
+            return DfuDeviceListFailed;
+        }
+        handle = takeMatchingDevice(list, options);
+    }
+    if (!handle) {
+        failure = QStringLiteral("the boot loader is not on the bus");
+        return DfuNoDevice;
+    }
+
+    libusb_detach_kernel_driver(handle.get(), options.interfaceNumber);
+    ClaimedInterface claimed;
+    int rc = claimed.claim(handle.get(), options.interfaceNumber);
+    if (rc == 0)
+        rc = libusb_set_interface_alt_setting(handle.get(), options.interfaceNumber, options.altSetting);
+    if (rc != 0) {
+        failure = QStringLiteral("cannot claim the boot loader's DFU interface: %1").arg(usbErrorText(rc));
+        return DfuClaimFailed;
+    }
+
+    QByteArray image;
+    {
+        QFile file(filePath);
+        if (!file.open(QIODevice::ReadOnly)) {
+            failure = QStringLiteral("cannot read %1: %2").arg(filePath, file.errorString());
+            return DfuFileOpenFailed;
+        }
+        image = file.readAll();
+    }
+
+    Session s;
+    s.handle = handle.get();
+    s.interfaceNumber = uint16_t(options.interfaceNumber);
+    s.cancel = options.cancel;
+    const int blockSize = effectiveTransferSize(s, options);
+    qDebug() << "Effective transfer size=" << blockSize;
+
+    QString reason;
+    if (!checkVectorTable(image, options.baseAddress, reason)) {
+        qDebug().noquote() << "Refusing to flash: vector table sanity failed:" << reason;
+        failure = QStringLiteral("not a valid firmware: %1").arg(reason);
+        return DfuVectorTableRefused;
+    }
+    const int result = flashImage(s, options, image, blockSize, progress);
+    failure = s.failure;
+    return result;
+}
+
+} // namespace
+
+int dfuFlash(const DfuFlashOptions &options, const QString &filePath, const DfuProgress &progress,
+             QString *failure)
+{
+    QString text;
+    const int result = flash(options, filePath, progress, text);
+    if (failure)
+        *failure = result == DfuFlashOk ? QString() : text;
+    return result;
 }

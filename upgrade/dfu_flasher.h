@@ -1,7 +1,10 @@
 #pragma once
 
+#include "upgrade/dfu_probe.h"
+
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -21,6 +24,12 @@ struct DfuFlashOptions
     uint32_t baseAddress = 0x08000000;
     bool verify = true;
     int pageSize = 8192; // erase page; below 1 counts as 8192
+    // Only the device at this place on the bus; bus 0 takes any. Another
+    // board in DFU mode shows the same ids as the wheel's loader.
+    UsbLocation location;
+    // Set by another thread to stop the flash at its next wait; the device
+    // is left in DFU mode.
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 // Result codes of dfuFlash.
@@ -38,8 +47,13 @@ enum DfuFlashResult : int
     // (neither busy, done nor in error) for longer than the wait allows.
     DfuBlockStateUnexpected = -107,
     DfuBlockWriteError = -108,
+    // The device stayed busy with a block far longer than programming takes.
+    DfuBlockTimeout = -109,
     DfuSetAddressFailed = -110,
     DfuEraseFailed = -111,
+    // The image is in, but the device did not take the request to start it.
+    DfuLeaveFailed = -112,
+    DfuCancelled = -113,
     DfuVerifyMismatch = -120,
     DfuVerifyLength = -121,
     DfuVectorTableRefused = -130,
@@ -49,4 +63,8 @@ enum DfuFlashResult : int
 // with 100 once the device was told to leave.
 using DfuProgress = std::function<void(int)>;
 
-int dfuFlash(const DfuFlashOptions &options, const QString &filePath, const DfuProgress &progress);
+// Returns one of DfuFlashResult. On failure `failure`, when given, receives
+// what failed and where, in words for the user ("cannot erase page
+// 0x08004000: the boot loader stalled").
+int dfuFlash(const DfuFlashOptions &options, const QString &filePath, const DfuProgress &progress,
+             QString *failure = nullptr);

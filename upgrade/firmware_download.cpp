@@ -1,7 +1,6 @@
 #include "upgrade/firmware_download.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -27,9 +26,18 @@ bool matchesOfferedMd5(const QByteArray &data, const QString &offeredMd5Text)
     return offeredMd5Text.toCaseFolded().contains(md5Hex(data), Qt::CaseSensitive);
 }
 
-QString firmwareTempPath()
+namespace {
+int networkTimeout = 15000;
+} // namespace
+
+int networkTimeoutMs()
 {
-    return QDir::tempPath() + QLatin1String("/quor.firmware.bin");
+    return networkTimeout;
+}
+
+void setNetworkTimeoutMs(int ms)
+{
+    networkTimeout = ms;
 }
 
 bool storeFirmwareImage(const QString &path, const QByteArray &data)

@@ -24,9 +24,10 @@ QString md5Hex(const QByteArray &data);
 // "MD5: ") holds the MD5 of data. An offer without an MD5 matches nothing.
 bool matchesOfferedMd5(const QByteArray &data, const QString &offeredMd5Text);
 
-// Where a downloaded image waits for the update flow: QDir::tempPath() +
-// "/quor.firmware.bin".
-QString firmwareTempPath();
+// How long the online check and download wait for the server to send
+// anything more before they give up (15 s). Tests shorten it.
+int networkTimeoutMs();
+void setNetworkTimeoutMs(int ms);
 
 // Replaces whatever is at path (file or link, never what a link points to)
 // by a new file holding data. False, with nothing left at path, when the old

@@ -1,23 +1,46 @@
 #include "upgrade/firmware_file.h"
 
-#include <QFileInfo>
+#include "upgrade/vector_table.h"
+
+#include <QFile>
 
 namespace {
 
-bool hasImageSuffix(const QString &path)
+constexpr uint32_t kBootLoaderFlashBase = 0x08000000;
+
+qint64 sizeLimit(UpdateRoute route, bool downloaded)
 {
-    return path.endsWith(QLatin1String(".bin"), Qt::CaseSensitive);
+    return route == UpdateRoute::BootLoader && downloaded ? kMaxBootLoaderImageSize : kMaxFirmwareImageSize;
 }
 
 } // namespace
 
-bool acceptableFirmwarePath(const QString &path)
+UpdateRoute updateRouteFor(const QString &deviceName)
 {
-    // QFileInfo reads 0 for a missing file, so only the suffix stops it here.
-    return hasImageSuffix(path) && QFileInfo(path).size() <= kMaxFirmwareImageSize;
+    return deviceName.contains(QLatin1String("PELIX"), Qt::CaseSensitive) ? UpdateRoute::BootLoader
+                                                                          : UpdateRoute::HidStream;
 }
 
-bool firmwareStillThere(const QString &path)
+QString firmwareImageRefusal(const QString &path, UpdateRoute route, bool downloaded)
 {
-    return hasImageSuffix(path) && QFileInfo::exists(path);
+    if (!path.endsWith(QLatin1String(".bin"), Qt::CaseSensitive))
+        return QStringLiteral("the file name does not end in .bin");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read the file: %1").arg(file.errorString());
+    const qint64 limit = sizeLimit(route, downloaded);
+    if (file.size() > limit)
+        return QStringLiteral("the image has %1 bytes, more than the %2 the wheel takes")
+            .arg(file.size())
+            .arg(limit);
+    const QByteArray image = file.read(limit + 1);
+    if (image.isEmpty())
+        return QStringLiteral("the file is empty");
+    // A file that grew since its size was read is no image to trust either.
+    if (image.size() > limit || image.size() != file.size())
+        return QStringLiteral("the file changed while it was read");
+    QString reason;
+    if (route == UpdateRoute::BootLoader && !checkVectorTable(image, kBootLoaderFlashBase, reason))
+        return reason;
+    return QString();
 }

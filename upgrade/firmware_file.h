@@ -2,15 +2,28 @@
 
 #include <QString>
 
-// The largest image the wheel's application area takes (0x38000 bytes).
+// The largest image the wheel's application area takes over its HID link
+// (0x38000 bytes).
 constexpr qint64 kMaxFirmwareImageSize = 229376;
+// Beyond any wheel's flash: the boot loader's route, which has no limit of
+// its own, refuses images larger than this.
+constexpr qint64 kMaxBootLoaderImageSize = 4 * 1024 * 1024;
 
-// Whether a local path may be offered to the wheel as a firmware image: it
-// must end in ".bin" (lower case only) and hold no more than
-// kMaxFirmwareImageSize bytes. A file that does not exist has size 0 and
-// passes; whether it is still there is asked again when the transfer starts.
-bool acceptableFirmwarePath(const QString &path);
+// How an image reaches the wheel.
+enum class UpdateRoute
+{
+    HidStream,  // feature reports over the running wheel's HID link
+    BootLoader, // the wheel reboots into its USB DFU boot loader
+};
 
-// The check made once the boot loader is on the bus: the ".bin" suffix, and
-// the file still there.
-bool firmwareStillThere(const QString &path);
+// The route the wheel of this name takes: the boot loader for a PELIX,
+// whose HID link does not carry firmware, the HID stream for the others.
+UpdateRoute updateRouteFor(const QString &deviceName);
+
+// Every check an image must pass before anything is sent to the wheel: the
+// ".bin" suffix (lower case), a readable non-empty file, the size the route
+// takes (a file the user picked is held to kMaxFirmwareImageSize on either
+// route; the program's own download for the boot loader only to
+// kMaxBootLoaderImageSize), and for the boot loader the vector table for its
+// flash base. Returns why the image is refused, or an empty string.
+QString firmwareImageRefusal(const QString &path, UpdateRoute route, bool downloaded);

@@ -4,8 +4,8 @@
 #include "device/device_handle.h"
 #include "upgrade/dfu_flasher.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
-#include <QDir>
 #include <QFile>
 
 namespace {
@@ -39,6 +39,7 @@ QuorUpgrade::QuorUpgrade(QObject *parent) : QThread(parent) {}
 
 QuorUpgrade::~QuorUpgrade()
 {
+    cancel();
     waitForFinished();
 }
 
@@ -48,10 +49,12 @@ void QuorUpgrade::setPauses(unsigned long finishStepMs, unsigned long loaderRetr
     loaderRetryMs_ = loaderRetryMs;
 }
 
-void QuorUpgrade::waitForFinished()
+bool QuorUpgrade::waitForFinished(int ms)
 {
-    wait();
+    if (!wait(ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(ms)))
+        return false;
     const std::lock_guard<std::mutex> handOver(runLock);
+    return true;
 }
 
 bool QuorUpgrade::busy()
@@ -66,6 +69,7 @@ bool QuorUpgrade::busy()
 void QuorUpgrade::run()
 {
     const std::lock_guard<std::mutex> wholeRun(runLock);
+    cancelled = false;
     if (mode == Dfu)
         runDfu();
     else
@@ -75,11 +79,15 @@ void QuorUpgrade::run()
 void QuorUpgrade::runHidTransfer()
 {
     DeviceHandle &wheel = deviceHandle();
-    if (!wheel.isOpen())
+    if (!wheel.isOpen()) {
+        emit failed(NoWheelOpen, QStringLiteral("no wheel is connected"));
         return;
+    }
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        emit failed(ImageUnreadable, QStringLiteral("cannot read %1: %2").arg(filePath, file.errorString()));
         return;
+    }
     const QByteArray image = file.readAll();
     file.close();
     const int size = int(image.size());
@@ -92,6 +100,10 @@ void QuorUpgrade::runHidTransfer()
     buffer[0] = kCommandReportId;
     int lastReported = -1;
     for (int offset = 0; offset < size; offset += int(kFirmwareChunkSize)) {
+        if (cancelled) {
+            emit failed(DfuCancelled, QStringLiteral("the update was stopped"));
+            return;
+        }
         writeFirmwareDataReport(buffer, data, std::size_t(size), std::size_t(offset));
         const int sent = wheel.sendFeatureReport(buffer.data(), kCommandSendLength);
         if (sent < 0) {
@@ -101,7 +113,9 @@ void QuorUpgrade::runHidTransfer()
             // user the update worked. Stop at the error value and keep the
             // image so the update can be tried again.
             qDebug() << "Firmware report at offset" << offset << "failed with" << sent;
-            emit progress(sent);
+            emit failed(sent, QStringLiteral("the wheel did not take the firmware data at byte %1 of %2")
+                                  .arg(offset)
+                                  .arg(size));
             return;
         }
         const int share = offset * kTransferShare / size;
@@ -117,35 +131,39 @@ void QuorUpgrade::runHidTransfer()
         QThread::msleep(finishStepMs_);
         emit progress(step);
     }
-    removeIfTemporary();
+    removeIfDownloaded();
 }
 
 void QuorUpgrade::runDfu()
 {
-    const DfuFlashOptions options = bootLoaderOptions();
+    DfuFlashOptions options = bootLoaderOptions();
+    options.location = loader;
+    options.cancel = &cancelled;
     const DfuProgress forward = [this](int value) {
         emit progress(value);
     };
     int result = DfuNoDevice;
-    for (int attempt = 0; attempt < kLoaderAttempts; ++attempt) {
-        result = dfuFlash(options, filePath, forward);
+    QString failure;
+    for (int attempt = 0; attempt < kLoaderAttempts && !cancelled; ++attempt) {
+        result = dfuFlash(options, filePath, forward, &failure);
         if (result != DfuNoDevice)
             break;
         emit progress(attempt / kAttemptsPerProgressStep + 1);
         QThread::msleep(loaderRetryMs_);
     }
-    if (result == DfuNoDevice) {
-        emit progress(DfuNoDevice);
+    if (result == DfuFlashOk) {
+        removeIfDownloaded();
         return;
     }
-    if (result == DfuFlashOk)
-        removeIfTemporary();
-    else
-        emit progress(result);
+    if (cancelled && result == DfuNoDevice) {
+        result = DfuCancelled;
+        failure = QStringLiteral("the update was stopped");
+    }
+    emit failed(result, failure);
 }
 
-void QuorUpgrade::removeIfTemporary() const
+void QuorUpgrade::removeIfDownloaded() const
 {
-    if (filePath.contains(QDir::tempPath()))
+    if (removeAfterSuccess)
         QFile::remove(filePath);
 }

@@ -31,14 +31,16 @@ void checkLocalFile(fuzz::Input &in)
         return; // a name Qt takes for an absolute path (":..." is a resource)
     const bool bin = name.endsWith(QLatin1String(".bin"));
 
-    FUZZ_CHECK(acceptableFirmwarePath(path) == bin); // missing: size 0
-    FUZZ_CHECK(!firmwareStillThere(path));
+    // A missing file is refused on every route.
+    FUZZ_CHECK(!firmwareImageRefusal(path, UpdateRoute::HidStream, false).isEmpty());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !file.resize(size))
         return; // a name the file system refuses
     file.close();
-    FUZZ_CHECK(acceptableFirmwarePath(path) == (bin && size <= kMaxFirmwareImageSize));
-    FUZZ_CHECK(firmwareStillThere(path) == bin);
+    const bool accepted = firmwareImageRefusal(path, UpdateRoute::HidStream, false).isEmpty();
+    FUZZ_CHECK(accepted == (bin && size > 0 && size <= kMaxFirmwareImageSize));
+    // Zeros are no vector table, whatever the size.
+    FUZZ_CHECK(!firmwareImageRefusal(path, UpdateRoute::BootLoader, true).isEmpty());
     FUZZ_CHECK(file.remove());
 }
 

@@ -103,17 +103,20 @@ struct FlashRun
 };
 
 FlashRun runFlash(const DfuFlashOptions &options, const QString &path,
-                  const std::function<void(int)> &onProgress = {})
+                  const std::function<void(int)> &onProgress = {}, QString *failure = nullptr)
 {
     FlashRun run;
     capturedLog = &run.log;
     const QtMessageHandler previous = qInstallMessageHandler(captureDebug);
     run.filesBefore = openFiles();
-    run.result = dfuFlash(options, path, [&](int p) {
-        run.progress << p;
-        if (onProgress)
-            onProgress(p);
-    });
+    run.result = dfuFlash(
+        options, path,
+        [&](int p) {
+            run.progress << p;
+            if (onProgress)
+                onProgress(p);
+        },
+        failure);
     qInstallMessageHandler(previous);
     capturedLog = nullptr;
     return run;
@@ -281,18 +284,19 @@ private slots:
         QTest::addColumn<int>("pageSize");
         QTest::addColumn<QList<QByteArray>>("commands");
 
-        // Set Address, the erases, Set Address again before the data, and the
-        // verify's Set Address.
+        // Set Address, the erases, Set Address again before the data, the
+        // verify's Set Address, and the leave's.
         QTest::newRow("8193 bytes, two pages")
-            << kBase << 8193 << 8192 << hexList("2100000008 4100000008 4100200008 2100000008 2100000008");
+            << kBase << 8193 << 8192
+            << hexList("2100000008 4100000008 4100200008 2100000008 2100000008 2100000008");
         QTest::newRow("page size 0 counts as 8192")
-            << kBase << 8192 << 0 << hexList("2100000008 4100000008 2100000008 2100000008");
+            << kBase << 8192 << 0 << hexList("2100000008 4100000008 2100000008 2100000008 2100000008");
         QTest::newRow("base inside a page")
             << 0x08001000u << 8192 << 8192
-            << hexList("2100100008 4100000008 4100200008 2100100008 2100100008");
+            << hexList("2100100008 4100000008 4100200008 2100100008 2100100008 2100100008");
         QTest::newRow("small pages")
             << kBase << 3000 << 1024
-            << hexList("2100000008 4100000008 4100040008 4100080008 2100000008 2100000008");
+            << hexList("2100000008 4100000008 4100040008 4100080008 2100000008 2100000008 2100000008");
     }
 
     void addressAndErase()
@@ -384,10 +388,12 @@ private slots:
 
     void faults_data()
     {
-        // The loader's own ("start in error", "read-protected", "error on N"),
-        // "unplug at P" (after that progress value), "no verify", "off the bus",
-        // "product DF12", or the loader's serial ("serial lower case", "serial
-        // padded") against a filter of 2059326B4E31.
+        // The loader's own ("start in error", "read-protected", "error on N",
+        // "stuck on N", "strict leave"), "unplug at P" / "cancel at P" (after
+        // that progress value), "no verify", "off the bus", "product DF12",
+        // "its place" / "another place" on the bus, or the loader's serial
+        // ("serial lower case", "serial padded") against a filter of
+        // 2059326B4E31.
         QTest::addColumn<QString>("setup");
         QTest::addColumn<int>("fault");        // played in the loader's place
         QTest::addColumn<QByteArray>("image"); // empty: no such file
@@ -396,6 +402,7 @@ private slots:
         QTest::addColumn<QList<int>>("progress");
         QTest::addColumn<QList<int>>("uploads");
         QTest::addColumn<int>("erases");
+        QTest::addColumn<QString>("failure"); // what the user is told
 
         const QByteArray good = firmware(5000);
         const QList<int> all{39, 78, 96, 100}, none, readBack{2, 3, 4}, uptoVerify{39, 78, 96};
@@ -404,10 +411,10 @@ private slots:
         const QString exited = QStringLiteral("Exiting flash function with code: -%1");
         const QString refused = QStringLiteral("Refusing to flash: vector table sanity failed: ");
         auto row = [&](const char *name, const char *setup, Fault fault, const QByteArray &image, int result,
-                       const QString &log, const QList<int> &progress, const QList<int> &uploads,
-                       int erases) {
+                       const QString &log, const QList<int> &progress, const QList<int> &uploads, int erases,
+                       const char *failure = "") {
             QTest::newRow(name) << setup << int(fault) << image << result << log << progress << uploads
-                                << erases;
+                                << erases << QString::fromLatin1(failure);
         };
 
         // The first CLRSTATUS is out of place in dfuIDLE: the loader reports
@@ -416,37 +423,52 @@ private slots:
             readBack, 1);
         row("loader in dfuERROR", "start in error", NoFault, good, 0,
             "Initial DFU status: state= 2 status= 0", all, readBack, 1);
+        row("strict leave", "strict leave", NoFault, good, 0, "Verify OK", all, readBack, 1);
         row("read-protected", "read-protected", NoFault, good, 0,
             "DFU_UPLOAD blocked (RDP?), bypassing verification and proceeding to manifest", all, {2}, 1);
         row("verify off", "no verify", NoFault, good, 0, "Submitting leave request (ZLP)", all, none, 1);
         row("serial matches once trimmed", "serial padded", NoFault, good, 0, "Verify OK", all, readBack, 1);
+        row("at its place on the bus", "its place", NoFault, good, 0, "Verify OK", all, readBack, 1);
         row("read back differs", "", UploadCorrupted, good, DfuVerifyMismatch,
-            "Verify read complete: got= 5000 expected= 5000", uptoVerify, readBack, 1);
+            "Verify read complete: got= 5000 expected= 5000", uptoVerify, readBack, 1,
+            "the flash differs from the image at 0x08000064");
         row("second read refused", "", SecondUploadRefused, good, DfuVerifyLength,
-            "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000", uptoVerify, {2, 3}, 1);
+            "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000", uptoVerify, {2, 3}, 1,
+            "cannot read the image back: 2048 of 5000 bytes came");
         row("dfuERROR on the first block", "error on 1", NoFault, good, DfuBlockWriteError, exited.arg(108),
-            none, none, 1);
+            none, none, 1, "cannot write block 2 at 0x08000000: the boot loader reported errPROG");
         row("dfuERROR on the second block", "error on 2", NoFault, good, DfuBlockWriteError, exited.arg(108),
-            {39}, none, 1);
+            {39}, none, 1, "cannot write block 3 at 0x08000800: the boot loader reported errPROG");
+        row("block stays busy", "stuck on 2", NoFault, good, DfuBlockTimeout, exited.arg(109), {39}, none, 1,
+            "cannot write block 3 at 0x08000800: the boot loader stayed busy");
         row("status refused after a block", "", StatusRefusedAfterBlock, good, DfuBlockStatusFailed,
-            exited.arg(106), none, none, 1);
+            exited.arg(106), none, none, 1,
+            "no status after writing block 2 at 0x08000000: the boot loader stalled");
         row("block 3 stalls", "", ThirdBlockRefused, good, DfuBlockDownloadFailed,
-            "DFU_DNLOAD failed with code: -9", {39}, none, 1);
+            "DFU_DNLOAD failed with code: -9", {39}, none, 1,
+            "cannot send block 3 at 0x08000800: the boot loader stalled");
         row("unplugged after the first block", "unplug at 39", NoFault, good, DfuBlockDownloadFailed,
             exited.arg(105), {39}, none, 1);
+        row("cancelled after the first block", "cancel at 39", NoFault, good, DfuCancelled, exited.arg(113),
+            {39}, none, 1, "the update was stopped");
         row("Set Address refused", "", FirstSetAddressRefused, good, DfuSetAddressFailed,
-            "Set Address command failed with rc= -9", none, none, 0);
+            "Set Address command failed with rc= -9", none, none, 0,
+            "cannot set the write address 0x08000000: the boot loader stalled");
         row("Erase refused", "", FirstEraseRefused, good, DfuEraseFailed,
-            "Erase command failed with rc= -9  at 0x8000000", none, none, 1);
+            "Erase command failed with rc= -9  at 0x8000000", none, none, 1,
+            "cannot erase page 0x08000000: the boot loader stalled");
         row("7-byte image", "", NoFault, good.left(7), DfuVectorTableRefused,
-            refused + "file too small for vector table", none, none, 0);
+            refused + "file too small for vector table", none, none, 0,
+            "not a valid firmware: file too small for vector table");
         row("stack pointer outside SRAM", "", NoFault, badStack, DfuVectorTableRefused,
             refused + "invalid initial SP 0x10020000 (SRAM 20000000..200c0000)", none, none, 0);
         row("image for another base", "", NoFault, firmware(5000, 0x08010000), DfuVectorTableRefused,
             refused + "reset vector 0x8010101 outside programmed range [8000000..8001388)", none, none, 0);
         row("missing file", "", NoFault, QByteArray(), DfuFileOpenFailed, "", none, none, 0);
-        row("no loader on the bus", "off the bus", NoFault, good, DfuNoDevice, "", none, none, 0);
+        row("no loader on the bus", "off the bus", NoFault, good, DfuNoDevice, "", none, none, 0,
+            "the boot loader is not on the bus");
         row("another product id", "product DF12", NoFault, good, DfuNoDevice, "", none, none, 0);
+        row("another place on the bus", "another place", NoFault, good, DfuNoDevice, "", none, none, 0);
         row("serial differs in case", "serial lower case", NoFault, good, DfuNoDevice, "", none, none, 0);
     }
 
@@ -460,13 +482,19 @@ private slots:
         QFETCH(QList<int>, progress);
         QFETCH(QList<int>, uploads);
         QFETCH(int, erases);
+        QFETCH(QString, failure);
 
         DfuLoader::Config config;
         config.faults.startInError = setup == QLatin1String("start in error");
         config.faults.readProtected = setup == QLatin1String("read-protected");
+        config.faults.strictLeave = setup == QLatin1String("strict leave");
         if (setup.startsWith(QLatin1String("error on ")))
             config.faults.errorOnBlock = setup.mid(9).toUInt();
+        if (setup.startsWith(QLatin1String("stuck on ")))
+            config.faults.stuckOnBlock = setup.mid(9).toUInt();
         const int unplugAt = setup.startsWith(QLatin1String("unplug at ")) ? setup.mid(10).toInt() : 0;
+        const int cancelAt = setup.startsWith(QLatin1String("cancel at ")) ? setup.mid(10).toInt() : 0;
+        std::atomic<bool> cancel{false};
         const bool offBus = setup == QLatin1String("off the bus");
         DfuFlashOptions options;
         options.verify = setup != QLatin1String("no verify");
@@ -483,15 +511,32 @@ private slots:
         installFault(loader, Fault(fault));
         if (offBus)
             loader.unplug();
+        if (setup.endsWith(QLatin1String(" place"))) {
+            const std::vector<UsbLocation> loaders = bootLoadersOnBus();
+            QCOMPARE(int(loaders.size()), 1);
+            options.location = loaders.front();
+            if (setup == QLatin1String("another place"))
+                ++options.location.address;
+        }
+        options.cancel = &cancel;
         const QString path =
             image.isEmpty() ? files_.filePath(QStringLiteral("absent.bin")) : writeImage(image);
 
-        const FlashRun run = runFlash(options, path, [&loader, unplugAt](int p) {
-            if (p == unplugAt)
-                loader.unplug();
-        });
+        QString told;
+        const FlashRun run = runFlash(
+            options, path,
+            [&](int p) {
+                if (p == unplugAt)
+                    loader.unplug();
+                if (p == cancelAt)
+                    cancel = true;
+            },
+            &told);
 
         QCOMPARE(run.result, result);
+        QCOMPARE(told.isEmpty(), result == 0);
+        if (!failure.isEmpty())
+            QCOMPARE(told, failure);
         QVERIFY2(logLine.isEmpty() ? run.log.isEmpty() : run.log.contains(logLine),
                  qPrintable(run.log.join('\n')));
         QCOMPARE(run.progress, progress);
@@ -507,13 +552,20 @@ private slots:
             QCOMPARE(acceptedBlocks(transfers), (QList<Block>{{2, 2048}, {3, 2048}, {4, 904}}));
             QVERIFY(run.log.contains(QStringLiteral("Block 3 sent= 4096 / 5000 ( 78 %)")));
             QCOMPARE(bytesOf(loader.flash(kBase, 5000)), image);
-            // Whatever the read-back left behind, the last download is the leave
-            // request, block 5 without data, and the loader took it.
+            // Whatever the read-back left behind, the leave is a Set Address to
+            // the base, the request itself (block 5 without data), then
+            // GETSTATUS until the loader leaves; the loader took it.
             const auto last = std::find_if(transfers.rbegin(), transfers.rend(),
                                            [](const ControlTransfer &t) { return t.isDownload(); });
             QVERIFY(last != transfers.rend());
             QCOMPARE(int(last->setup.wValue), 5);
             QCOMPARE(int(last->setup.wLength), 0);
+            QVERIFY(!last->stalled);
+            QVERIFY(last != transfers.rbegin() && std::prev(last)->isClass(kGetStatus));
+            const auto pointer = std::find_if(std::next(last), transfers.rend(),
+                                              [](const ControlTransfer &t) { return t.isDownload(); });
+            QVERIFY(pointer != transfers.rend() && pointer->isCommand());
+            QCOMPARE(bytesOf(pointer->data), QByteArray::fromHex("2100000008"));
             QVERIFY(loader.leaving());
             QCOMPARE(run.log.last(), QStringLiteral("Submitting leave request (ZLP)"));
             return;

@@ -46,11 +46,13 @@ QList<int> values(const QSignalSpy &spy)
     return out;
 }
 
-// Starts the worker and waits for the run to end; false when it hangs.
-bool runToEnd(QuorUpgrade &worker, const QString &path, int mode)
+// Starts the worker on a downloaded image (removed once it is in the wheel)
+// or on the user's own, and waits for the run to end; false when it hangs.
+bool runToEnd(QuorUpgrade &worker, const QString &path, int mode, bool downloaded = true)
 {
     worker.setFilePath(path);
     worker.setMode(mode);
+    worker.setRemoveAfterSuccess(downloaded);
     worker.start();
     return worker.wait(QDeadlineTimer(60000));
 }
@@ -193,7 +195,7 @@ private slots:
         QSignalSpy spy(&worker, &QuorUpgrade::progress);
         const QString path = tempImage(image);
         QVERIFY(runToEnd(worker, path, QuorUpgrade::HidTransfer));
-        // A temporary image (a download) goes once it is sent.
+        // A download goes once it is sent.
         QVERIFY(!QFile::exists(path));
 
         QCOMPARE(sentReports(wheel), reports);
@@ -208,23 +210,29 @@ private slots:
         QTest::addColumn<QString>("fault"); // "refused", "unplugged", "closed" (no wheel open) or "missing"
         QTest::addColumn<int>("after");     // the progress value it follows; -1: before the first send
         QTest::addColumn<int>("size");
-        QTest::addColumn<int>("failure"); // the last value; 0: any failure code
-        QTest::newRow("first report refused") << "refused" << -1 << 40 << -1;
-        QTest::newRow("second report refused") << "refused" << 0 << 40 << -1;
-        QTest::newRow("unplugged half way") << "unplugged" << 48 << 229376 << 0;
-        QTest::newRow("no wheel open") << "closed" << -1 << 64 << 0;
-        QTest::newRow("image missing") << "missing" << -1 << 64 << 0;
+        QTest::addColumn<int>("failure"); // the code failed() carries; 0: any negative one
+        QTest::addColumn<QString>("what");
+        const QString notTaken = QStringLiteral("the wheel did not take the firmware data at byte %1 of %2");
+        QTest::newRow("first report refused") << "refused" << -1 << 40 << -1 << notTaken.arg(0).arg(40);
+        QTest::newRow("second report refused") << "refused" << 0 << 40 << -1 << notTaken.arg(16).arg(40);
+        QTest::newRow("unplugged half way") << "unplugged" << 48 << 229376 << 0 << QString();
+        QTest::newRow("no wheel open")
+            << "closed" << -1 << 64 << int(QuorUpgrade::NoWheelOpen) << "no wheel is connected";
+        QTest::newRow("image missing")
+            << "missing" << -1 << 64 << int(QuorUpgrade::ImageUnreadable) << QString();
     }
 
     // The wire ends at the failed report: no closing command, so the wheel is
-    // not restarted into a half-sent image, and the worker ends on a failure
-    // code. With no wheel open or no file, nothing is sent and nothing emitted.
+    // not restarted into a half-sent image, and the worker ends on failed()
+    // with its code. With no wheel open or no file, nothing is sent and the
+    // failure says why.
     void failedSend()
     {
         QFETCH(QString, fault);
         QFETCH(int, after);
         QFETCH(int, size);
         QFETCH(int, failure);
+        QFETCH(QString, what);
         wheeltest::WheelFixture wheel;
         QVERIFY2(wheel.ok(), wheel.error().c_str());
         OpenWheel open;
@@ -240,6 +248,7 @@ private slots:
 
         QuickUpgrade worker;
         QSignalSpy spy(&worker, &QuorUpgrade::progress);
+        QSignalSpy failures(&worker, &QuorUpgrade::failed);
         if (after < 0 && !idle)
             wheel.failSetFeature(1);
         // On the worker's own thread, so that it falls between two sends.
@@ -255,16 +264,19 @@ private slots:
         const QList<int> seen = values(spy);
         const QList<QByteArray> reports = sentReports(wheel);
         QCOMPARE(QFile::exists(path), fault != QLatin1String("missing"));
+        QCOMPARE(failures.size(), 1);
+        const int code = failures.first().at(0).toInt();
+        QVERIFY2(failure ? code == failure : code < 0, qPrintable(QString::number(code)));
+        if (!what.isEmpty())
+            QCOMPARE(failures.first().at(1).toString(), what);
         if (idle) {
             QCOMPARE(seen, QList<int>());
             QCOMPARE(reports, QList<QByteArray>());
             return;
         }
-        for (int i = 0; i < seen.size() - 1; ++i)
+        for (int i = 0; i < seen.size(); ++i)
             QCOMPARE(seen[i], i);
-        QCOMPARE(seen.size() - 2, after);
-        QVERIFY2(failure ? seen.last() == failure : seen.last() < 0,
-                 qPrintable(QString::number(seen.last())));
+        QCOMPARE(seen.size() - 1, after);
         QVERIFY(!reports.isEmpty());
         QCOMPARE(uint8_t(reports.last().at(1)) & 0x80, 0x80);
         QCOMPARE(int(wheel.exchanges({"unplug"}).size()), unplug ? 1 : 0);
@@ -274,19 +286,23 @@ private slots:
     void imageRemoval_data()
     {
         QTest::addColumn<bool>("valid");
+        QTest::addColumn<bool>("downloaded");
         QTest::addColumn<bool>("inTemp");
         QTest::addColumn<bool>("kept");
-        QTest::newRow("temp dir") << true << true << false;
-        QTest::newRow("elsewhere") << true << false << true;
+        QTest::newRow("download") << true << true << true << false;
+        // Wherever the user's own file lies, the temp directory included.
+        QTest::newRow("user's file in the temp dir") << true << false << true << true;
+        QTest::newRow("user's file elsewhere") << true << false << false << true;
         // A stack pointer of 0 is outside the SRAM window.
-        QTest::newRow("refused, temp dir") << false << true << true;
+        QTest::newRow("refused download") << false << true << true << true;
     }
 
-    // A temporary image (a download) goes once it is in the wheel; the user's
-    // own files and a refused image stay. The HID stream's are checked there.
+    // A downloaded image goes once it is in the wheel; the user's own files
+    // and a refused image stay. The HID stream's are checked there.
     void imageRemoval()
     {
         QFETCH(bool, valid);
+        QFETCH(bool, downloaded);
         QFETCH(bool, inTemp);
         QFETCH(bool, kept);
         const std::unique_ptr<wheeltest::WheelFixture> wheel = pelixInBootLoader();
@@ -295,11 +311,14 @@ private slots:
 
         QuickUpgrade worker;
         QSignalSpy spy(&worker, &QuorUpgrade::progress);
-        QVERIFY(runToEnd(worker, path, QuorUpgrade::Dfu));
+        QSignalSpy failures(&worker, &QuorUpgrade::failed);
+        QVERIFY(runToEnd(worker, path, QuorUpgrade::Dfu, downloaded));
 
         QCOMPARE(QFile::exists(path), kept);
         if (!valid) {
-            QCOMPARE(values(spy), QList<int>{kVectorTableRefused});
+            QCOMPARE(values(spy), QList<int>());
+            QCOMPARE(failures.size(), 1);
+            QCOMPARE(failures.first().at(0).toInt(), kVectorTableRefused);
             return;
         }
         QCOMPARE(values(spy).constLast(), 100);

@@ -15,6 +15,8 @@ real networks do:
     ?truncate=N  announces the whole file but sends only N bytes
     ?endless     no Content-Length, and data that never ends (until the
                  client hangs up)
+    ?stall=N     announces the whole file, sends N bytes, then sends nothing
+                 more for a minute (a network that stopped moving)
 """
 
 import argparse
@@ -62,6 +64,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "truncate" in query:
             data = data[: int(query["truncate"][0])]
         try:
+            if "stall" in query:
+                self.wfile.write(data[: int(query["stall"][0])])
+                self.wfile.flush()
+                time.sleep(60)
+                return
             self.wfile.write(data)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
             pass

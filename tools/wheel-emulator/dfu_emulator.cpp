@@ -47,6 +47,15 @@ const FaultOption kFaults[] = {
      [](DfuEmulatorOptions &o, long n) {
          o.loader.loader.timing.eraseBusyRepeats = uint32_t(n);
      }},
+    {"stuck-busy", "N", 1, 1L << 24, "the N-th data block never finishes: dfuDNBUSY for good",
+     [](DfuEmulatorOptions &o, long n) {
+         o.loader.loader.faults.stuckOnBlock = uint32_t(n);
+     }},
+    {"strict-leave", nullptr, 0, 0,
+     "takes the leave request only in dfuDNLOAD-IDLE and leaves on the GETSTATUS after it",
+     [](DfuEmulatorOptions &o, long) {
+         o.loader.loader.faults.strictLeave = true;
+     }},
     {"never-appears", nullptr, 0, 0, "after the reboot request no boot loader enumerates",
      [](DfuEmulatorOptions &o, long) {
          o.neverAppears = true;

@@ -89,6 +89,8 @@ std::string DfuLoader::memoryLayout() const
 
 bool DfuLoader::busy(uint64_t t) const
 {
+    if (state_ == DnBusy && op_ == Op::Program && config_.faults.stuckOnBlock == dataBlocks_)
+        return true;
     return state_ == DnBusy && (t < busyUntil_ || busyRepeats_ > 0);
 }
 
@@ -314,8 +316,11 @@ UsbControlResult DfuLoader::onDnload(const UsbSetup &s, const uint8_t *data, siz
     if (state_ != Idle && state_ != DnloadIdle)
         return stallAndFail();
     if (len == 0) {
+        if (config_.faults.strictLeave && state_ != DnloadIdle)
+            return stallAndFail();
         state_ = ManifestSync;
-        schedule(Event::Leave, t + config_.timing.unpolledLeaveMs);
+        if (!config_.faults.strictLeave)
+            schedule(Event::Leave, t + config_.timing.unpolledLeaveMs);
         return UsbControlResult::ok();
     }
     opStarted_ = false;

@@ -16,7 +16,8 @@
 //   upload block n >= 2 reads memory the same way;
 // - the zero-length download starts the firmware: the next DFU_GETSTATUS
 //   answers dfuMANIFEST and the loader leaves the bus shortly after; a host
-//   that never polls again sees it leave anyway.
+//   that never polls again sees it leave anyway (unless the loader is strict,
+//   see Faults::strictLeave).
 // Any request the current state does not allow stalls and enters dfuERROR.
 #pragma once
 
@@ -112,6 +113,11 @@ public:
         bool readProtected = false;        // memory uploads stall and enter dfuERROR (errVENDOR)
         bool startInError = false;         // comes up in dfuERROR (errUNKNOWN): the host must DFU_CLRSTATUS
         uint32_t unplugAtBlock = 0;        // drops off the bus right after accepting that block
+        uint32_t stuckOnBlock = 0;         // that block never finishes: dfuDNBUSY for good
+        // Keeps to DFU 1.1 for the leave, as STM32 loaders do: the zero-length
+        // download is taken in dfuDNLOAD-IDLE only (stall and dfuERROR in
+        // dfuIDLE), and only the GETSTATUS after it starts the firmware.
+        bool strictLeave = false;
     };
     struct Config
     {

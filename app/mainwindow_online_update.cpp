@@ -142,8 +142,9 @@ void MainWindow::onNetUpgradeReady()
     if (abandoned || !matchesOfferedMd5(data, ui->lbCurMd5->text())) {
         resetUpgradeUi();
         UserPrompts::critical(this, tr("Error"),
-                              timedOut(reply) ? tr("The update server stopped sending the firmware.")
-                                              : tr("Download file fail."));
+                              !abandoned && timedOut(reply)
+                                  ? tr("The update server stopped sending the firmware.")
+                                  : tr("Download file fail."));
         return;
     }
     // A directory of this run's own, made anew (mode 0700, by mkdtemp): no

@@ -167,7 +167,7 @@ void MainWindow::onUpgradeFailed(int code, const QString &what, bool wheelInLoad
         text = tr("Not a valid firmware.") + QLatin1String("\n\n") + inLoader;
     else if (code == DfuNoDevice && wheelInLoader)
         text = tr("DFU device not detected. Please ensure the device is in DFU mode.");
-    else if (code == FirmwareUpdate::SeveralBootLoaders)
+    else if (code == FirmwareUpdate::SeveralBootLoaders || code == QuorUpgrade::NoWheelOpen)
         text = tr("The firmware update did not start: %1.").arg(what);
     else
         text = tr("The firmware update failed: %1.").arg(what) + QLatin1String("\n\n") +

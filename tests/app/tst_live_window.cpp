@@ -35,6 +35,11 @@ const QString kNameQuery = QStringLiteral("set-feature 02 0b 0d");
 const QString kInvalid = QStringLiteral("Error: Not a valid firmware.");
 const QString kDone = QStringLiteral("Notify: Firmware updated successfully. Reboot the device.");
 const QString kUploading = QStringLiteral("Uploading ...");
+const QString kNoLoader =
+    QStringLiteral("Error: DFU device not detected. Please ensure the device is in DFU mode.");
+const QString kInLoader = QStringLiteral(
+    "\n\nThe wheel is still in its boot loader. Keep it plugged in and press MANUAL UPDATE again.");
+const QString kLoaderHeader = QStringLiteral("WHEEL WAITING FOR FIRMWARE");
 const char *const kReaderDone = "joystick event thread done.";
 constexpr int kPollMs = 10000;
 constexpr int kScanIntervalMs = 3000;
@@ -440,28 +445,30 @@ private slots:
         QVERIFY(w.statusPoll()->isActive());
     }
 
-    // Without a wheel: an accepted image starts a transfer that ends silently.
-    // The https route is the online download's (tests/online); in capitals the
-    // scheme makes a local path, which is not there.
+    // Without a wheel: an accepted image is refused for want of a wheel, after
+    // the image's own checks. The https route is the online download's
+    // (tests/online); in capitals the scheme makes a local path, which is not
+    // there.
     void pathChecks()
     {
-        // name, bytes written (-1: none), refused. A missing file reads as
-        // 0 bytes and is the transfer's to report.
-        const QList<std::tuple<QString, int, bool>> rows{{"HTTPS://127.0.0.1:9/fw.BIN", -1, true},
-                                                         {"fw.BIN", 64, true},
-                                                         {"fw", 64, true},
-                                                         {"fw.bin", 229376, false},
-                                                         {"fw.bin", 229377, true},
-                                                         {"absent.bin", -1, false}};
-        for (const auto &[name, size, refused] : rows) {
+        const QString noWheel =
+            QStringLiteral("Error: The firmware update did not start: no wheel is connected.");
+        // name, bytes written (-1: none), the box.
+        const QList<std::tuple<QString, int, QString>> rows{{"HTTPS://127.0.0.1:9/fw.BIN", -1, kInvalid},
+                                                            {"fw.BIN", 64, kInvalid},
+                                                            {"fw", 64, kInvalid},
+                                                            {"fw.bin", 229376, noWheel},
+                                                            {"fw.bin", 229377, kInvalid},
+                                                            {"empty.bin", 0, kInvalid},
+                                                            {"absent.bin", -1, kInvalid}};
+        for (const auto &[name, size, box] : rows) {
             Window w;
             const QString path = size >= 0 ? w.writeImage(qPrintable(name), QByteArray(size, '\x5a'))
                                  : name.contains(QLatin1String("://")) ? name
                                                                        : w.files.filePath(name);
             w.upgrade(path);
-            QTest::qWait(200);
-            QCOMPARE(w.prompts.shown(), refused ? QStringList{kInvalid} : QStringList());
-            QVERIFY2(!refused || !w.progressShown(), qPrintable(path));
+            QTRY_COMPARE(w.prompts.shown(), QStringList{box});
+            QVERIFY(!w.progressShown());
             QCOMPARE(w.widget<QLineEdit>("lePath")->text(), path);
         }
     }
@@ -482,11 +489,8 @@ private slots:
         }
         QCOMPARE(w.prompts.fileRequests.size(), 2);
 
-        const QList<std::tuple<int, QString, int>> steps{{0, kUploading, 0},
-                                                         {97, "Writing ...", 97},
-                                                         {-1, kUploading, 97},
-                                                         {40, kUploading, 40},
-                                                         {-5, kUploading, 40}};
+        const QList<std::tuple<int, QString, int>> steps{
+            {0, kUploading, 0}, {97, "Writing ...", 97}, {40, kUploading, 40}, {96, kUploading, 96}};
         for (const auto &[value, status, bar] : steps) {
             QMetaObject::invokeMethod(&w.window, "onProgress", Q_ARG(int, value));
             QVERIFY(w.progressShown());
@@ -494,15 +498,29 @@ private slots:
             QCOMPARE(w.bar(), bar);
         }
         QVERIFY(w.prompts.messages.isEmpty());
+        // A failure is a box of its own, naming the cause and what to do, and
+        // the page is ready for the next try.
+        QMetaObject::invokeMethod(&w.window, "onUpgradeFailed", Q_ARG(int, -111),
+                                  Q_ARG(QString, "cannot erase page 0x08004000: the boot loader stalled"),
+                                  Q_ARG(bool, true));
+        QCOMPARE(
+            w.prompts.shown(),
+            QStringList{"Error: The firmware update failed: cannot erase page 0x08004000: the boot loader "
+                        "stalled." +
+                        kInLoader});
+        QVERIFY(!w.progressShown());
+        QVERIFY(w.widget("pbAutoUpgrade")->isEnabled());
+        w.prompts.clear();
         QMetaObject::invokeMethod(&w.window, "onProgress", Q_ARG(int, 100));
         QCOMPARE(w.prompts.shown(), QStringList{kDone});
         QVERIFY(!w.progressShown());
         QCOMPARE(w.bar(), 0);
     }
 
-    // The cable pulled half way through a HID transfer: no success is reported
-    // and the worker ends. With the wheel back an update goes through, and the
-    // scan after it waits for the success box to be closed.
+    // The cable pulled half way through a HID transfer: the failure is
+    // reported, never a success, and the worker ends. With the wheel back an
+    // update goes through, and the scan after it waits for the success box to
+    // be closed.
     void unplugDuringTransfer()
     {
         OPEN_WHEEL(wheel, "SRD7");
@@ -517,7 +535,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.connected(), 6000);
         // Past the time the closing steps would have taken.
         QTest::qWait(4500);
-        QCOMPARE(w.prompts.shown(), QStringList());
+        QCOMPARE(w.prompts.messages.size(), 1);
+        QVERIFY2(
+            w.prompts.shown()[0].startsWith("Error: The firmware update failed: the wheel did not take the "
+                                            "firmware data at byte ") &&
+                w.prompts.shown()[0].endsWith(" of 229376.\n\nThe wheel keeps the firmware it had. Check the "
+                                              "cable and press MANUAL UPDATE again."),
+            qPrintable(w.prompts.shown()[0]));
+        w.prompts.clear();
 
         // The user reads the success box for longer than the scan delay.
         bool scannedWhileOpen = true;
@@ -542,47 +567,103 @@ private slots:
 
     void bootLoader_data()
     {
+        // The emulated loader's fault, "+other": another board's loader is on
+        // the bus from the start.
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<bool>("removeImage");
-        QTest::addColumn<int>("misses"); // looks that found no loader; -1: some
+        // "good", "zeros", "bad stack", "reset outside", "gone" (removed once
+        // the loader is up), "in temp" (the user's own, in the temp directory).
+        QTest::addColumn<QString>("image");
         QTest::addColumn<QStringList>("boxes");
+        // After the failure MANUAL UPDATE again, with no wheel on the HID bus.
+        QTest::addColumn<bool>("again");
 
-        QTest::newRow("flashed") << QString() << false << -1 << QStringList{kDone};
+        const QString failed = QStringLiteral("Error: The firmware update failed: %1.") + kInLoader;
+        QTest::newRow("flashed, the user's image in the temp dir kept")
+            << QString() << "in temp" << QStringList{kDone} << false;
+        // Refused before the reboot: the wheel stays connected.
+        QTest::newRow("zeros") << QString() << "zeros" << QStringList{kInvalid} << false;
+        QTest::newRow("stack pointer outside SRAM")
+            << QString() << "bad stack" << QStringList{kInvalid} << false;
+        QTest::newRow("reset vector outside the image")
+            << QString() << "reset outside" << QStringList{kInvalid} << false;
         // One look at once and 30 more.
-        QTest::newRow("loader never enumerates")
-            << "never-appears" << false << 31
-            << QStringList{"Error: DFU device not detected. Please ensure the device is in DFU mode."};
-        QTest::newRow("image gone once the loader is up") << QString() << true << -1 << QStringList{kInvalid};
-        // The worker's failure code: no box, the bar stays at the first block's share.
-        QTest::newRow("flash fails") << "error-on-block:2" << false << -1 << QStringList();
+        QTest::newRow("loader never enumerates") << "never-appears"
+                                                 << "good" << QStringList{kNoLoader} << false;
+        QTest::newRow("image gone once the loader is up")
+            << QString() << "gone" << QStringList{kInvalid + kInLoader} << false;
+        QTest::newRow("dfuERROR mid-flash, then again")
+            << "error-on-block:2"
+            << "good"
+            << QStringList{failed.arg("cannot write block 3 at 0x08000800: the boot loader reported errPROG")}
+            << true;
+        QTest::newRow("stuck busy, then again beside another loader")
+            << "stuck-busy:2+other"
+            << "good"
+            << QStringList{failed.arg("cannot write block 3 at 0x08000800: the boot loader stayed busy")}
+            << true;
     }
 
-    // A PELIX: the reboot, the wait for the boot loader, and how it ends.
+    // A PELIX: the checks, the reboot, the wait for the boot loader, and how it
+    // ends; after a failure the wheel waits in its loader and MANUAL UPDATE
+    // brings it back.
     void bootLoader()
     {
         QFETCH(QString, fault);
-        QFETCH(int, misses);
+        QFETCH(QString, image);
         QFETCH(QStringList, boxes);
+        QFETCH(bool, again);
 
         OPEN_WHEEL(wheel, "PELIX");
         DfuEmulatorOptions dfu;
         std::string error;
-        if (!fault.isEmpty())
-            QVERIFY(applyDfuFault(fault.toStdString(), &dfu, &error));
+        const QString loaderFault = fault.section('+', 0, 0);
+        if (!loaderFault.isEmpty())
+            QVERIFY(applyDfuFault(loaderFault.toStdString(), &dfu, &error));
         DfuBootLoader *loader = nullptr;
         QVERIFY2(setUpBootLoader(wheel.emulator(), dfu, &loader, &error), error.c_str());
+        DfuBootLoader *other = nullptr;
+        if (fault.endsWith(QLatin1String("+other"))) {
+            DfuBootLoader::Options options;
+            options.port = "1-7";
+            options.identity.product = "Another Board";
+            other = static_cast<DfuBootLoader *>(wheel.emulator().addDevice(
+                std::make_unique<DfuBootLoader>(wheel.emulator().host(), options)));
+            QVERIFY2(other->plug(&error), error.c_str());
+        }
         Window w;
         QTRY_VERIFY(w.connected());
         const QString header = w.text("lbHead");
-        const std::vector<uint8_t> image = makeTestImage(4096, "6.0.1\tFeb 02 2027");
-        const QString path = w.writeImage("pelix.bin", wheeltest::bytesOf(image));
+        const std::vector<uint8_t> firmware = makeTestImage(4096, "6.0.1\tFeb 02 2027");
+        QByteArray bytes = wheeltest::bytesOf(firmware);
+        if (image == QLatin1String("zeros"))
+            bytes.fill('\0');
+        if (image == QLatin1String("bad stack"))
+            bytes[3] = 0x10; // 0x10...
+        if (image == QLatin1String("reset outside"))
+            bytes[6] = 0x01; // 0x0801.... lies past a 4096-byte image
+        // QTemporaryDir's default place is the temp directory itself.
+        QTemporaryDir inTemp;
+        QString path = inTemp.filePath("fw.bin");
+        if (image == QLatin1String("in temp"))
+            QVERIFY(wheeltest::writeFile(path, bytes));
+        else
+            path = w.writeImage("pelix.bin", bytes);
         wheel.clearTranscript();
 
         w.upgrade(path);
+        if (boxes == QStringList{kInvalid}) {
+            // Nothing reached the wheel, which stays connected as it was.
+            QTRY_COMPARE(w.prompts.shown(), boxes);
+            QCOMPARE(requests(wheel), QStringList());
+            QTest::qWait(500);
+            QVERIFY(w.connected());
+            QCOMPARE(w.text("lbHead"), header);
+            QVERIFY(w.widget("pbAutoUpgrade")->isEnabled());
+            return;
+        }
         // A second click while the first update runs changes nothing.
         w.widget<QPushButton>("pbUpgrade")->click();
-        QFETCH(bool, removeImage);
-        if (removeImage)
+        if (image == QLatin1String("gone"))
             QVERIFY(QFile::remove(path));
         const QString reboot = QStringLiteral("set-feature 02 10") + QStringLiteral(" 00").repeated(18);
         QCOMPARE(wheel.exchanges({"set-feature"}), std::vector<std::string>{reboot.toStdString()});
@@ -595,29 +676,92 @@ private slots:
         w.scan();
         QCOMPARE(w.text("lbHead"), header);
 
-        if (boxes.isEmpty()) {
-            QTRY_COMPARE_WITH_TIMEOUT(w.bar(), 48, 30000);
-            QCOMPARE(w.text("lbUpgrade"), kUploading);
-        } else {
-            QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), boxes, 30000);
-            QVERIFY(!w.progressShown());
-        }
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown(), boxes, 30000);
+        QVERIFY(!w.progressShown());
+        QVERIFY(w.widget("pbAutoUpgrade")->isEnabled());
+        if (other)
+            QCOMPARE(other->controlTransfers(), uint64_t(0));
+        const int looks = logged("No boot loader yet");
+        QCOMPARE(logged("Boot loader on the bus"), fault == QLatin1String("never-appears") ? 0 : 1);
+        if (fault == QLatin1String("never-appears"))
+            QCOMPARE(looks, 31);
         if (boxes == QStringList{kDone}) {
-            QTRY_VERIFY_WITH_TIMEOUT(installed(wheel) == image, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(installed(wheel) == firmware, 10000);
             // Nothing but the scan after the box finds the wheel again.
             QTRY_VERIFY_WITH_TIMEOUT(w.text("lbVersion").contains(QLatin1String("6.0.1")), 10000);
             QVERIFY(w.connected());
-        } else {
+            QVERIFY(QFile::exists(path));
+            return;
+        }
+        if (fault == QLatin1String("never-appears")) {
             // The device search works again: the wheel is not on the HID bus.
             QTRY_VERIFY_WITH_TIMEOUT((w.scan(), w.text("lbHead") == kWaitingHeader), 10000);
+            return;
         }
-        QCOMPARE(w.prompts.shown(), boxes);
-        const int looks = logged("No boot loader yet");
-        QVERIFY(misses < 0 ? looks >= 1 : looks == misses);
-        QCOMPARE(logged("Boot loader on the bus"), fault == QLatin1String("never-appears") ? 0 : 1);
-        // No look after the end.
-        QTest::qWait(700);
-        QCOMPARE(logged("No boot loader yet"), looks);
+        // The scan after the failure finds the wheel waiting in its loader:
+        // the DEVICE page stays reachable to bring it back.
+        QTRY_COMPARE(w.text("lbHead"), kLoaderHeader);
+        QVERIFY(!w.connected());
+        QVERIFY(w.widget("pbS4")->isEnabled());
+        QTRY_COMPARE(w.page(), 3);
+        if (!again)
+            return;
+
+        w.prompts.clear();
+        w.prompts.questionAnswer = QMessageBox::Yes;
+        wheel.clearTranscript();
+        if (other) {
+            // Two loaders and no wheel: nothing tells which is the wheel's.
+            w.upgrade(path);
+            QTRY_COMPARE(w.prompts.messages.size(), 2);
+            QCOMPARE(w.prompts.messages[0].kind, UserPrompts::MessageKind::Question);
+            QCOMPARE(
+                w.prompts.shown()[1],
+                QStringLiteral("Error: The firmware update did not start: 2 USB DFU devices (0483:df11) are "
+                               "connected and the wheel's cannot be told apart from the others; unplug every "
+                               "other board in DFU mode."));
+            QCOMPARE(other->controlTransfers(), uint64_t(0));
+            other->unplug();
+            w.prompts.clear();
+        }
+        w.upgrade(path);
+        QTRY_COMPARE_WITH_TIMEOUT(w.prompts.shown().size(), 2, 30000);
+        QCOMPARE(w.prompts.messages[0].kind, UserPrompts::MessageKind::Question);
+        QCOMPARE(w.prompts.shown()[1], kDone);
+        // No wheel on the HID bus to reboot: nothing went there.
+        QCOMPARE(requests(wheel), QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(installed(wheel) == firmware, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.text("lbVersion").contains(QLatin1String("6.0.1")), 10000);
+        QVERIFY(w.connected());
+    }
+
+    // Closing during an update asks first; confirmed, the update is stopped
+    // before the window goes and the wheel waits in its boot loader.
+    void closeDuringUpdate()
+    {
+        OPEN_WHEEL(wheel, "PELIX");
+        DfuEmulatorOptions dfu;
+        std::string error;
+        QVERIFY(applyDfuFault("stuck-busy:1", &dfu, &error));
+        DfuBootLoader *loader = nullptr;
+        QVERIFY2(setUpBootLoader(wheel.emulator(), dfu, &loader, &error), error.c_str());
+        auto w = std::make_unique<Window>();
+        QTRY_VERIFY(w->connected());
+        w->upgrade(w->writeImage("pelix.bin", wheeltest::bytesOf(makeTestImage(4096, "6.0.2"))));
+        QTRY_VERIFY_WITH_TIMEOUT(logged("Boot loader on the bus") == 1, 10000);
+        QTest::qWait(300);
+
+        for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+            w->prompts.questionAnswer = answer;
+            w->widget<QPushButton>("pbClose")->click();
+            QCOMPARE(w->prompts.messages.last().kind, UserPrompts::MessageKind::Question);
+            QCOMPARE(w->window.isVisible(), answer == QMessageBox::No);
+        }
+        QCOMPARE(w->prompts.messages.size(), 2);
+        // The worker has ended by the time the window went.
+        QVERIFY(logged("Flash cancelled") == 1);
+        w.reset();
+        QVERIFY(loader->plugged());
     }
 };
 

@@ -12,6 +12,7 @@
 #include "device/model_layout.h"
 #include "private_runtime_dir.h"
 #include "prompt_recorder.h"
+#include "upgrade/firmware_download.h"
 #include "upgrade/version_manifest.h"
 
 #include <QCryptographicHash>
@@ -165,6 +166,8 @@ private slots:
         untrusted = std::make_unique<UpdateServer>(strangers, root.path());
         QVERIFY2(!trusted->base.isEmpty() && !untrusted->base.isEmpty(), "update servers did not start");
 
+        // A server that stops sending is given up on after this long.
+        setNetworkTimeoutMs(2000);
         QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
         QVERIFY(ssl.addCaCertificates(certs + "/ca.pem"));
         QSslConfiguration::setDefaultConfiguration(ssl);
@@ -273,18 +276,19 @@ private slots:
         // An image the wheel's HID link refuses ends the run right after it is
         // stored, so the stored file stays for the test to look at.
         const int big = kLargestHidImage + 1;
-        QTest::newRow("upper-case md5, over an older longer image, then too large for HID")
-            << "srd7.bin" << big << "RIGHT" << 100 << "file" << kInvalid;
+        QTest::newRow("upper-case md5, a link planted in the shared temp dir, too large for HID")
+            << "srd7.bin" << big << "RIGHT" << 100 << "link" << kInvalid;
         QTest::newRow("unknown length") << "srd7.bin?nolength" << big << "right" << -1 << "" << kInvalid;
-        QTest::newRow("planted link is replaced, not followed")
-            << "srd7.bin" << big << "right" << 100 << "link" << kInvalid;
         QTest::newRow("missing md5") << "srd7.bin" << 4096 << "<missing>" << 100 << "" << kDownloadFail;
         QTest::newRow("altered image") << "srd7.bin" << 4096 << "other" << 100 << "" << kDownloadFail;
         QTest::newRow("truncated") << "srd7.bin?truncate=3000" << 4096 << "right" << 3000 * 100 / 4096 << ""
                                    << kDownloadFail;
+        QTest::newRow("server stops sending")
+            << "srd7.bin?stall=1000" << 4096 << "right" << 1000 * 100 / 4096 << ""
+            << QStringLiteral("Error: The update server stopped sending the firmware.");
         QTest::newRow("past 4 MiB") << "srd7.bin?endless" << 4096 << "right" << -1 << "" << kDownloadFail;
-        QTest::newRow("temp file not writable") << "srd7.bin" << 4096 << "right" << 100 << "dir"
-                                                << QStringLiteral("Error: Can not write to temp.");
+        QTest::newRow("temp dir not usable") << "srd7.bin" << 4096 << "right" << 100 << "no temp dir"
+                                             << QStringLiteral("Error: Can not write to temp.");
     }
     void download()
     {
@@ -304,22 +308,22 @@ private slots:
         QVERIFY(writeFile(served("version.json"), manifest("Mar 8 2024,15:04", name, md5Field)));
         const QString victim = tmp.filePath("victim");
         QVERIFY(writeFile(victim, "not yours"));
-        if (inTheWay == "file")
-            QVERIFY(writeFile(tempImage(), image(kLargestHidImage + 100)));
-        else if (inTheWay == "link")
+        // Another account's link at the name the shared temp dir once had.
+        if (inTheWay == "link")
             QVERIFY(QFile::link(victim, tempImage()));
-        else if (inTheWay == "dir")
-            QVERIFY(QDir().mkpath(tempImage() + "/kept"));
 
         Session s;
         QVERIFY(s.start(trusted->base));
         s.prompts.questionAnswer = QMessageBox::Yes;
         QSignalSpy bar(s.widget<QProgressBar>("pgUpgrade"), SIGNAL(valueChanged(int)));
         QSignalSpy path(s.widget<QLineEdit>("lePath"), SIGNAL(textChanged(QString)));
+        const QByteArray tmpDir = qgetenv("TMPDIR");
+        if (inTheWay == "no temp dir")
+            qputenv("TMPDIR", victim.toLocal8Bit());
         s.check();
         QTRY_VERIFY_WITH_TIMEOUT(s.prompts.messages.size() == 2, kNetTimeoutMs);
+        qputenv("TMPDIR", tmpDir);
         QCOMPARE(s.prompts.shown(), (QStringList{kOffer, shownLast}));
-        QCOMPARE(s.widget<QLabel>("lbUpgrade")->text(), QStringLiteral("Downloading ..."));
         QCOMPARE(s.widget<QLabel>("lbCurMd5")->text(),
                  "MD5: " + (offered == "<missing>" ? QString() : md5Field));
         // The widgets' reset puts the bar back to 0; what counts is how far the
@@ -328,25 +332,30 @@ private slots:
         for (const QList<QVariant> &value : bar)
             furthest = qMax(furthest, value.at(0).toInt());
         QCOMPARE(furthest, lastBar);
-
-        // Stored and handed to the update flow, which refused it; or never stored.
-        QStringList paths;
-        for (const QList<QVariant> &value : path)
-            paths << value.at(0).toString();
-        const QString url = trusted->base + "upgrade/srd7/" + name;
-        QCOMPARE(paths, (shownLast == kInvalid ? QStringList{url, tempImage()} : QStringList{url}));
-        QCOMPARE(readFile(victim), QByteArray("not yours"));
-        if (shownLast == kInvalid) {
-            QVERIFY(!QFileInfo(tempImage()).isSymLink());
-            QCOMPARE(readFile(tempImage()), data);
-            return;
-        }
+        // Whatever the ending, the page is ready for the next check.
         QTRY_VERIFY_WITH_TIMEOUT(s.checkButtonBack(), kNetTimeoutMs);
         QVERIFY(s.widget("pgUpgrade")->isHidden());
         QVERIFY(s.widget("lbUpgrade")->isHidden());
         QCOMPARE(s.widget<QLabel>("lbCurVersion")->text(), QString());
-        QCOMPARE(QFileInfo(tempImage()).isDir(), inTheWay == "dir");
-        QVERIFY(!QFileInfo(tempImage()).isFile());
+
+        // Stored in a directory of the program's own and handed to the update
+        // flow, which refused it; or never stored.
+        QStringList paths;
+        for (const QList<QVariant> &value : path)
+            paths << value.at(0).toString();
+        const QString url = trusted->base + "upgrade/srd7/" + name;
+        QCOMPARE(paths.value(0), url);
+        QCOMPARE(readFile(victim), QByteArray("not yours"));
+        if (shownLast != kInvalid) {
+            QCOMPARE(paths.size(), 1);
+            return;
+        }
+        QCOMPARE(paths.size(), 2);
+        const QFileInfo stored(paths[1]);
+        QCOMPARE(readFile(stored.filePath()), data);
+        QVERIFY(stored.absolutePath() != QFileInfo(QDir::tempPath()).absoluteFilePath());
+        // No other account may enter the directory, let alone change it.
+        QCOMPARE(int(QFileInfo(stored.absolutePath()).permissions() & 0x0077), 0);
     }
     // MANUAL UPDATE with an https address takes the same download; here the
     // offer's MD5 is right, so only the certificate can make it fail.
@@ -378,7 +387,10 @@ private slots:
         s.wheel.clearTranscript();
 
         s.check();
-        QTRY_COMPARE_WITH_TIMEOUT(s.widget<QLineEdit>("lePath")->text(), tempImage(), kNetTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(s.widget<QLineEdit>("lePath")->text().endsWith("/quor.firmware.bin"),
+                                 kNetTimeoutMs);
+        const QString stored = s.widget<QLineEdit>("lePath")->text();
+        QVERIFY(QFileInfo::exists(stored));
         QTRY_VERIFY_WITH_TIMEOUT(s.prompts.shown().contains(kUpdated), kFlashTimeoutMs);
         QCOMPARE(s.prompts.shown(), (QStringList{kOffer, kUpdated}));
         // Data reports: bit 7 of byte 1.
@@ -390,7 +402,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             (s.wheel.withWheel([&](wheelemu::Wheel &w) { running = w.version(); }), running == newVersion),
             10000);
-        QTRY_VERIFY(!QFileInfo::exists(tempImage()));
+        QTRY_VERIFY(!QFileInfo::exists(stored));
     }
 
 private:

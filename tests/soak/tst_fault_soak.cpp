@@ -188,7 +188,6 @@ struct Soak
     int ledSaveUs = 0, initialReadsUs = 0;
     std::map<QString, Settings> presetFlash;   // what a clean save of each preset stores
     wheelemu::DfuBootLoader *loader = nullptr; // PELIX only
-    int noScanAfterFailedFlash = 0;
 };
 
 // The faults. Each may change `wanted`, which starts as the flash before the
@@ -314,7 +313,13 @@ void flashThroughLoader(Soak &s, const std::string &fault)
     if (yanked)
         s.loader->unplug();
     QTest::qWait(100);
-    if (!s.prompts.messages.isEmpty()) {
+    const auto failedBox = [&s] {
+        return !s.prompts.messages.isEmpty() &&
+               s.prompts.messages.last().kind == UserPrompts::MessageKind::Critical;
+    };
+    if (yanked)
+        s.await([&s] { return !s.prompts.messages.isEmpty(); }, 30000, "no box after the loader was pulled");
+    if (!s.prompts.messages.isEmpty() && !failedBox()) {
         // Pulled after the flash ended but before its box: the loader was
         // not there any more to start the wheel, so the cable goes back in.
         if (yanked && !s.wheel.waitForPlugged(true, 1000))
@@ -323,17 +328,14 @@ void flashThroughLoader(Soak &s, const std::string &fault)
         return imageOldOrNew(s, before, image, true);
     }
 
-    // The flash failed: the loader goes off the bus and the wheel comes back
-    // with what it had.
+    // The flash failed, with a box that says so: the loader goes off the bus
+    // and the wheel comes back with what it had.
+    s.await(failedBox, 30000, "no box after a failed flash");
     QTest::qWait(300);
     s.loader->unplug();
     need(s.wheel.plug(), "wheel did not come back");
-    if (!QTest::qWaitFor([&s] { return s.connected() || s.waiting(); }, kBackMs)) {
-        // Nothing scans after a failed flash through the boot loader; the
-        // soak counts it and scans in the user's place.
-        ++s.noScanAfterFailedFlash;
-        s.scan();
-    }
+    // The window scans after the failure on its own, and keeps scanning
+    // while it sees the wheel's loader but no wheel.
     s.await([&s] { return s.connected(); }, kBackMs, "not connected after a failed flash");
     imageOldOrNew(s, before, image, true);
 }
@@ -503,7 +505,6 @@ private slots:
         QVERIFY2(wheelemu::setUpBootLoader(s.wheel.emulator(), {}, &s.loader, &error), error.c_str());
         QVERIFY(openWindow(s));
         runCycles(s, kLoaderFaults, 1);
-        std::printf("SOAK dfu-failures-without-scan %d\n", s.noScanAfterFailedFlash);
     }
 };
 

@@ -65,6 +65,7 @@ MainWindow::MainWindow(QWidget *parent)
     connectSettingsWidgets();
     connectLedWidgets();
     connectUpgradeWidgets();
+    connectProfileWidgets();
     connect(ui->pbAutoUpgrade, SIGNAL(clicked(bool)), this, SLOT(onAutoUpgrade()));
 
     showWaitingScreen();

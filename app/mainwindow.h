@@ -76,6 +76,11 @@ private slots:
     void onProgress(int value);
     void onUpgradeFailed(int code, const QString &what, bool wheelInLoader);
 
+    // Whole-wheel profiles (mainwindow_profiles.cpp).
+    void onBackupSettings();
+    void onRestoreSettings();
+    void onCompareSettingsAfterUpdate();
+
     // Online update check and download (mainwindow_online_update.cpp).
     void onAutoUpgrade();
     void onUpgradeReady();
@@ -136,6 +141,11 @@ private:
     // the update that brings the wheel back.
     void showBootLoaderWaiting();
 
+    // Profiles (mainwindow_profiles.cpp).
+    void connectProfileWidgets();
+    // Writes with the save marker, reads back and tells what the wheel kept.
+    void writeProfileAndReport(const WheelProfile &wanted);
+
     std::unique_ptr<Ui::MainWindow> ui;
     QPointF dragAnchor;
     quint8 upgradeBusy;
@@ -168,6 +178,9 @@ private:
     FirmwareUpdate firmwareUpdate;
     // The last scan found no wheel but a boot loader.
     bool wheelInBootLoader = false;
+    // The settings backed up before the last successful update, until the
+    // wheel is back and they have been compared.
+    std::optional<WheelProfile> settingsBeforeUpdate;
     // Where the online update keeps its download: a directory of this
     // run's own (mode 0700), gone with the window.
     std::unique_ptr<QTemporaryDir> downloadDir;

@@ -54,6 +54,8 @@ void MainWindow::onInit()
     QTimer::singleShot(0, ui->pbS1, SLOT(click()));
     if (statusPoll)
         QTimer::singleShot(0, this, SLOT(onDeviceUpdate()));
+    if (settingsBeforeUpdate)
+        QTimer::singleShot(0, this, SLOT(onCompareSettingsAfterUpdate()));
 }
 
 // Fills every page from the wheel's own settings, once per connection. Each

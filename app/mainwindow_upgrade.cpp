@@ -106,6 +106,13 @@ void MainWindow::startFirmwareUpdate(const QString &path, const QString &waiting
     request.imagePath = path;
     request.downloaded = !downloadedImage.isEmpty() && path == downloadedImage;
     request.wheelConnected = deviceHandle().isOpen();
+    request.continueWithoutBackup = [this](const QString &why) {
+        return UserPrompts::question(this, tr("Update"),
+                                     tr("The wheel's settings could not be backed up (%1). Update without a "
+                                        "backup?")
+                                         .arg(why),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    };
     request.route = request.wheelConnected ? updateRouteFor(deviceName) : UpdateRoute::HidStream;
     if (!request.wheelConnected && wheelInBootLoader) {
         request.route = UpdateRoute::BootLoader;
@@ -135,6 +142,7 @@ void MainWindow::onProgress(int value)
     if (value == kDone) {
         upgradeBusy = 0;
         wheelInBootLoader = false;
+        settingsBeforeUpdate = firmwareUpdate.settingsBefore();
         resetUpgradeUi();
         UserPrompts::information(this, tr("Notify"), tr("Firmware updated successfully. Reboot the device."));
         // Armed only once the box is closed: the user may keep it open
@@ -161,6 +169,8 @@ void MainWindow::onUpgradeFailed(int code, const QString &what, bool wheelInLoad
     const QString inLoader = tr("The wheel is still in its boot loader. Keep it plugged in and press MANUAL "
                                 "UPDATE again.");
     QString text;
+    if (code == FirmwareUpdate::NoBackup)
+        return; // the user chose not to go on; nothing was changed
     if (code == FirmwareUpdate::ImageRefused && !wheelInLoader)
         text = tr("Not a valid firmware.");
     else if (code == FirmwareUpdate::ImageRefused)

@@ -57,6 +57,13 @@ QString openFileName(QWidget *parent, const QString &caption, const QString &dir
     return QFileDialog::getOpenFileName(parent, caption, directory, filter);
 }
 
+QString saveFileName(QWidget *parent, const QString &caption, const QString &directory, const QString &filter)
+{
+    if (hooks().openFile)
+        return hooks().openFile({caption, directory, filter, true});
+    return QFileDialog::getSaveFileName(parent, caption, directory, filter);
+}
+
 QColor colour(const QColor &initial)
 {
     if (hooks().colour)

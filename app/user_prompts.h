@@ -35,12 +35,14 @@ struct FileRequest
     QString caption;
     QString directory;
     QString filter;
+    bool save = false; // a file to write rather than one to read
 };
 
 // Hooks a test installs; an unset hook shows the real dialog.
 struct Hooks
 {
     std::function<QMessageBox::StandardButton(const Message &)> message;
+    // Both file dialogs, the open and the save one.
     std::function<QString(const FileRequest &)> openFile;
     // Returns an invalid colour for a cancelled dialog.
     std::function<QColor(const QColor &initial)> colour;
@@ -57,6 +59,10 @@ QMessageBox::StandardButton question(QWidget *parent, const QString &title, cons
 
 // One existing file, or an empty string when the dialog was cancelled.
 QString openFileName(QWidget *parent, const QString &caption, const QString &directory,
+                     const QString &filter);
+
+// A file to write (it may exist), or an empty string when cancelled.
+QString saveFileName(QWidget *parent, const QString &caption, const QString &directory,
                      const QString &filter);
 
 // The standard colour dialog with no parent, an empty title and no options;

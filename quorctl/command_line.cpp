@@ -24,8 +24,10 @@ QString usageText()
         "  led preset NAME             light every LED in one colour (red, green, blue, white,\n"
         "                              off, sky, magenta, orange, yellow)\n"
         "  led set BUTTON RRGGBB       colour the LEDs of one button (pbB1, pbT3, pbXL, ...)\n"
-        "  flash [--force] FILE        install a firmware image (.bin); --force: into the one boot\n"
-        "                              loader that waits without a wheel (an interrupted update)\n"
+        "  flash [--force] [--restore-settings] FILE\n"
+        "                              install a firmware image (.bin); --force: into the one boot\n"
+        "                              loader that waits without a wheel (an interrupted update);\n"
+        "                              --restore-settings: put back settings the update changed\n"
         "  watch [--count N] [--timeout SECONDS]\n"
         "                              print button presses and paddle positions as they change\n"
         "exit codes: 0 success, 1 usage, 2 no wheel, 3 device error, 4 bad file\n");
@@ -74,9 +76,14 @@ std::optional<CommandLine> parseCommandLine(const QStringList &arguments, QStrin
         line.kind = command == QLatin1String("backup")  ? CommandKind::Backup
                     : command == QLatin1String("flash") ? CommandKind::Flash
                                                         : CommandKind::Restore;
-        if (line.kind != CommandKind::Backup && args.value(0) == QLatin1String("--force")) {
-            line.force = true;
-            args.removeFirst();
+        for (bool option = true; option && args.size() > 1;) {
+            option = false;
+            if (line.kind != CommandKind::Backup && args.front() == QLatin1String("--force"))
+                option = line.force = true;
+            else if (line.kind == CommandKind::Flash && args.front() == QLatin1String("--restore-settings"))
+                option = line.restoreSettings = true;
+            if (option)
+                args.removeFirst();
         }
         if (args.size() != 1 || args.front().isEmpty())
             return fail(QStringLiteral("%1 needs exactly one FILE").arg(command));

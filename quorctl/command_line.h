@@ -25,11 +25,12 @@ struct CommandLine
     CommandKind kind = CommandKind::Help;
     QString file; // backup, restore, flash
     bool force = false;
-    QString preset;    // led preset
-    QString button;    // led set
-    QString colour;    // led set, RRGGBB as typed
-    int count = 0;     // watch: stop after this many lines, 0 = no limit
-    int timeoutMs = 0; // watch: stop after this long, 0 = no limit
+    bool restoreSettings = false; // flash: put back settings the new firmware changed
+    QString preset;               // led preset
+    QString button;               // led set
+    QString colour;               // led set, RRGGBB as typed
+    int count = 0;                // watch: stop after this many lines, 0 = no limit
+    int timeoutMs = 0;            // watch: stop after this long, 0 = no limit
     bool verbose = false;
 };
 

@@ -8,17 +8,30 @@
 #include "upgrade/dfu_probe.h"
 #include "upgrade/firmware_update.h"
 
+#include "settings/profile_backup.h"
+#include "settings/profile_transfer.h"
+
+#include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QThread>
+
+#include <memory>
 
 namespace {
 
 constexpr int kDone = 100;
+
+// How long the wheel may take to come back with its new firmware.
+constexpr int kWheelBackMs = 20000;
+constexpr int kReopenEveryMs = 500;
 
 struct Ending
 {
     int code = 0;
     QString what;
     bool wheelInLoader = false;
+    std::optional<WheelProfile> settingsBefore;
+    QString backupPath;
 };
 
 // Runs the update to its end: the same flow, checks and messages as the
@@ -41,7 +54,9 @@ Ending runUpdate(const FirmwareUpdate::Request &request)
     });
     QObject::connect(&update, &FirmwareUpdate::failed, &loop,
                      [&](int code, const QString &what, bool inLoader) {
-                         ending = {code, what, inLoader};
+                         ending.code = code;
+                         ending.what = what;
+                         ending.wheelInLoader = inLoader;
                          loop.quit();
                      });
     // A refused image ends inside start(), before the loop would run.
@@ -49,7 +64,42 @@ Ending runUpdate(const FirmwareUpdate::Request &request)
     if (ending.code == 0)
         loop.exec();
     update.worker().waitForFinished();
+    ending.settingsBefore = update.settingsBefore();
+    ending.backupPath = update.backupPath();
     return ending;
+}
+
+// Once the wheel runs its new firmware: what it stores now against the
+// backup, and with --restore-settings the backup put back.
+int compareAfterUpdate(const Ending &ending, bool restore)
+{
+    QDeadlineTimer deadline(kWheelBackMs);
+    auto session = std::make_unique<WheelSession>();
+    int code = session->open(true);
+    while (code == ExitNoWheel && !deadline.hasExpired()) {
+        QThread::msleep(kReopenEveryMs);
+        session = std::make_unique<WheelSession>();
+        code = session->open(true);
+    }
+    WheelProfile now;
+    QString error;
+    if (code != 0 || !readWheelProfile(deviceHandle(), now, &error)) {
+        printNote(QStringLiteral("the settings could not be compared after the update; the backup is %1")
+                      .arg(ending.backupPath));
+        return ExitSuccess;
+    }
+    const QStringList changed = changedSettings(*ending.settingsBefore, now);
+    if (changed.isEmpty())
+        return ExitSuccess;
+    printLine(describeChangedSettings(changed));
+    if (!restore) {
+        printNote(QStringLiteral("quorctl restore %1 puts them back").arg(ending.backupPath));
+        return ExitSuccess;
+    }
+    if (const int restored = writeAndCheck(roundedToLedLevels(*ending.settingsBefore)))
+        return restored;
+    printLine(QStringLiteral("settings restored from %1").arg(ending.backupPath));
+    return ExitSuccess;
 }
 
 } // namespace
@@ -58,8 +108,8 @@ int runFlash(const CommandLine &line)
 {
     FirmwareUpdate::Request request;
     request.imagePath = line.file;
-    WheelSession session;
-    if (const int code = session.open(true)) {
+    auto session = std::make_unique<WheelSession>();
+    if (const int code = session->open(true)) {
         // A wheel whose update was interrupted waits in its boot loader and
         // is no longer on the HID bus; only --force writes into that loader.
         if (code != ExitNoWheel || !line.force) {
@@ -67,15 +117,20 @@ int runFlash(const CommandLine &line)
                                      ? QStringLiteral("; a boot loader waits for a firmware (an interrupted "
                                                       "update?): quorctl flash --force FILE writes into it")
                                      : QString();
-            return reportError(code, session.error() + hint);
+            return reportError(code, session->error() + hint);
         }
         request.route = UpdateRoute::BootLoader;
         request.wheelConnected = false;
     } else {
-        request.route = updateRouteFor(session.name());
+        request.route = updateRouteFor(session->name());
     }
 
     const Ending ending = runUpdate(request);
+    session.reset();
+    if (ending.code == FirmwareUpdate::NoBackup)
+        return reportError(
+            ExitDeviceError,
+            QStringLiteral("the wheel's settings could not be backed up; nothing was changed"));
     if (ending.code == FirmwareUpdate::ImageRefused)
         return reportError(ExitBadFile,
                            QStringLiteral("%1: not a valid firmware: %2").arg(line.file, ending.what));
@@ -90,5 +145,5 @@ int runFlash(const CommandLine &line)
                                       : QStringLiteral("; the wheel waits in its boot loader: run "
                                                        "quorctl flash --force FILE to finish")));
     printLine(QStringLiteral("firmware installed; the wheel restarts"));
-    return ExitSuccess;
+    return ending.settingsBefore ? compareAfterUpdate(ending, line.restoreSettings) : ExitSuccess;
 }

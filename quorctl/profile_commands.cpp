@@ -3,6 +3,7 @@
 #include "quorctl/console.h"
 #include "quorctl/exit_codes.h"
 #include "quorctl/wheel_session.h"
+#include "settings/profile_backup.h"
 #include "settings/profile_transfer.h"
 
 #include <QFile>
@@ -22,6 +23,20 @@ int openAndRead(WheelSession &session, WheelProfile &profile)
 }
 
 } // namespace
+
+int writeAndCheck(const WheelProfile &wanted)
+{
+    QString error;
+    const QStringList lost = restoreProfile(deviceHandle(), wanted, &error);
+    if (!error.isEmpty())
+        return reportError(ExitDeviceError, error);
+    for (const QString &difference : lost)
+        printNote(QStringLiteral("not kept: %1").arg(difference));
+    if (!lost.isEmpty())
+        return reportError(ExitDeviceError,
+                           QStringLiteral("the wheel did not keep %1 value(s)").arg(lost.size()));
+    return ExitSuccess;
+}
 
 int runBackup(const CommandLine &line)
 {
@@ -59,21 +74,8 @@ int runRestore(const CommandLine &line)
     if (!fitted)
         return reportError(ExitBadFile, QStringLiteral("%1: %2").arg(line.file, error));
 
-    const WheelProfile wanted = roundedToLedLevels(*fitted);
-    const int sent = writeWheelProfile(deviceHandle(), wanted);
-    if (sent < 0)
-        return reportError(ExitDeviceError, QStringLiteral("writing to the wheel failed (%1)").arg(sent));
-
-    WheelProfile kept;
-    if (!readWheelProfile(deviceHandle(), kept, &error))
-        return reportError(ExitDeviceError,
-                           QStringLiteral("restored, but reading it back failed: %1").arg(error));
-    const QStringList lost = profileDifferences(wanted, kept);
-    for (const QString &difference : lost)
-        printNote(QStringLiteral("not kept: %1").arg(difference));
-    if (!lost.isEmpty())
-        return reportError(ExitDeviceError,
-                           QStringLiteral("the wheel did not keep %1 value(s)").arg(lost.size()));
-    printLine(QStringLiteral("restored %1 to %2").arg(line.file, kept.wheelName));
+    if (const int code = writeAndCheck(roundedToLedLevels(*fitted)))
+        return code;
+    printLine(QStringLiteral("restored %1 to %2").arg(line.file, current.wheelName));
     return ExitSuccess;
 }

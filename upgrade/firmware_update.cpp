@@ -2,6 +2,8 @@
 
 #include "device/command_report.h"
 #include "device/device_handle.h"
+#include "settings/profile_backup.h"
+#include "settings/profile_transfer.h"
 #include "upgrade/dfu_flasher.h"
 
 #include <QDebug>
@@ -58,6 +60,11 @@ void FirmwareUpdate::start(const Request &next)
         end(ImageRefused, refusal);
         return;
     }
+    if (!backUpSettings()) {
+        request.route = UpdateRoute::HidStream;
+        end(NoBackup, QStringLiteral("the wheel's settings could not be backed up"));
+        return;
+    }
     if (request.route == UpdateRoute::HidStream) {
         startWorker(QuorUpgrade::HidTransfer, {});
         return;
@@ -83,6 +90,28 @@ void FirmwareUpdate::start(const Request &next)
     emit waitingForBootLoader();
     dfuWaitTries = kDfuReChecks;
     waitForDfuAndStart();
+}
+
+// A new firmware may come up with the wheel's settings reset: what it stores
+// now is kept where the user can get it back.
+bool FirmwareUpdate::backUpSettings()
+{
+    backup.reset();
+    backupFile.clear();
+    if (!request.wheelConnected)
+        return true; // a wheel in its boot loader has nothing to read
+    WheelProfile current;
+    QString why;
+    if (readWheelProfile(deviceHandle(), current, &why)) {
+        backupFile = storeBackup(current, &why);
+        if (!backupFile.isEmpty()) {
+            qDebug() << "Settings backed up to" << backupFile;
+            backup = current;
+            return true;
+        }
+    }
+    qDebug() << "No backup before the update:" << why;
+    return request.continueWithoutBackup && request.continueWithoutBackup(why);
 }
 
 void FirmwareUpdate::waitForDfuAndStart()

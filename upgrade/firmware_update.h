@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/wheel_profile.h"
 #include "upgrade/dfu_probe.h"
 #include "upgrade/firmware_file.h"
 #include "upgrade/quor_upgrade.h"
@@ -8,10 +9,12 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 // One firmware update, from the image's checks to the wheel running it:
-// check the image, reboot the wheel into its boot loader when its route
+// check the image, back the wheel's settings up, reboot the wheel into its boot loader when its route
 // takes one, wait for that loader to appear, flash, leave, report. The
 // window's file and online routes and quorctl all go through it.
 //
@@ -22,6 +25,8 @@
 //                       waiting when asked to flash one)
 //   SeveralBootLoaders  more than one 0483:df11 device could be the wheel's
 //   RebootRefused       the wheel did not take the reboot command
+//   NoBackup            the settings could not be backed up and the caller
+//                       would not go on without; nothing was changed
 //   others              the worker's and the flasher's codes
 // `what` says what failed and where; wheelInBootLoader tells whether the
 // wheel now waits in its boot loader for another try.
@@ -35,6 +40,7 @@ public:
         ImageRefused = -140,
         SeveralBootLoaders = -141,
         RebootRefused = -142,
+        NoBackup = -143,
     };
 
     struct Request
@@ -48,6 +54,9 @@ public:
         // its boot loader (an update was interrupted): that loader is flashed
         // directly, provided it is the only one.
         bool wheelConnected = true;
+        // Asked when the wheel's settings cannot be read or stored before
+        // the update (with why); true goes on without a backup. Unset: no.
+        std::function<bool(const QString &why)> continueWithoutBackup;
     };
 
     explicit FirmwareUpdate(QObject *parent = nullptr);
@@ -66,6 +75,11 @@ public:
     void setLoaderRecheckMs(int ms) { recheck.setInterval(ms); }
     QuorUpgrade &worker() { return upgradeWorker; }
 
+    // The wheel's settings as they were before the last update started, and
+    // where they were stored; none when no backup was taken.
+    const std::optional<WheelProfile> &settingsBefore() const { return backup; }
+    const QString &backupPath() const { return backupFile; }
+
 signals:
     // The wheel was told to reboot; the loader is awaited.
     void waitingForBootLoader();
@@ -81,12 +95,16 @@ private:
     void startDfuUpgrade(const UsbLocation &loader);
     void startWorker(int mode, const UsbLocation &loader);
     void end(int code, const QString &what);
+    // False when the update must not go on.
+    bool backUpSettings();
     bool rebooted() const { return request.route == UpdateRoute::BootLoader; }
 
     Request request;
     bool active = false;
     int dfuWaitTries = 0;
     std::vector<UsbLocation> loadersBefore;
+    std::optional<WheelProfile> backup;
+    QString backupFile;
     QTimer recheck;
     QuorUpgrade upgradeWorker;
 };

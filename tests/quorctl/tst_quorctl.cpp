@@ -464,8 +464,13 @@ private slots:
         QTest::addColumn<QString>("message");
 
         // Code 4: the image itself is refused.
-        QTest::newRow("SRD7 over HID") << "SRD7"
-                                       << "" << 0 << "";
+        QTest::newRow("SRD7 over HID, settings unchanged") << "SRD7"
+                                                           << "" << 0 << "";
+        // The new firmware comes up with the factory settings; the backup taken
+        // before the update puts every stored value back.
+        QTest::newRow("SRD7, factory-reset firmware, --restore-settings")
+            << "SRD7"
+            << "factory" << 0 << "differ from before the update";
         QTest::newRow("PELIX through the boot loader") << "PELIX"
                                                        << "" << 0 << "";
         QTest::newRow("PELIX, image refused before the reboot") << "PELIX"
@@ -498,7 +503,12 @@ private slots:
             wheelemu::DfuBootLoader *loader = nullptr;
             QVERIFY2(wheelemu::setUpBootLoader(wheel->emulator(), dfu, &loader, &error), error.c_str());
         }
-        const std::vector<uint8_t> image = wheelemu::makeTestImage(20000, "7.7.7");
+        const bool factory = loaderFault == "factory";
+        if (factory)
+            storeDistinctSetup(*wheel, model);
+        const auto before = keptOf(*wheel);
+        const std::vector<uint8_t> image =
+            wheelemu::makeTestImage(20000, factory ? "7.7.8+factory" : "7.7.7");
         // A stack pointer of 0 is no firmware for this flash.
         const QByteArray bytes = goodImage
                                      ? QByteArray(reinterpret_cast<const char *>(image.data()), image.size())
@@ -506,8 +516,15 @@ private slots:
         const QString file = writeFile(path("image.bin"), bytes);
         wheel->clearTranscript();
 
-        Run r = run({"flash", file}, 90000);
+        Run r = run(factory ? QStringList{"flash", "--restore-settings", file} : QStringList{"flash", file},
+                    90000);
         QVERIFY2(r.code == code, qPrintable(r.err + r.out));
+        if (code == 0) {
+            QVERIFY2(r.out.contains("differ from before the update") == factory &&
+                         r.out.contains("settings restored from") == factory,
+                     qPrintable(r.out));
+            QVERIFY(keptOf(*wheel) == before);
+        }
         if (code != 0) {
             QVERIFY2(r.err.contains(message), qPrintable(r.err));
             if (!goodImage)

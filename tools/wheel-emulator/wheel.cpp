@@ -462,6 +462,14 @@ void Wheel::installImage(const std::vector<uint8_t> &image)
         note("installed image carries no version tag; version text unchanged");
     else
         version_ = std::move(version);
+    // A firmware that comes up with the factory settings, as a new release
+    // may: its version ends in kFactoryResetSuffix.
+    const std::string suffix = kFactoryResetSuffix;
+    if (version_.size() >= suffix.size() &&
+        version_.compare(version_.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        note("installed image resets the settings to the factory's");
+        flash_ = defaults(*info_);
+    }
     restart();
 }
 

@@ -108,6 +108,9 @@ constexpr size_t kNameTextMax = 19;      // what fits in the name reply
 // The version text of a wheel whose configuration names none. It has to fit
 // the 20 bytes of the version reply: "<release>\t<build date>".
 constexpr const char *kDefaultVersion = "2\tMar  7 2024,15:04";
+// The end of the version text of a test image that installs with the
+// factory settings.
+constexpr const char *kFactoryResetSuffix = "+factory";
 
 class Wheel
 {
@@ -180,7 +183,9 @@ public:
     // new image.
     void powerCycle();
     // A boot loader finished flashing this image: the wheel now runs it
-    // (version from the image when it carries one) and starts afresh.
+    // (version from the image when it carries one) and starts afresh; an
+    // image whose version ends in kFactoryResetSuffix comes up with the
+    // factory settings.
     void installImage(const std::vector<uint8_t> &image);
     // The version an image carries, or "" if it carries none (test_image.h).
     static std::string versionInImage(const std::vector<uint8_t> &image);

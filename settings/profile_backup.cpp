@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -90,7 +91,8 @@ QString storeBackup(const WheelProfile &profile, QString *error)
     // The time stamp sorts by name; the newest kBackupsKept stay.
     QStringList older =
         folder.entryList({prefix + QLatin1String("*.json")}, QDir::Files, QDir::Name | QDir::Reversed);
-    for (int i = kBackupsKept; i < older.size(); ++i)
+    older.removeOne(QFileInfo(path).fileName());
+    for (int i = kBackupsKept - 1; i < older.size(); ++i)
         QFile::remove(folder.filePath(older[i]));
     return path;
 }

@@ -13,6 +13,7 @@
 #include "app/mainwindow.h"
 #include "device/device_handle.h"
 #include "private_runtime_dir.h"
+#include "settings/profile_backup.h"
 
 #include <QImage>
 #include <QLabel>
@@ -61,6 +62,17 @@ QStringList requests(const wheeltest::WheelFixture &wheel)
             line.chop(3);
         out << line;
     }
+    return out;
+}
+
+// Commands that change something: every request but the queries (02 0b).
+QStringList writes(const wheeltest::WheelFixture &wheel)
+{
+    QStringList out = requests(wheel);
+    out.erase(
+        std::remove_if(out.begin(), out.end(),
+                       [](const QString &r) { return r.startsWith(QLatin1String("set-feature 02 0b")); }),
+        out.end());
     return out;
 }
 
@@ -665,8 +677,9 @@ private slots:
         w.widget<QPushButton>("pbUpgrade")->click();
         if (image == QLatin1String("gone"))
             QVERIFY(QFile::remove(path));
-        const QString reboot = QStringLiteral("set-feature 02 10") + QStringLiteral(" 00").repeated(18);
-        QCOMPARE(wheel.exchanges({"set-feature"}), std::vector<std::string>{reboot.toStdString()});
+        // The settings are read for the backup, then the wheel is told to reboot.
+        const QString reboot = QStringLiteral("set-feature 02 10");
+        QCOMPARE(writes(wheel), QStringList{reboot});
         QCOMPARE(w.text("lbUpgrade"), QStringLiteral("Waiting for DFU..."));
         QVERIFY(w.progressShown());
         QCOMPARE(w.bar(), 0);
@@ -762,6 +775,135 @@ private slots:
         QVERIFY(logged("Flash cancelled") == 1);
         w.reset();
         QVERIFY(loader->plugged());
+    }
+
+    void settingsAcrossUpdate_data()
+    {
+        QTest::addColumn<QString>("version"); // of the new firmware
+        QTest::addColumn<bool>("backupReadable");
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::newRow("factory-reset firmware, restored") << "8.1.0+factory" << true << QMessageBox::Yes;
+        QTest::newRow("settings kept, no offer") << "8.1.0" << true << QMessageBox::Yes;
+        QTest::newRow("backup unreadable, not updated") << "8.1.0" << false << QMessageBox::No;
+    }
+
+    // The backup before the update, the comparison after it and the restore,
+    // checked against what the wheel stores.
+    void settingsAcrossUpdate()
+    {
+        QFETCH(QString, version);
+        QFETCH(bool, backupReadable);
+        QFETCH(QMessageBox::StandardButton, answer);
+        OPEN_WHEEL(wheel, "SRD7");
+        // A calibrated wheel: bite point and all four clutch words stored.
+        wheel.withWheel([](Wheel &wh) {
+            const uint8_t paddles[20] = {0x02, 0x0A, 0x39, 0x30, 0xEF, 0xA0,
+                                         0x0F, 0x3C, 0x0F, 0x64, 0x00, 0xC8};
+            wh.setFeature(paddles, sizeof paddles);
+        });
+        Wheel::Settings before;
+        wheel.withWheel([&before](Wheel &wh) { before = wh.flash(); });
+        Window w;
+        QTRY_VERIFY(w.connected());
+        w.prompts.questionAnswer = answer;
+        const std::vector<uint8_t> image = makeTestImage(4096, qPrintable(version));
+        wheel.clearTranscript();
+        if (!backupReadable)
+            wheel.failGetFeature(1);
+        w.upgrade(w.writeImage("new.bin", wheeltest::bytesOf(image)));
+
+        if (!backupReadable) {
+            QTRY_COMPARE(w.prompts.messages.size(), 1);
+            QVERIFY(w.prompts.shown()[0].startsWith("Update: The wheel's settings could not be backed up ("));
+            QTest::qWait(500);
+            // Nothing but the reads went to the wheel.
+            QCOMPARE(writes(wheel), QStringList());
+            QVERIFY(installed(wheel).empty());
+            QVERIFY(w.connected());
+            QVERIFY(w.widget("pbUpgrade")->isEnabled() && !w.progressShown());
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(w.prompts.shown().contains(kDone), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.text("lbVersion").contains(QLatin1String("8.1.0")), 10000);
+        const bool reset = version.endsWith(QLatin1String("+factory"));
+        if (reset) {
+            QTRY_COMPARE_WITH_TIMEOUT(w.prompts.messages.size(), 3, 5000);
+            QCOMPARE(
+                w.prompts.shown()[1],
+                QStringLiteral("Update: Bite point and clutch calibration differ from before the update. "
+                               "Restore them from the backup taken before the update?"));
+            QCOMPARE(w.prompts.shown()[2], QStringLiteral("Success: Settings restored."));
+        } else {
+            QTest::qWait(1000);
+            QCOMPARE(w.prompts.shown(), QStringList{kDone});
+        }
+        // Every stored value as it was before the update.
+        Wheel::Settings after;
+        wheel.withWheel([&after](Wheel &wh) { after = wh.flash(); });
+        QCOMPARE(std::tuple(after.biteWord, after.leftMin, after.leftMax, after.rightMin, after.rightMax,
+                            after.encoderPulseWidth, after.shifterPulseWidth, after.clutchesEnabled,
+                            after.extraShiftersEnabled, after.ledFrame, after.extraLeds),
+                 std::tuple(before.biteWord, before.leftMin, before.leftMax, before.rightMin, before.rightMax,
+                            before.encoderPulseWidth, before.shifterPulseWidth, before.clutchesEnabled,
+                            before.extraShiftersEnabled, before.ledFrame, before.extraLeds));
+        QTRY_VERIFY(w.connected());
+    }
+
+    // BACKUP SETTINGS... and RESTORE SETTINGS...: a profile of another model
+    // needs the user's yes; a bad file is refused before anything is written;
+    // the backup folder keeps the last 20 of a model.
+    void profileButtons()
+    {
+        QTemporaryDir files;
+        const QString pelixProfile = files.filePath("pelix.json");
+        {
+            OPEN_WHEEL(pelix, "PELIX");
+            Window w;
+            QTRY_VERIFY(w.connected());
+            w.prompts.fileAnswer = pelixProfile;
+            w.widget<QPushButton>("pbBackupSettings")->click();
+            QCOMPARE(w.prompts.fileRequests.last().filter, QStringLiteral("Settings Profile (*.json)"));
+            QVERIFY(w.prompts.fileRequests.last().save);
+            QCOMPARE(w.prompts.shown(), QStringList{"Success: Settings saved to " + pelixProfile + "."});
+        }
+        const QString truncated = files.filePath("truncated.json");
+        QVERIFY(wheeltest::writeFile(truncated, wheeltest::readFile(pelixProfile).left(40)));
+
+        OPEN_WHEEL(wheel, "SRD7");
+        Window w;
+        QTRY_VERIFY(w.connected());
+        for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+            w.prompts.clear();
+            wheel.clearTranscript();
+            w.prompts.questionAnswer = answer;
+            w.prompts.fileAnswer = pelixProfile;
+            w.widget<QPushButton>("pbRestoreSettings")->click();
+            QCOMPARE(w.prompts.messages[0].kind, UserPrompts::MessageKind::Question);
+            QCOMPARE(
+                w.prompts.shown()[0],
+                QStringLiteral("Notify: This profile was taken from a PELIX, this wheel is a SRD7. Restore "
+                               "it anyway?"));
+            QCOMPARE(writes(wheel).isEmpty(), answer == QMessageBox::No);
+        }
+        QTRY_COMPARE(w.prompts.shown().value(1), QStringLiteral("Success: Settings restored."));
+
+        w.prompts.clear();
+        wheel.clearTranscript();
+        w.prompts.fileAnswer = truncated;
+        w.widget<QPushButton>("pbRestoreSettings")->click();
+        QCOMPARE(w.prompts.messages.size(), 1);
+        QVERIFY2(w.prompts.shown()[0].startsWith("Error: " + truncated + ": "),
+                 qPrintable(w.prompts.shown()[0]));
+        QCOMPARE(requests(wheel), QStringList());
+
+        WheelProfile profile;
+        profile.modelCode = QStringLiteral("SRD7");
+        QString error, last;
+        for (int i = 0; i < kBackupsKept + 2; ++i)
+            last = storeBackup(profile, &error);
+        const QStringList kept = QDir(backupFolder()).entryList({"SRD7-*.json"}, QDir::Files);
+        QCOMPARE(int(kept.size()), kBackupsKept);
+        QVERIFY(kept.contains(QFileInfo(last).fileName()));
     }
 };
 

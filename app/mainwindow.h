@@ -38,6 +38,8 @@ private slots:
     void onMinimize();
     void onShowNormal();
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void onSecondStart(const QString &activationToken);
+    void onTrayWatch();
     void onSidebar();
     void onInit();
     void onJoystickEvent(QByteArray data);
@@ -154,6 +156,8 @@ private:
     quint8 bindDownButton;
     quint8 statusPoll;
     QSystemTrayIcon *trayIcon;
+    // While minimised: follows a tray host that appears or goes.
+    QTimer trayWatch;
     QList<qint32> releasedButtons;
     // The next device scan while no wheel is attached; at most one is ever
     // pending (see onInit).

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Drives the real program on X servers of its own, the way a person would:
-# dragging the frameless window by its header, the tray, a second start and
-# closing. Every process it starts is stopped on exit, also on failure.
+# dragging the frameless window by its header, the tray, second starts,
+# quorctl beside the window and closing; or on a Wayland compositor of its
+# own. Every process it starts is stopped on exit, also on failure.
 #
-#   desktop_session.sh PROGRAM tray     with a tray host (Debian's trayer)
-#   desktop_session.sh PROGRAM no-tray  without one
+#   desktop_session.sh PROGRAM tray QUORCTL     with a tray host (Debian's trayer)
+#   desktop_session.sh PROGRAM no-tray QUORCTL  without one
+#   desktop_session.sh PROGRAM wayland CHECK... under weston's headless back
+#       end, where CHECK (a window test with the emulated wheel) runs too
 set -euo pipefail
 
 program=$1
 mode=$2
+quorctl=${3:-}
 title="Quor Controls Setting"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorset-desktop.XXXXXX")
@@ -76,11 +80,28 @@ click_window_at() {
     read_geometry "$1"
     xdotool mousemove $((win_x + $2)) $((win_y + $3)) click "${@:4}"
 }
+# Qt marks a window it asks to iconify in its WM_HINTS; without a window
+# manager nobody iconifies it, and it must stay mapped rather than vanish.
+asked_iconic() { xprop -id "$window" WM_HINTS | grep -q 'Initial state is Iconic'; }
 minimise() {
     click_window_at "$window" 842 22 1
-    wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
-    [ "$mode" != tray ] || wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
+    if [ "$mode" = tray ]; then
+        wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
+        wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
+    else
+        wait_until 10 asked_iconic || fail "minimise did not ask to iconify the window"
+        is_viewable "$window" || fail "minimise without a tray host withdrew the window"
+        has_no_tray_icon "$qpid" || fail "a tray icon without a tray host"
+    fi
 }
+
+# above WINDOW OTHER: WINDOW is stacked above OTHER (xwininfo lists the top first).
+above() {
+    local first
+    first=$(xwininfo -root -children | grep -oE "^ +($(printf 0x%x "$1")|$(printf 0x%x "$2")) " | head -1)
+    [ "$((first))" = "$1" ]
+}
+logged() { grep -q "$1" "$work/program.log"; }
 
 map_count() { grep -c '^MapNotify' "$work/second.events" || true; }
 maps_seen() { [ "$(map_count)" -gt 0 ]; }
@@ -91,6 +112,43 @@ flush_watch() {
     xprop -display "$second_display" -root -f QUORSET_TEST_MARK 8s -set QUORSET_TEST_MARK "$1"
     wait_until 10 marker_seen || fail "the window watch on $second_display stopped"
 }
+
+# --- Wayland ---------------------------------------------------------------
+# The headless back end has no input seat, so the drag and the clicks are
+# left to X11; here the program must come up as a native Wayland client,
+# announce the launcher's app id, draw its window and guard its start.
+if [ "$mode" = wayland ]; then
+    shift 2
+    export XDG_RUNTIME_DIR=$work/run QT_QPA_PLATFORM=wayland
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    unset DISPLAY
+    weston --backend=headless-backend.so --socket=quorset-test --idle-time=0 >"$work/weston.log" 2>&1 &
+    pids+=($!)
+    # An absolute path, so tests that move XDG_RUNTIME_DIR still find it.
+    export WAYLAND_DISPLAY=$XDG_RUNTIME_DIR/quorset-test
+    wait_until 20 test -S "$WAYLAND_DISPLAY" || fail "weston did not start: $(tail -n 5 "$work/weston.log")"
+
+    step "window, pages and the wheel"
+    "$@" || fail "the window test failed on Wayland"
+
+    step "start"
+    WAYLAND_DEBUG=client "$program" 2>"$work/program.log" &
+    qpid=$!
+    pids+=("$qpid")
+    drawn() { grep -q 'wl_surface@[0-9]*\.attach(wl_buffer@' "$work/program.log"; }
+    wait_until 30 drawn || fail "no window drawn: $(grep -v '^\[' "$work/program.log" | tail -n 5)"
+    grep -q 'xdg_toplevel@[0-9]*\.set_app_id("example\.quorcontrols\.QuorSet")' "$work/program.log" ||
+        fail "the window does not announce the launcher's app id"
+    grep -q 'xdg_toplevel@[0-9]*\.set_title("'"$title"'")' "$work/program.log" || fail "window has no title"
+
+    step "second start"
+    status=0
+    timeout 60 "$program" 2>/dev/null || status=$?
+    [ "$status" = 239 ] || fail "second start exited with $status, not 239 (-17)"
+    kill -0 "$qpid" || fail "the first copy ended"
+    echo "PASS"
+    exit 0
+fi
 
 # --- the desktop ---------------------------------------------------------
 start_x main
@@ -104,6 +162,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 # flaky host from a real failure.
 start_trayer() {
     trayer --edge top --align right --widthtype pixel --width 100 --height 32 >>"$work/trayer.log" 2>&1 &
+    trayer_pid=$!
     pids+=($!)
     wait_until 20 xdotool search --onlyvisible --class trayer >/dev/null
 }
@@ -112,7 +171,7 @@ if [ "$mode" = tray ]; then
 fi
 
 step "start"
-"$program" &
+QT_LOGGING_RULES=default.debug=true "$program" 2>"$work/program.log" &
 qpid=$!
 pids+=("$qpid")
 wait_until 30 xdotool search --all --onlyvisible --pid "$qpid" --name "^$title\$" >/dev/null || fail "no window"
@@ -188,6 +247,41 @@ wait_until 10 is_viewable "$window" || fail "second start did not bring the wind
 if [ "$mode" = tray ]; then
     wait_until 10 has_no_tray_icon "$qpid" || fail "tray icon still shown after the second start"
 fi
+
+step "a second start raises a covered window"
+read_geometry "$window"
+xmessage -geometry "900x500+$win_x+$win_y" "covering the window" 2>/dev/null &
+pids+=($!)
+cover_pid=$!
+wait_until 20 xdotool search --onlyvisible --class Xmessage >/dev/null || fail "no covering window"
+cover=$(xdotool search --onlyvisible --class Xmessage | head -1)
+above "$cover" "$window" || fail "the covering window is not on top"
+status=0
+DISPLAY=$second_display timeout 60 "$program" || status=$?
+[ "$status" = 239 ] || fail "second start exited with $status, not 239 (-17)"
+wait_until 10 above "$window" "$cover" || fail "second start left the window covered"
+kill "$cover_pid"
+
+step "quorctl beside a minimised window"
+minimise
+status=0
+"$quorctl" status >"$work/quorctl.log" 2>&1 || status=$?
+[ "$status" = 3 ] || fail "quorctl status beside the window exited with $status: $(cat "$work/quorctl.log")"
+grep -q "the QuorSet window is running" "$work/quorctl.log" || fail "quorctl said: $(cat "$work/quorctl.log")"
+wait_until 10 logged "found by a probe" || fail "the window did not see quorctl's probe"
+if [ "$mode" = tray ]; then
+    is_hidden "$window" || fail "quorctl brought the window out of the tray"
+    has_tray_icon "$qpid" || fail "quorctl took the tray icon away"
+
+    step "the tray host goes"
+    kill "$trayer_pid"
+    wait_until 10 is_viewable "$window" || fail "the window stayed hidden with no tray host left"
+    wait_until 10 has_no_tray_icon "$qpid" || fail "tray icon still shown with no tray host"
+else
+    asked_iconic || fail "quorctl brought the window back"
+fi
+logged "asks for the window" && [ "$(grep -c "asks for the window" "$work/program.log")" = 2 ] ||
+    fail "the window took more than the two second starts as requests"
 
 step "close"
 click_window_at "$window" 872 22 1

@@ -13,6 +13,8 @@ packages=(
   umockdev libumockdev-dev libglib2.0-dev dfu-util
   # GUI tests and screenshots
   qt6-qpa-plugins xvfb xauth trayer xdotool x11-utils imagemagick fonts-liberation fonts-dejavu-core
+  # the same under a Wayland compositor (headless)
+  weston qt6-wayland
   # update server for tests and the demo
   python3 openssl
   # desktop integration checks and packaging

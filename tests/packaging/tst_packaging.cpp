@@ -246,7 +246,8 @@ private slots:
     }
 
     // Every library the program is linked against comes from a package the
-    // .deb depends on, and udev, which applies the rules, is one of them.
+    // .deb depends on, and so do udev, which applies the rules, and Qt's
+    // Wayland platform plugin.
     void dependsCoverWhatTheProgramNeeds()
     {
         const QString dependsField = run("dpkg-deb", {"-f", deb, "Depends"}).output.trimmed();
@@ -254,6 +255,9 @@ private slots:
         for (const QString &item : dependsField.split(QRegularExpression("[,|]"), Qt::SkipEmptyParts))
             depends.insert(item.trimmed().section(' ', 0, 0).section(':', 0, 0));
         QVERIFY2(depends.contains("udev"), qPrintable(dependsField));
+        // Loaded at run time, so no library check below finds it: native
+        // Wayland windows.
+        QVERIFY2(depends.contains("qt6-wayland"), qPrintable(dependsField));
 
         const QString program = root + "/usr/bin/" QUORSET_BINARY_NAME;
         const Run objdump = run("objdump", {"-p", program});

@@ -2,6 +2,7 @@
 
 #include "app/sidebar.h"
 #include "app/single_instance.h"
+#include "app/window_activation.h"
 #include "app/window_drag.h"
 #include "device/device_handle.h"
 #include "device/device_status.h"
@@ -13,7 +14,6 @@
 
 #include <QAction>
 #include <QDebug>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QMouseEvent>
@@ -79,7 +79,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     SingleInstance::startGuardServer(localServer);
     auto *guardRequests = new SingleInstance::GuardRequests(localServer, this);
-    connect(guardRequests, SIGNAL(showRequested(QString)), this, SLOT(onSecondStart(QString)));
+    connect(guardRequests, SIGNAL(showRequested(QString, QString)), this,
+            SLOT(onSecondStart(QString, QString)));
 }
 
 // Out of line, where the form's class is complete, so the pointer can delete it.
@@ -155,24 +156,25 @@ void MainWindow::onTrayWatch()
     }
 }
 
-void MainWindow::onShowNormal()
+void MainWindow::restoreWindow()
 {
     trayWatch.stop();
     showNormal();
     // Also a window that is open but covered comes to the front.
     raise();
-    activateWindow();
     trayIcon->hide();
 }
 
-// A Wayland compositor gives the focus only to a window that shows the token
-// it gave the launcher; the platform plugin reads it from the environment
-// when the window asks to be activated.
-void MainWindow::onSecondStart(const QString &activationToken)
+void MainWindow::onShowNormal()
 {
-    if (!activationToken.isEmpty() && QGuiApplication::platformName() == QLatin1String("wayland"))
-        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toLatin1());
-    onShowNormal();
+    restoreWindow();
+    activateWindow();
+}
+
+void MainWindow::onSecondStart(const QString &activationToken, const QString &startupId)
+{
+    restoreWindow();
+    WindowActivation::activateForStart(this, activationToken, startupId);
 }
 
 void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)

@@ -38,7 +38,7 @@ private slots:
     void onMinimize();
     void onShowNormal();
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
-    void onSecondStart(const QString &activationToken);
+    void onSecondStart(const QString &activationToken, const QString &startupId);
     void onTrayWatch();
     void onSidebar();
     void onInit();
@@ -92,6 +92,8 @@ protected:
 
 private:
     void createTrayIcon();
+    // Out of the tray or the task bar, in front; the focus is the caller's.
+    void restoreWindow();
     void showWaitingScreen();
     void resetUpgradeUi();
     void runInitialReads();

@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <array>
 #include <cerrno>
 #include <signal.h>
 #include <sys/stat.h>
@@ -30,7 +31,7 @@
 // unguarded than trust it. The socket itself is also created user-only.
 //
 // A connection that sends "show", optionally followed by the launcher's
-// activation token, and a newline asks for the window; one that sends nothing
+// tokens as NAME=value words, and a newline asks for the window; one that sends nothing
 // (quorctl looking whether the window runs) only finds it. The token lets a
 // Wayland compositor (XDG_ACTIVATION_TOKEN) or an X11 window manager
 // (DESKTOP_STARTUP_ID) hand the focus over: it was given to the start the
@@ -92,21 +93,24 @@ bool answers(const QString &name, const QByteArray &message = QByteArray())
     return true;
 }
 
-// The token the launcher gave this start, in the form the platform uses.
-// Spaces or line ends would break the request's one line, and no real
-// token has them. Read before main runs: the X11 platform takes
-// DESKTOP_STARTUP_ID out of the environment when it connects.
-QByteArray readLauncherToken()
+// The tokens the launcher gave this start, as "NAME=value" words. Spaces
+// or line ends would break the request's one line, and no real token has
+// them. Read before main runs: the X11 platform takes DESKTOP_STARTUP_ID out
+// of the environment when it connects.
+const std::array<const char *, 2> tokenVariables{"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"};
+
+QByteArray readLauncherTokens()
 {
-    for (const char *variable : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+    QByteArray words;
+    for (const char *variable : tokenVariables) {
         const QByteArray token = qgetenv(variable).trimmed();
         if (!token.isEmpty() && !token.contains(' ') && !token.contains('\n'))
-            return token;
+            words += ' ' + QByteArray(variable) + '=' + token;
     }
-    return QByteArray();
+    return words;
 }
 
-const QByteArray launcherToken = readLauncherToken();
+const QByteArray launcherTokens = readLauncherTokens();
 
 bool processLives(qint64 pid)
 {
@@ -158,10 +162,7 @@ bool showRunningInstance()
     const QString name = guardServerName();
     if (name.isEmpty())
         return false;
-    QByteArray request = showWord;
-    if (!launcherToken.isEmpty())
-        request += ' ' + launcherToken;
-    return answers(name, request + '\n');
+    return answers(name, showWord + launcherTokens + '\n');
 }
 
 Start::Start() = default;
@@ -266,7 +267,15 @@ void GuardRequests::read(QLocalSocket *socket)
         return;
     }
     qDebug() << "single instance: a second start asks for the window";
-    emit showRequested(QString::fromLatin1(words.value(1)));
+    std::array<QString, tokenVariables.size()> tokens;
+    for (const QByteArray &word : words.mid(1)) {
+        for (size_t i = 0; i < tokenVariables.size(); ++i) {
+            const QByteArray prefix = QByteArray(tokenVariables[i]) + '=';
+            if (word.startsWith(prefix))
+                tokens[i] = QString::fromLatin1(word.mid(prefix.size()));
+        }
+    }
+    emit showRequested(tokens[0], tokens[1]);
 }
 
 } // namespace SingleInstance

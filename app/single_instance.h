@@ -64,8 +64,9 @@ public:
     GuardRequests(QLocalServer &server, QObject *parent);
 
 signals:
-    // activationToken is empty when the launcher gave none.
-    void showRequested(const QString &activationToken);
+    // The launcher's tokens for the start that asks (xdg-activation on
+    // Wayland, the startup id on X11); empty where it gave none.
+    void showRequested(const QString &activationToken, const QString &startupId);
 
 private slots:
     void onNewConnection();

@@ -102,6 +102,24 @@ above() {
     [ "$((first))" = "$1" ]
 }
 logged() { grep -q "$1" "$work/program.log"; }
+has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+
+# The X server's time now, as a launcher puts it into a startup id: the time
+# stamp of a property change on the covering window, which a watch reads.
+# Not on the root window: the program watches that, and every event it gets
+# moves its own idea of the time forward, which would hide a stale request.
+server_time() {
+    local try
+    # The watch may not be listening yet when the first change is made.
+    for try in 1 2 3 4 5 6 7 8 9 10; do
+        xprop -id "$cover" -f QUORSET_TIME 8s -set QUORSET_TIME "$try"
+        if wait_until 1 grep -q '(QUORSET_TIME)' "$work/cover.events"; then
+            grep '(QUORSET_TIME)' "$work/cover.events" | tail -n 1 | sed 's/.*time \([0-9]*\).*/\1/'
+            return
+        fi
+    done
+    fail "no watch on the covering window"
+}
 
 map_count() { grep -c '^MapNotify' "$work/second.events" || true; }
 maps_seen() { [ "$(map_count)" -gt 0 ]; }
@@ -153,6 +171,8 @@ fi
 # --- the desktop ---------------------------------------------------------
 start_x main
 export DISPLAY=$x_display
+xev -root -event property >"$work/main.events" 2>&1 &
+pids+=($!)
 export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR=$work/run
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -255,11 +275,21 @@ pids+=($!)
 cover_pid=$!
 wait_until 20 xdotool search --onlyvisible --class Xmessage >/dev/null || fail "no covering window"
 cover=$(xdotool search --onlyvisible --class Xmessage | head -1)
+xev -id "$cover" -event property >"$work/cover.events" 2>&1 &
+pids+=($!)
 above "$cover" "$window" || fail "the covering window is not on top"
+# The focus goes to the cover now; a start the user makes afterwards comes
+# with a startup id stamped later, as a launcher's click would.
+xdotool windowfocus "$cover"
+wait_until 10 has_focus "$cover" || fail "the covering window did not take the focus"
+startup_id="quorset-test-$$_TIME$(server_time)"
 status=0
-DISPLAY=$second_display timeout 60 "$program" || status=$?
+DESKTOP_STARTUP_ID=$startup_id DISPLAY=$second_display timeout 60 "$program" || status=$?
 [ "$status" = 239 ] || fail "second start exited with $status, not 239 (-17)"
 wait_until 10 above "$window" "$cover" || fail "second start left the window covered"
+wait_until 10 has_focus "$window" || fail "second start did not give the window the focus"
+# The launcher's busy feedback ends: the window reports the start as done.
+wait_until 10 grep -q '_NET_STARTUP_INFO_BEGIN' "$work/main.events" || fail "the start was not reported done"
 kill "$cover_pid"
 
 step "quorctl beside a minimised window"

@@ -313,6 +313,15 @@ fi
 logged "asks for the window" && [ "$(grep -c "asks for the window" "$work/program.log")" = 2 ] ||
     fail "the window took more than the two second starts as requests"
 
+if [ "$mode" = no-tray ]; then
+    step "a tray host appears"
+    start_trayer || start_trayer || fail "trayer did not start: $(tail -n 5 "$work/trayer.log")"
+    wait_until 10 is_hidden "$window" || fail "the minimised window did not go to the new tray"
+    wait_until 10 has_tray_icon "$qpid" || fail "no tray icon in the new tray"
+    click_window_at "$(tray_icon "$qpid")" 11 11 --repeat 2 --delay 80 1
+    wait_until 10 is_viewable "$window" || fail "double click did not restore the window"
+fi
+
 step "close"
 click_window_at "$window" 872 22 1
 wait_until 20 eval '! kill -0 "$qpid" 2>/dev/null' || fail "close did not end the program"

@@ -230,8 +230,9 @@ private slots:
         }
     }
 
-    // The launcher starts the installed program and shows the installed
-    // icons (holdsItsFilesAndNothingElse checks those are there).
+    // The launcher starts the installed program, shows the installed icons
+    // (holdsItsFilesAndNothingElse checks those are there) and passes its
+    // activation token on.
     void launcherPointsIntoThePackage()
     {
         const QString launcher =
@@ -243,6 +244,9 @@ private slots:
         };
         QCOMPARE(value("Exec"), QStringLiteral(QUORSET_BINARY_NAME));
         QCOMPARE(value("Icon"), kAppId);
+        // Only then does the launcher give a start the token that lets a
+        // second start hand the focus to the running window.
+        QCOMPARE(value("StartupNotify"), QStringLiteral("true"));
     }
 
     // Every library the program is linked against comes from a package the

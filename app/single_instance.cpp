@@ -31,11 +31,11 @@
 // unguarded than trust it. The socket itself is also created user-only.
 //
 // A connection that sends "show", optionally followed by the launcher's
-// tokens as NAME=value words, and a newline asks for the window; one that sends nothing
-// (quorctl looking whether the window runs) only finds it. The token lets a
-// Wayland compositor (XDG_ACTIVATION_TOKEN) or an X11 window manager
-// (DESKTOP_STARTUP_ID) hand the focus over: it was given to the start the
-// user made, not to the copy that has been running all along.
+// tokens as NAME=value words, and a newline asks for the window; one that
+// sends nothing (quorctl looking whether the window runs) only finds it. The
+// tokens let a Wayland compositor (XDG_ACTIVATION_TOKEN) or an X11 window
+// manager (DESKTOP_STARTUP_ID) hand the focus over: they were given to the
+// start the user made, not to the copy that has been running all along.
 //
 // Unix sockets outlive a process that is killed, so a name can be taken by a
 // file that nobody answers on; startGuardServer() replaces such a leftover

@@ -88,6 +88,9 @@ MainWindow::MainWindow(QWidget *parent)
 // still stops the reader first: a running thread must not lose its object.
 MainWindow::~MainWindow()
 {
+    // Also when the window went some other way than onClose (the desktop
+    // closed it): no start may hand itself over to a window that is going.
+    localServer.close();
     stopEventThread();
     stopUpgradeForExit();
 }

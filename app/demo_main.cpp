@@ -47,7 +47,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(base))
         setUpdateBaseUrl(parser.value(base));
 
-    if (isInstanceRunning())
+    const SingleInstance::Start start = SingleInstance::claimOrHandOver();
+    if (start.handedOver)
         return SingleInstance::refusedStartExitCode;
     MainWindow window;
     window.setWindowFlags(Qt::FramelessWindowHint);

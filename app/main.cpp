@@ -7,11 +7,13 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral(QUORSET_APP_ID)); // the launcher's name (packaging/)
-    if (isInstanceRunning())
+    // Held until main returns, after the window is gone.
+    const SingleInstance::Start start = SingleInstance::claimOrHandOver();
+    if (start.handedOver)
         return SingleInstance::refusedStartExitCode;
 
     MainWindow window;
-    // The window draws its own header and moves itself (see MainWindow's
+    // The window draws its own header and has itself moved (see MainWindow's
     // mouse handlers), so it wants no native frame at all.
     window.setWindowFlags(Qt::FramelessWindowHint);
     window.show();

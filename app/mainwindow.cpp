@@ -2,6 +2,7 @@
 
 #include "app/sidebar.h"
 #include "app/single_instance.h"
+#include "app/window_activation.h"
 #include "app/window_drag.h"
 #include "device/device_handle.h"
 #include "device/device_status.h"
@@ -12,12 +13,13 @@
 #include <hidapi/hidapi.h>
 
 #include <QAction>
+#include <QDebug>
 #include <QIcon>
-#include <QLocalSocket>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 #include <array>
 
@@ -25,6 +27,7 @@ namespace {
 
 constexpr int trayRestoreDelayMs = 500;
 constexpr int scanRetryMs = 3000;
+constexpr int trayWatchMs = 1000;
 
 } // namespace
 
@@ -76,7 +79,9 @@ MainWindow::MainWindow(QWidget *parent)
     createTrayIcon();
 
     SingleInstance::startGuardServer(localServer);
-    connect(&localServer, SIGNAL(newConnection()), this, SLOT(onShowNormal()));
+    auto *guardRequests = new SingleInstance::GuardRequests(localServer, this);
+    connect(guardRequests, SIGNAL(showRequested(QString, QString)), this,
+            SLOT(onSecondStart(QString, QString)));
 }
 
 // Out of line, where the form's class is complete, so the pointer can delete it.
@@ -84,6 +89,9 @@ MainWindow::MainWindow(QWidget *parent)
 // still stops the reader first: a running thread must not lose its object.
 MainWindow::~MainWindow()
 {
+    // Also when the window went some other way than onClose (the desktop
+    // closed it): no start may hand itself over to a window that is going.
+    localServer.close();
     stopEventThread();
     stopUpgradeForExit();
 }
@@ -97,6 +105,9 @@ void MainWindow::createTrayIcon()
     trayIcon->setContextMenu(menu);
     connect(trayIcon, SIGNAL(activated(QSystemTrayIcon::ActivationReason)), this,
             SLOT(onTrayActivated(QSystemTrayIcon::ActivationReason)));
+    trayWatch.setInterval(trayWatchMs);
+    trayWatch.setTimerType(Qt::CoarseTimer);
+    connect(&trayWatch, SIGNAL(timeout()), this, SLOT(onTrayWatch()));
 }
 
 void MainWindow::onClose()
@@ -106,6 +117,9 @@ void MainWindow::onClose()
     // Unsaved paddle settings go into the wheel's flash first; the sender is
     // pbClose, so the save shows nothing.
     onSavePageP();
+    // A start from now on must not hand its request to a window on its way
+    // out: it waits for this process to end and then runs on its own.
+    localServer.close();
     stopEventThread();
     stopUpgradeForExit();
     close();
@@ -114,21 +128,57 @@ void MainWindow::onClose()
 void MainWindow::onMinimize()
 {
     showMinimized();
+    trayWatch.start();
+    // Without a tray host an icon would be seen by nobody, and a hidden
+    // window could not be found again: it stays on the task bar.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
     trayIcon->setVisible(true);
     // Hidden, the window leaves the task bar and lives in the tray only.
     hide();
 }
 
+// Tray hosts come and go with panels and extensions, and the platform tells
+// nobody; so a minimised window looks now and then.
+void MainWindow::onTrayWatch()
+{
+    const bool inTray = trayIcon->isVisible() && !isVisible();
+    const bool onTaskBar = isVisible() && isMinimized();
+    if (!inTray && !onTaskBar) {
+        trayWatch.stop();
+        return;
+    }
+    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+    if (inTray && !available) {
+        qDebug() << "tray host gone: the minimised window goes to the task bar";
+        trayIcon->hide();
+        showMinimized();
+    } else if (onTaskBar && available) {
+        qDebug() << "tray host found: the minimised window goes to the tray";
+        trayIcon->setVisible(true);
+        hide();
+    }
+}
+
+void MainWindow::restoreWindow()
+{
+    trayWatch.stop();
+    showNormal();
+    // Also a window that is open but covered comes to the front.
+    raise();
+    trayIcon->hide();
+}
+
 void MainWindow::onShowNormal()
 {
-    // A second start says all it has to say by connecting. Connections left
-    // pending would fill the server's queue, and it stops announcing new ones.
-    while (QLocalSocket *knock = localServer.nextPendingConnection()) {
-        knock->abort();
-        knock->deleteLater();
-    }
-    showNormal();
-    trayIcon->hide();
+    restoreWindow();
+    activateWindow();
+}
+
+void MainWindow::onSecondStart(const QString &activationToken, const QString &startupId)
+{
+    restoreWindow();
+    WindowActivation::activateForStart(this, activationToken, startupId);
 }
 
 void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
@@ -156,10 +206,19 @@ void MainWindow::onSidebar()
 void MainWindow::mousePressEvent(QMouseEvent *event)
 {
     const QPointF p = event->globalPosition();
-    if (event->button() == Qt::LeftButton && WindowDrag::inDragBand(p.y(), geometry().y()))
-        dragAnchor = p;
-    else
+    if (event->button() != Qt::LeftButton || !WindowDrag::inDragBand(p.y(), geometry().y())) {
         dragAnchor = WindowDrag::idleAnchor;
+        return;
+    }
+    // The desktop's own move works where moving ourselves does not (a
+    // Wayland compositor ignores it) and snaps and tiles. Only without
+    // anyone to take the move (X11 without a window manager) do we follow
+    // the pointer ourselves.
+    if (windowHandle() && windowHandle()->startSystemMove()) {
+        dragAnchor = WindowDrag::idleAnchor;
+        return;
+    }
+    dragAnchor = p;
 }
 
 void MainWindow::mouseReleaseEvent(QMouseEvent *)

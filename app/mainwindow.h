@@ -38,6 +38,8 @@ private slots:
     void onMinimize();
     void onShowNormal();
     void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void onSecondStart(const QString &activationToken, const QString &startupId);
+    void onTrayWatch();
     void onSidebar();
     void onInit();
     void onJoystickEvent(QByteArray data);
@@ -95,6 +97,8 @@ protected:
 
 private:
     void createTrayIcon();
+    // Out of the tray or the task bar, in front; the focus is the caller's.
+    void restoreWindow();
     void showWaitingScreen();
     void resetUpgradeUi();
     void runInitialReads();
@@ -164,6 +168,8 @@ private:
     quint8 bindDownButton;
     quint8 statusPoll;
     QSystemTrayIcon *trayIcon;
+    // While minimised: follows a tray host that appears or goes.
+    QTimer trayWatch;
     QList<qint32> releasedButtons;
     // The next device scan while no wheel is attached; at most one is ever
     // pending (see onInit).

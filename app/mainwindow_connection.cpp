@@ -3,11 +3,13 @@
 // while no wheel is attached.
 #include "app/mainwindow.h"
 
+#include "app/single_instance.h"
 #include "device/device_handle.h"
 #include "device/discovery.h"
 #include "ui_mainwindow.h"
 #include "upgrade/dfu_probe.h"
 
+#include <QDebug>
 #include <QPushButton>
 #include <QTimer>
 
@@ -36,6 +38,15 @@ void MainWindow::onInit()
     scanRetry.stop();
     stopEventThread();
     deviceHandle().close();
+
+    // A quorctl command holding the wheel finishes first: its replies and
+    // ours could not be told apart. The retry looks again.
+    if (SingleInstance::wheelHeldByCommand()) {
+        qDebug() << "quorctl holds the wheel, waiting for it";
+        showWaitingScreen();
+        scanRetry.start();
+        return;
+    }
 
     openProductId = 0;
     openProductId = openFirstWheel(deviceHandle());

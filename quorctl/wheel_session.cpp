@@ -39,11 +39,12 @@ int WheelSession::open(bool exchangesCommands)
         error_ = QStringLiteral("the QuorSet window is running; close it first");
         return ExitDeviceError;
     }
-    // Named like the window's guard, so it lives where that does; without
-    // such a private place there is no lock, as there is no guard.
-    const QString guard = SingleInstance::guardServerName();
-    if (exchangesCommands && !guard.isEmpty()) {
-        lock_ = std::make_unique<QLockFile>(guard + QStringLiteral(".lock"));
+    // In the private place the window's guard also uses, where the window
+    // looks for it too; without such a place there is no lock, as there is
+    // no guard.
+    const QString lockName = SingleInstance::wheelLockName();
+    if (exchangesCommands && !lockName.isEmpty()) {
+        lock_ = std::make_unique<QLockFile>(lockName);
         if (!lock_->tryLock(0)) {
             error_ =
                 QStringLiteral("another quorctl command is using the wheel; try again when it has finished");

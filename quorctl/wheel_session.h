@@ -17,11 +17,12 @@ class QLockFile;
 // command reports therefore refuse to run while the window is up; `watch`
 // only reads input reports, of which every open of the wheel gets its own
 // copy, so it runs beside the window. The window is found through its
-// single-instance socket; like a second copy of the program, the probe also
-// brings the window to the front, which shows the user what to close.
-// Two quorctl commands could cross in the same way, so those commands also
-// hold a lock file in the user's private runtime directory while they run; a
-// second one stops at once rather than wait behind a firmware update.
+// single-instance socket; the probe only finds it and leaves a minimised
+// window where it is. Two quorctl commands could cross in the same way, so
+// those commands also hold a lock file in the user's private runtime
+// directory while they run; a second one stops at once rather than wait
+// behind a firmware update. A window started meanwhile sees the lock and
+// waits on its waiting screen until the command has let the wheel go.
 class WheelSession
 {
 public:

@@ -8,11 +8,13 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
-  libhidapi-dev libusb-1.0-0-dev
+  libhidapi-dev libusb-1.0-0-dev libxcb1-dev
   # emulated wheel and boot loader
   umockdev libumockdev-dev libglib2.0-dev dfu-util
   # GUI tests and screenshots
   qt6-qpa-plugins xvfb xauth trayer xdotool x11-utils imagemagick fonts-liberation fonts-dejavu-core
+  # the same under a Wayland compositor (headless)
+  weston qt6-wayland
   # update server for tests and the demo
   python3 openssl
   # desktop integration checks and packaging

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Drives the real program on X servers of its own, the way a person would:
-# dragging the frameless window by its header, the tray, a second start and
-# closing. Every process it starts is stopped on exit, also on failure.
+# dragging the frameless window by its header, the tray, second starts,
+# quorctl beside the window and closing; or on a Wayland compositor of its
+# own. Every process it starts is stopped on exit, also on failure.
 #
-#   desktop_session.sh PROGRAM tray     with a tray host (Debian's trayer)
-#   desktop_session.sh PROGRAM no-tray  without one
+#   desktop_session.sh PROGRAM tray QUORCTL     with a tray host (Debian's trayer)
+#   desktop_session.sh PROGRAM no-tray QUORCTL  without one
+#   desktop_session.sh PROGRAM wayland CHECK... under weston's headless back
+#       end, where CHECK (a window test with the emulated wheel) runs too
 set -euo pipefail
 
 program=$1
 mode=$2
+quorctl=${3:-}
 title="Quor Controls Setting"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorset-desktop.XXXXXX")
@@ -76,10 +80,45 @@ click_window_at() {
     read_geometry "$1"
     xdotool mousemove $((win_x + $2)) $((win_y + $3)) click "${@:4}"
 }
+# Qt marks a window it asks to iconify in its WM_HINTS; without a window
+# manager nobody iconifies it, and it must stay mapped rather than vanish.
+asked_iconic() { xprop -id "$window" WM_HINTS | grep -q 'Initial state is Iconic'; }
 minimise() {
     click_window_at "$window" 842 22 1
-    wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
-    [ "$mode" != tray ] || wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
+    if [ "$mode" = tray ]; then
+        wait_until 10 is_hidden "$window" || fail "minimise left the window on screen"
+        wait_until 10 has_tray_icon "$qpid" || fail "no tray icon after minimising"
+    else
+        wait_until 10 asked_iconic || fail "minimise did not ask to iconify the window"
+        is_viewable "$window" || fail "minimise without a tray host withdrew the window"
+        has_no_tray_icon "$qpid" || fail "a tray icon without a tray host"
+    fi
+}
+
+# above WINDOW OTHER: WINDOW is stacked above OTHER (xwininfo lists the top first).
+above() {
+    local first
+    first=$(xwininfo -root -children | grep -oE "^ +($(printf 0x%x "$1")|$(printf 0x%x "$2")) " | head -1)
+    [ "$((first))" = "$1" ]
+}
+logged() { grep -q "$1" "$work/program.log"; }
+has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+
+# The X server's time now, as a launcher puts it into a startup id: the time
+# stamp of a property change on the covering window, which a watch reads.
+# Not on the root window: the program watches that, and every event it gets
+# moves its own idea of the time forward, which would hide a stale request.
+server_time() {
+    local try
+    # The watch may not be listening yet when the first change is made.
+    for try in 1 2 3 4 5 6 7 8 9 10; do
+        xprop -id "$cover" -f QUORSET_TIME 8s -set QUORSET_TIME "$try"
+        if wait_until 1 grep -q '(QUORSET_TIME)' "$work/cover.events"; then
+            grep '(QUORSET_TIME)' "$work/cover.events" | tail -n 1 | sed 's/.*time \([0-9]*\).*/\1/'
+            return
+        fi
+    done
+    fail "no watch on the covering window"
 }
 
 map_count() { grep -c '^MapNotify' "$work/second.events" || true; }
@@ -92,9 +131,48 @@ flush_watch() {
     wait_until 10 marker_seen || fail "the window watch on $second_display stopped"
 }
 
+# --- Wayland ---------------------------------------------------------------
+# The headless back end has no input seat, so the drag and the clicks are
+# left to X11; here the program must come up as a native Wayland client,
+# announce the launcher's app id, draw its window and guard its start.
+if [ "$mode" = wayland ]; then
+    shift 2
+    export XDG_RUNTIME_DIR=$work/run QT_QPA_PLATFORM=wayland
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    unset DISPLAY
+    weston --backend=headless-backend.so --socket=quorset-test --idle-time=0 >"$work/weston.log" 2>&1 &
+    pids+=($!)
+    # An absolute path, so tests that move XDG_RUNTIME_DIR still find it.
+    export WAYLAND_DISPLAY=$XDG_RUNTIME_DIR/quorset-test
+    wait_until 20 test -S "$WAYLAND_DISPLAY" || fail "weston did not start: $(tail -n 5 "$work/weston.log")"
+
+    step "window, pages and the wheel"
+    "$@" || fail "the window test failed on Wayland"
+
+    step "start"
+    WAYLAND_DEBUG=client "$program" 2>"$work/program.log" &
+    qpid=$!
+    pids+=("$qpid")
+    drawn() { grep -q 'wl_surface@[0-9]*\.attach(wl_buffer@' "$work/program.log"; }
+    wait_until 30 drawn || fail "no window drawn: $(grep -v '^\[' "$work/program.log" | tail -n 5)"
+    grep -q 'xdg_toplevel@[0-9]*\.set_app_id("example\.quorcontrols\.QuorSet")' "$work/program.log" ||
+        fail "the window does not announce the launcher's app id"
+    grep -q 'xdg_toplevel@[0-9]*\.set_title("'"$title"'")' "$work/program.log" || fail "window has no title"
+
+    step "second start"
+    status=0
+    timeout 60 "$program" 2>/dev/null || status=$?
+    [ "$status" = 239 ] || fail "second start exited with $status, not 239 (-17)"
+    kill -0 "$qpid" || fail "the first copy ended"
+    echo "PASS"
+    exit 0
+fi
+
 # --- the desktop ---------------------------------------------------------
 start_x main
 export DISPLAY=$x_display
+xev -root -event property >"$work/main.events" 2>&1 &
+pids+=($!)
 export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR=$work/run
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -104,6 +182,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 # flaky host from a real failure.
 start_trayer() {
     trayer --edge top --align right --widthtype pixel --width 100 --height 32 >>"$work/trayer.log" 2>&1 &
+    trayer_pid=$!
     pids+=($!)
     wait_until 20 xdotool search --onlyvisible --class trayer >/dev/null
 }
@@ -112,7 +191,7 @@ if [ "$mode" = tray ]; then
 fi
 
 step "start"
-"$program" &
+QT_LOGGING_RULES=default.debug=true "$program" 2>"$work/program.log" &
 qpid=$!
 pids+=("$qpid")
 wait_until 30 xdotool search --all --onlyvisible --pid "$qpid" --name "^$title\$" >/dev/null || fail "no window"
@@ -187,6 +266,60 @@ flush_watch refused
 wait_until 10 is_viewable "$window" || fail "second start did not bring the window back"
 if [ "$mode" = tray ]; then
     wait_until 10 has_no_tray_icon "$qpid" || fail "tray icon still shown after the second start"
+fi
+
+step "a second start raises a covered window"
+read_geometry "$window"
+xmessage -geometry "900x500+$win_x+$win_y" "covering the window" 2>/dev/null &
+pids+=($!)
+cover_pid=$!
+wait_until 20 xdotool search --onlyvisible --class Xmessage >/dev/null || fail "no covering window"
+cover=$(xdotool search --onlyvisible --class Xmessage | head -1)
+xev -id "$cover" -event property >"$work/cover.events" 2>&1 &
+pids+=($!)
+above "$cover" "$window" || fail "the covering window is not on top"
+# The focus goes to the cover now; a start the user makes afterwards comes
+# with a startup id stamped later, as a launcher's click would.
+xdotool windowfocus "$cover"
+wait_until 10 has_focus "$cover" || fail "the covering window did not take the focus"
+startup_id="quorset-test-$$_TIME$(server_time)"
+status=0
+DESKTOP_STARTUP_ID=$startup_id DISPLAY=$second_display timeout 60 "$program" || status=$?
+[ "$status" = 239 ] || fail "second start exited with $status, not 239 (-17)"
+wait_until 10 above "$window" "$cover" || fail "second start left the window covered"
+wait_until 10 has_focus "$window" || fail "second start did not give the window the focus"
+# The launcher's busy feedback ends: the window reports the start as done.
+wait_until 10 grep -q '_NET_STARTUP_INFO_BEGIN' "$work/main.events" || fail "the start was not reported done"
+kill "$cover_pid"
+
+step "quorctl beside a minimised window"
+minimise
+status=0
+"$quorctl" status >"$work/quorctl.log" 2>&1 || status=$?
+[ "$status" = 3 ] || fail "quorctl status beside the window exited with $status: $(cat "$work/quorctl.log")"
+grep -q "the QuorSet window is running" "$work/quorctl.log" || fail "quorctl said: $(cat "$work/quorctl.log")"
+wait_until 10 logged "found by a probe" || fail "the window did not see quorctl's probe"
+if [ "$mode" = tray ]; then
+    is_hidden "$window" || fail "quorctl brought the window out of the tray"
+    has_tray_icon "$qpid" || fail "quorctl took the tray icon away"
+
+    step "the tray host goes"
+    kill "$trayer_pid"
+    wait_until 10 is_viewable "$window" || fail "the window stayed hidden with no tray host left"
+    wait_until 10 has_no_tray_icon "$qpid" || fail "tray icon still shown with no tray host"
+else
+    asked_iconic || fail "quorctl brought the window back"
+fi
+logged "asks for the window" && [ "$(grep -c "asks for the window" "$work/program.log")" = 2 ] ||
+    fail "the window took more than the two second starts as requests"
+
+if [ "$mode" = no-tray ]; then
+    step "a tray host appears"
+    start_trayer || start_trayer || fail "trayer did not start: $(tail -n 5 "$work/trayer.log")"
+    wait_until 10 is_hidden "$window" || fail "the minimised window did not go to the new tray"
+    wait_until 10 has_tray_icon "$qpid" || fail "no tray icon in the new tray"
+    click_window_at "$(tray_icon "$qpid")" 11 11 --repeat 2 --delay 80 1
+    wait_until 10 is_viewable "$window" || fail "double click did not restore the window"
 fi
 
 step "close"

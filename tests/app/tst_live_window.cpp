@@ -11,6 +11,7 @@
 #include "window_probe.h"
 
 #include "app/mainwindow.h"
+#include "app/single_instance.h"
 #include "device/device_handle.h"
 #include "private_runtime_dir.h"
 #include "settings/profile_backup.h"
@@ -18,6 +19,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -42,6 +44,7 @@ const QString kInLoader = QStringLiteral(
     "\n\nThe wheel is still in its boot loader. Keep it plugged in and press MANUAL UPDATE again.");
 const QString kLoaderHeader = QStringLiteral("WHEEL WAITING FOR FIRMWARE");
 const char *const kReaderDone = "joystick event thread done.";
+const char *const kQuorctlHolds = "quorctl holds the wheel";
 constexpr int kPollMs = 10000;
 constexpr int kScanIntervalMs = 3000;
 
@@ -124,6 +127,9 @@ struct Window
     MainWindow window;
     QTemporaryDir files;
     int waitingScreens = 0;
+
+    // Taken, as a quorctl command takes it, by tests that want one running.
+    QLockFile quorctl{SingleInstance::wheelLockName()};
 
     Window()
     {
@@ -256,11 +262,15 @@ private slots:
     {
         QTest::addColumn<bool>("unplug");
         QTest::addColumn<bool>("heldOnReturn");
-        QTest::newRow("unplugged, button let go while away") << true << false;
-        QTest::newRow("unplugged, button still held on return") << true << true;
+        QTest::addColumn<bool>("quorctlFirst");
+        QTest::newRow("unplugged, button let go while away") << true << false << false;
+        QTest::newRow("unplugged, button still held on return") << true << true << false;
         // Still on the bus: the scan after the loss finds it again at once,
         // without a waiting screen.
-        QTest::newRow("read error") << false << true;
+        QTest::newRow("read error") << false << true << false;
+        // A window started while a quorctl command (a restore, say) holds the
+        // wheel sends nothing until the command lets it go.
+        QTest::newRow("started during a quorctl command") << false << true << true;
     }
 
     // Each connection makes the same initial reads in the same order. Closing
@@ -270,8 +280,21 @@ private slots:
     {
         QFETCH(bool, unplug);
         QFETCH(bool, heldOnReturn);
+        QFETCH(bool, quorctlFirst);
         OPEN_WHEEL(wheel, "SRD7");
         Window w;
+        if (quorctlFirst) {
+            // Before the event loop runs the first scan.
+            QVERIFY(w.quorctl.tryLock(0));
+            QTRY_COMPARE(w.waitingScreens, 2); // construction, then the scan that met the lock
+            QVERIFY(logged(kQuorctlHolds) >= 1);
+            QCOMPARE(requests(wheel), QStringList());
+            QVERIFY(!deviceHandle().isOpen());
+            w.quorctl.unlock();
+            QTRY_VERIFY_WITH_TIMEOUT(deviceHandle().isOpen(), kScanIntervalMs + 2000);
+            // Counted from here on as for a window that found the wheel at once.
+            w.waitingScreens = 1;
+        }
         QTRY_VERIFY(deviceHandle().isOpen());
         QTRY_COMPARE(wheel.emulator().wheel(0)->clientCount(), 2);
         QTRY_COMPARE(requests(wheel), kInitialReads);

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
@@ -31,10 +32,14 @@ namespace {
 // A style sheet that does not parse is dropped with only a warning and the
 // widget falls back to the platform look.
 QStringList styleWarnings;
+// What the window's guard did with each connection.
+QStringList guardLog;
 QtMessageHandler previousHandler = nullptr;
 
 void collectStyleWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
+    if (message.startsWith(QLatin1String("single instance:")))
+        guardLog << message;
     if (message.contains(QLatin1String("stylesheet"), Qt::CaseInsensitive))
         styleWarnings << message;
     else if (previousHandler)
@@ -128,12 +133,31 @@ private slots:
         }
     }
 
-    // A refused second start only connects to the guard socket, and that alone
-    // brings the window back from the tray, also after more starts than the
-    // guard server keeps pending. The desktop session script drives the tray
-    // itself on a real X server.
-    void secondStartRestores()
+    void secondStart_data()
     {
+        // How the guard is reached while the window sits minimised, whether
+        // anyone answered, and whether the window came back.
+        QTest::addColumn<QString>("knock");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("second start") << "show" << true << true;
+        // quorctl looking for the window leaves it where it is.
+        QTest::newRow("probe") << "probe" << true << false;
+        // A window on its way out no longer answers: the start waits for it
+        // to go instead (TestSingleInstance::startDuringSlowExit).
+        QTest::newRow("while closing") << "show after close" << false << false;
+    }
+
+    // A second start sends one line on the guard socket, and that brings the
+    // window back, also after more connections than the guard server keeps
+    // pending. Offscreen there is no tray host, so minimising leaves the
+    // window on the task bar; the desktop session script drives a real tray.
+    void secondStart()
+    {
+        QFETCH(QString, knock);
+        QFETCH(bool, answered);
+        QFETCH(bool, restored);
+
         Window w;
         QVERIFY(w.show());
         QVERIFY(w.tray() && !w.tray()->isVisible());
@@ -144,12 +168,27 @@ private slots:
             QCoreApplication::processEvents();
         }
         QTest::mouseClick(w.widget(QStringLiteral("pbMin")), Qt::LeftButton);
-        QVERIFY(!w.window->isVisible());
-        QVERIFY(w.tray()->isVisible());
+        QVERIFY(w.window->isMinimized());
+        QVERIFY(w.window->isVisible());
+        QVERIFY(!w.tray()->isVisible());
+        if (knock == QLatin1String("show after close"))
+            QTest::mouseClick(w.widget(QStringLiteral("pbClose")), Qt::LeftButton);
 
-        QVERIFY(isInstanceRunning());
-        QTRY_VERIFY(w.window->isVisible());
-        QVERIFY(!w.window->isMinimized());
+        guardLog.clear();
+        if (knock == QLatin1String("probe")) {
+            QCOMPARE(isInstanceRunning(), answered);
+            QTRY_VERIFY(guardLog.contains(QStringLiteral("single instance: found by a probe")));
+        } else {
+            QCOMPARE(SingleInstance::showRunningInstance(), answered);
+        }
+        if (restored) {
+            QTRY_VERIFY(!w.window->isMinimized());
+            QVERIFY(w.window->isVisible());
+        } else if (knock == QLatin1String("probe")) {
+            QVERIFY(w.window->isMinimized() && w.window->isVisible());
+        } else {
+            QVERIFY(!w.window->isVisible());
+        }
         QVERIFY(!w.tray()->isVisible());
     }
 
@@ -371,6 +410,30 @@ private slots:
         QCOMPARE(next->state(), QProcess::Running);
     }
 
+    // A copy on its way out has stopped answering but holds its life lock
+    // until its process ends (here the test holds it for it). A start
+    // meanwhile waits, and runs once the lock is free: one window, not none.
+    void startDuringSlowExit()
+    {
+        const QString run = scratch->path() + QStringLiteral("/run");
+        QVERIFY(QDir().mkdir(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QLockFile closing(run + QStringLiteral("/quorset.running"));
+        QVERIFY(closing.tryLock(0));
+
+        QProcess *next = startCopy(run, {}, QProcess::MergedChannels);
+        QByteArray output;
+        const auto toldOrGone = [&] {
+            output += next->readAll();
+            return output.contains("waiting for a closing copy to go") || next->state() != QProcess::Running;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(toldOrGone(), 20000);
+        QCOMPARE(next->state(), QProcess::Running);
+        QVERIFY(!answers(run + QStringLiteral("/quorset")));
+        closing.unlock();
+        QTRY_VERIFY_WITH_TIMEOUT(answers(run + QStringLiteral("/quorset")), 20000);
+        QCOMPARE(next->state(), QProcess::Running);
+    }
+
     // The guard's socket is this user's alone: another user's copy, meeting
     // it in the shared temp directory, neither takes it over nor reaches it.
     void copyOfAnotherUserCannotReachTheSocket()
@@ -400,17 +463,19 @@ private:
     // A copy of the program on the offscreen platform, sharing this test's
     // temp directory; asUser, when given, is the command that starts it as
     // someone else.
-    QProcess *startCopy(const QString &runtimeDir, const QStringList &asUser = {})
+    QProcess *startCopy(const QString &runtimeDir, const QStringList &asUser = {},
+                        QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("TMPDIR"), scratch->path());
         env.insert(QStringLiteral("HOME"), scratch->path());
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("default.debug=true"));
         auto *copy = new QProcess;
         copies << copy;
         copy->setProcessEnvironment(env);
-        copy->setProcessChannelMode(QProcess::ForwardedChannels);
+        copy->setProcessChannelMode(channels);
         if (asUser.isEmpty())
             copy->start(program, {});
         else

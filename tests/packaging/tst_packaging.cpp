@@ -230,8 +230,9 @@ private slots:
         }
     }
 
-    // The launcher starts the installed program and shows the installed
-    // icons (holdsItsFilesAndNothingElse checks those are there).
+    // The launcher starts the installed program, shows the installed icons
+    // (holdsItsFilesAndNothingElse checks those are there) and passes its
+    // activation token on.
     void launcherPointsIntoThePackage()
     {
         const QString launcher =
@@ -243,10 +244,14 @@ private slots:
         };
         QCOMPARE(value("Exec"), QStringLiteral(QUORSET_BINARY_NAME));
         QCOMPARE(value("Icon"), kAppId);
+        // Only then does the launcher give a start the token that lets a
+        // second start hand the focus to the running window.
+        QCOMPARE(value("StartupNotify"), QStringLiteral("true"));
     }
 
     // Every library the program is linked against comes from a package the
-    // .deb depends on, and udev, which applies the rules, is one of them.
+    // .deb depends on, and so do udev, which applies the rules, and Qt's
+    // Wayland platform plugin.
     void dependsCoverWhatTheProgramNeeds()
     {
         const QString dependsField = run("dpkg-deb", {"-f", deb, "Depends"}).output.trimmed();
@@ -254,6 +259,9 @@ private slots:
         for (const QString &item : dependsField.split(QRegularExpression("[,|]"), Qt::SkipEmptyParts))
             depends.insert(item.trimmed().section(' ', 0, 0).section(':', 0, 0));
         QVERIFY2(depends.contains("udev"), qPrintable(dependsField));
+        // Loaded at run time, so no library check below finds it: native
+        // Wayland windows.
+        QVERIFY2(depends.contains("qt6-wayland"), qPrintable(dependsField));
 
         const QString program = root + "/usr/bin/" QUORSET_BINARY_NAME;
         const Run objdump = run("objdump", {"-p", program});

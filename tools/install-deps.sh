@@ -12,7 +12,7 @@ packages=(
   # emulated wheel and boot loader
   umockdev libumockdev-dev libglib2.0-dev dfu-util
   # GUI tests and screenshots
-  qt6-qpa-plugins xvfb xauth trayer xdotool x11-utils imagemagick fonts-liberation fonts-dejavu-core
+  qt6-qpa-plugins libxcb1-dev xvfb xauth trayer xdotool x11-utils imagemagick fonts-liberation fonts-dejavu-core
   # update server for tests and the demo
   python3 openssl
   # desktop integration checks and packaging

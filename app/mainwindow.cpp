@@ -7,6 +7,7 @@
 #include "device/device_status.h"
 #include "device/model_layout.h"
 #include "input/button_display.h"
+#include "input/report_batcher.h"
 #include "ui_mainwindow.h"
 
 #include <hidapi/hidapi.h>
@@ -50,7 +51,14 @@ MainWindow::MainWindow(QWidget *parent)
     // Released buttons go on to the encoder binding.
     buttonDisplay = std::make_unique<ButtonDisplay>(this);
     buttonDisplay->setReleaseHandler([this](const QList<qint32> &released) { applyEncoderTurn(released); });
-    connect(&eventThread, SIGNAL(eventTrigger(QByteArray)), this, SLOT(onJoystickEvent(QByteArray)));
+    // The reader's reports are gathered on its own thread (a direct
+    // connection) and shown in runs; onJoystickEvent stays the one-report way.
+    reportBatcher = std::make_unique<ReportBatcher>();
+    reportBatcher->setSink([this](const ReportRun &run) {
+        buttonDisplay->showRun(run, {leftMin, leftMax, rightMin, rightMax}, releasedButtons);
+    });
+    connect(&eventThread, SIGNAL(eventTrigger(QByteArray)), reportBatcher.get(), SLOT(add(QByteArray)),
+            Qt::DirectConnection);
     // A child of the window like its widgets, found by name like them.
     statusPollTimer.setObjectName(QStringLiteral("statusPollTimer"));
     statusPollTimer.setParent(this);

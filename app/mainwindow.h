@@ -19,6 +19,7 @@ class MainWindow;
 }
 
 class ButtonDisplay;
+class ReportBatcher;
 
 class QMouseEvent;
 
@@ -154,6 +155,9 @@ private:
     QTimer scanRetry;
     // What the INPUTS page shows of each input report.
     std::unique_ptr<ButtonDisplay> buttonDisplay;
+    // Gathers the reader's reports so the display runs once per frame, not
+    // once per report.
+    std::unique_ptr<ReportBatcher> reportBatcher;
     // The next power status read of a wireless wheel. One timer, so a poll
     // started by a reconnect while another was pending replaces it.
     QTimer statusPollTimer;

@@ -3,6 +3,8 @@
 // while no wheel is attached.
 #include "app/mainwindow.h"
 
+#include "input/report_batcher.h"
+
 #include "device/device_handle.h"
 #include "device/discovery.h"
 #include "ui_mainwindow.h"
@@ -112,4 +114,7 @@ void MainWindow::stopEventThread()
 {
     eventThread.requestInterruption();
     eventThread.wait();
+    // What the reader handed over before it stopped is shown now, before a
+    // waiting screen or a new wheel's layout.
+    reportBatcher->flush();
 }

@@ -85,6 +85,19 @@ IndicatorStates ButtonDisplay::indicatorStates() const
     return states;
 }
 
+void ButtonDisplay::showRun(const ReportRun &run, PaddleExtremes extremes, QList<qint32> &releasedButtons)
+{
+    if (isChecked(calibrateLeft_)) {
+        widenExtremes(run.leftLow, extremes.leftMin, extremes.leftMax);
+        widenExtremes(run.leftHigh, extremes.leftMin, extremes.leftMax);
+    }
+    if (isChecked(calibrateRight_)) {
+        widenExtremes(run.rightLow, extremes.rightMin, extremes.rightMax);
+        widenExtremes(run.rightHigh, extremes.rightMin, extremes.rightMax);
+    }
+    showReport(run.last, extremes, releasedButtons);
+}
+
 void ButtonDisplay::showReport(const QByteArray &payload, PaddleExtremes extremes,
                                QList<qint32> &releasedButtons)
 {

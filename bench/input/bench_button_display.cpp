@@ -27,6 +27,7 @@
 #include "device/discovery.h"
 #include "input/button_display.h"
 #include "input/quor_event.h"
+#include "input/report_batcher.h"
 #include "ui_mainwindow.h"
 
 #include <hidapi/hidapi.h>
@@ -181,20 +182,21 @@ void perReportCost()
 }
 
 // The GUI end of the reader's queued signal, as the window has it.
-class Receiver : public QObject
+// The GUI end of the reader's reports, as the window has it: gathered into
+// runs on the emitting thread, shown once per run.
+class Receiver
 {
-    Q_OBJECT
-
 public:
-    explicit Receiver(Form &form) : form_(form), display_(&form.window) {}
-    std::atomic<long> handled{0};
-
-public slots:
-    void onJoystickEvent(QByteArray data)
+    explicit Receiver(Form &form) : form_(form), display_(&form.window)
     {
-        display_.showReport(data, form_.extremes(), form_.released);
-        handled.fetch_add(1, std::memory_order_relaxed);
+        batcher.setSink([this](const ReportRun &run) {
+            display_.showRun(run, form_.extremes(), form_.released);
+            handled.fetch_add(run.reports, std::memory_order_relaxed);
+        });
     }
+    // Connect sources to it with Qt::DirectConnection.
+    ReportBatcher batcher;
+    std::atomic<long> handled{0};
 
 private:
     Form &form_;
@@ -285,7 +287,8 @@ void streamedFromTheWheel()
     Receiver receiver(form);
     QuorEvent reader;
     std::atomic<long> emitted{0};
-    QObject::connect(&reader, SIGNAL(eventTrigger(QByteArray)), &receiver, SLOT(onJoystickEvent(QByteArray)));
+    QObject::connect(&reader, SIGNAL(eventTrigger(QByteArray)), &receiver.batcher, SLOT(add(QByteArray)),
+                     Qt::DirectConnection);
     QObject::connect(
         &reader, &QuorEvent::eventTrigger, &reader, [&emitted] { emitted.fetch_add(1); },
         Qt::DirectConnection);
@@ -336,8 +339,8 @@ void pacedRates()
     int best = 0;
     for (int rate : {1000, 4000, 8000, 16000, 32000, 64000}) {
         PacedSource source(rate, 3.2);
-        QObject::connect(&source, SIGNAL(eventTrigger(QByteArray)), &receiver,
-                         SLOT(onJoystickEvent(QByteArray)));
+        QObject::connect(&source, SIGNAL(eventTrigger(QByteArray)), &receiver.batcher, SLOT(add(QByteArray)),
+                         Qt::DirectConnection);
         source.start();
         const RunResult r = measure(
             receiver, [&source] { return source.emitted.load(); }, 3.0);

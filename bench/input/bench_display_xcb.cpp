@@ -22,6 +22,7 @@
 
 #include "device/model_layout.h"
 #include "input/button_display.h"
+#include "input/report_batcher.h"
 #include "ui_mainwindow.h"
 
 #include <xcb/xcb.h>
@@ -168,20 +169,21 @@ struct Form
     PaddleExtremes extremes() { return {leftMin, leftMax, rightMin, rightMax}; }
 };
 
-class Receiver : public QObject
+// The GUI end of the reader's reports, as the window has it: gathered into
+// runs on the emitting thread, shown once per run.
+class Receiver
 {
-    Q_OBJECT
-
 public:
-    explicit Receiver(Form &form) : form_(form), display_(&form.window) {}
-    std::atomic<long> handled{0};
-
-public slots:
-    void onJoystickEvent(QByteArray data)
+    explicit Receiver(Form &form) : form_(form), display_(&form.window)
     {
-        display_.showReport(data, form_.extremes(), form_.released);
-        handled.fetch_add(1, std::memory_order_relaxed);
+        batcher.setSink([this](const ReportRun &run) {
+            display_.showRun(run, form_.extremes(), form_.released);
+            handled.fetch_add(run.reports, std::memory_order_relaxed);
+        });
     }
+    // Connect sources to it with Qt::DirectConnection.
+    ReportBatcher batcher;
+    std::atomic<long> handled{0};
 
 private:
     Form &form_;
@@ -225,7 +227,8 @@ double guiShareAt(Receiver &receiver, int rate)
 {
     const double seconds = 3.0;
     PacedSource source(rate, seconds + 0.3);
-    QObject::connect(&source, SIGNAL(eventTrigger(QByteArray)), &receiver, SLOT(onJoystickEvent(QByteArray)));
+    QObject::connect(&source, SIGNAL(eventTrigger(QByteArray)), &receiver.batcher, SLOT(add(QByteArray)),
+                     Qt::DirectConnection);
     source.start();
     QEventLoop loop;
     QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);

@@ -57,6 +57,7 @@ MainWindow::MainWindow(QWidget *parent)
     reportBatcher->setSink([this](const ReportRun &run) {
         buttonDisplay->showRun(run, {leftMin, leftMax, rightMin, rightMax}, releasedButtons);
     });
+    reportBatcher->setBarsOnScreen([this] { return buttonDisplay->barsOnScreen(); });
     connect(&eventThread, SIGNAL(eventTrigger(QByteArray)), reportBatcher.get(), SLOT(add(QByteArray)),
             Qt::DirectConnection);
     // A child of the window like its widgets, found by name like them.

@@ -75,6 +75,11 @@ void ButtonDisplay::setReleaseHandler(ReleaseHandler handler)
     releaseHandler_ = std::move(handler);
 }
 
+bool ButtonDisplay::barsOnScreen() const
+{
+    return (leftBar_ && leftBar_->isVisible()) || (rightBar_ && rightBar_->isVisible());
+}
+
 IndicatorStates ButtonDisplay::indicatorStates() const
 {
     IndicatorStates states{};

@@ -62,6 +62,9 @@ public:
     // and the calibration widened by every reading of the run.
     void showRun(const ReportRun &run, PaddleExtremes extremes, QList<qint32> &releasedButtons);
 
+    // Whether either paddle bar can be seen now.
+    bool barsOnScreen() const;
+
     // How the indicators stand, read from their status tips.
     IndicatorStates indicatorStates() const;
 

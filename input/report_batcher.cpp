@@ -30,6 +30,11 @@ void ReportBatcher::setSink(Sink sink)
     sink_ = std::move(sink);
 }
 
+void ReportBatcher::setBarsOnScreen(std::function<bool()> onScreen)
+{
+    barsOnScreen_ = std::move(onScreen);
+}
+
 void ReportBatcher::add(QByteArray payload)
 {
     const InputPayload report = decodeInputPayload(payload);
@@ -67,11 +72,12 @@ void ReportBatcher::add(QByteArray payload)
 
 void ReportBatcher::onWake()
 {
+    const int paddleInterval = !barsOnScreen_ || barsOnScreen_() ? kFrameIntervalMs : kOffScreenIntervalMs;
     qint64 due = 0;
     {
         QMutexLocker lock(&mutex_);
         wakePosted_ = false;
-        const int interval = urgent_ ? kButtonIntervalMs : kFrameIntervalMs;
+        const int interval = urgent_ ? kButtonIntervalMs : paddleInterval;
         if (sinceHandOver_.isValid())
             due = interval - sinceHandOver_.elapsed();
         if (due > 0)

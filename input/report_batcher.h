@@ -43,11 +43,16 @@ public:
     static constexpr int kButtonIntervalMs = 16;
     // The bars: 40 updates a second, comfortably above the 30 they promise.
     static constexpr int kFrameIntervalMs = 25;
+    // While the bars are not on screen (window in the tray, another page)
+    // paddle-only runs only feed the calibration, which keeps their extremes.
+    static constexpr int kOffScreenIntervalMs = 250;
 
     explicit ReportBatcher(QObject *parent = nullptr);
 
     using Sink = std::function<void(const ReportRun &run)>;
     void setSink(Sink sink);
+    // Whether the paddle bars can be seen; GUI thread. Unset: always.
+    void setBarsOnScreen(std::function<bool()> onScreen);
 
     // Hands every pending run to the sink now; GUI thread. The window calls
     // it once the reader has stopped, so nothing of a lost wheel is shown
@@ -74,4 +79,5 @@ private:
     QTimer frame_;
     QElapsedTimer sinceHandOver_;
     Sink sink_;
+    std::function<bool()> barsOnScreen_;
 };

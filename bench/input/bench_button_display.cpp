@@ -193,6 +193,7 @@ public:
             display_.showRun(run, form_.extremes(), form_.released);
             handled.fetch_add(run.reports, std::memory_order_relaxed);
         });
+        batcher.setBarsOnScreen([this] { return display_.barsOnScreen(); });
     }
     // Connect sources to it with Qt::DirectConnection.
     ReportBatcher batcher;

@@ -3,8 +3,9 @@
 //
 //   xcb_display_gui_cpu_share_<rate>: the window's form laid out for an SRD7
 //     (its picture, bars and indicators), INPUTS page on screen; a thread
-//     emits the reader's queued signal at an exact rate with both paddles
-//     moving on every report and a button going down or up every 16 reports.
+//     emits the reader's signal at an exact rate with both paddles moving on
+//     every report and a button going down or up ten times a second; the
+//     reports reach the display through the window's ReportBatcher.
 //     The share is the GUI thread's CPU time over wall time, paints and the
 //     X requests they make included.
 //   xcb_display_hidden_gui_cpu_share_<rate>: the same with the window
@@ -131,14 +132,17 @@ QByteArray payload(uint64_t buttons, uint16_t left, uint16_t right)
     return bytes;
 }
 
-// Both paddles move on every report; a button goes down or up every 16.
-std::vector<QByteArray> reportSequence(int count)
+// One second of reports at `rate`: both paddles move on every report (a real
+// wheel's readings jitter by a count or two all the time), and a button goes
+// down or up ten times a second, a hand busy on the wheel.
+std::vector<QByteArray> reportSequence(int rate)
 {
     std::vector<QByteArray> reports;
+    const int buttonEvery = std::max(1, rate / 10);
     uint64_t buttons = 0;
-    for (int i = 0; i < count; ++i) {
-        if (i % 16 == 0)
-            buttons ^= uint64_t{1} << ((i / 16) % 52);
+    for (int i = 0; i < rate; ++i) {
+        if (i % buttonEvery == 0)
+            buttons ^= uint64_t{1} << ((i / buttonEvery) % 52);
         reports.push_back(payload(buttons, uint16_t(1 + (i * 7) % 4095), uint16_t(4095 - (i * 5) % 4095)));
     }
     return reports;
@@ -180,6 +184,7 @@ public:
             display_.showRun(run, form_.extremes(), form_.released);
             handled.fetch_add(run.reports, std::memory_order_relaxed);
         });
+        batcher.setBarsOnScreen([this] { return display_.barsOnScreen(); });
     }
     // Connect sources to it with Qt::DirectConnection.
     ReportBatcher batcher;
@@ -206,7 +211,7 @@ signals:
 protected:
     void run() override
     {
-        const std::vector<QByteArray> reports = reportSequence(4096);
+        const std::vector<QByteArray> reports = reportSequence(rate_);
         const auto start = Clock::now();
         const long total = long(rate_ * seconds_);
         for (long n = 0; n < total; ++n) {

@@ -49,8 +49,7 @@ int main(int argc, char *argv[])
 
     if (isInstanceRunning())
         return SingleInstance::refusedStartExitCode;
-    MainWindow window;
-    window.setWindowFlags(Qt::FramelessWindowHint);
+    MainWindow window(nullptr, Qt::FramelessWindowHint);
     window.show();
     return app.exec();
 }

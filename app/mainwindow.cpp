@@ -29,8 +29,8 @@ constexpr int scanRetryMs = 3000;
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), dragAnchor(0, 0), dfuWaitTries(0), upgradeBusy(0),
+MainWindow::MainWindow(QWidget *parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags), ui(new Ui::MainWindow), dragAnchor(0, 0), dfuWaitTries(0), upgradeBusy(0),
       leftMin(0), rightMin(0), leftMax(4096), rightMax(4096), openProductId(0), bindState(0),
       bindUpButton(0xFF), bindDownButton(0xFF), statusPoll(0), trayIcon(nullptr)
 {

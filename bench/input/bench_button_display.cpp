@@ -10,12 +10,13 @@
 //   display_gui_cpu_share_<rate>, display_delivered_<rate>,
 //   display_backlog_<rate>: the emulated wheel streams at 1,000, 4,000 and
 //     8,000 reports per second while its paddles move and buttons change;
-//     the reader thread reads them through the real
-//     hidapi and hands them to the GUI thread through the window's
-//     ReportBatcher, in runs at most once per frame. The share is the GUI thread's CPU time over wall time (paints
-//     included); delivered is what the harness carried (tools/README.md lists
-//     its ceiling, well below 8,000 on a busy machine); backlog is how many
-//     reports were still queued at the end.
+//     the reader thread reads them through the real hidapi and hands them
+//     to the GUI thread through the window's ReportBatcher, in runs at most
+//     once per frame. The share is the GUI thread's CPU time over wall time
+//     (paints included); delivered is what the harness carried
+//     (tools/README.md lists its ceiling, well below 8,000 on a busy
+//     machine); backlog is how many reports were not yet shown at the end
+//     (up to a frame's worth wait in the batcher by design).
 //   display_paced_gui_cpu_share_<rate>, display_max_rate_kept_up: a thread
 //     emits the reader's signal itself at an exact rate, so the GUI side is
 //     measured at rates the emulated bus cannot deliver. The maximum is the

@@ -3,7 +3,6 @@
 #include "input/input_report.h"
 
 #include <QMetaObject>
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <utility>
@@ -40,7 +39,7 @@ void ReportBatcher::add(QByteArray payload)
     const InputPayload report = decodeInputPayload(payload);
     bool post = false;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         if (!pending_.empty() && pending_.back().buttons == report.buttons) {
             ReportRun &run = pending_.back();
             run.last = std::move(payload);
@@ -75,7 +74,7 @@ void ReportBatcher::onWake()
     const int paddleInterval = !barsOnScreen_ || barsOnScreen_() ? kFrameIntervalMs : kOffScreenIntervalMs;
     qint64 due = 0;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         wakePosted_ = false;
         const int interval = urgent_ ? kButtonIntervalMs : paddleInterval;
         if (sinceHandOver_.isValid())
@@ -93,7 +92,7 @@ void ReportBatcher::flush()
 {
     std::vector<ReportRun> runs;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         runs.swap(pending_);
         urgent_ = false;
         timerArmed_ = false;

@@ -2,12 +2,12 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QObject>
 #include <QtGlobal>
 #include <QTimer>
 
 #include <functional>
+#include <mutex>
 #include <vector>
 
 // Consecutive input reports with the same buttons held: only the paddles
@@ -68,7 +68,9 @@ private slots:
     void onWake();
 
 private:
-    QMutex mutex_;
+    // A standard mutex, not QMutex: ThreadSanitizer sees the former's locks,
+    // not those inside the uninstrumented Qt.
+    std::mutex mutex_;
     std::vector<ReportRun> pending_;
     quint64 previousButtons_ = 0;
     bool seenReport_ = false;

@@ -10,6 +10,8 @@
 //     X requests they make included.
 //   xcb_display_hidden_gui_cpu_share_<rate>: the same with the window
 //     minimised to the tray (minimised, then hidden, as the window does).
+//   xcb_display_*single_reports*: the same reports queued to the GUI thread
+//     and shown one by one, without the batcher, for comparison.
 //   startup_quorset_ms, startup_bare_ms, startup_ratio: from fork/exec to the
 //     window's first frame on the screen (its centre pixel no longer the
 //     black root), for the program without a wheel and for bare-window (a
@@ -48,6 +50,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <poll.h>
 #include <string>
 #include <sys/wait.h>
@@ -198,6 +201,28 @@ private:
     ButtonDisplay display_;
 };
 
+// For comparison: every report queued to the GUI thread and shown on its
+// own, as the window did before it gathered them into runs.
+class SingleReports : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SingleReports(Form &form) : form_(form), display_(&form.window) {}
+    std::atomic<long> handled{0};
+
+public slots:
+    void show(QByteArray payload)
+    {
+        display_.showReport(payload, form_.extremes(), form_.released);
+        handled.fetch_add(1, std::memory_order_relaxed);
+    }
+
+private:
+    Form &form_;
+    ButtonDisplay display_;
+};
+
 // Stands in for the reader thread, emitting at an exact rate in 1 ms bursts
 // (what a USB poll interval delivers).
 class PacedSource : public QThread
@@ -231,12 +256,14 @@ private:
     double seconds_;
 };
 
-double guiShareAt(Receiver &receiver, int rate)
+// The GUI thread's share while a paced source feeds `receiver`; connect
+// wires the source to it.
+template<typename Target>
+double guiShareAt(Target &receiver, int rate, const std::function<void(PacedSource &)> &connect)
 {
     const double seconds = 3.0;
     PacedSource source(rate, seconds + 0.3);
-    QObject::connect(&source, SIGNAL(eventTrigger(QByteArray)), &receiver.batcher, SLOT(add(QByteArray)),
-                     Qt::DirectConnection);
+    connect(source);
     source.start();
     QEventLoop loop;
     QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
@@ -255,17 +282,29 @@ void displayFigures()
 {
     Form form;
     Receiver receiver(form);
+    SingleReports single(form);
+    const auto batched = [&receiver](PacedSource &source) {
+        QObject::connect(&source, SIGNAL(eventTrigger(QByteArray)), &receiver.batcher, SLOT(add(QByteArray)),
+                         Qt::DirectConnection);
+    };
+    const auto oneByOne = [&single](PacedSource &source) {
+        QObject::connect(&source, SIGNAL(eventTrigger(QByteArray)), &single, SLOT(show(QByteArray)));
+    };
     char name[80];
     for (int rate : {1000, 8000}) {
         std::snprintf(name, sizeof name, "xcb_display_gui_cpu_share_%d", rate);
-        bench(name, guiShareAt(receiver, rate), "cores");
+        bench(name, guiShareAt(receiver, rate, batched), "cores");
+        std::snprintf(name, sizeof name, "xcb_display_single_reports_gui_cpu_share_%d", rate);
+        bench(name, guiShareAt(single, rate, oneByOne), "cores");
     }
     form.window.showMinimized();
     form.window.hide();
     QCoreApplication::processEvents();
     for (int rate : {1000, 8000}) {
         std::snprintf(name, sizeof name, "xcb_display_hidden_gui_cpu_share_%d", rate);
-        bench(name, guiShareAt(receiver, rate), "cores");
+        bench(name, guiShareAt(receiver, rate, batched), "cores");
+        std::snprintf(name, sizeof name, "xcb_display_hidden_single_reports_gui_cpu_share_%d", rate);
+        bench(name, guiShareAt(single, rate, oneByOne), "cores");
     }
 }
 

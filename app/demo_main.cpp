@@ -50,8 +50,7 @@ int main(int argc, char *argv[])
     const SingleInstance::Start start = SingleInstance::claimOrHandOver();
     if (start.handedOver)
         return SingleInstance::refusedStartExitCode;
-    MainWindow window;
-    window.setWindowFlags(Qt::FramelessWindowHint);
+    MainWindow window(nullptr, Qt::FramelessWindowHint);
     window.show();
     return app.exec();
 }

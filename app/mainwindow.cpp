@@ -8,6 +8,7 @@
 #include "device/device_status.h"
 #include "device/model_layout.h"
 #include "input/button_display.h"
+#include "input/report_batcher.h"
 #include "ui_mainwindow.h"
 
 #include <hidapi/hidapi.h>
@@ -31,10 +32,10 @@ constexpr int trayWatchMs = 1000;
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), dragAnchor(0, 0), upgradeBusy(0), leftMin(0), rightMin(0),
-      leftMax(4096), rightMax(4096), openProductId(0), bindState(0), bindUpButton(0xFF), bindDownButton(0xFF),
-      statusPoll(0), trayIcon(nullptr)
+MainWindow::MainWindow(QWidget *parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags), ui(new Ui::MainWindow), dragAnchor(0, 0), upgradeBusy(0),
+      leftMin(0), rightMin(0), leftMax(4096), rightMax(4096), openProductId(0), bindState(0),
+      bindUpButton(0xFF), bindDownButton(0xFF), statusPoll(0), trayIcon(nullptr)
 {
     ui->setupUi(this);
 
@@ -53,7 +54,15 @@ MainWindow::MainWindow(QWidget *parent)
     // Released buttons go on to the encoder binding.
     buttonDisplay = std::make_unique<ButtonDisplay>(this);
     buttonDisplay->setReleaseHandler([this](const QList<qint32> &released) { applyEncoderTurn(released); });
-    connect(&eventThread, SIGNAL(eventTrigger(QByteArray)), this, SLOT(onJoystickEvent(QByteArray)));
+    // The reader's reports are gathered on its own thread (a direct
+    // connection) and shown in runs; onJoystickEvent stays the one-report way.
+    reportBatcher = std::make_unique<ReportBatcher>();
+    reportBatcher->setSink([this](const ReportRun &run) {
+        buttonDisplay->showRun(run, {leftMin, leftMax, rightMin, rightMax}, releasedButtons);
+    });
+    reportBatcher->setBarsOnScreen([this] { return buttonDisplay->barsOnScreen(); });
+    connect(&eventThread, SIGNAL(eventTrigger(QByteArray)), reportBatcher.get(), SLOT(add(QByteArray)),
+            Qt::DirectConnection);
     // A child of the window like its widgets, found by name like them.
     statusPollTimer.setObjectName(QStringLiteral("statusPollTimer"));
     statusPollTimer.setParent(this);

@@ -20,6 +20,7 @@ class MainWindow;
 }
 
 class ButtonDisplay;
+class ReportBatcher;
 
 class QMouseEvent;
 
@@ -30,7 +31,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // Flags given here cost nothing; set later, they restyle the whole form.
+    explicit MainWindow(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     ~MainWindow() override;
 
 private slots:
@@ -176,6 +178,9 @@ private:
     QTimer scanRetry;
     // What the INPUTS page shows of each input report.
     std::unique_ptr<ButtonDisplay> buttonDisplay;
+    // Gathers the reader's reports so the display runs once per frame, not
+    // once per report.
+    std::unique_ptr<ReportBatcher> reportBatcher;
     // The next power status read of a wireless wheel. One timer, so a poll
     // started by a reconnect while another was pending replaces it.
     QTimer statusPollTimer;

@@ -6,6 +6,7 @@
 #include "app/single_instance.h"
 #include "device/device_handle.h"
 #include "device/discovery.h"
+#include "input/report_batcher.h"
 #include "ui_mainwindow.h"
 #include "upgrade/dfu_probe.h"
 
@@ -129,4 +130,7 @@ void MainWindow::stopEventThread()
 {
     eventThread.requestInterruption();
     eventThread.wait();
+    // What the reader handed over before it stopped is shown now, before a
+    // waiting screen or a new wheel's layout.
+    reportBatcher->flush();
 }

@@ -75,6 +75,11 @@ void ButtonDisplay::setReleaseHandler(ReleaseHandler handler)
     releaseHandler_ = std::move(handler);
 }
 
+bool ButtonDisplay::barsOnScreen() const
+{
+    return (leftBar_ && leftBar_->isVisible()) || (rightBar_ && rightBar_->isVisible());
+}
+
 IndicatorStates ButtonDisplay::indicatorStates() const
 {
     IndicatorStates states{};
@@ -83,6 +88,19 @@ IndicatorStates ButtonDisplay::indicatorStates() const
             states[i] = stateFromStatusTip(indicators_[i]->statusTip());
     }
     return states;
+}
+
+void ButtonDisplay::showRun(const ReportRun &run, PaddleExtremes extremes, QList<qint32> &releasedButtons)
+{
+    if (isChecked(calibrateLeft_)) {
+        widenExtremes(run.leftLow, extremes.leftMin, extremes.leftMax);
+        widenExtremes(run.leftHigh, extremes.leftMin, extremes.leftMax);
+    }
+    if (isChecked(calibrateRight_)) {
+        widenExtremes(run.rightLow, extremes.rightMin, extremes.rightMax);
+        widenExtremes(run.rightHigh, extremes.rightMin, extremes.rightMax);
+    }
+    showReport(run.last, extremes, releasedButtons);
 }
 
 void ButtonDisplay::showReport(const QByteArray &payload, PaddleExtremes extremes,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "input/input_report.h"
+#include "input/report_batcher.h"
 
 #include <QByteArray>
 #include <QList>
@@ -56,6 +57,13 @@ public:
     // One 16-byte payload, decoded in full. releasedButtons is rebuilt with
     // the buttons this report released; then the release handler runs.
     void showReport(const QByteArray &payload, PaddleExtremes extremes, QList<qint32> &releasedButtons);
+
+    // A run of reports with the same buttons: its newest payload as above,
+    // and the calibration widened by every reading of the run.
+    void showRun(const ReportRun &run, PaddleExtremes extremes, QList<qint32> &releasedButtons);
+
+    // Whether either paddle bar can be seen now.
+    bool barsOnScreen() const;
 
     // How the indicators stand, read from their status tips.
     IndicatorStates indicatorStates() const;

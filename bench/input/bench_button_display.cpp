@@ -10,14 +10,15 @@
 //   display_gui_cpu_share_<rate>, display_delivered_<rate>,
 //   display_backlog_<rate>: the emulated wheel streams at 1,000, 4,000 and
 //     8,000 reports per second while its paddles move and buttons change;
-//     the reader thread reads them through the real
-//     hidapi and hands each to the GUI thread as a queued signal, as in the
-//     window. The share is the GUI thread's CPU time over wall time (paints
-//     included); delivered is what the harness carried (tools/README.md lists
-//     its ceiling, well below 8,000 on a busy machine); backlog is how many
-//     reports were still queued at the end.
+//     the reader thread reads them through the real hidapi and hands them
+//     to the GUI thread through the window's ReportBatcher, in runs at most
+//     once per frame. The share is the GUI thread's CPU time over wall time
+//     (paints included); delivered is what the harness carried
+//     (tools/README.md lists its ceiling, well below 8,000 on a busy
+//     machine); backlog is how many reports were not yet shown at the end
+//     (up to a frame's worth wait in the batcher by design).
 //   display_paced_gui_cpu_share_<rate>, display_max_rate_kept_up: a thread
-//     emits the queued signal itself at an exact rate, so the GUI side is
+//     emits the reader's signal itself at an exact rate, so the GUI side is
 //     measured at rates the emulated bus cannot deliver. The maximum is the
 //     highest rate tried whose backlog did not grow.
 #include "under_preload.h"
@@ -27,6 +28,7 @@
 #include "device/discovery.h"
 #include "input/button_display.h"
 #include "input/quor_event.h"
+#include "input/report_batcher.h"
 #include "ui_mainwindow.h"
 
 #include <hidapi/hidapi.h>
@@ -181,20 +183,22 @@ void perReportCost()
 }
 
 // The GUI end of the reader's queued signal, as the window has it.
-class Receiver : public QObject
+// The GUI end of the reader's reports, as the window has it: gathered into
+// runs on the emitting thread, shown once per run.
+class Receiver
 {
-    Q_OBJECT
-
 public:
-    explicit Receiver(Form &form) : form_(form), display_(&form.window) {}
-    std::atomic<long> handled{0};
-
-public slots:
-    void onJoystickEvent(QByteArray data)
+    explicit Receiver(Form &form) : form_(form), display_(&form.window)
     {
-        display_.showReport(data, form_.extremes(), form_.released);
-        handled.fetch_add(1, std::memory_order_relaxed);
+        batcher.setSink([this](const ReportRun &run) {
+            display_.showRun(run, form_.extremes(), form_.released);
+            handled.fetch_add(run.reports, std::memory_order_relaxed);
+        });
+        batcher.setBarsOnScreen([this] { return display_.barsOnScreen(); });
     }
+    // Connect sources to it with Qt::DirectConnection.
+    ReportBatcher batcher;
+    std::atomic<long> handled{0};
 
 private:
     Form &form_;
@@ -285,7 +289,8 @@ void streamedFromTheWheel()
     Receiver receiver(form);
     QuorEvent reader;
     std::atomic<long> emitted{0};
-    QObject::connect(&reader, SIGNAL(eventTrigger(QByteArray)), &receiver, SLOT(onJoystickEvent(QByteArray)));
+    QObject::connect(&reader, SIGNAL(eventTrigger(QByteArray)), &receiver.batcher, SLOT(add(QByteArray)),
+                     Qt::DirectConnection);
     QObject::connect(
         &reader, &QuorEvent::eventTrigger, &reader, [&emitted] { emitted.fetch_add(1); },
         Qt::DirectConnection);
@@ -336,8 +341,8 @@ void pacedRates()
     int best = 0;
     for (int rate : {1000, 4000, 8000, 16000, 32000, 64000}) {
         PacedSource source(rate, 3.2);
-        QObject::connect(&source, SIGNAL(eventTrigger(QByteArray)), &receiver,
-                         SLOT(onJoystickEvent(QByteArray)));
+        QObject::connect(&source, SIGNAL(eventTrigger(QByteArray)), &receiver.batcher, SLOT(add(QByteArray)),
+                         Qt::DirectConnection);
         source.start();
         const RunResult r = measure(
             receiver, [&source] { return source.emitted.load(); }, 3.0);

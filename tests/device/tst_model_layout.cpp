@@ -214,8 +214,9 @@ private slots:
         // The picture was drawn for the layout the table holds now, and under the
         // middle of every placed widget it shows the wheel, not the transparent
         // background round it.
+        // It is stored at the size the label shows it, so it is drawn 1:1.
         QImageReader reader(QLatin1String(entry->picture));
-        QCOMPARE(reader.size(), QSize(1280, 720));
+        QCOMPARE(reader.size(), kPictureLabel.size());
         QCOMPARE(reader.text(QStringLiteral("QuorSet-Layout")),
                  QString::number(placementFingerprint(*entry), 16));
         const QImage picture = reader.read();
@@ -225,9 +226,8 @@ private slots:
                 QVERIFY2(placed, placement.name);
                 QCOMPARE(placed->pos(), QPoint(placement.x, placement.y));
                 const double half = placement.style == PlacementStyle::SquareLed ? 6 : 12;
-                const QPoint pixel(
-                    qRound((placement.x + half - kPictureLabel.x()) * 1280.0 / kPictureLabel.width()),
-                    qRound((placement.y + half - kPictureLabel.y()) * 720.0 / kPictureLabel.height()));
+                const QPoint pixel(qRound(placement.x + half - kPictureLabel.x()),
+                                   qRound(placement.y + half - kPictureLabel.y()));
                 QVERIFY2(picture.valid(pixel) && qAlpha(picture.pixel(pixel)) == 255, placement.name);
             }
         }

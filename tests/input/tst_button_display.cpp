@@ -4,6 +4,7 @@
 // touching only what changed looks exactly like setting every widget on every
 // report.
 #include "input/button_display.h"
+#include "input/report_batcher.h"
 #include "ui_mainwindow.h"
 
 #include <QTest>
@@ -54,6 +55,8 @@ struct Form
     QMainWindow window;
     Ui::MainWindow ui;
     QList<qint32> released;
+    // As a calibration starts them: empty ranges.
+    quint32 leftMin = 4096, leftMax = 0, rightMin = 4096, rightMax = 0;
 
     Form()
     {
@@ -69,9 +72,9 @@ struct Form
     }
     void show(ButtonDisplay &display, const QByteArray &bytes)
     {
-        quint32 leftMin = 0, leftMax = 4096, rightMin = 0, rightMax = 4096;
         display.showReport(bytes, {leftMin, leftMax, rightMin, rightMax}, released);
     }
+    QList<int> extremes() const { return {int(leftMin), int(leftMax), int(rightMin), int(rightMax)}; }
     // Button numbers whose indicator is on screen.
     QList<int> lit() const
     {
@@ -139,33 +142,47 @@ private slots:
         QTest::addColumn<QList<qint32>>("released");
         QTest::addColumn<QStringList>("tips"); // "n=TIP" for the buttons that matter
         QTest::addColumn<QList<int>>("bars");  // left, right
+        // leftMin, leftMax, rightMin, rightMax after the reports; a calibration
+        // runs only where "between" says so.
+        QTest::addColumn<QList<int>>("extremes");
+        const QList<int> untouched{4096, 0, 4096, 0};
 
         // Right paddle, left paddle, then bit n of byte 4 + k is button 8k + n + 1;
         // the last four bytes are unused.
         QTest::newRow("byte order") << Payloads{QByteArray::fromHex("000f00080102040810204080ffffffff")}
                                     << QString() << QList<int>{1, 10, 19, 28, 37, 46} << QList<qint32>{}
-                                    << QStringList{"1=SHOW", "2=HIDE"} << QList<int>{2048, 3840};
+                                    << QStringList{"1=SHOW", "2=HIDE"} << QList<int>{2048, 3840} << untouched;
         QTest::newRow("short payload read as zeros")
             << Payloads{QByteArray::fromHex("ff0f01")} << QString() << QList<int>{} << QList<qint32>{}
-            << QStringList{} << QList<int>{1, 4095};
+            << QStringList{} << QList<int>{1, 4095} << untouched;
         QTest::newRow("all clear releases in ascending order")
             << pressed({{33, 1, 48, 7}, {}}) << QString() << QList<int>{} << QList<qint32>{0, 6, 32, 47}
-            << QStringList{"1=HIDE", "7=HIDE", "33=HIDE", "48=HIDE"} << QList<int>{0, 0};
+            << QStringList{"1=HIDE", "7=HIDE", "33=HIDE", "48=HIDE"} << QList<int>{0, 0} << untouched;
         QTest::newRow("release and press in one report")
             << pressed({{3, 4}, {4, 10}}) << QString() << QList<int>{4, 10} << QList<qint32>{2}
-            << QStringList{"3=HIDE", "4=SHOW", "10=SHOW"} << QList<int>{0, 0};
+            << QStringList{"3=HIDE", "4=SHOW", "10=SHOW"} << QList<int>{0, 0} << untouched;
         // The waiting screen and the model layout hide indicators without
         // touching their tips: an indicator lit when the wheel went away is
         // settled by the first report after it is back.
         QTest::newRow("hidden while lit, let go meanwhile")
             << pressed({{7}, {}}) << "hide 7" << QList<int>{} << QList<qint32>{6} << QStringList{"7=HIDE"}
-            << QList<int>{0, 0};
+            << QList<int>{0, 0} << untouched;
         QTest::newRow("hidden while lit, still held")
             << pressed({{7}, {7}}) << "hide 7" << QList<int>{7} << QList<qint32>{} << QStringList{"7=SHOW"}
-            << QList<int>{0, 0};
+            << QList<int>{0, 0} << untouched;
         QTest::newRow("disabled indicator stays dark")
             << pressed({{2}, {2, 3}}) << "disable 2 3" << QList<int>{} << QList<qint32>{1}
-            << QStringList{"2=HIDE", "3=HIDE"} << QList<int>{0, 0};
+            << QStringList{"2=HIDE", "3=HIDE"} << QList<int>{0, 0} << untouched;
+        // Reports in a run (the same buttons held) reach the display as one;
+        // the calibration must still see each reading, not only the last.
+        QTest::newRow("calibration sees every reading")
+            << Payloads{payload({0, 300, 1000}), payload({0, 3900, 4000}), payload({0, 200, 900})}
+            << "calibrate" << QList<int>{} << QList<qint32>{} << QStringList{} << QList<int>{200, 900}
+            << QList<int>{200, 3900, 900, 4000};
+        QTest::newRow("calibration across presses")
+            << Payloads{payload({1, 3000, 10}), payload({1, 100, 20}), payload({0, 2000, 30})} << "calibrate"
+            << QList<int>{} << QList<qint32>{0} << QStringList{"1=HIDE"} << QList<int>{2000, 30}
+            << QList<int>{100, 3000, 10, 30};
     }
 
     void indicators()
@@ -174,23 +191,43 @@ private slots:
         QFETCH(QString, between);
         QFETCH(QStringList, tips);
 
-        Form form;
-        ButtonDisplay display(&form.window);
-        for (int i = 0; i < reports.size(); ++i) {
-            form.show(display, reports[i]);
+        // Report by report, then as the window shows them: gathered into runs
+        // by the batcher, handed over after the first report and at the end.
+        for (const bool batched : {false, true}) {
+            Form form;
+            ButtonDisplay display(&form.window);
+            ReportBatcher batcher;
+            batcher.setSink([&](const ReportRun &run) {
+                display.showRun(run, {form.leftMin, form.leftMax, form.rightMin, form.rightMax},
+                                form.released);
+            });
             const QStringList words = between.split(QLatin1Char(' '));
-            for (const QString &number : words.mid(1))
-                if (i == 0 && words[0] == QLatin1String("hide"))
-                    form.indicator(number.toInt())->hide();
-                else if (i == 0)
-                    form.indicator(number.toInt())->setEnabled(false);
+            if (words[0] == QLatin1String("calibrate")) {
+                form.ui.pbCalL->setChecked(true);
+                form.ui.pbCalR->setChecked(true);
+            }
+            for (int i = 0; i < reports.size(); ++i) {
+                if (batched)
+                    batcher.add(reports[i]);
+                else
+                    form.show(display, reports[i]);
+                if (i == 0 && batched)
+                    batcher.flush();
+                for (const QString &number : words.mid(1))
+                    if (i == 0 && words[0] == QLatin1String("hide"))
+                        form.indicator(number.toInt())->hide();
+                    else if (i == 0)
+                        form.indicator(number.toInt())->setEnabled(false);
+            }
+            batcher.flush();
+            QTEST(form.lit(), "lit");
+            QTEST(form.released, "released");
+            QTEST(form.bars(), "bars");
+            QTEST(form.extremes(), "extremes");
+            for (const QString &tip : tips)
+                QCOMPARE(form.indicator(tip.section(QLatin1Char('='), 0, 0).toInt())->statusTip(),
+                         tip.section(QLatin1Char('='), 1));
         }
-        QTEST(form.lit(), "lit");
-        QTEST(form.released, "released");
-        QTEST(form.bars(), "bars");
-        for (const QString &tip : tips)
-            QCOMPARE(form.indicator(tip.section(QLatin1Char('='), 0, 0).toInt())->statusTip(),
-                     tip.section(QLatin1Char('='), 1));
     }
 
     // Buttons 1 to 64 toggled one at a time, so presses, releases, held

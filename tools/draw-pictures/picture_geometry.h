@@ -3,9 +3,10 @@
 #include <QPointF>
 #include <QRectF>
 
-// A model picture is 1280 x 720 and is stretched over the 640 x 365 picture
-// label that stands at (61, 9) on the inputs and LED pages. Layout positions
-// are page coordinates; drawing happens in picture pixels.
+// A model picture is drawn at 1280 x 720 and stored scaled down once to the
+// 640 x 365 of the picture label that stands at (61, 9) on the inputs and
+// LED pages. Layout positions are page coordinates; drawing happens in
+// picture pixels.
 namespace PictureGeometry {
 
 constexpr int kWidth = 1280;

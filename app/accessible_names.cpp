@@ -87,6 +87,15 @@ template<std::size_t N> bool startsWithAny(const QString &name, const char *cons
     return false;
 }
 
+// The form always has these; a missing one is a broken build, not a case.
+QWidget *findNamed(QWidget *window, const char *name)
+{
+    auto *widget = window->findChild<QWidget *>(QLatin1String(name));
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
+
 // An LED and an indicator this close (centre to centre, in pixels of their
 // pages, which share one picture geometry) mark the same button.
 constexpr int kSameSpot = 8;
@@ -109,8 +118,10 @@ QString lightName(const QString &led)
     };
     for (const QString &prefix : {QStringLiteral("pbTL"), QStringLiteral("pbTR"), QStringLiteral("pbXL"),
                                   QStringLiteral("pbXR"), QStringLiteral("pbT")}) {
-        if (led.startsWith(prefix))
-            return tr(rows.value(prefix)).arg(led.mid(prefix.size()));
+        if (!led.startsWith(prefix))
+            continue;
+        const QString text = tr(rows.value(prefix));
+        return text.contains(QLatin1String("%1")) ? text.arg(led.mid(prefix.size())) : text;
     }
     // pbB3, pbD13: a light of the wheel's face that no button sits on.
     return tr("Light %1").arg(led.mid(2));
@@ -131,14 +142,17 @@ void nameFixedControls(QWidget *window)
         if (row.description)
             widget->setAccessibleDescription(tr(row.description));
     }
-    for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
-        const QString name = button->objectName();
-        if (startsWithAny(name, kIndicatorPrefixes)) {
+    // Indicators live on the INPUTS page, LED buttons on the RGB page; the
+    // paddles page has buttons with the same prefixes (pbBear*).
+    for (auto *button : findNamed(window, "page1")->findChildren<QAbstractButton *>()) {
+        if (startsWithAny(button->objectName(), kIndicatorPrefixes)) {
             button->setAccessibleName(tr("Button %1").arg(button->text()));
             button->setAccessibleDescription(tr("Lights up while the button is pressed"));
-        } else if (startsWithAny(name, kLedPrefixes)) {
-            button->setAccessibleName(lightName(name));
         }
+    }
+    for (auto *button : findNamed(window, "page2")->findChildren<QAbstractButton *>()) {
+        if (startsWithAny(button->objectName(), kLedPrefixes))
+            button->setAccessibleName(lightName(button->objectName()));
     }
     if (auto *dot = window->findChild<QWidget *>(QStringLiteral("pbStatus")))
         nameStatusDot(dot, false);
@@ -157,7 +171,7 @@ void nameLedButtons(QWidget *window, const QString &deviceName)
             leds.insert(QLatin1String(p.name), p);
     }
     for (auto led = leds.cbegin(); led != leds.cend(); ++led) {
-        auto *button = window->findChild<QAbstractButton *>(led.key());
+        auto *button = findNamed(window, "page2")->findChild<QAbstractButton *>(led.key());
         if (!button)
             continue;
         QList<int> numbers;

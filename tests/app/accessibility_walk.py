@@ -29,6 +29,9 @@ FEWEST_CONTROLS = 100
 WAITING = "WAITING FOR DEVICE..."
 # How the header begins: the model's name, OV410's own title, no wheel.
 HEADERS = ("QUOR CONTROLS ", "Quor Controls - ", WAITING)
+# Names every model's window carries, the status dot's among them.
+EXPECTED = {"Wheel connected", "Minimise", "Close", "Button 12", "Left clutch paddle",
+            "Encoder pulse width", "Bite point", "Firmware file or address", "Sky blue"}
 
 
 def fail(message):
@@ -87,8 +90,9 @@ def command(line):
 
 
 def check(app, model):
-    controls, unnamed = 0, []
+    controls, unnamed, names = 0, [], set()
     for node, path in nodes(app):
+        names.add(node.name)
         if node.getRole() in INTERACTIVE:
             controls += 1
             if not node.name.strip():
@@ -98,7 +102,10 @@ def check(app, model):
         print("  unnamed:", path)
     if controls < FEWEST_CONTROLS:
         fail("%s: only %d controls in the tree" % (model, controls))
-    return not unnamed
+    missing = EXPECTED - names
+    for name in sorted(missing):
+        print("  missing:", name)
+    return not unnamed and not missing
 
 
 def main():

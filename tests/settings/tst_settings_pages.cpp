@@ -315,7 +315,8 @@ private slots:
     {
         QTest::addColumn<QString>("slider");
         QTest::addColumn<int>("item"); // -1: the paddle configuration
-        QTest::addColumn<int>("key");  // 0: one notch of the mouse wheel
+        // 0: one notch of the mouse wheel; -1: a click on the groove's right end
+        QTest::addColumn<int>("key");
         QTest::addColumn<int>("presses");
         QTest::addColumn<int>("end");
         QTest::newRow("encoder, right arrow") << "hsTrigger" << kEncoder << int(Qt::Key_Right) << 12 << 112;
@@ -323,8 +324,10 @@ private slots:
         QTest::newRow("shifter, end") << "hsShifter" << kShifter << int(Qt::Key_End) << 1 << 240;
         QTest::newRow("bite point, left arrow") << "hsBite" << -1 << int(Qt::Key_Left) << 30 << 4970;
         QTest::newRow("bite point, mouse wheel") << "hsBite" << -1 << 0 << 2 << 5006;
+        QTest::newRow("encoder, groove clicks") << "hsTrigger" << kEncoder << -1 << 2 << 120;
     }
-    // Keys and the mouse wheel move a slider without a release; the wheel
+    // Keys, the mouse wheel and clicks beside the handle move a slider
+    // without a release of the handle; the wheel
     // still gets the value at once, one report for a burst of steps, and
     // steps spread out never come closer than one report per 100 ms.
     void slidersSendLive()
@@ -338,8 +341,13 @@ private slots:
         CONNECT(rig);
         auto *target = rig.slider(qPrintable(slider));
         const auto step = [target, key] {
-            if (key) {
+            if (key > 0) {
                 QTest::keyClick(target, Qt::Key(key));
+                return;
+            }
+            if (key < 0) {
+                QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier,
+                                  QPoint(target->width() - 3, target->height() / 2));
                 return;
             }
             const QPointF at(target->width() / 2.0, target->height() / 2.0);

@@ -1,6 +1,8 @@
 #include "app/keyboard_access.h"
 
 #include <QAbstractButton>
+#include <QFocusEvent>
+#include <QFocusFrame>
 #include <QKeyEvent>
 #include <QObject>
 #include <QStackedWidget>
@@ -11,14 +13,35 @@
 
 namespace {
 
-class EnterPresses : public QObject
+// The ring around the control that Tab moved to. The window's style sheets
+// give every button a look of its own, which hides the platform's focus
+// marks; the dots on the wheel's pictures show none at all. A mouse click
+// needs no ring and takes it away.
+const char *const kFocusRingSheet =
+    "QFocusFrame { border: 2px solid rgb(30, 177, 255); border-radius: 4px; }";
+
+class KeyboardFocus : public QObject
 {
 public:
-    using QObject::QObject;
+    explicit KeyboardFocus(QWidget *window) : QObject(window), ring_(new QFocusFrame(window))
+    {
+        ring_->setStyleSheet(QLatin1String(kFocusRingSheet));
+        ring_->hide();
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        if (event->type() == QEvent::FocusIn) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+            const bool byKey = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
+            ring_->setWidget(byKey ? qobject_cast<QWidget *>(watched) : nullptr);
+            return false;
+        }
+        if (event->type() == QEvent::MouseButtonPress) {
+            ring_->setWidget(nullptr);
+            return false;
+        }
         if (event->type() != QEvent::KeyPress)
             return false;
         const auto *key = static_cast<QKeyEvent *>(event);
@@ -30,6 +53,9 @@ protected:
         button->click();
         return true;
     }
+
+private:
+    QFocusFrame *ring_;
 };
 
 // Rows this many pixels high read as one line: the dots of a wheel's
@@ -65,9 +91,11 @@ namespace KeyboardAccess {
 
 void install(QWidget *window)
 {
-    auto *filter = new EnterPresses(window);
-    for (QAbstractButton *button : window->findChildren<QAbstractButton *>())
-        button->installEventFilter(filter);
+    auto *filter = new KeyboardFocus(window);
+    for (QWidget *widget : window->findChildren<QWidget *>()) {
+        if (takesTab(widget))
+            widget->installEventFilter(filter);
+    }
     orderTabs(window);
 }
 

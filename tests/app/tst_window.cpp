@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFocusFrame>
 #include <QImage>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -173,8 +174,15 @@ private slots:
         for (int i = 0; i < 6 && QApplication::focusWidget()->objectName() != target; ++i)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), target);
+        // A ring marks where Tab went; the buttons' own looks show no focus.
+        const auto *ring = w.window->findChild<QFocusFrame *>();
+        QVERIFY(ring && ring->isVisible());
+        QCOMPARE(ring->widget(), w.widget(target));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
         QCOMPARE(w.pages()->currentIndex(), page - 1);
+        // The mouse needs no ring.
+        QTest::mouseClick(w.widget(target), Qt::LeftButton);
+        QVERIFY(!ring->widget() && !ring->isVisible());
 
         w.widget(QStringLiteral("pbS5"))->setFocus();
         QStringList walked;

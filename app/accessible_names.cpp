@@ -106,22 +106,29 @@ QPoint centre(const Placement &p)
     return {p.x + size / 2, p.y + size / 2};
 }
 
-// The lights of the rows above the buttons, by their place in the row.
+// The lights of the rows above the buttons, by their place in the row; the
+// longer prefixes first.
+struct LightRow
+{
+    const char *prefix;
+    const char *name; // "%1": the place in the row
+};
+const LightRow kLightRows[] = {
+    {"pbTL", QT_TRANSLATE_NOOP("MainWindow", "Left light %1")},
+    {"pbTR", QT_TRANSLATE_NOOP("MainWindow", "Right light %1")},
+    {"pbXL", QT_TRANSLATE_NOOP("MainWindow", "Left extra light")},
+    {"pbXR", QT_TRANSLATE_NOOP("MainWindow", "Right extra light")},
+    {"pbT", QT_TRANSLATE_NOOP("MainWindow", "Shift light %1")},
+};
+
 QString lightName(const QString &led)
 {
-    static const QHash<QString, const char *> rows{
-        {QStringLiteral("pbTL"), QT_TRANSLATE_NOOP("MainWindow", "Left light %1")},
-        {QStringLiteral("pbTR"), QT_TRANSLATE_NOOP("MainWindow", "Right light %1")},
-        {QStringLiteral("pbT"), QT_TRANSLATE_NOOP("MainWindow", "Shift light %1")},
-        {QStringLiteral("pbXL"), QT_TRANSLATE_NOOP("MainWindow", "Left extra light")},
-        {QStringLiteral("pbXR"), QT_TRANSLATE_NOOP("MainWindow", "Right extra light")},
-    };
-    for (const QString &prefix : {QStringLiteral("pbTL"), QStringLiteral("pbTR"), QStringLiteral("pbXL"),
-                                  QStringLiteral("pbXR"), QStringLiteral("pbT")}) {
+    for (const LightRow &row : kLightRows) {
+        const QLatin1String prefix(row.prefix);
         if (!led.startsWith(prefix))
             continue;
-        const QString text = tr(rows.value(prefix));
-        return text.contains(QLatin1String("%1")) ? text.arg(led.mid(prefix.size())) : text;
+        const QString name = tr(row.name);
+        return name.contains(QLatin1String("%1")) ? name.arg(led.mid(prefix.size())) : name;
     }
     // pbB3, pbD13: a light of the wheel's face that no button sits on.
     return tr("Light %1").arg(led.mid(2));

@@ -156,7 +156,8 @@ private slots:
                                         << "cbClutch cbShifter rbPadNo hsBite pbEncoder pbBearLCa pbBearRCa "
                                            "pbBearExLCa pbBearExRCa pbSaveP";
         QTest::newRow("DEVICE, Return")
-            << 4 << int(Qt::Key_Return) << "lePath pbPath pbAutoUpgrade pbUpgrade pbClearFlash";
+            << 4 << int(Qt::Key_Return)
+            << "lePath pbPath pbAutoUpgrade pbUpgrade pbBackupSettings pbRestoreSettings pbClearFlash";
     }
     // Without a mouse: Tab reaches the sidebar from the header's buttons, a
     // key opens the page, and Tab then walks the page's controls line by

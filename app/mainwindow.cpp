@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 
+#include "app/accessible_names.h"
+#include "app/keyboard_access.h"
 #include "app/sidebar.h"
 #include "app/single_instance.h"
 #include "app/window_activation.h"
@@ -79,6 +81,8 @@ MainWindow::MainWindow(QWidget *parent, Qt::WindowFlags flags)
     connectUpgradeWidgets();
     connectProfileWidgets();
     connect(ui->pbAutoUpgrade, SIGNAL(clicked(bool)), this, SLOT(onAutoUpgrade()));
+    AccessibleNames::nameFixedControls(this);
+    KeyboardAccess::install(this);
 
     showWaitingScreen();
     hid_init();
@@ -123,8 +127,10 @@ void MainWindow::onClose()
 {
     if (!confirmCloseDuringUpdate())
         return;
-    // Unsaved paddle settings go into the wheel's flash first; the sender is
-    // pbClose, so the save shows nothing.
+    // A calibration still running is dropped, not stored; then unsaved paddle
+    // settings go into the wheel's flash. The sender is pbClose, so the save
+    // shows nothing.
+    cancelClutchCalibrations();
     onSavePageP();
     // A start from now on must not hand its request to a window on its way
     // out: it waits for this process to end and then runs on its own.
@@ -263,6 +269,8 @@ void MainWindow::identifyModel()
         loadExtraShiftersEnabled();
     };
     const ModelLayoutResult layout = applyModelLayout(*name, host);
+    AccessibleNames::nameLedButtons(this, *name);
+    KeyboardAccess::orderTabs(this);
     if (layout.updateUrl)
         updateUrl = *layout.updateUrl;
     if (layout.statusPoll)

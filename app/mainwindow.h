@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <array>
 #include <memory>
 
 namespace Ui {
@@ -20,6 +21,7 @@ class MainWindow;
 }
 
 class ButtonDisplay;
+class LiveSend;
 class ReportBatcher;
 
 class QMouseEvent;
@@ -66,6 +68,8 @@ private slots:
     void onCalibrateL(bool checked);
     void onCalibrateR(bool checked);
     void onCalibrate();
+    // Keyboard, wheel and groove clicks on the three sliders.
+    void onSliderAction(int action);
     void onEncoderBind();
     void onClearFlash();
 
@@ -113,7 +117,8 @@ private:
     void loadEncoderPulseWidth();
     void loadShifterPulseWidth();
     quint16 currentBiteWord() const;
-    void sendPaddleConfig(bool save);
+    // The send's result; -1 without a wheel.
+    int sendPaddleConfig(bool save);
     void loadPaddleConfig();
     void loadClutchesEnabled();
     void loadExtraShiftersEnabled();
@@ -124,16 +129,37 @@ private:
     void applyEncoderTurn(const QList<qint32> &released);
     // One side of the clutch travel calibration, started or ended.
     void calibrateClutch(bool checked, bool left);
+    // Ends every running clutch calibration without storing it: both sides
+    // get back the range they had before it started, live as well.
+    void cancelClutchCalibrations();
+    // The "Error" box of a save that left values unstored, naming them.
+    void reportNotSaved(const QStringList &values);
     // Set by loadPaddleConfig, taken by the next onClutchStatus: the status
     // update that closes the initial reads does not ask the wheel again for
     // the configuration it has only just sent.
     bool paddleConfigFresh = false;
+    // Per clutch side (0 left, 1 right) while its calibration runs: the
+    // range to put back if it ends without a usable one, and whether the
+    // range was emptied for the readings to widen.
+    struct ClutchCalibration
+    {
+        quint32 keptMin = 0;
+        quint32 keptMax = 0;
+        bool settled = false;
+    };
+    std::array<ClutchCalibration, 2> clutchCalibration{};
+    // The live sends of hsTrigger, hsShifter and hsBite when the keyboard,
+    // the mouse wheel or a groove click moved them.
+    LiveSend *triggerLive = nullptr;
+    LiveSend *shifterLive = nullptr;
+    LiveSend *biteLive = nullptr;
 
     // LED colours (mainwindow_led.cpp).
     void connectLedWidgets();
     void readLedColours();
-    void sendLedColours(bool commit);
-    void sendExtraLedColours(bool commit, int order);
+    // Both return whether every report went out.
+    bool sendLedColours(bool commit);
+    bool sendExtraLedColours(bool commit, int order);
 
     // Firmware update (mainwindow_upgrade.cpp).
     void connectUpgradeWidgets();

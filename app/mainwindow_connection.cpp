@@ -3,6 +3,7 @@
 // while no wheel is attached.
 #include "app/mainwindow.h"
 
+#include "app/accessible_names.h"
 #include "app/single_instance.h"
 #include "device/device_handle.h"
 #include "device/discovery.h"
@@ -62,6 +63,7 @@ void MainWindow::onInit()
 
     eventThread.start();
     ui->pbStatus->hide();
+    AccessibleNames::nameStatusDot(ui->pbStatus, true);
     runInitialReads();
     QTimer::singleShot(0, ui->pbS1, SLOT(click()));
     if (statusPoll)
@@ -105,6 +107,7 @@ void MainWindow::showWaitingScreen()
         button->setEnabled(false);
     QTimer::singleShot(0, ui->pbS5, SLOT(click()));
     ui->pbStatus->show();
+    AccessibleNames::nameStatusDot(ui->pbStatus, false);
     for (QWidget *widget :
          std::initializer_list<QWidget *>{ui->lbEnc, ui->hsTrigger, ui->lbTrigger, ui->pbSaveEnc, ui->pbCalL,
                                           ui->pgAdcR, ui->pbCalR, ui->pgAdcL})

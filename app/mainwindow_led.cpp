@@ -2,6 +2,7 @@
 // sending them back.
 #include "app/mainwindow.h"
 
+#include "app/accessible_names.h"
 #include "app/user_prompts.h"
 #include "device/command_report.h"
 #include "device/device_handle.h"
@@ -44,6 +45,7 @@ void paintButton(QWidget *button, const QColor &colour)
     QString sheet = button->styleSheet();
     setButtonColour(sheet, colour);
     button->setStyleSheet(sheet);
+    AccessibleNames::describeLedColour(button, colour);
 }
 
 // The colour goes out as black when the sheet holds no valid one.
@@ -67,8 +69,11 @@ void MainWindow::connectLedWidgets()
         const QString name = button->objectName();
         if (name.startsWith(kPresetPrefix))
             connect(button, SIGNAL(clicked(bool)), this, SLOT(onSetColor()));
-        else if (isLedButton(name))
+        else if (isLedButton(name)) {
             connect(button, SIGNAL(clicked(bool)), this, SLOT(onColorPick()));
+            AccessibleNames::describeLedColour(
+                button, buttonColour(button->styleSheet(), static_cast<int>(ChannelOrder::RGB)));
+        }
     }
     connect(ui->pbSave, SIGNAL(clicked(bool)), this, SLOT(onSaveColor()));
 }
@@ -108,11 +113,12 @@ void MainWindow::readLedColours()
 }
 
 // Every send carries the whole frame, rebuilt from all the LED buttons,
-// hidden ones included.
-void MainWindow::sendLedColours(bool commit)
+// hidden ones included. A report that fails does not stop the rest: the
+// wheel still gets as much of the new colours as it takes.
+bool MainWindow::sendLedColours(bool commit)
 {
     if (!deviceHandle().isOpen())
-        return;
+        return false;
     QHash<QString, QString> sheets;
     for (QObject *child : ui->page2->children()) {
         auto *widget = qobject_cast<QWidget *>(child);
@@ -121,24 +127,28 @@ void MainWindow::sendLedColours(bool commit)
     }
     const LedColourWrite write = ledColourWrite(deviceName, ledButtonColoursFromStyleSheets(sheets), commit);
 
+    bool allSent = true;
     if (write.extraLeds) {
         const LedMap *map = ledMapFor(deviceName);
-        sendExtraLedColours(commit, static_cast<int>(map->extraLedOrder));
+        allSent = sendExtraLedColours(commit, static_cast<int>(map->extraLedOrder));
     }
-    for (const LedPageReport &page : write.pages)
-        deviceHandle().write(page.data(), page.size());
-    if (write.commit)
-        deviceHandle().sendFeatureReport(write.commit->data(), kCommandSendLength);
+    for (const LedPageReport &page : write.pages) {
+        if (deviceHandle().write(page.data(), page.size()) < 0)
+            allSent = false;
+    }
+    if (write.commit && deviceHandle().sendFeatureReport(write.commit->data(), kCommandSendLength) < 0)
+        allSent = false;
+    return allSent;
 }
 
 // The extra LEDs take full 8-bit values and carry their own save marker.
-void MainWindow::sendExtraLedColours(bool commit, int order)
+bool MainWindow::sendExtraLedColours(bool commit, int order)
 {
     if (!deviceHandle().isOpen())
-        return;
+        return false;
     const CommandReport report =
         makeSetExtraLedColours(commit, frameColour(ui->pbXL, order), frameColour(ui->pbXR, order));
-    deviceHandle().sendFeatureReport(report.data(), kCommandSendLength);
+    return deviceHandle().sendFeatureReport(report.data(), kCommandSendLength) >= 0;
 }
 
 void MainWindow::onColorPick()
@@ -175,18 +185,31 @@ void MainWindow::onSetColor()
 }
 
 // The shifter pulse width sits on this page, so its Save stores it too, but
-// only when it differs from what the wheel last reported or was told.
+// only when it differs from what the wheel last reported or was told. Its
+// stored copy moves only when the write went through, so a failed one is
+// sent again by the next save; the colours always go out whole.
 void MainWindow::onSaveColor()
 {
-    if (deviceHandle().isOpen()) {
-        const int value = ui->hsShifter->value();
-        if (value != storedValue(ui->hsShifter->statusTip())) {
+    QStringList notStored;
+    const int value = ui->hsShifter->value();
+    if (value != storedValue(ui->hsShifter->statusTip())) {
+        int sent = -1;
+        if (deviceHandle().isOpen()) {
             const CommandReport report =
                 makeSetItem(Item::ShifterPulseWidth, static_cast<uint32_t>(value), true);
-            deviceHandle().sendFeatureReport(report.data(), kCommandSendLength);
-            ui->hsShifter->setStatusTip(QString::number(value));
+            sent = deviceHandle().sendFeatureReport(report.data(), kCommandSendLength);
         }
+        if (sent < 0)
+            notStored << tr("SHIFTER PULSE WIDTH");
+        else
+            ui->hsShifter->setStatusTip(QString::number(value));
     }
-    sendLedColours(true);
-    UserPrompts::information(this, tr("Success"), tr("LED colors and shifter value saved."));
+    if (!sendLedColours(true))
+        notStored << tr("LED colors");
+    if (notStored.isEmpty()) {
+        UserPrompts::information(this, tr("Success"), tr("LED colors and shifter value saved."));
+        return;
+    }
+    qDebug() << "RGB page not saved:" << notStored;
+    reportNotSaved(notStored);
 }

@@ -7,7 +7,9 @@
 
 #include "app/user_prompts.h"
 #include "device/device_handle.h"
+#include "settings/clutch_range.h"
 #include "settings/encoder_binding.h"
+#include "settings/live_send.h"
 #include "settings/page_values.h"
 #include "settings/wheel_settings.h"
 #include "ui_mainwindow.h"
@@ -22,6 +24,10 @@
 namespace {
 
 constexpr int kCalibrationSettleMs = 500;
+// The wheel takes a live value in a few milliseconds, but a held arrow key
+// repeats faster than a person can feel the difference: one report per this
+// many milliseconds is plenty.
+constexpr int kLiveSendGapMs = 100;
 // Raw paddle readings run 0..4096.
 constexpr quint32 kPaddleFullScale = 4096;
 // gpShifter's bottom below its top with all four threshold rows, and with
@@ -70,6 +76,16 @@ void MainWindow::connectSettingsWidgets()
 
     connect(ui->hsBite, SIGNAL(valueChanged(int)), this, SLOT(onPaddleChanged(int)));
     connect(ui->hsBite, SIGNAL(sliderReleased()), this, SLOT(onPaddleUpdate()));
+    // A drag sends on release; every other way of moving a slider (keys,
+    // mouse wheel, a click on the groove) goes out as it happens.
+    triggerLive = new LiveSend(
+        kLiveSendGapMs, [this] { onTriggerUpdate(); }, this);
+    shifterLive = new LiveSend(
+        kLiveSendGapMs, [this] { onShifterUpdate(); }, this);
+    biteLive = new LiveSend(
+        kLiveSendGapMs, [this] { onPaddleUpdate(); }, this);
+    for (QSlider *slider : {ui->hsTrigger, ui->hsShifter, ui->hsBite})
+        connect(slider, SIGNAL(actionTriggered(int)), this, SLOT(onSliderAction(int)));
     for (QRadioButton *paddle : {ui->rbPadL, ui->rbPadR, ui->rbPadNo})
         connect(paddle, SIGNAL(clicked(bool)), this, SLOT(onPaddleUpdate()));
     connect(ui->pbSaveP, SIGNAL(clicked(bool)), this, SLOT(onSavePageP()));
@@ -99,8 +115,8 @@ void MainWindow::onTriggerUpdate()
         writePulseWidth(deviceHandle(), Item::EncoderPulseWidth, ui->hsTrigger->value(), false);
 }
 
-// The stored copy takes the new value even when the write fails, so a second
-// press reports success without sending again.
+// The stored copy moves only when the write went through, so a failed save
+// is tried again by the next press.
 void MainWindow::onSavePageE()
 {
     if (!deviceHandle().isOpen())
@@ -108,14 +124,34 @@ void MainWindow::onSavePageE()
     const int value = ui->hsTrigger->value();
     if (value != storedValue(ui->hsTrigger->statusTip())) {
         const int sent = writePulseWidth(deviceHandle(), Item::EncoderPulseWidth, value, true);
-        ui->hsTrigger->setStatusTip(QString::number(ui->hsTrigger->value()));
         if (sent < 0) {
             qDebug() << "encoder pulse width not saved:" << sent;
-            UserPrompts::critical(this, tr("Error"), tr("Can not save setting."));
+            reportNotSaved({tr("ENCODER PULSE WIDTH")});
             return;
         }
+        ui->hsTrigger->setStatusTip(QString::number(value));
     }
     UserPrompts::information(this, tr("Success"), tr("Setting saved."));
+}
+
+void MainWindow::reportNotSaved(const QStringList &values)
+{
+    UserPrompts::critical(this, tr("Error"),
+                          tr("Can not save setting.") + QLatin1Char('\n') +
+                              tr("Not stored: %1.").arg(values.join(QStringLiteral(", "))));
+}
+
+void MainWindow::onSliderAction(int)
+{
+    auto *slider = qobject_cast<QAbstractSlider *>(sender());
+    if (!slider || slider->isSliderDown())
+        return;
+    if (slider == ui->hsTrigger)
+        triggerLive->request();
+    else if (slider == ui->hsShifter)
+        shifterLive->request();
+    else if (slider == ui->hsBite)
+        biteLive->request();
 }
 
 void MainWindow::onShifterChanged(int value)
@@ -160,17 +196,21 @@ quint16 MainWindow::currentBiteWord() const
     return kNoBiteWord;
 }
 
-void MainWindow::sendPaddleConfig(bool save)
+// A save while a clutch calibrates stores the range that side had before:
+// the half-gathered one is no calibration yet.
+int MainWindow::sendPaddleConfig(bool save)
 {
     if (!deviceHandle().isOpen())
-        return;
+        return -1;
+    const bool keepLeft = save && ui->pbCalL->isChecked();
+    const bool keepRight = save && ui->pbCalR->isChecked();
     PaddleConfig config;
     config.biteWord = currentBiteWord();
-    config.rightMax = static_cast<quint16>(rightMax);
-    config.leftMax = static_cast<quint16>(leftMax);
-    config.rightMin = static_cast<quint16>(rightMin);
-    config.leftMin = static_cast<quint16>(leftMin);
-    writePaddleConfig(deviceHandle(), config, save);
+    config.rightMax = static_cast<quint16>(keepRight ? clutchCalibration[1].keptMax : rightMax);
+    config.leftMax = static_cast<quint16>(keepLeft ? clutchCalibration[0].keptMax : leftMax);
+    config.rightMin = static_cast<quint16>(keepRight ? clutchCalibration[1].keptMin : rightMin);
+    config.leftMin = static_cast<quint16>(keepLeft ? clutchCalibration[0].keptMin : leftMin);
+    return writePaddleConfig(deviceHandle(), config, save);
 }
 
 // Without a wheel everything reads as 0: the left paddle at 0.00 %.
@@ -216,33 +256,35 @@ void MainWindow::loadExtraShiftersEnabled()
 }
 
 // Speaks only when pbSaveP asked; from onClose it stores what it can in
-// silence.
+// silence. The bite point's stored copy moves only when its write went
+// through, so a failed one is sent again by the next save.
 void MainWindow::onSavePageP()
 {
     if (!deviceHandle().isOpen())
         return;
     const bool fromButton = sender() == ui->pbSaveP;
+    QStringList notStored;
 
     const quint16 biteWord = currentBiteWord();
     if (biteWord != storedValue(ui->hsBite->statusTip())) {
-        sendPaddleConfig(true);
-        ui->hsBite->setStatusTip(QString::number(biteWord));
+        if (sendPaddleConfig(true) < 0)
+            notStored << tr("BITE POINT");
+        else
+            ui->hsBite->setStatusTip(QString::number(biteWord));
     }
+    if (saveItemEnabledIfChanged(deviceHandle(), Item::ExtraShiftersEnabled, ui->cbShifter->isChecked()) < 0)
+        notStored << tr("ENABLE EXTRA SHIFTERS");
+    if (saveItemEnabledIfChanged(deviceHandle(), Item::ClutchesEnabled, ui->cbClutch->isChecked()) < 0)
+        notStored << tr("ENABLE CLUTCHES");
 
-    const bool shiftersFailed =
-        saveItemEnabledIfChanged(deviceHandle(), Item::ExtraShiftersEnabled, ui->cbShifter->isChecked()) < 0;
-    if (saveItemEnabledIfChanged(deviceHandle(), Item::ClutchesEnabled, ui->cbClutch->isChecked()) < 0) {
-        qDebug() << "clutch enable not saved";
-        if (fromButton)
-            UserPrompts::critical(this, tr("Error"), tr("Can not save setting."));
-        return;
-    }
+    if (!notStored.isEmpty())
+        qDebug() << "paddles page not saved:" << notStored;
     if (!fromButton)
         return;
-    if (shiftersFailed)
-        UserPrompts::critical(this, tr("Error"), tr("Can not save setting."));
-    else
+    if (notStored.isEmpty())
         UserPrompts::information(this, tr("Success"), tr("Setting saved."));
+    else
+        reportNotSaved(notStored);
 }
 
 void MainWindow::onClutchStatus()
@@ -300,16 +342,33 @@ void MainWindow::onCalibrateR(bool checked)
     calibrateClutch(checked, false);
 }
 
+// A calibration that ends before its range was emptied, or with a range no
+// paddle travel makes (see isUsableClutchRange), stores nothing: the side
+// gets its previous range back, live too, since the wheel has been working
+// over the full raw range meanwhile.
 void MainWindow::calibrateClutch(bool checked, bool left)
 {
     QPushButton *button = left ? ui->pbCalL : ui->pbCalR;
+    quint32 &min = left ? leftMin : rightMin;
+    quint32 &max = left ? leftMax : rightMax;
+    ClutchCalibration &run = clutchCalibration[left ? 0 : 1];
     if (!checked) {
         button->setText(tr("CALIBRATE"));
-        sendPaddleConfig(true);
+        if (run.settled && isUsableClutchRange(min, max)) {
+            sendPaddleConfig(true);
+            return;
+        }
+        qDebug() << "clutch calibration not saved:" << (left ? "left" : "right") << min << max;
+        min = run.keptMin;
+        max = run.keptMax;
+        sendPaddleConfig(false);
+        UserPrompts::information(this, tr("Notify"),
+                                 tr("No paddle movement seen; the calibration was not saved."));
         return;
     }
-    (left ? leftMin : rightMin) = 0;
-    (left ? leftMax : rightMax) = kPaddleFullScale;
+    run = {min, max, false};
+    min = 0;
+    max = kPaddleFullScale;
     sendPaddleConfig(false);
     button->setText(tr("SAVE"));
     QTimer::singleShot(kCalibrationSettleMs, this, SLOT(onCalibrate()));
@@ -321,11 +380,34 @@ void MainWindow::onCalibrate()
     if (ui->pbCalL->text().contains(calibrating)) {
         leftMin = kPaddleFullScale;
         leftMax = 0;
+        clutchCalibration[0].settled = true;
     }
     if (ui->pbCalR->text().contains(calibrating)) {
         rightMin = kPaddleFullScale;
         rightMax = 0;
+        clutchCalibration[1].settled = true;
     }
+}
+
+void MainWindow::cancelClutchCalibrations()
+{
+    bool cancelled = false;
+    for (const bool left : {true, false}) {
+        QPushButton *button = left ? ui->pbCalL : ui->pbCalR;
+        if (!button->isChecked())
+            continue;
+        {
+            const QSignalBlocker quiet(button);
+            button->setChecked(false);
+        }
+        button->setText(tr("CALIBRATE"));
+        const ClutchCalibration &run = clutchCalibration[left ? 0 : 1];
+        (left ? leftMin : rightMin) = run.keptMin;
+        (left ? leftMax : rightMax) = run.keptMax;
+        cancelled = true;
+    }
+    if (cancelled)
+        sendPaddleConfig(false);
 }
 
 // --- Encoder binding.

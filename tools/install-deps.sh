@@ -15,6 +15,8 @@ packages=(
   qt6-qpa-plugins xvfb xauth trayer xdotool x11-utils imagemagick fonts-liberation fonts-dejavu-core
   # the same under a Wayland compositor (headless)
   weston qt6-wayland
+  # accessibility-tree test: the AT-SPI bus and its Python client
+  at-spi2-core python3-pyatspi dbus
   # update server for tests and the demo
   python3 openssl
   # desktop integration checks and packaging

@@ -7,7 +7,9 @@
 #include "app/single_instance.h"
 #include "private_runtime_dir.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QFocusFrame>
 #include <QImage>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -131,6 +133,68 @@ private slots:
             const QColor c = shot.pixelColor(10, 80 + 84 * (i - 1) + 70);
             QCOMPARE(c.blue() > 80 && c.blue() > c.red() + 40, i == page);
         }
+    }
+
+    void keyboard_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("key");
+        // The Tab stops after the sidebar, once round the window.
+        QTest::addColumn<QString>("stops");
+        // Without a wheel the INPUTS page hides all it has; the LED buttons
+        // stand where the form puts them. An exclusive group of radio
+        // buttons is one stop (the arrow keys move within it).
+        QTest::newRow("INPUTS, Return") << 1 << int(Qt::Key_Return) << "";
+        QTest::newRow("RGB, Space")
+            << 2 << int(Qt::Key_Space)
+            << "pbB1 hsShifter pbB9 pbXL pbB2 pbB10 pbXR pbTL2 pbT1 pbT2 pbT3 pbT4 pbT5 pbT6 "
+               "pbT7 pbT8 pbT9 pbT10 pbT11 pbTR3 pbTR2 pbTL3 pbTR1 pbD3 pbT12 pbT13 pbT14 "
+               "pbT15 pbT16 pbT17 pbT18 pbT19 pbD4 pbB3 pbD13 pbB11 pbD23 pbSetW pbSetR "
+               "pbSet3 pbSet4 pbB4 pbD16 pbTL1 pbD26 pbB12 pbSetG pbB5 pbB13 pbSet1 pbB6 "
+               "pbB14 pbSetB pbSet2 pbSetD pbSave";
+        QTest::newRow("PADDLES, Enter") << 3 << int(Qt::Key_Enter)
+                                        << "cbClutch cbShifter rbPadNo hsBite pbEncoder pbBearLCa pbBearRCa "
+                                           "pbBearExLCa pbBearExRCa pbSaveP";
+        QTest::newRow("DEVICE, Return")
+            << 4 << int(Qt::Key_Return)
+            << "lePath pbPath pbAutoUpgrade pbUpgrade pbBackupSettings pbRestoreSettings pbClearFlash";
+    }
+    // Without a mouse: Tab reaches the sidebar from the header's buttons, a
+    // key opens the page, and Tab then walks the page's controls line by
+    // line, left to right, back to the header.
+    void keyboard()
+    {
+        QFETCH(int, page);
+        QFETCH(int, key);
+        QFETCH(QString, stops);
+        Window w;
+        QVERIFY(w.show());
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        w.widget(QStringLiteral("pbClose"))->setFocus();
+        const QString target = QStringLiteral("pbS%1").arg(page);
+        for (int i = 0; i < 6 && QApplication::focusWidget()->objectName() != target; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), target);
+        // A ring marks where Tab went; the buttons' own looks show no focus.
+        const auto *ring = w.window->findChild<QFocusFrame *>();
+        QVERIFY(ring && ring->isVisible());
+        QCOMPARE(ring->widget(), w.widget(target));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        QCOMPARE(w.pages()->currentIndex(), page - 1);
+        // The mouse needs no ring.
+        QTest::mouseClick(w.widget(target), Qt::LeftButton);
+        QVERIFY(!ring->widget() && !ring->isVisible());
+
+        w.widget(QStringLiteral("pbS5"))->setFocus();
+        QStringList walked;
+        for (int i = 0; i < 60; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            const QString name = QApplication::focusWidget()->objectName();
+            if (name == QLatin1String("pbStatus") || name == QLatin1String("pbMin"))
+                break;
+            walked << name;
+        }
+        QCOMPARE(walked.join(QLatin1Char(' ')), stops);
     }
 
     void secondStart_data()

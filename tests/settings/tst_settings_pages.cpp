@@ -11,11 +11,13 @@
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <initializer_list>
@@ -130,6 +132,12 @@ struct Rig
 #define CONNECT(rig) QVERIFY2((rig).connect(), (rig).wheel.error().c_str())
 
 const QString kSaved = QStringLiteral("Success: Setting saved.");
+const QString kNotCalibrated =
+    QStringLiteral("Notify: No paddle movement seen; the calibration was not saved.");
+QString notStored(const QString &values)
+{
+    return QStringLiteral("Error: Can not save setting.\nNot stored: %1.").arg(values);
+}
 const QString kWaiting = QStringLiteral("ROTATE ONE ENCODER TO BIND BITEPOINT");
 const QString kBound = QStringLiteral("CLEAR BIND ENCODER");
 const QString kUnbound = QStringLiteral("ASSIGN ROTARY ENCODER");
@@ -231,15 +239,162 @@ private slots:
         if (saveFails)
             rig.wheel.failSetFeature(1);
         rig.click("pbSaveEnc");
-        QCOMPARE(rig.prompts.shown(),
-                 QStringList{saveFails ? QStringLiteral("Error: Can not save setting.") : kSaved});
+        QCOMPARE(rig.prompts.shown(), QStringList{saveFails ? notStored("ENCODER PULSE WIDTH") : kSaved});
         QCOMPARE(rig.sent(), QStringList{setItem(kEncoder, 150, true)});
         QCOMPARE(width(rig.flash()), saveFails ? int32_t(quint32(stored)) : 150);
-        // Either way the page's copy took the value: the next save sends nothing.
+        // Only a save that went through moves the page's copy: after a failed
+        // one the next press sends again.
         rig.wheel.clearTranscript();
         rig.click("pbSaveEnc");
-        QCOMPARE(rig.sent(), QStringList());
+        QCOMPARE(rig.sent(), saveFails ? QStringList{setItem(kEncoder, 150, true)} : QStringList());
         QCOMPARE(rig.prompts.shown().last(), kSaved);
+        QCOMPARE(width(rig.flash()), 150);
+    }
+
+    void failedSaveIsRetried_data()
+    {
+        QTest::addColumn<QString>("slider"); // moved before the save; empty: none
+        QTest::addColumn<QString>("save");
+        QTest::addColumn<QString>("fault");   // emulator command
+        QTest::addColumn<QString>("unsaved"); // what the box names
+        QTest::addColumn<QString>("saved");
+        const QString ledSaved = QStringLiteral("Success: LED colors and shifter value saved.");
+        QTest::newRow("bite point") << "hsBite"
+                                    << "pbSaveP"
+                                    << "fault set-feature 1"
+                                    << "BITE POINT" << kSaved;
+        QTest::newRow("shifter pulse width") << "hsShifter"
+                                             << "pbSave"
+                                             << "fault set-feature 1"
+                                             << "SHIFTER PULSE WIDTH" << ledSaved;
+        QTest::newRow("LED colors") << ""
+                                    << "pbSave"
+                                    << "fault write 1"
+                                    << "LED colors" << ledSaved;
+        QTest::newRow("LED commit") << ""
+                                    << "pbSave"
+                                    << "fault set-feature 2"
+                                    << "LED colors" << ledSaved;
+    }
+    // Every "saved" means every write behind it went through; a save that
+    // failed says what it left unstored and goes out again on the next press.
+    void failedSaveIsRetried()
+    {
+        QFETCH(QString, slider);
+        QFETCH(QString, save);
+        QFETCH(QString, fault);
+        QFETCH(QString, unsaved);
+        QFETCH(QString, saved);
+        Rig rig;
+        CONNECT(rig);
+        if (!slider.isEmpty())
+            rig.drag(qPrintable(slider), 150);
+        const Settings before = rig.flash();
+        rig.wheel.clearTranscript();
+        QVERIFY(rig.wheel.command(fault.toStdString()));
+        rig.click(qPrintable(save));
+        QCOMPARE(rig.prompts.shown(), QStringList{notStored(unsaved)});
+        const QStringList firstTry = rig.sent();
+        QVERIFY(!firstTry.isEmpty());
+        QVERIFY(rig.flash().biteWord == before.biteWord &&
+                rig.flash().shifterPulseWidth == before.shifterPulseWidth);
+
+        rig.wheel.clearTranscript();
+        rig.prompts.clear();
+        rig.click(qPrintable(save));
+        QCOMPARE(rig.prompts.shown(), QStringList{saved});
+        QCOMPARE(rig.sent(), firstTry);
+        const Settings after = rig.flash();
+        QCOMPARE(after.biteWord, slider == QLatin1String("hsBite") ? 150 : before.biteWord);
+        QCOMPARE(after.shifterPulseWidth,
+                 slider == QLatin1String("hsShifter") ? 150 : before.shifterPulseWidth);
+        QCOMPARE(after.ledFrame, rig.live().ledFrame);
+    }
+
+    void slidersSendLive_data()
+    {
+        QTest::addColumn<QString>("slider");
+        QTest::addColumn<int>("item"); // -1: the paddle configuration
+        // 0: one notch of the mouse wheel; -1: a click on the groove's right end
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("presses");
+        QTest::addColumn<int>("end");
+        QTest::newRow("encoder, right arrow") << "hsTrigger" << kEncoder << int(Qt::Key_Right) << 12 << 112;
+        QTest::newRow("shifter, page up") << "hsShifter" << kShifter << int(Qt::Key_PageUp) << 3 << 130;
+        QTest::newRow("shifter, end") << "hsShifter" << kShifter << int(Qt::Key_End) << 1 << 240;
+        QTest::newRow("bite point, left arrow") << "hsBite" << -1 << int(Qt::Key_Left) << 30 << 4970;
+        QTest::newRow("bite point, mouse wheel") << "hsBite" << -1 << 0 << 2 << 5006;
+        QTest::newRow("encoder, groove clicks") << "hsTrigger" << kEncoder << -1 << 2 << 120;
+    }
+    // Keys, the mouse wheel and clicks beside the handle move a slider
+    // without a release of the handle; the wheel
+    // still gets the value at once, one report for a burst of steps, and
+    // steps spread out never come closer than one report per 100 ms.
+    void slidersSendLive()
+    {
+        QFETCH(QString, slider);
+        QFETCH(int, item);
+        QFETCH(int, key);
+        QFETCH(int, presses);
+        QFETCH(int, end);
+        Rig rig;
+        CONNECT(rig);
+        auto *target = rig.slider(qPrintable(slider));
+        const auto step = [target, key] {
+            if (key > 0) {
+                QTest::keyClick(target, Qt::Key(key));
+                return;
+            }
+            if (key < 0) {
+                QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier,
+                                  QPoint(target->width() - 3, target->height() / 2));
+                return;
+            }
+            const QPointF at(target->width() / 2.0, target->height() / 2.0);
+            QWheelEvent notch(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(target, &notch);
+        };
+        const auto reportOf = [&rig, item](int value) {
+            return item < 0 ? liveBiteWords(rig.flash(), {value}).first()
+                            : setItem(item, quint32(value), false);
+        };
+        const auto live = [&rig, item] {
+            const Settings s = rig.live();
+            return item == kEncoder   ? s.encoderPulseWidth
+                   : item == kShifter ? s.shifterPulseWidth
+                                      : s.biteWord;
+        };
+
+        // Steps that come in faster than the event loop turns: one report,
+        // with the last value.
+        for (int i = 0; i < presses; ++i)
+            step();
+        QCOMPARE(target->value(), end);
+        QTRY_COMPARE(live(), end);
+        QCOMPARE(rig.sent(), QStringList{reportOf(end)});
+
+        // Twenty steps down, each handled before the next: the reports
+        // stay at least 100 ms apart, so there are at most one more than
+        // the tenths of a second the steps and the last send took, and the
+        // last carries where the slider stopped.
+        rig.wheel.clearTranscript();
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 20; ++i) {
+            QTest::keyClick(target, Qt::Key_Down);
+            QCoreApplication::processEvents();
+        }
+        const int back = target->value();
+        QCOMPARE(back, end - 20);
+        QTRY_COMPARE(live(), back);
+        QTest::qWait(150); // a late extra report would show now
+        const qint64 took = clock.elapsed();
+        const QStringList sent = rig.sent();
+        QVERIFY(!sent.isEmpty());
+        QVERIFY2(sent.size() <= 1 + took / 100,
+                 qPrintable(QStringLiteral("%1 reports in %2 ms").arg(sent.size()).arg(took)));
+        QCOMPARE(sent.last(), reportOf(back));
     }
 
     void biteWordLoads_data()
@@ -521,24 +676,33 @@ private slots:
     {
         QTest::addColumn<bool>("left");
         QTest::addColumn<QString>("run");
-        QTest::addColumn<int>("storedMin");
-        QTest::addColumn<int>("storedMax");
+        QTest::addColumn<QList<int>>("readings");
+        // The range stored; empty: the one from before is kept, and said so.
+        QTest::addColumn<QList<int>>("stored");
         for (bool left : {true, false}) {
             const char *s = left ? "left" : "right";
-            QTest::addRow("%s: readings widen the range", s) << left << "readings" << 200 << 3900;
-            QTest::addRow("%s: stopped within 500 ms", s) << left << "early" << 0 << 4096;
-            QTest::addRow("%s: no report", s) << left << "silent" << 4096 << 0;
+            QTest::addRow("%s: readings widen the range", s)
+                << left << "" << QList<int>{300, 3900, 200} << QList<int>{200, 3900};
+            QTest::addRow("%s: stopped within 500 ms", s) << left << "early" << QList<int>{} << QList<int>{};
+            QTest::addRow("%s: no report", s) << left << "" << QList<int>{} << QList<int>{};
         }
+        // 511 counts: one short of the narrowest range kept.
+        QTest::newRow("too narrow") << true << "" << QList<int>{2000, 2511, 2100} << QList<int>{};
+        QTest::newRow("just wide enough") << true << "" << QList<int>{2000, 2512} << QList<int>{2000, 2512};
         // Starting the other side empties both ranges half a second later.
-        QTest::newRow("second side empties the first again") << true << "both" << 4096 << 0;
+        QTest::newRow("second side empties the first again")
+            << true << "both" << QList<int>{300, 3900, 200} << QList<int>{};
+        // Closing the window drops the calibration, the bite point is stored.
+        QTest::newRow("closed mid-way") << true << "close" << QList<int>{300, 3900, 200} << QList<int>{};
     }
     void clutchTravel()
     {
         QFETCH(bool, left);
         QFETCH(QString, run);
-        QFETCH(int, storedMin);
-        QFETCH(int, storedMax);
+        QFETCH(QList<int>, readings);
+        QFETCH(QList<int>, stored);
         Rig rig;
+        rig.preset(paddleConfig(5000, true, 3800, 3700, 300, 250));
         CONNECT(rig);
         const Settings before = rig.flash();
         const char *button = left ? "pbCalL" : "pbCalR";
@@ -551,17 +715,26 @@ private slots:
                                           left ? 0 : before.leftMin)});
         if (run != QLatin1String("early"))
             QTest::qWait(kPastSettleMs);
-        if (run == QLatin1String("readings") || run == QLatin1String("both")) {
-            // The other paddle moves too; only the calibrated side counts.
-            for (quint16 value : {300, 3900, 200}) {
-                const quint16 other = quint16(4000 - value);
-                rig.wheel.setPaddles(left ? value : other, left ? other : value);
-                QTRY_COMPARE(rig.widget<QProgressBar>(left ? "pgAdcL" : "pgAdcR")->value(), int(value));
-            }
+        // The other paddle moves too; only the calibrated side counts.
+        for (int value : readings) {
+            const quint16 other = quint16(4000 - value);
+            rig.wheel.setPaddles(left ? quint16(value) : other, left ? other : quint16(value));
+            QTRY_COMPARE(rig.widget<QProgressBar>(left ? "pgAdcL" : "pgAdcR")->value(), value);
         }
         if (run == QLatin1String("both")) {
             rig.click("pbCalR");
             QTest::qWait(kPastSettleMs);
+        }
+        if (run == QLatin1String("close")) {
+            rig.click("rbPadR");
+            rig.click("pbClose");
+            QVERIFY(!deviceHandle().isOpen());
+            QCOMPARE(rig.prompts.shown(), QStringList());
+            const Settings after = rig.flash();
+            QCOMPARE(std::tuple(after.leftMin, after.leftMax, after.rightMin, after.rightMax),
+                     std::tuple(before.leftMin, before.leftMax, before.rightMin, before.rightMax));
+            QCOMPARE(after.biteWord, 15001);
+            return;
         }
         rig.click(button);
         if (run == QLatin1String("both"))
@@ -569,14 +742,20 @@ private slots:
         QCOMPARE(rig.text(button), QStringLiteral("CALIBRATE"));
         QTest::qWait(run == QLatin1String("early") ? kPastSettleMs : 0);
 
+        const std::pair<int, int> expected =
+            stored.isEmpty() ? range(before, left) : std::pair(stored[0], stored[1]);
         const Settings after = rig.flash();
-        QCOMPARE(range(after, left), std::pair(storedMin, storedMax));
-        QCOMPARE(range(after, !left),
-                 run == QLatin1String("both") ? std::pair(4096, 0) : range(before, !left));
+        QCOMPARE(range(after, left), expected);
+        QCOMPARE(range(after, !left), range(before, !left));
         QCOMPARE(after.biteWord, before.biteWord);
-        // A live send afterwards carries the same range: nothing emptied it late.
+        QCOMPARE(rig.prompts.shown(), stored.isEmpty()
+                                          ? QStringList(run == QLatin1String("both") ? 2 : 1, kNotCalibrated)
+                                          : QStringList());
+        // A live send afterwards carries the same range: nothing emptied it
+        // late, and a calibration not kept gave the wheel its old range back.
         rig.click("rbPadL");
-        QCOMPARE(range(rig.live(), left), std::pair(storedMin, storedMax));
+        QCOMPARE(range(rig.live(), left), expected);
+        QCOMPARE(range(rig.live(), !left), range(before, !left));
     }
 
 private:

@@ -26,10 +26,8 @@ struct LedMap
 {
     const char *name; // for diagnostics
     TableView<LedMapRow> leds;
-    // pbXL/pbXR outside the frame, in SetExtraLedColours / ExtraLedRecord.
-    bool sendsExtraLeds;
-    ChannelOrder extraLedOrder; // channel order of both colours when sending
-    bool readsExtraLeds;        // read after the frame LEDs
+    // Channel order of pbXL/pbXR when the model sends them (ModelEntry).
+    ChannelOrder extraLedOrder;
 };
 
 // The map of the first model, in the order VLN6 or H-ZET, KLINO4, OV410,

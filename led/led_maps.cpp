@@ -141,13 +141,14 @@ constexpr LedMap kSrd7Map{"SRD7", kSrd7Leds, RGB};
 // No extra LED buttons are shown, but the report still goes out.
 constexpr LedMap kPelixMap{"PELIX", kPelixLeds, RGB};
 
-struct LedMapMatch
+// By the model table's code; H-MIRA has no LEDs.
+struct ModelLedMap
 {
     const char *code;
     const LedMap *map;
 };
 
-constexpr LedMapMatch kMatches[] = {
+constexpr ModelLedMap kModelMaps[] = {
     {"VLN6", &kVln6Map},   {"H-ZET", &kVln6Map}, {"KLINO4", &kKlino4Map}, {"OV410", &kOv410Map},
     {"ULMAR", &kUlmarMap}, {"SRD7", &kSrd7Map},  {"PELIX", &kPelixMap},
 };
@@ -163,9 +164,10 @@ static_assert(std::size(kPelixLeds) == 31);
 
 const LedMap *ledMapFor(const QString &deviceName)
 {
-    for (const LedMapMatch &match : kMatches) {
-        if (deviceName.contains(QLatin1String(match.code), Qt::CaseSensitive))
-            return match.map;
+    const ModelEntry *model = ModelTable::forName(deviceName);
+    for (const ModelLedMap &row : kModelMaps) {
+        if (model && qstrcmp(row.code, model->code) == 0)
+            return row.map;
     }
     return nullptr;
 }

@@ -30,9 +30,7 @@ struct LedMap
     ChannelOrder extraLedOrder;
 };
 
-// The map of the first model, in the order VLN6 or H-ZET, KLINO4, OV410,
-// ULMAR, SRD7, PELIX, whose code the name contains (case-sensitive); null for
-// any other name (H-MIRA has no LEDs). Real names carry one code; with
-// several, the first in that order decides, so sending and reading always
-// agree on one map.
+// The map of the model the table finds for this name (ModelTable::forName),
+// so the LEDs follow the same model as the layout; null for H-MIRA, which has
+// no LEDs, and for a name no model matches.
 const LedMap *ledMapFor(const QString &deviceName);

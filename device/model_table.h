@@ -78,6 +78,13 @@ enum class PaddleBarRule
     CalibrateOnly, // calibrate buttons without the bars
 };
 
+// How an image reaches the wheel.
+enum class UpdateRoute
+{
+    HidStream,  // feature reports over the running wheel's HID link
+    BootLoader, // the wheel reboots into its USB DFU boot loader
+};
+
 struct ModelEntry
 {
     const char *code;         // looked for in the wheel's name, case-sensitive
@@ -94,7 +101,11 @@ struct ModelEntry
     bool hideShifterGroup; // gpShifter hidden
     bool extraShifters;    // cbShifter shown and the extra-shifter state read
     PaddleBarRule paddleBars;
-    std::uint8_t statusPoll;
+    std::uint8_t statusPoll; // battery and link asked for again while connected
+    UpdateRoute updateRoute;
+    int ledPages;        // pages of the LED frame it is asked for and sent
+    bool sendsExtraLeds; // pbXL/pbXR colours go out in their own report
+    bool readsExtraLeds; // and the wheel keeps them to be read back
     TableView<ControlPlacement> controls;
     TableView<Placement> indicators;      // placed hidden: lit only while pressed
     TableView<Placement> ledButtons;      // placed shown
@@ -109,6 +120,9 @@ public:
     // The rows whose code occurs in name (case-sensitive), in table order. A
     // name may hold several codes; every matching row applies, later ones win.
     static std::vector<const ModelEntry *> matching(const QString &name);
+    // The row that speaks for this name: the last of matching(), as in the
+    // layout, or null.
+    static const ModelEntry *forName(const QString &name);
     // The row with exactly this code, or null.
     static const ModelEntry *byCode(const char *code);
 };

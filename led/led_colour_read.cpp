@@ -17,8 +17,8 @@ QColor colourOf(Rgb rgb)
 
 bool readsExtraLeds(const QString &deviceName)
 {
-    const LedMap *map = ledMapFor(deviceName);
-    return map && map->readsExtraLeds;
+    const ModelEntry *model = ModelTable::forName(deviceName);
+    return ledMapFor(deviceName) && model && model->readsExtraLeds;
 }
 
 std::vector<LedPaint> ledColoursToPaint(const QString &deviceName, const LedFrame &frame,
@@ -38,7 +38,7 @@ std::vector<LedPaint> ledColoursToPaint(const QString &deviceName, const LedFram
         }
         ++led;
     }
-    if (map->readsExtraLeds) {
+    if (readsExtraLeds(deviceName)) {
         paints.push_back({kExtraLedRecordIndex, kLeftExtraButton, colourOf(extraLeds.left)});
         paints.push_back({kExtraLedRecordIndex, kRightExtraButton, colourOf(extraLeds.right)});
     }

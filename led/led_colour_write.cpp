@@ -32,7 +32,7 @@ LedColourWrite ledColourWrite(const QString &deviceName, const LedButtonColours 
     if (const LedMap *map = ledMapFor(deviceName)) {
         for (const LedMapRow &row : map->leds)
             frameColours.push_back(frameTriple(colours, QLatin1String(row.button), row.sendOrder));
-        if (map->sendsExtraLeds) {
+        if (ModelTable::forName(deviceName)->sendsExtraLeds) {
             write.extraLeds =
                 makeSetExtraLedColours(commit, frameTriple(colours, kLeftExtraButton, map->extraLedOrder),
                                        frameTriple(colours, kRightExtraButton, map->extraLedOrder));

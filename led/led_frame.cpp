@@ -1,12 +1,12 @@
 #include "led/led_frame.h"
 
+#include "device/model_table.h"
 #include "led/led_levels.h"
 
 #include <algorithm>
 
 namespace {
 
-constexpr int kUlmarPages = 8;
 constexpr int kStandardPages = 4;
 // The wheel is always fed this page after all the others.
 constexpr int kLastSentPage = 2;
@@ -20,7 +20,8 @@ std::size_t at(int index)
 
 int ledPageCount(const QString &deviceName)
 {
-    return deviceName.contains(QLatin1String("ULMAR"), Qt::CaseSensitive) ? kUlmarPages : kStandardPages;
+    const ModelEntry *model = ModelTable::forName(deviceName);
+    return model ? model->ledPages : kStandardPages;
 }
 
 std::vector<int> ledPageSendOrder(int pageCount)

@@ -131,23 +131,24 @@ constexpr LedMapRow kPelixLeds[] = {
 
 // clang-format on
 
-// name, LEDs, sends extra LEDs, their order, reads extra LEDs
-constexpr LedMap kVln6Map{"VLN6/H-ZET", kVln6Leds, true, RGB, true};
-constexpr LedMap kKlino4Map{"KLINO4", kKlino4Leds, true, RGB, true};
-constexpr LedMap kOv410Map{"OV410", kOv410Leds, false, RGB, false};
+// name, LEDs, the extra LEDs' channel order
+constexpr LedMap kVln6Map{"VLN6/H-ZET", kVln6Leds, RGB};
+constexpr LedMap kKlino4Map{"KLINO4", kKlino4Leds, RGB};
+constexpr LedMap kOv410Map{"OV410", kOv410Leds, RGB};
 // pbXL/pbXR are frame LEDs here (26 and 78); the extra report still goes out.
-constexpr LedMap kUlmarMap{"ULMAR", kUlmarLeds, true, GRB, false};
-constexpr LedMap kSrd7Map{"SRD7", kSrd7Leds, true, RGB, true};
+constexpr LedMap kUlmarMap{"ULMAR", kUlmarLeds, GRB};
+constexpr LedMap kSrd7Map{"SRD7", kSrd7Leds, RGB};
 // No extra LED buttons are shown, but the report still goes out.
-constexpr LedMap kPelixMap{"PELIX", kPelixLeds, true, RGB, false};
+constexpr LedMap kPelixMap{"PELIX", kPelixLeds, RGB};
 
-struct LedMapMatch
+// By the model table's code; H-MIRA has no LEDs.
+struct ModelLedMap
 {
     const char *code;
     const LedMap *map;
 };
 
-constexpr LedMapMatch kMatches[] = {
+constexpr ModelLedMap kModelMaps[] = {
     {"VLN6", &kVln6Map},   {"H-ZET", &kVln6Map}, {"KLINO4", &kKlino4Map}, {"OV410", &kOv410Map},
     {"ULMAR", &kUlmarMap}, {"SRD7", &kSrd7Map},  {"PELIX", &kPelixMap},
 };
@@ -163,9 +164,10 @@ static_assert(std::size(kPelixLeds) == 31);
 
 const LedMap *ledMapFor(const QString &deviceName)
 {
-    for (const LedMapMatch &match : kMatches) {
-        if (deviceName.contains(QLatin1String(match.code), Qt::CaseSensitive))
-            return match.map;
+    const ModelEntry *model = ModelTable::forName(deviceName);
+    for (const ModelLedMap &row : kModelMaps) {
+        if (model && qstrcmp(row.code, model->code) == 0)
+            return row.map;
     }
     return nullptr;
 }

@@ -26,15 +26,11 @@ struct LedMap
 {
     const char *name; // for diagnostics
     TableView<LedMapRow> leds;
-    // pbXL/pbXR outside the frame, in SetExtraLedColours / ExtraLedRecord.
-    bool sendsExtraLeds;
-    ChannelOrder extraLedOrder; // channel order of both colours when sending
-    bool readsExtraLeds;        // read after the frame LEDs
+    // Channel order of pbXL/pbXR when the model sends them (ModelEntry).
+    ChannelOrder extraLedOrder;
 };
 
-// The map of the first model, in the order VLN6 or H-ZET, KLINO4, OV410,
-// ULMAR, SRD7, PELIX, whose code the name contains (case-sensitive); null for
-// any other name (H-MIRA has no LEDs). Real names carry one code; with
-// several, the first in that order decides, so sending and reading always
-// agree on one map.
+// The map of the model the table finds for this name (ModelTable::forName),
+// so the LEDs follow the same model as the layout; null for H-MIRA, which has
+// no LEDs, and for a name no model matches.
 const LedMap *ledMapFor(const QString &deviceName);

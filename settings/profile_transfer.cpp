@@ -45,7 +45,7 @@ bool readLeds(DeviceHandle &device, WheelProfile &profile)
     const LedSlots values = unpackLedFrame(frame, pages);
     for (std::size_t i = 0; i < map->leds.size(); ++i)
         profile.leds.push_back(fromFrameOrder(ledSlotTriple(values, int(i)), map->leds[i].sendOrder));
-    if (map->sendsExtraLeds) {
+    if (ModelTable::forName(profile.modelCode)->sendsExtraLeds) {
         CommandReport reply = makeQuery(Record::ExtraLedRecord);
         if (!ask(device, reply))
             return false;
@@ -112,7 +112,7 @@ int writeLedColours(DeviceHandle &device, const WheelProfile &profile)
     const LedMap *map = ledMapFor(profile.modelCode);
     if (!map)
         return 0;
-    if (map->sendsExtraLeds && profile.extraLeft && profile.extraRight) {
+    if (ModelTable::forName(profile.modelCode)->sendsExtraLeds && profile.extraLeft && profile.extraRight) {
         const CommandReport extra =
             makeSetExtraLedColours(true, toFrameOrder(*profile.extraLeft, map->extraLedOrder),
                                    toFrameOrder(*profile.extraRight, map->extraLedOrder));

@@ -289,8 +289,8 @@ QString modelCodeOf(const QString &wheelName)
 
 bool modelHasExtraLedRecord(const QString &modelCode)
 {
-    const LedMap *map = mapOfModel(modelCode);
-    return map && map->sendsExtraLeds;
+    const ModelEntry *model = mapOfModel(modelCode) ? ModelTable::forName(modelCode) : nullptr;
+    return model && model->sendsExtraLeds;
 }
 
 QByteArray profileToJson(const WheelProfile &profile)

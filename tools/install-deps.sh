@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
   libhidapi-dev libusb-1.0-0-dev libxcb1-dev
   # emulated wheel and boot loader
-  umockdev libumockdev-dev libglib2.0-dev dfu-util
+  umockdev libumockdev-dev libglib2.0-dev libjson-glib-dev dfu-util
   # GUI tests and screenshots
   qt6-qpa-plugins xvfb xauth trayer xdotool x11-utils imagemagick fonts-liberation fonts-dejavu-core
   # the same under a Wayland compositor (headless)
@@ -20,7 +20,7 @@ packages=(
   # update server for tests and the demo
   python3 openssl
   # desktop integration checks and packaging
-  desktop-file-utils appstream udev dpkg-dev
+  desktop-file-utils appstream udev dpkg-dev lintian man-db
 )
 
 missing=()

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int kDefaultTransferSize = 2048;
-constexpr uint32_t kDefaultPageSize = 8192;
 constexpr int kSerialBufferSize = 256;
 // DfuSe reserves block numbers 0 (commands) and 1; memory starts at block 2,
 // which the device places at its address pointer.
@@ -155,12 +153,12 @@ LibusbHandle takeMatchingDevice(const LibusbDeviceList &list, const DfuFlashOpti
 
 int effectiveTransferSize(Session &s, const DfuFlashOptions &options)
 {
-    const int bound = options.transferSize < 1 ? kDefaultTransferSize : options.transferSize;
+    const int bound = options.transferSize < 1 ? kBootLoaderTransferSize : options.transferSize;
     int deviceSize = dfuFunctionalTransferSize(s.handle, s.interfaceNumber);
     if (deviceSize == 0)
         deviceSize = bound & 0xFFFF;
     if (deviceSize == 0)
-        deviceSize = kDefaultTransferSize;
+        deviceSize = kBootLoaderTransferSize;
     return std::min(deviceSize, bound);
 }
 
@@ -527,7 +525,8 @@ int flashImage(Session &s, const DfuFlashOptions &options, const QByteArray &ima
 {
     const uint32_t size = uint32_t(image.size());
     if (settleInitialState(s) == DfuState::DfuIdle) {
-        const uint32_t page = options.pageSize < 1 ? kDefaultPageSize : uint32_t(options.pageSize);
+        const uint32_t page =
+            options.pageSize < 1 ? uint32_t(kBootLoaderPageSize) : uint32_t(options.pageSize);
         const int rc = addressAndErase(s, options.baseAddress, size, page);
         if (rc != 0)
             return rc;

@@ -13,17 +13,17 @@
 
 struct DfuFlashOptions
 {
-    uint16_t vendorId = 0x0483;
-    uint16_t productId = 0xDF11;
+    uint16_t vendorId = kBootLoaderVendorId;
+    uint16_t productId = kBootLoaderProductId;
     int interfaceNumber = 0; // also wIndex of every class request
     int altSetting = 0;
     // Upper bound of one block, and the size used when the device states
-    // none. Below 1 counts as 2048.
-    int transferSize = 2048;
+    // none. Below 1 counts as the loader's.
+    int transferSize = kBootLoaderTransferSize;
     QString serialFilter; // empty: any serial number
-    uint32_t baseAddress = 0x08000000;
+    uint32_t baseAddress = kBootLoaderFlashBase;
     bool verify = true;
-    int pageSize = 8192; // erase page; below 1 counts as 8192
+    int pageSize = kBootLoaderPageSize; // erase page; below 1 counts as the loader's
     // Only the device at this place on the bus; bus 0 takes any. Another
     // board in DFU mode shows the same ids as the wheel's loader.
     UsbLocation location;

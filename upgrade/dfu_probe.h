@@ -1,13 +1,9 @@
 #pragma once
 
+#include "upgrade/boot_loader.h"
+
 #include <cstdint>
 #include <vector>
-
-// The wheel's USB DFU boot loader, as it enumerates after the wheel was told
-// to reboot into it. Any STM32 board put into DFU mode shows the same ids,
-// so a loader is told apart only by where it sits on the bus.
-constexpr uint16_t kBootLoaderVendorId = 0x0483;
-constexpr uint16_t kBootLoaderProductId = 0xDF11;
 
 // Where one device sits: its bus and its address on that bus, which a device
 // keeps until it leaves the bus.

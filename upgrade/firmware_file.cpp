@@ -1,12 +1,11 @@
 #include "upgrade/firmware_file.h"
 
+#include "upgrade/boot_loader.h"
 #include "upgrade/vector_table.h"
 
 #include <QFile>
 
 namespace {
-
-constexpr uint32_t kBootLoaderFlashBase = 0x08000000;
 
 qint64 sizeLimit(UpdateRoute route, bool downloaded)
 {
@@ -17,8 +16,8 @@ qint64 sizeLimit(UpdateRoute route, bool downloaded)
 
 UpdateRoute updateRouteFor(const QString &deviceName)
 {
-    return deviceName.contains(QLatin1String("PELIX"), Qt::CaseSensitive) ? UpdateRoute::BootLoader
-                                                                          : UpdateRoute::HidStream;
+    const ModelEntry *model = ModelTable::forName(deviceName);
+    return model ? model->updateRoute : UpdateRoute::HidStream;
 }
 
 QString firmwareImageRefusal(const QString &path, UpdateRoute route, bool downloaded)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/model_table.h"
+
 #include <QString>
 
 // The largest image the wheel's application area takes over its HID link
@@ -9,15 +11,8 @@ constexpr qint64 kMaxFirmwareImageSize = 229376;
 // its own, refuses images larger than this.
 constexpr qint64 kMaxBootLoaderImageSize = 4 * 1024 * 1024;
 
-// How an image reaches the wheel.
-enum class UpdateRoute
-{
-    HidStream,  // feature reports over the running wheel's HID link
-    BootLoader, // the wheel reboots into its USB DFU boot loader
-};
-
-// The route the wheel of this name takes: the boot loader for a PELIX,
-// whose HID link does not carry firmware, the HID stream for the others.
+// The route the wheel of this name takes (the model table's), the HID stream
+// for a name no model matches.
 UpdateRoute updateRouteFor(const QString &deviceName);
 
 // Every check an image must pass before anything is sent to the wheel: the

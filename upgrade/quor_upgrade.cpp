@@ -18,21 +18,6 @@ constexpr int kAttemptsPerProgressStep = 6;
 constexpr int kTransferShare = 96;
 constexpr int kFinishSteps[] = {97, 98, 99, 100};
 
-DfuFlashOptions bootLoaderOptions()
-{
-    DfuFlashOptions options;
-    options.vendorId = 0x0483;
-    options.productId = 0xDF11;
-    options.interfaceNumber = 0;
-    options.altSetting = 0;
-    options.transferSize = 2048;
-    options.serialFilter.clear();
-    options.baseAddress = 0x08000000;
-    options.verify = true;
-    options.pageSize = 8192;
-    return options;
-}
-
 } // namespace
 
 QuorUpgrade::QuorUpgrade(QObject *parent) : QThread(parent) {}
@@ -136,7 +121,8 @@ void QuorUpgrade::runHidTransfer()
 
 void QuorUpgrade::runDfu()
 {
-    DfuFlashOptions options = bootLoaderOptions();
+    // The defaults are the wheel's own boot loader.
+    DfuFlashOptions options;
     options.location = loader;
     options.cancel = &cancelled;
     const DfuProgress forward = [this](int value) {

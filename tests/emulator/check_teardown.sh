@@ -75,6 +75,22 @@ kill -TERM "$runner"
 wait "$runner"
 check_clean "with-wheel killed" "$(held)"
 
+# The wheel's flash in a state file: replaced whole at exit (nothing but the
+# file beside it), read back at the next start, and a file the wheel cannot
+# take refused with the reason.
+state=$work/state/wheel.json
+mkdir "$work/state"
+"$with_wheel" --model ULMAR --state "$state" -- true 2>/dev/null || fail "with-wheel --state: first run"
+sed -i 's/"biteWord" : [0-9]*/"biteWord" : 1234/' "$state"
+"$with_wheel" --model ULMAR --state "$state" -- true 2>/dev/null || fail "with-wheel --state: second run"
+grep -q '"biteWord" : 1234' "$state" || fail "state file: the edited bite point did not last a run"
+[ "$(grep -c '"[0-9a-f]\{36\}"' "$state")" -eq 8 ] || fail "state file: not the 8 LED pages of a ULMAR"
+[ "$(ls -A "$work/state")" = wheel.json ] || fail "state file: left beside it: $(ls -A "$work/state")"
+echo '{"biteWord": 1.5}' >"$state"
+out=$("$with_wheel" --model ULMAR --state "$state" -- true 2>&1) && fail "state file: a fraction was taken"
+case $out in *'"biteWord" must be an integer from 0 to 65535'*) ;; *) fail "state file refused without why: $out" ;; esac
+check_clean "with-wheel --state" ""
+
 # Everything killed at once (what ctest does on a time-out): nothing can
 # clean up then, so the next emulator sweeps what the dead ones left.
 start "$with_wheel" -- sh -c "${remember}exec sleep 60"

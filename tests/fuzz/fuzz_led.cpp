@@ -62,7 +62,7 @@ void checkPaints(const QString &name, const LedFrame &frame, const ExtraLeds &ex
         FUZZ_CHECK(paint.colour.isValid() && paint.colour.alpha() == 255);
         FUZZ_CHECK(paint.button.startsWith(QLatin1String("pb")));
         if (paint.led == kExtraLedRecordIndex) {
-            FUZZ_CHECK(map->readsExtraLeds);
+            FUZZ_CHECK(map && ModelTable::forName(name)->readsExtraLeds);
             const Rgb &rgb = paint.button == QLatin1String("pbXL") ? extra.left : extra.right;
             FUZZ_CHECK(paint.colour == QColor(rgb.red, rgb.green, rgb.blue));
             continue;

@@ -63,7 +63,7 @@ void storeDistinctSetup(WheelFixture &wheel, const QString &model)
     setItem(wheel, 0x09, 0x01);
     feature(wheel, {0x02, 0x0A, 0x39, 0x30, 0xEF, 0xA0, 0x0F, 0x3C, 0x0F, 0x64, 0x00, 0xC8, 0x00});
     const LedMap *map = ledMapFor(model);
-    if (map && map->sendsExtraLeds)
+    if (map && ModelTable::forName(model)->sendsExtraLeds)
         feature(wheel, {0x02, 0x11, 0xEF, 1, 2, 3, 250, 128, 7});
     // Every LED of the map a different colour, level-exact, the rest of the
     // frame lit as the window leaves it.
@@ -452,7 +452,7 @@ private slots:
         if (hiddenLed >= 0)
             QCOMPARE(levels(after.ledFrame).mid(3 * hiddenLed, 3).toHex(),
                      before.mid(3 * hiddenLed, 3).toHex());
-        const bool extras = ledMapFor(model)->sendsExtraLeds;
+        const bool extras = ModelTable::forName(model)->sendsExtraLeds;
         QCOMPARE(after.extraLeds == (std::array<uint8_t, 6>{255, 0, 0, 255, 0, 0}), extras);
     }
 

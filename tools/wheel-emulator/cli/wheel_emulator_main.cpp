@@ -13,9 +13,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <glib.h>
 #include <poll.h>
-#include <sstream>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -26,34 +25,27 @@ namespace {
 
 bool readFile(const std::string &path, std::string *text, std::string *error)
 {
-    std::ifstream in(path);
-    if (!in) {
-        *error = "cannot read " + path + ": " + strerror(errno);
+    g_autofree gchar *contents = nullptr;
+    gsize size = 0;
+    g_autoptr(GError) failure = nullptr;
+    if (!g_file_get_contents(path.c_str(), &contents, &size, &failure)) {
+        *error = failure->message;
         return false;
     }
-    std::stringstream s;
-    s << in.rdbuf();
-    *text = s.str();
+    text->assign(contents, size);
     return true;
 }
 
-// Written in one go (rename), so a waiting with-wheel never reads half of it.
+// Written in one go (GLib renames a temporary file), so a waiting with-wheel
+// never reads half of it.
 bool writeReadyFile(const std::string &path, const std::string &root, std::string *error)
 {
-    const std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::trunc);
-        out << "UMOCKDEV_DIR=" << root << "\n";
-        if (!out) {
-            *error = "cannot write " + tmp;
-            return false;
-        }
-    }
-    if (rename(tmp.c_str(), path.c_str()) != 0) {
-        *error = "cannot write " + path + ": " + strerror(errno);
-        return false;
-    }
-    return true;
+    const std::string text = "UMOCKDEV_DIR=" + root + "\n";
+    g_autoptr(GError) failure = nullptr;
+    if (g_file_set_contents(path.c_str(), text.data(), gssize(text.size()), &failure))
+        return true;
+    *error = failure->message;
+    return false;
 }
 
 // Steps through the --script lines as their times come.

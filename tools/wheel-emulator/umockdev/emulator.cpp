@@ -2,11 +2,9 @@
 
 #include "emulator_log.h"
 
+#include <glib.h>
+
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace wheelemu {
 
@@ -46,19 +44,17 @@ std::unique_ptr<Emulator> Emulator::create(const EmulatorOptions &options, std::
     std::unique_ptr<HidrawDevice> first = emulator->makeWheel(options.wheel, 1, error);
     if (!first)
         return nullptr;
-    if (!options.statePath.empty()) {
-        std::ifstream in(options.statePath);
-        if (in) {
-            std::stringstream text;
-            text << in.rdbuf();
-            bool loaded = false;
-            std::string why;
-            first->withWheel([&](Wheel &w) { loaded = w.loadStateJson(text.str(), &why); });
-            if (!loaded) {
-                if (error)
-                    *error = options.statePath + ": " + why;
-                return nullptr;
-            }
+    g_autofree gchar *state = nullptr;
+    gsize stateSize = 0;
+    if (!options.statePath.empty() &&
+        g_file_get_contents(options.statePath.c_str(), &state, &stateSize, nullptr)) {
+        bool loaded = false;
+        std::string why;
+        first->withWheel([&](Wheel &w) { loaded = w.loadStateJson(std::string(state, stateSize), &why); });
+        if (!loaded) {
+            if (error)
+                *error = options.statePath + ": " + why;
+            return nullptr;
         }
     }
     {
@@ -324,22 +320,13 @@ bool Emulator::saveState(std::string *error)
     std::string json;
     if (HidrawDevice *w = wheel(0))
         w->withWheel([&](Wheel &wh) { json = wh.stateJson(); });
-    const std::string tmp = options_.statePath + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::trunc);
-        out << json;
-        if (!out) {
-            if (error)
-                *error = "cannot write " + tmp + ": " + strerror(errno);
-            return false;
-        }
-    }
-    if (rename(tmp.c_str(), options_.statePath.c_str()) != 0) {
-        if (error)
-            *error = "cannot write " + options_.statePath + ": " + strerror(errno);
-        return false;
-    }
-    return true;
+    // Replaced in one go, so an emulator killed meanwhile leaves the old state.
+    g_autoptr(GError) failure = nullptr;
+    if (g_file_set_contents(options_.statePath.c_str(), json.data(), gssize(json.size()), &failure))
+        return true;
+    if (error)
+        *error = failure->message;
+    return false;
 }
 
 } // namespace wheelemu

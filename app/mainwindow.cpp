@@ -8,6 +8,7 @@
 #include "device/device_status.h"
 #include "device/model_layout.h"
 #include "input/button_display.h"
+#include "quorset_version.h"
 #include "ui_mainwindow.h"
 
 #include <hidapi/hidapi.h>
@@ -38,7 +39,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
 
-    ui->lbCurVer->setText(tr("QuorSet Version: v1.27"));
+    ui->lbCurVer->setText(tr("QuorSet Version: v%1").arg(QStringLiteral(QUORSET_VERSION)));
     ui->pbStatus->hide();
 
     connect(ui->pbClose, SIGNAL(clicked(bool)), this, SLOT(onClose()));

@@ -1,10 +1,13 @@
-# Shared pieces of the build: the include root every library hands on, and
-# the one way a QtTest suite becomes a ctest test.
+# Shared pieces of the build: the include root every library hands on, the
+# generated version header, and the one way a QtTest suite becomes a ctest
+# test.
 
 # Sources include each other by their path from the source root
-# ("device/discovery.h").
+# ("device/discovery.h"), and the generated headers sit beside that root in
+# the build folder.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/quorset_version.h.in ${CMAKE_BINARY_DIR}/generated/quorset_version.h @ONLY)
 add_library(quorset_source_root INTERFACE)
-target_include_directories(quorset_source_root INTERFACE ${CMAKE_SOURCE_DIR})
+target_include_directories(quorset_source_root INTERFACE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 
 # quorset_add_test(NAME name [SOURCES file...] [LIBS target...]
 #                  [LABELS label...] [ENVIRONMENT VAR=value...] [TIMEOUT seconds]

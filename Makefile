@@ -6,6 +6,7 @@ BUILD_ASAN  ?= build-asan
 BUILD_TSAN  ?= build-tsan
 BUILD_BENCH ?= build-release
 BUILD_FUZZ  ?= build-fuzz
+BUILD_MINIMAL ?= build-minimal
 FUZZ_SECONDS ?= 60
 JOBS        ?= $(shell nproc)
 MODEL       ?= SRD7
@@ -18,7 +19,7 @@ TEST_JOBS   ?= $(shell echo $$(( $$(nproc) * 2 )))
 CMAKE_GEN := -G Ninja
 CTEST     := ctest --output-on-failure --timeout 300 -j $(TEST_JOBS)
 
-.PHONY: all deps build run demo test test-default test-asan test-tsan test-fuzz fuzz bench screenshots format clean
+.PHONY: all deps build run demo test test-default test-minimal test-asan test-tsan test-fuzz fuzz bench screenshots format clean
 
 all: build
 
@@ -39,10 +40,21 @@ run: build
 demo: build
 	tools/demo $(MODEL)
 
-test: test-default test-asan test-tsan test-fuzz
+test: test-default test-minimal test-asan test-tsan test-fuzz
 
 test-default: build
 	cd $(BUILD) && $(CTEST)
+
+# What a packager builds: the program and quorctl alone, configured without
+# the tests, the emulator, the benchmarks and the fuzzers, whose umockdev and
+# Qt Test that configure must never look for. Nothing of the test suite is
+# built a second time here.
+$(BUILD_MINIMAL)/build.ninja: | deps
+	cmake -S . -B $(BUILD_MINIMAL) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+
+test-minimal: deps $(BUILD_MINIMAL)/build.ninja
+	cmake --build $(BUILD_MINIMAL) -j $(JOBS) --target quorset quorctl
+	tools/check-minimal-build $(BUILD_MINIMAL)
 
 $(BUILD_ASAN)/build.ninja: | deps
 	cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUORSET_SANITIZE=address
@@ -105,7 +117,7 @@ format:
 	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) $(BUILD_FUZZ) $(BUILD_MINIMAL)
 
 # Redraws the pictures in resources/img. They are committed, so a build never
 # needs this; run it after changing the model table or the drawings.

@@ -11,6 +11,7 @@
 #include "device/model_layout.h"
 #include "input/button_display.h"
 #include "input/report_batcher.h"
+#include "quorset_version.h"
 #include "ui_mainwindow.h"
 
 #include <hidapi/hidapi.h>
@@ -41,7 +42,7 @@ MainWindow::MainWindow(QWidget *parent, Qt::WindowFlags flags)
 {
     ui->setupUi(this);
 
-    ui->lbCurVer->setText(tr("QuorSet Version: v1.27"));
+    ui->lbCurVer->setText(tr("QuorSet Version: v%1").arg(QStringLiteral(QUORSET_VERSION)));
     ui->pbStatus->hide();
 
     connect(ui->pbClose, SIGNAL(clicked(bool)), this, SLOT(onClose()));

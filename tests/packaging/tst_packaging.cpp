@@ -6,6 +6,7 @@
 // a launcher and metadata that the desktop's own checkers accept.
 
 #include "device/discovery.h"
+#include "quorset_version.h"
 #include "upgrade/dfu_flasher.h"
 
 #include <QDir>
@@ -204,7 +205,7 @@ private slots:
             {QStringLiteral(QUORSET_UDEV_RULES_DIR).mid(1) + "/70-quorset.rules",
              "packaging/linux/70-quorset.rules"},
             {"usr/share/applications/" + kAppId + ".desktop", "packaging/linux/" + kAppId + ".desktop"},
-            {"usr/share/metainfo/" + kAppId + ".metainfo.xml", "packaging/linux/" + kAppId + ".metainfo.xml"},
+            {"usr/share/metainfo/" + kAppId + ".metainfo.xml", QStringLiteral(QUORSET_METAINFO)},
             {icons.arg("scalable") + ".svg", iconSource.arg("scalable") + ".svg"},
             {icons.arg("48x48") + ".png", iconSource.arg("48x48") + ".png"},
             {icons.arg("128x128") + ".png", iconSource.arg("128x128") + ".png"},
@@ -409,8 +410,7 @@ private slots:
         QTest::newRow("desktop-file-validate")
             << "desktop-file-validate" << QStringList{kLinuxDir.filePath(kAppId + ".desktop")};
         QTest::newRow("appstreamcli validate")
-            << "appstreamcli"
-            << QStringList{"validate", "--no-net", kLinuxDir.filePath(kAppId + ".metainfo.xml")};
+            << "appstreamcli" << QStringList{"validate", "--no-net", QStringLiteral(QUORSET_METAINFO)};
         QTest::newRow("udevadm verify") << "udevadm" << QStringList{"verify", rulesPath};
         QTest::newRow("lintian") << "lintian" << QStringList{"--fail-on", "error,warning", deb};
     }

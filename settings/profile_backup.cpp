@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <functional>
 
@@ -80,20 +81,26 @@ QString storeBackup(const WheelProfile &profile, QString *error)
         return QString();
     }
     const QString prefix = modelPrefix(profile.modelCode);
-    const QString path = folder.filePath(
-        prefix + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
-        QLatin1String(".json"));
+    // Names sort in time order; a second backup within the same millisecond
+    // waits for the next one rather than replace the first.
+    QString path;
+    for (;;) {
+        path = folder.filePath(prefix +
+                               QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
+                               QLatin1String(".json"));
+        if (!QFileInfo::exists(path))
+            break;
+        QThread::msleep(1);
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(profileToJson(profile)) < 0 || !file.commit()) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         return QString();
     }
-    // The time stamp sorts by name; the newest kBackupsKept stay.
-    QStringList older =
+    const QStringList newestFirst =
         folder.entryList({prefix + QLatin1String("*.json")}, QDir::Files, QDir::Name | QDir::Reversed);
-    older.removeOne(QFileInfo(path).fileName());
-    for (int i = kBackupsKept - 1; i < older.size(); ++i)
-        QFile::remove(folder.filePath(older[i]));
+    for (int i = kBackupsKept; i < newestFirst.size(); ++i)
+        QFile::remove(folder.filePath(newestFirst[i]));
     return path;
 }
 

@@ -3,6 +3,7 @@
 // unpacking, painting and reading a colour back must stay inside the frame
 // and give back what was written.
 
+#include "device/model_table.h"
 #include "led/button_colour.h"
 #include "led/channel_order.h"
 #include "led/led_colour_read.h"
@@ -48,7 +49,9 @@ void checkFrame(const LedFrame &frame, int pageCount)
 void checkPaints(const QString &name, const LedFrame &frame, const ExtraLeds &extra)
 {
     const int pages = ledPageCount(name);
-    FUZZ_CHECK(pages == (name.contains(QLatin1String("ULMAR")) ? 8 : 4));
+    // Only the ULMAR has eight pages; a name is the model the table finds in it.
+    const ModelEntry *model = ModelTable::forName(name);
+    FUZZ_CHECK(pages == (model && qstrcmp(model->code, "ULMAR") == 0 ? 8 : 4));
     std::vector<int> order = ledPageSendOrder(pages);
     std::sort(order.begin(), order.end());
     for (int i = 0; i < pages; ++i)

@@ -26,6 +26,7 @@
 
 #include "device/device_handle.h"
 #include "device/discovery.h"
+#include "display_harness.h"
 #include "input/button_display.h"
 #include "input/quor_event.h"
 #include "input/report_batcher.h"
@@ -50,32 +51,11 @@
 
 namespace {
 
+using namespace benchdisplay;
+struct Form;
+using Receiver = benchdisplay::Receiver<Form>;
+
 using Clock = std::chrono::steady_clock;
-
-double threadCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-void bench(const char *name, double value, const char *unit)
-{
-    std::printf("BENCH %s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
-
-QByteArray payload(uint64_t buttons, uint16_t left, uint16_t right)
-{
-    QByteArray bytes(16, '\0');
-    bytes[0] = char(right & 0xFF);
-    bytes[1] = char(right >> 8);
-    bytes[2] = char(left & 0xFF);
-    bytes[3] = char(left >> 8);
-    for (int k = 0; k < 8; ++k)
-        bytes[4 + k] = char((buttons >> (8 * k)) & 0xFF);
-    return bytes;
-}
 
 // Paddles sweeping all the time, a button going down or up every 16 reports.
 std::vector<QByteArray> reportSequence(int count)
@@ -181,29 +161,6 @@ void perReportCost()
         bench("display_report_plain_p99_us", percentile(micros, 0.99), "us");
     }
 }
-
-// The GUI end of the reader's queued signal, as the window has it.
-// The GUI end of the reader's reports, as the window has it: gathered into
-// runs on the emitting thread, shown once per run.
-class Receiver
-{
-public:
-    explicit Receiver(Form &form) : form_(form), display_(&form.window)
-    {
-        batcher.setSink([this](const ReportRun &run) {
-            display_.showRun(run, form_.extremes(), form_.released);
-            handled.fetch_add(run.reports, std::memory_order_relaxed);
-        });
-        batcher.setBarsOnScreen([this] { return display_.barsOnScreen(); });
-    }
-    // Connect sources to it with Qt::DirectConnection.
-    ReportBatcher batcher;
-    std::atomic<long> handled{0};
-
-private:
-    Form &form_;
-    ButtonDisplay display_;
-};
 
 // A stand-in for the reader thread that emits at an exact rate.
 class PacedSource : public QThread

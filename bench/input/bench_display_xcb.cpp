@@ -26,6 +26,7 @@
 #include "wheel_fixture.h"
 
 #include "device/model_layout.h"
+#include "display_harness.h"
 #include "input/button_display.h"
 #include "input/report_batcher.h"
 #include "ui_mainwindow.h"
@@ -62,20 +63,11 @@ extern char **environ;
 
 namespace {
 
+using namespace benchdisplay;
+struct Form;
+using Receiver = benchdisplay::Receiver<Form>;
+
 using Clock = std::chrono::steady_clock;
-
-void bench(const char *name, double value, const char *unit)
-{
-    std::printf("BENCH %s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
-
-double threadCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
 
 double median(std::vector<double> values)
 {
@@ -126,18 +118,6 @@ private:
     std::string display_;
 };
 
-QByteArray payload(uint64_t buttons, uint16_t left, uint16_t right)
-{
-    QByteArray bytes(16, '\0');
-    bytes[0] = char(right & 0xFF);
-    bytes[1] = char(right >> 8);
-    bytes[2] = char(left & 0xFF);
-    bytes[3] = char(left >> 8);
-    for (int k = 0; k < 8; ++k)
-        bytes[4 + k] = char((buttons >> (8 * k)) & 0xFF);
-    return bytes;
-}
-
 // One second of reports at `rate`: both paddles move on every report (a real
 // wheel's readings jitter by a count or two all the time), and a button goes
 // down or up ten times a second, a hand busy on the wheel.
@@ -177,28 +157,6 @@ struct Form
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     PaddleExtremes extremes() { return {leftMin, leftMax, rightMin, rightMax}; }
-};
-
-// The GUI end of the reader's reports, as the window has it: gathered into
-// runs on the emitting thread, shown once per run.
-class Receiver
-{
-public:
-    explicit Receiver(Form &form) : form_(form), display_(&form.window)
-    {
-        batcher.setSink([this](const ReportRun &run) {
-            display_.showRun(run, form_.extremes(), form_.released);
-            handled.fetch_add(run.reports, std::memory_order_relaxed);
-        });
-        batcher.setBarsOnScreen([this] { return display_.barsOnScreen(); });
-    }
-    // Connect sources to it with Qt::DirectConnection.
-    ReportBatcher batcher;
-    std::atomic<long> handled{0};
-
-private:
-    Form &form_;
-    ButtonDisplay display_;
 };
 
 // For comparison: every report queued to the GUI thread and shown on its

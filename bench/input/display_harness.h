@@ -1,0 +1,65 @@
+// What the two display benchmarks share: the BENCH line, the thread's CPU
+// clock, input report payloads, and the GUI end of the reader's reports.
+#pragma once
+
+#include "input/button_display.h"
+#include "input/report_batcher.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+namespace benchdisplay {
+
+inline double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+inline void bench(const char *name, double value, const char *unit)
+{
+    std::printf("BENCH %s %.3f %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+inline QByteArray payload(uint64_t buttons, uint16_t left, uint16_t right)
+{
+    QByteArray bytes(16, '\0');
+    bytes[0] = char(right & 0xFF);
+    bytes[1] = char(right >> 8);
+    bytes[2] = char(left & 0xFF);
+    bytes[3] = char(left >> 8);
+    for (int k = 0; k < 8; ++k)
+        bytes[4 + k] = char((buttons >> (8 * k)) & 0xFF);
+    return bytes;
+}
+
+// The GUI end of the reader's reports, as the window has it: gathered into
+// runs on the emitting thread, shown once per run. Form is the benchmark's
+// window (window, extremes(), released).
+template<typename Form> class Receiver
+{
+public:
+    explicit Receiver(Form &form) : form_(form), display_(&form.window)
+    {
+        batcher.setSink([this](const ReportRun &run) {
+            display_.showRun(run, form_.extremes(), form_.released);
+            handled.fetch_add(run.reports, std::memory_order_relaxed);
+        });
+        batcher.setBarsOnScreen([this] { return display_.barsOnScreen(); });
+    }
+    // Connect sources to it with Qt::DirectConnection.
+    ReportBatcher batcher;
+    std::atomic<long> handled{0};
+
+private:
+    Form &form_;
+    ButtonDisplay display_;
+};
+
+} // namespace benchdisplay

@@ -2,6 +2,7 @@
 
 #include "app/accessible_names.h"
 #include "app/keyboard_access.h"
+#include "app/page_styles.h"
 #include "app/sidebar.h"
 #include "app/single_instance.h"
 #include "app/window_activation.h"
@@ -41,6 +42,7 @@ MainWindow::MainWindow(QWidget *parent, Qt::WindowFlags flags)
       bindUpButton(0xFF), bindDownButton(0xFF), statusPoll(0), trayIcon(nullptr)
 {
     ui->setupUi(this);
+    PageStyles::applyOnFirstShow(ui->stackedWidget);
 
     ui->lbCurVer->setText(tr("QuorSet Version: v%1").arg(QStringLiteral(QUORSET_VERSION)));
     ui->pbStatus->hide();

@@ -20,6 +20,9 @@
 //     to the window being mapped. startup_*_cpu_ms: the CPU time the program
 //     had used by then, all threads; the ratio of these is steadier than
 //     that of wall times on a busy machine.
+//   startup_bare_text_*, startup_text_*ratio: the same for bare-text-window,
+//     the bare window with one line of text: a window that shows any text
+//     reads the font configuration, which bare-window never does.
 //   idle_rss_mb, idle_rss_bare_mb: resident memory of the program with the
 //     emulated wheel attached and of bare-window, two seconds after shown.
 #include "under_preload.h"
@@ -439,37 +442,42 @@ void startupFigures(const std::string &display, const std::string &binDir)
         return;
     }
     const std::vector<std::string> env = childEnvironment(display, {});
-    const std::string quorset = binDir + "/quorset";
-    const std::string bare = binDir + "/bare-window";
-    std::vector<double> quorsetMs, quorsetMappedMs, bareMs, quorsetCpuMs, bareCpuMs;
+    struct Program
+    {
+        std::string path;
+        std::vector<double> paintedMs, mappedMs, cpuMs;
+    };
+    std::array<Program, 3> programs{{{binDir + "/quorset", {}, {}, {}},
+                                     {binDir + "/bare-window", {}, {}, {}},
+                                     {binDir + "/bare-text-window", {}, {}, {}}}};
     const int runs = 11;
     for (int run = 0; run <= runs; ++run) {
-        for (const std::string *program : {&quorset, &bare}) {
+        for (Program &program : programs) {
             const auto start = Clock::now();
-            Child child(*program, env);
+            Child child(program.path, env);
             const ScreenWatch::Shown shown = watch.waitForWindow(start, 10000);
-            // The first pair warms the caches and is not counted.
+            // The first round warms the caches and is not counted.
             if (run == 0)
                 continue;
-            if (program == &quorset) {
-                quorsetMs.push_back(shown.paintedMs);
-                quorsetMappedMs.push_back(shown.mappedMs);
-                quorsetCpuMs.push_back(child.cpuMilliseconds());
-            } else {
-                bareMs.push_back(shown.paintedMs);
-                bareCpuMs.push_back(child.cpuMilliseconds());
-            }
+            program.paintedMs.push_back(shown.paintedMs);
+            program.mappedMs.push_back(shown.mappedMs);
+            program.cpuMs.push_back(child.cpuMilliseconds());
         }
     }
-    const double q = median(quorsetMs), b = median(bareMs);
+    const Program &quorset = programs[0], &bare = programs[1], &bareText = programs[2];
+    const double q = median(quorset.paintedMs), b = median(bare.paintedMs), t = median(bareText.paintedMs);
     bench("startup_quorset_ms", q, "ms");
-    bench("startup_quorset_mapped_ms", median(quorsetMappedMs), "ms");
+    bench("startup_quorset_mapped_ms", median(quorset.mappedMs), "ms");
     bench("startup_bare_ms", b, "ms");
     bench("startup_ratio", b > 0 ? q / b : 0, "x");
-    const double qc = median(quorsetCpuMs), bc = median(bareCpuMs);
+    bench("startup_bare_text_ms", t, "ms");
+    bench("startup_text_ratio", t > 0 ? q / t : 0, "x");
+    const double qc = median(quorset.cpuMs), bc = median(bare.cpuMs), tc = median(bareText.cpuMs);
     bench("startup_quorset_cpu_ms", qc, "ms");
     bench("startup_bare_cpu_ms", bc, "ms");
     bench("startup_cpu_ratio", bc > 0 ? qc / bc : 0, "x");
+    bench("startup_bare_text_cpu_ms", tc, "ms");
+    bench("startup_text_cpu_ratio", tc > 0 ? qc / tc : 0, "x");
 }
 
 void idleMemory(const std::string &display, const std::string &binDir)

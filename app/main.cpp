@@ -3,18 +3,30 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QThread>
 
-#include <future>
+namespace {
+
+// Reading the font configuration is the largest single cost of a start, and
+// the form needs no font until it lays out its first text field; on a second
+// core it is done by then. The database is thread-safe.
+class FontConfigurationLoader : public QThread
+{
+public:
+    FontConfigurationLoader() { start(); }
+    ~FontConfigurationLoader() override { wait(); }
+
+protected:
+    void run() override { QFontDatabase::families(); }
+};
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral(QUORSET_APP_ID)); // the launcher's name (packaging/)
-    // Reading the font configuration is the largest single cost of a start,
-    // and the form needs no font until it lays out its first text field; on
-    // a second core it is done by then. The database is thread-safe, and
-    // the future waits for it before the application goes.
-    const std::future<void> fontsLoaded = std::async(std::launch::async, [] { QFontDatabase::families(); });
+    FontConfigurationLoader fonts;
     // Held until main returns, after the window is gone.
     const SingleInstance::Start start = SingleInstance::claimOrHandOver();
     if (start.handedOver)

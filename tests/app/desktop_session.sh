@@ -4,8 +4,8 @@
 # quorctl beside the window and closing; or on a Wayland compositor of its
 # own. Every process it starts is stopped on exit, also on failure.
 #
-#   desktop_session.sh PROGRAM tray QUORCTL     with a tray host (Debian's trayer)
-#   desktop_session.sh PROGRAM no-tray QUORCTL  without one
+#   desktop_session.sh PROGRAM tray QUORCTL LAUNCHER     with a tray host (Debian's trayer)
+#   desktop_session.sh PROGRAM no-tray QUORCTL LAUNCHER  without one
 #   desktop_session.sh PROGRAM wayland CHECK... under weston's headless back
 #       end, where CHECK (a window test with the emulated wheel) runs too
 set -euo pipefail
@@ -13,6 +13,7 @@ set -euo pipefail
 program=$1
 mode=$2
 quorctl=${3:-}
+launcher=${4:-}
 title="Quor Controls Setting"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorset-desktop.XXXXXX")
@@ -203,6 +204,12 @@ read_geometry "$window"
 hints=$(xprop -id "$window" _MOTIF_WM_HINTS | sed -n 's/.*= //p' | tr -d ' ')
 IFS=, read -r hint_flags _ hint_decorations _ <<<"$hints"
 ((hint_flags & 2)) && ((hint_decorations == 0)) || fail "window asks for a frame (Motif hints $hints)"
+# Window managers pair the window with its launcher by the instance part of
+# WM_CLASS ("instance", "class"), which must be the launcher's StartupWMClass.
+wm_class=$(xprop -id "$window" WM_CLASS)
+expected=$(sed -n 's/^StartupWMClass=//p' "$launcher")
+[ -n "$expected" ] && [[ $wm_class == *"= \"$expected\","* ]] ||
+    fail "window has $wm_class, the launcher expects StartupWMClass=$expected"
 
 step "drag by the header band"
 read_geometry "$window"

@@ -10,20 +10,12 @@
 // tst_settings_pages).
 //
 // QUORSET_SOAK_SEED replays a run; the seed is printed at the start.
-#include "prompt_recorder.h"
+#include "live_window.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
-#include "window_probe.h"
-
-#include "../app/private_runtime_dir.h"
-#include "app/mainwindow.h"
-#include "device/device_handle.h"
 
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QPushButton>
 #include <QSettings>
-#include <QStackedWidget>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -43,7 +35,6 @@ using Settings = Wheel::Settings;
 
 namespace {
 
-const QString kWaitingHeader = QStringLiteral("WAITING FOR DEVICE...");
 // The scan retry is a 3 s coarse timer (up to 5 % late); the open and the
 // initial reads follow it.
 constexpr int kBackMs = 3500;
@@ -98,41 +89,21 @@ void need(bool ok, const QString &why)
         throw why;
 }
 
-struct Soak
+struct Soak : wheeltest::LiveWindow
 {
     explicit Soak(const char *model) : wheel(options(model)), rng(seed)
     {
         static QTemporaryDir store;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
     }
+    ~Soak() { window.reset(); } // before the wheel goes
 
-    template<typename T = QWidget> T *widget(const char *name) const
-    {
-        return wheeltest::child<T>(window.get(), QLatin1String(name));
-    }
-    void click(const char *name) { widget<QAbstractButton>(name)->click(); }
-    bool redDot() const { return widget("pbStatus")->isVisibleTo(window.get()); }
-    QString header() const { return widget<QLabel>("lbHead")->text(); }
-    bool waiting() const { return header() == kWaitingHeader && redDot(); }
-    // Open, laid out for the model and past the initial reads (they end by
-    // showing the INPUTS page).
-    bool connected() const
-    {
-        return deviceHandle().isOpen() && header() != kWaitingHeader && !redDot() &&
-               widget<QStackedWidget>("stackedWidget")->currentIndex() == 0;
-    }
     void await(const std::function<bool()> &state, int limitMs, const QString &why)
     {
         need(QTest::qWaitFor(state, limitMs), why);
     }
     int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
-    Settings flash()
-    {
-        Settings s{};
-        wheel.withWheel([&s](Wheel &w) { s = w.flash(); });
-        return s;
-    }
-    void scan() { QMetaObject::invokeMethod(window.get(), "onInit"); }
+    Settings flash() { return wheel.flash(); }
 
     // Runs `busy` on this thread while another pulls the cable after
     // delayUs.
@@ -171,10 +142,7 @@ struct Soak
         const quint32 fixed = qEnvironmentVariable("QUORSET_SOAK_SEED").toUInt(&ok);
         return ok ? fixed : std::random_device{}();
     }();
-    PrivateRuntimeDir runtimeDir;
-    wheeltest::PromptRecorder prompts;
     wheeltest::WheelFixture wheel;
-    std::unique_ptr<MainWindow> window;
     std::mt19937 rng;
     // Measured on a clean run: an LED save, and plug to end of initial reads.
     int ledSaveUs = 0, initialReadsUs = 0;
@@ -282,9 +250,7 @@ class TestFaultSoak : public QObject
     {
         std::printf("SOAK seed %u (QUORSET_SOAK_SEED replays it)\n", s.seed);
         std::fflush(stdout);
-        s.window = std::make_unique<MainWindow>();
-        s.window->show();
-        return QTest::qWaitFor([&s] { return s.connected(); }, 5000);
+        return s.open(5000);
     }
 
 private slots:

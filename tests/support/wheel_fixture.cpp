@@ -187,6 +187,46 @@ void WheelFixture::clearTranscript()
         emulator_->transcript().clear();
 }
 
+QStringList WheelFixture::sent(const std::vector<std::string> &kinds) const
+{
+    QStringList out;
+    for (const std::string &l : exchanges(kinds)) {
+        QString line = QString::fromStdString(l);
+        while (line.startsWith(QLatin1String("set-feature")) && line.endsWith(QLatin1String(" 00")))
+            line.chop(3);
+        out << line;
+    }
+    return out;
+}
+
+QStringList WheelFixture::writes() const
+{
+    QStringList out = sent();
+    out.removeIf([](const QString &line) { return line.startsWith(QLatin1String("set-feature 02 0b")); });
+    return out;
+}
+
+wheelemu::Wheel::Settings WheelFixture::live(int wheel)
+{
+    wheelemu::Wheel::Settings s{};
+    withWheel([&s](wheelemu::Wheel &w) { s = w.live(); }, wheel);
+    return s;
+}
+
+wheelemu::Wheel::Settings WheelFixture::flash(int wheel)
+{
+    wheelemu::Wheel::Settings s{};
+    withWheel([&s](wheelemu::Wheel &w) { s = w.flash(); }, wheel);
+    return s;
+}
+
+std::vector<uint8_t> WheelFixture::installedImage(int wheel)
+{
+    std::vector<uint8_t> image;
+    withWheel([&image](wheelemu::Wheel &w) { image = w.installedImage(); }, wheel);
+    return image;
+}
+
 void WheelFixture::withWheel(const std::function<void(wheelemu::Wheel &)> &f, int wheel)
 {
     if (auto *d = device(wheel))

@@ -271,9 +271,10 @@ private slots:
         QTest::addColumn<bool>("valid");
         QTest::addColumn<bool>("downloaded");
         QTest::addColumn<bool>("kept");
+        // Every image here lies in the temp directory, where a download
+        // lives; the user's own file there is kept (tst_live_window's
+        // bootLoader, "flashed, the user's image in the temp dir kept").
         QTest::newRow("download") << true << true << false;
-        // Every image here lies in the temp directory, where a download lives.
-        QTest::newRow("user's file in the temp dir") << true << false << true;
         // A stack pointer of 0 is outside the SRAM window.
         QTest::newRow("refused download") << false << true << true;
     }

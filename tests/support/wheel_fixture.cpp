@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 namespace wheeltest {
 
@@ -101,32 +100,10 @@ int WheelFixture::addWheel(const std::string &model, int productId)
     return emulator_->addWheel(setup, &error_);
 }
 
-bool WheelFixture::removeWheel(int wheel)
-{
-    return emulator_ && wheel > 0 && emulator_->removeWheel(static_cast<size_t>(wheel), &error_);
-}
-
 bool WheelFixture::plugged(int wheel)
 {
     auto *d = device(wheel);
     return d && d->plugged();
-}
-
-std::string WheelFixture::devnode(int wheel)
-{
-    auto *d = device(wheel);
-    return d ? d->devnode() : std::string();
-}
-
-bool WheelFixture::waitForPlugged(bool wanted, int timeoutMs, int wheel)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (plugged(wheel) != wanted) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 void WheelFixture::addFaults(int wheel, const std::function<void(wheelemu::HidrawDevice::Faults &)> &set)
@@ -158,15 +135,12 @@ void WheelFixture::failWrites(int count, int wheel)
     addFaults(wheel, [count](auto &f) { f.write = count; });
 }
 
-std::vector<std::string> WheelFixture::transcript() const
-{
-    return emulator_ ? emulator_->transcript().lines() : std::vector<std::string>();
-}
-
 std::vector<std::string> WheelFixture::exchanges(const std::vector<std::string> &kinds) const
 {
     std::vector<std::string> out;
-    for (const std::string &line : transcript()) {
+    if (!emulator_)
+        return out;
+    for (const std::string &line : emulator_->transcript().lines()) {
         const size_t space = line.find(' ');
         if (space == std::string::npos)
             continue;

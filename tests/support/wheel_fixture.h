@@ -74,12 +74,7 @@ public:
     bool changeProductId(uint16_t productId, int wheel = 0);
     // Returns the new wheel's index, or -1.
     int addWheel(const std::string &model, int productId = -1);
-    bool removeWheel(int wheel);
     bool plugged(int wheel = 0);
-    std::string devnode(int wheel = 0);
-    // Waits (polling the emulator, not the host) until the wheel is or is
-    // not on the bus; false when it did not happen within timeoutMs.
-    bool waitForPlugged(bool plugged, int timeoutMs, int wheel = 0);
 
     // Injected failures: the next count calls of that kind fail.
     void failGetFeature(int count = 1, int wheel = 0);
@@ -87,10 +82,8 @@ public:
     void failReads(int count = 1, int wheel = 0);
     void failWrites(int count = 1, int wheel = 0);
 
-    // Transcript lines as written ("0.001234 set-feature 02 0b 0d ...").
-    std::vector<std::string> transcript() const;
-    // The same without time stamps, only lines of the given kinds
-    // ("set-feature", "get-feature", ...); all kinds when empty.
+    // Transcript lines without their time stamps, only those of the given
+    // kinds ("set-feature", "get-feature", ...); all kinds when empty.
     std::vector<std::string> exchanges(const std::vector<std::string> &kinds = {}) const;
     void clearTranscript();
     // What the host sent of these kinds, feature reports without their zero

@@ -652,7 +652,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(wheel.installedImage() == firmware, 10000);
             // Nothing but the scan after the box finds the wheel again.
             QTRY_VERIFY_WITH_TIMEOUT(w.text("lbVersion").contains(QLatin1String("6.0.1")), 10000);
-            QVERIFY(w.connected());
+            QTRY_VERIFY(w.connected());
             QVERIFY(QFile::exists(path));
             return;
         }
@@ -695,7 +695,7 @@ private slots:
         QCOMPARE(wheel.sent(), QStringList());
         QTRY_VERIFY_WITH_TIMEOUT(wheel.installedImage() == firmware, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(w.text("lbVersion").contains(QLatin1String("6.0.1")), 10000);
-        QVERIFY(w.connected());
+        QTRY_VERIFY(w.connected());
     }
 
     // Closing during an update asks first; confirmed, the update is stopped

@@ -136,7 +136,7 @@ package: deps $(BUILD)/build.ninja
 	cd $(BUILD) && cpack -G DEB
 
 # The fault soak against the emulated wheel for 10 minutes (ctest runs it for
-# 45 s). SOAK_SEED replays a run whose seed a failure printed.
+# 30 s). SOAK_SEED replays a run whose seed a failure printed.
 SOAK_SECONDS ?= 600
 .PHONY: soak
 soak: build

@@ -15,22 +15,9 @@ walk=$here/accessibility_walk.py
 # The first is the wheel the emulator starts with.
 models=(SRD7 H-ZET VLN6 H-MIRA OV410 KLINO4 ULMAR PELIX)
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quorset-a11y.XXXXXX")
-xvfb=
-cleanup() {
-    local status=$?
-    [ -z "$xvfb" ] || { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; } || true
-    rm -rf "$work"
-    exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "FAIL: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(cat "$work/display")"
+source "$here/../support/session.sh" a11y
+start_x main
+export DISPLAY=$x_display
 export XDG_RUNTIME_DIR=$work HOME=$work
 
 # Inside the session bus: the accessibility bus, the program, the walk. The

@@ -4,8 +4,8 @@
 # quorctl beside the window and closing; or on a Wayland compositor of its
 # own. Every process it starts is stopped on exit, also on failure.
 #
-#   desktop_session.sh PROGRAM tray QUORCTL     with a tray host (Debian's trayer)
-#   desktop_session.sh PROGRAM no-tray QUORCTL  without one
+#   desktop_session.sh PROGRAM tray QUORCTL LAUNCHER     with a tray host (Debian's trayer)
+#   desktop_session.sh PROGRAM no-tray QUORCTL LAUNCHER  without one
 #   desktop_session.sh PROGRAM wayland CHECK... under weston's headless back
 #       end, where CHECK (a window test with the emulated wheel) runs too
 set -euo pipefail
@@ -13,39 +13,11 @@ set -euo pipefail
 program=$1
 mode=$2
 quorctl=${3:-}
+launcher=${4:-}
 title="Quor Controls Setting"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quorset-desktop.XXXXXX")
-pids=()
-
-cleanup() {
-    local status=$?
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-    exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/session.sh" desktop
 step() { echo "== $*"; }
-
-# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds.
-wait_until() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do ((SECONDS < deadline)) || return 1; sleep 0.1; done
-}
-
-# start_x NAME: starts an X server on a free display and sets x_display.
-start_x() {
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/$1.display" >"$work/$1.log" 2>&1 &
-    pids+=($!)
-    wait_until 20 test -s "$work/$1.display" || fail "Xvfb did not start"
-    x_display=":$(cat "$work/$1.display")"
-}
 
 # The window's position and size: sets win_x, win_y, win_w, win_h.
 read_geometry() {
@@ -203,6 +175,12 @@ read_geometry "$window"
 hints=$(xprop -id "$window" _MOTIF_WM_HINTS | sed -n 's/.*= //p' | tr -d ' ')
 IFS=, read -r hint_flags _ hint_decorations _ <<<"$hints"
 ((hint_flags & 2)) && ((hint_decorations == 0)) || fail "window asks for a frame (Motif hints $hints)"
+# Window managers pair the window with its launcher by the instance part of
+# WM_CLASS ("instance", "class"), which must be the launcher's StartupWMClass.
+wm_class=$(xprop -id "$window" WM_CLASS)
+expected=$(sed -n 's/^StartupWMClass=//p' "$launcher")
+[ -n "$expected" ] && [[ $wm_class == *"= \"$expected\","* ]] ||
+    fail "window has $wm_class, the launcher expects StartupWMClass=$expected"
 
 step "drag by the header band"
 read_geometry "$window"

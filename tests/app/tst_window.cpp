@@ -2,10 +2,10 @@
 // folder, the sidebar, the tray, dragging) and the single-instance guard. The
 // desktop session script drives the real program on a real X server; this
 // covers what it cannot reach.
+#include "../support/private_runtime_dir.h"
 #include "../support/window_probe.h"
 #include "app/mainwindow.h"
 #include "app/single_instance.h"
-#include "private_runtime_dir.h"
 
 #include <QApplication>
 #include <QDir>

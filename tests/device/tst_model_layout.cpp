@@ -4,6 +4,7 @@
 // shows the wheel under every placed widget.
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
+#include "window_probe.h"
 
 #include "device/device_handle.h"
 #include "device/device_status.h"
@@ -34,12 +35,6 @@ const QStringList kWatched = {"lbEnc",  "hsTrigger", "lbTrigger", "pbSaveEnc", "
                               "pgAdcR", "pbCalR",    "cbClutch",  "gpClutch",  "cbShifter", "gpShifter",
                               "pbXL",   "pbXR",      "lbSht",     "hsShifter", "lbShifter"};
 
-bool isIndicator(const QString &name)
-{
-    return name.startsWith(QLatin1String("pbI")) || name.startsWith(QLatin1String("pbJ")) ||
-           name.startsWith(QLatin1String("pbSW"));
-}
-
 bool isLedButton(const QString &name)
 {
     return !name.startsWith(QLatin1String("pbSet")) && name.size() > 2 &&
@@ -59,19 +54,6 @@ QList<QWidget *> namedChildren(const QWidget *page, bool (*named)(const QString 
 QStringList operator+(const QStringList &a, const char *b)
 {
     return QStringList(a) << QLatin1String(b);
-}
-
-// The request lines the host sent, without the zero padding.
-QStringList requests(const wheeltest::WheelFixture &wheel)
-{
-    QStringList out;
-    for (const std::string &l : wheel.exchanges({"set-feature"})) {
-        QString line = QString::fromStdString(l);
-        while (line.endsWith(QLatin1String(" 00")))
-            line.chop(3);
-        out << line;
-    }
-    return out;
 }
 
 // The window's form as the program builds it, in the state the waiting
@@ -99,7 +81,7 @@ struct LayoutBench
         ui.lbHead->setText(kWaitingHeader);
         ui.lbMain->setStyleSheet(QStringLiteral("border-image:"));
         ui.lbMainRGB->setStyleSheet(kBeforeRgbPicture);
-        for (QWidget *indicator : namedChildren(ui.page1, isIndicator))
+        for (QWidget *indicator : namedChildren(ui.page1, wheeltest::isIndicator))
             indicator->hide();
         for (QPushButton *button : {ui.pbS1, ui.pbS2, ui.pbS3, ui.pbS4})
             button->setEnabled(false);
@@ -183,7 +165,7 @@ private slots:
         QVERIFY(name);
         const ModelLayoutResult result = applyModelLayout(*name, bench.host);
 
-        QCOMPARE(requests(bench.wheel), wire);
+        QCOMPARE(bench.wheel.sent({"set-feature"}), wire);
         // The window tests check the header, the pictures, the sidebar and the
         // status poll of each model.
         QCOMPARE(result.entriesApplied, 1);
@@ -204,7 +186,7 @@ private slots:
 
         // Every indicator waits hidden and enabled for its button; LED buttons a
         // model does not have are out of reach as well as out of sight.
-        for (QWidget *indicator : namedChildren(bench.ui.page1, isIndicator))
+        for (QWidget *indicator : namedChildren(bench.ui.page1, wheeltest::isIndicator))
             QVERIFY2(indicator->isHidden() && indicator->isEnabled(), qPrintable(indicator->objectName()));
         for (QWidget *button : namedChildren(bench.ui.page2, isLedButton))
             QVERIFY2(button->objectName().startsWith(QLatin1String("pbX")) ||
@@ -292,7 +274,7 @@ private slots:
             bench.wheel.failGetFeature(1);
         const ModelLayoutResult result = applyModelLayout(*read, bench.host);
 
-        QCOMPARE(requests(bench.wheel), wire);
+        QCOMPARE(bench.wheel.sent({"set-feature"}), wire);
         QCOMPARE(result.entriesApplied, entries);
         QCOMPARE(bench.ui.lbHead->text(), header);
         QCOMPARE(result.statusPoll.has_value(), entries > 0);
@@ -346,7 +328,7 @@ private slots:
         loadFirmwareVersion(deviceHandle(), bench.ui.lbVersion);
         QCOMPARE(bench.ui.lbVersion->text(), QStringLiteral("Firmware Version: "));
         QVERIFY(!bench.ui.lbVersion->isHidden());
-        QCOMPARE(requests(bench.wheel), QStringList());
+        QCOMPARE(bench.wheel.sent({"set-feature"}), QStringList());
     }
 };
 

@@ -9,9 +9,7 @@
 # usage: check_boot_loader_cli.sh WITH_WHEEL
 set -u
 with_wheel=$1
-work=$(mktemp -d "${TMPDIR:-/tmp}/dfu-cli.XXXXXX") || exit 1
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/session.sh" dfu-cli
 
 size=229376
 # Every byte depends on its offset, so a block at the wrong place shows.

@@ -5,22 +5,17 @@
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 
-#include "app/mainwindow.h"
-#include "device/device_handle.h"
 #include "led/button_colour.h"
 #include "led/channel_order.h"
 #include "led/led_colour_read.h"
 #include "led/led_colour_write.h"
 #include "led/led_levels.h"
-#include "prompt_recorder.h"
-#include "tests/app/private_runtime_dir.h"
-#include "window_probe.h"
+#include "live_window.h"
 
 #include <QDir>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
-#include <QStackedWidget>
 
 #include <algorithm>
 #include <memory>
@@ -84,25 +79,18 @@ QString hexTriple(const QColor &c)
     return QString::fromLatin1(QByteArray(bytes, 3).toHex(' '));
 }
 
-// Feature reports without their zero tail.
+// A feature report as WheelFixture::sent() shows it.
 QString chopZeros(QString line)
 {
     while (line.startsWith(QLatin1String("set-feature")) && line.endsWith(QLatin1String(" 00")))
         line.chop(3);
     return line;
 }
-QStringList lines(const wheeltest::WheelFixture &wheel, const std::vector<std::string> &kinds)
-{
-    QStringList out;
-    for (const std::string &l : wheel.exchanges(kinds))
-        out << chopZeros(QString::fromStdString(l));
-    return out;
-}
 // The pages as they went out, in order, and the frame they make up.
 QList<int> sentPages(const wheeltest::WheelFixture &wheel, QByteArray *frame)
 {
     QList<int> pages;
-    for (const QString &line : lines(wheel, {"output"})) {
+    for (const QString &line : wheel.sent({"output"})) {
         const QByteArray bytes = QByteArray::fromHex(line.mid(7).remove(QLatin1Char(' ')).toLatin1());
         pages << bytes.at(1);
         frame->resize(std::max<qsizetype>(frame->size(), 18 * (bytes.at(1) + 1)));
@@ -111,27 +99,12 @@ QList<int> sentPages(const wheeltest::WheelFixture &wheel, QByteArray *frame)
     return pages;
 }
 
-struct Session
+struct Session : wheeltest::LiveWindow
 {
     wheeltest::WheelFixture wheel;
-    PrivateRuntimeDir runtimeDir;
-    std::unique_ptr<MainWindow> window;
 
-    explicit Session(const QString &code) : wheel({code.toStdString(), {}, -1, {}})
-    {
-        window = std::make_unique<MainWindow>();
-        window->show();
-    }
-    template<typename T = QWidget> T *widget(const QString &name) const
-    {
-        return wheeltest::child<T>(window.get(), name);
-    }
-    void click(const char *name) const { widget<QPushButton>(name)->click(); }
-    bool connected() const
-    {
-        return widget<QStackedWidget>("stackedWidget")->currentIndex() == 0 &&
-               !widget("pbStatus")->isVisibleTo(window.get());
-    }
+    explicit Session(const QString &code) : wheel({code.toStdString(), {}, -1, {}}) { show(); }
+    ~Session() { window.reset(); } // before the wheel goes
     // Connected, on the RGB page, with an empty transcript.
     bool openRgbPage()
     {
@@ -139,7 +112,7 @@ struct Session
             return false;
         click("pbS2");
         wheel.clearTranscript();
-        return widget<QStackedWidget>("stackedWidget")->currentIndex() == 1;
+        return page() == 1;
     }
     QColor colour(const QString &name) const { return buttonColour(widget(name)->styleSheet(), 0); }
     void paint(const QString &name, const QColor &c) const
@@ -225,7 +198,7 @@ private slots:
         QFETCH(int, shifter);
         Session s(code);
         OPEN_RGB_PAGE(s);
-        wheeltest::PromptRecorder prompts;
+        wheeltest::PromptRecorder &prompts = s.prompts;
         for (auto it = kPainted.cbegin(); it != kPainted.cend(); ++it)
             s.paint(it.key(), it.value());
         auto *slider = s.widget<QSlider>("hsShifter");
@@ -248,7 +221,7 @@ private slots:
             expected << chopZeros(
                 QStringLiteral("set-feature 02 11 ef %1 %2").arg(extra("pbXL"), extra("pbXR")));
         expected << QStringList(pages.size(), QStringLiteral("page")) << QStringLiteral("set-feature 02 0e");
-        QStringList sent = lines(s.wheel, {"output", "set-feature"});
+        QStringList sent = s.wheel.sent({"output", "set-feature"});
         sent.replaceInStrings(QRegularExpression("^output .*"), QStringLiteral("page"));
         QCOMPARE(sent, expected);
         QByteArray frame;
@@ -279,7 +252,7 @@ private slots:
         // One request buffer for all pages: page 1's request still carries page
         // 0's reply behind its first four bytes. The extra LEDs are asked for
         // once, after the last page.
-        const QStringList asked = lines(s.wheel, {"set-feature"});
+        const QStringList asked = s.wheel.sent({"set-feature"});
         const int firstPage = int(asked.indexOf("set-feature 02 0b")); // page 0, all zero
         QVERIFY(firstPage >= 0);
         QCOMPARE(asked.value(firstPage + 1), chopZeros("set-feature 02 0b 01 00 " + pages[0].mid(6)));
@@ -334,7 +307,7 @@ private slots:
         QCOMPARE(sentPages(s.wheel, &frame), (QList<int>{0, 1, 3, 2}));
         QCOMPARE(frameLed(frame, 0), rounded(colour));
         QCOMPARE(frameLed(frame, 26), rounded(hidden));
-        QCOMPARE(lines(s.wheel, {"set-feature"}),
+        QCOMPARE(s.wheel.sent({"set-feature"}),
                  QStringList{chopZeros(QStringLiteral("set-feature 02 11 00 %1 %1").arg(hexTriple(colour)))});
     }
 
@@ -361,7 +334,7 @@ private slots:
             slider->setStatusTip("100");
             slider->setValue(200);
         }
-        wheeltest::PromptRecorder prompts;
+        wheeltest::PromptRecorder &prompts = s.prompts;
         prompts.colourAnswer = answer;
         const QColor before = s.colour("pbB1");
 
@@ -375,7 +348,7 @@ private slots:
                                                                  "SHIFTER PULSE WIDTH, LED colors.")});
         }
         if (!answer.isValid() || !plugged) {
-            QCOMPARE(lines(s.wheel, {"output", "set-feature"}), QStringList());
+            QCOMPARE(s.wheel.sent({"output", "set-feature"}), QStringList());
             return;
         }
         QByteArray frame;
@@ -383,7 +356,7 @@ private slots:
         // Levels 0, 12, 15 in LED 0's slots; no commit.
         QCOMPARE(static_cast<quint8>(frame.at(0)), quint8(0xC0));
         QCOMPARE(static_cast<quint8>(frame.at(1)) & 0x0F, 0x0F);
-        QVERIFY(!lines(s.wheel, {"set-feature"}).contains("set-feature 02 0e"));
+        QVERIFY(!s.wheel.sent({"set-feature"}).contains("set-feature 02 0e"));
     }
 
     void missingColoursGoOutBlack()

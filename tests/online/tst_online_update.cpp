@@ -3,15 +3,12 @@
 // certificate authority is made for this run and trusted by this process
 // only; a second server's certificate comes from another authority. It runs
 // under a German locale, where month names can only match in English.
+#include "live_window.h"
 #include "test_image.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
-#include "window_probe.h"
 
-#include "app/mainwindow.h"
 #include "device/model_layout.h"
-#include "private_runtime_dir.h"
-#include "prompt_recorder.h"
 #include "upgrade/firmware_download.h"
 #include "upgrade/version_manifest.h"
 
@@ -27,7 +24,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSslConfiguration>
-#include <QStackedWidget>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -101,7 +97,7 @@ bool makeCerts(const QString &dir)
 }
 
 // An SRD7 on the bus and the window that has become it.
-struct Session
+struct Session : wheeltest::LiveWindow
 {
     Session()
         : wheel([] {
@@ -111,38 +107,22 @@ struct Session
               return options;
           }())
     {}
+    ~Session() { window.reset(); } // before the wheel goes
     // Starts the window once the update base points at the server.
     bool start(const QString &base)
     {
         if (!wheel.ok())
             return false;
         setUpdateBaseUrl(base + "upgrade/");
-        window = std::make_unique<MainWindow>();
-        window->show();
-        // The version read is the sixth of the initial reads; the INPUTS page
-        // comes after all of them.
-        return QTest::qWaitFor(
-            [this] {
-                return widget<QLabel>("lbVersion")->text().size() > int(qstrlen("Firmware Version: ")) &&
-                       widget<QStackedWidget>("stackedWidget")->currentIndex() == 0;
-            },
-            kNetTimeoutMs);
-    }
-    template<typename T = QWidget> T *widget(const char *name) const
-    {
-        return wheeltest::child<T>(window.get(), QLatin1String(name));
+        return open(kNetTimeoutMs);
     }
     bool checkButtonBack() const
     {
-        auto *check = widget<QPushButton>("pbAutoUpgrade");
-        return check->isEnabled() && check->text() == QLatin1String("CHECK UPDATE");
+        return widget("pbAutoUpgrade")->isEnabled() && text("pbAutoUpgrade") == QLatin1String("CHECK UPDATE");
     }
-    void check() const { widget<QPushButton>("pbAutoUpgrade")->click(); }
+    void check() const { click("pbAutoUpgrade"); }
 
     wheeltest::WheelFixture wheel;
-    wheeltest::PromptRecorder prompts;
-    PrivateRuntimeDir runtimeDir;
-    std::unique_ptr<MainWindow> window;
 };
 
 } // namespace
@@ -394,13 +374,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(s.prompts.shown().contains(kUpdated), kFlashTimeoutMs);
         QCOMPARE(s.prompts.shown(), (QStringList{kOffer, kUpdated}));
         // After the backup's queries (02 0b), data reports: bit 7 of byte 1.
-        std::vector<std::string> sent = s.wheel.exchanges({"set-feature"});
-        sent.erase(std::remove_if(sent.begin(), sent.end(),
-                                  [](const std::string &l) { return l.rfind("set-feature 02 0b", 0) == 0; }),
-                   sent.end());
-        QVERIFY(!sent.empty());
-        QVERIFY2(QString::fromStdString(sent.front()).startsWith("set-feature 02 80 00 10"),
-                 sent.front().c_str());
+        const QStringList sent = s.wheel.writes();
+        QVERIFY2(sent.value(0).startsWith("set-feature 02 80 00 10"), qPrintable(sent.value(0)));
         std::string running;
         QTRY_VERIFY_WITH_TIMEOUT(
             (s.wheel.withWheel([&](wheelemu::Wheel &w) { running = w.version(); }), running == newVersion),

@@ -83,21 +83,10 @@ void storeDistinctSetup(WheelFixture &wheel, const QString &model)
     });
 }
 
-Wheel::Settings flashOf(WheelFixture &wheel)
-{
-    Wheel::Settings s;
-    wheel.withWheel([&](Wheel &w) { s = w.flash(); });
-    return s;
-}
-
-// Everything quorctl keeps: all of the flash but the shifter thresholds,
-// which are calibrated on the paddles, not set.
+// Everything quorctl keeps.
 auto keptOf(WheelFixture &wheel)
 {
-    const Wheel::Settings s = flashOf(wheel);
-    return std::tuple(s.biteWord, s.rightMax, s.leftMax, s.rightMin, s.leftMin, s.encoderPulseWidth,
-                      s.shifterPulseWidth, s.clutchesEnabled, s.extraShiftersEnabled, s.ledFrame,
-                      s.extraLeds);
+    return wheeltest::settable(wheel.flash());
 }
 
 // The 4-bit level of every slot of a packed LED frame, low nibble first.
@@ -106,17 +95,6 @@ QByteArray levels(const std::vector<uint8_t> &frame)
     QByteArray out;
     for (const uint8_t byte : frame)
         out.append(char(byte & 0x0F)).append(char(byte >> 4));
-    return out;
-}
-
-// Reports the host sent that change something: anything but a query.
-QStringList writesOnWire(const WheelFixture &wheel)
-{
-    QStringList out;
-    for (const std::string &line : wheel.exchanges({"set-feature", "output"})) {
-        if (line.rfind("set-feature 02 0b", 0) != 0)
-            out << QString::fromStdString(line);
-    }
     return out;
 }
 
@@ -282,7 +260,7 @@ private slots:
         QVERIFY2(first.startsWith("quorctl: ") && first.contains(message) &&
                      (code == 1 || r.err.count('\n') == 1),
                  qPrintable(r.err));
-        QCOMPARE(writesOnWire(*wheel), QStringList());
+        QCOMPARE(wheel->writes(), QStringList());
         QVERIFY(keptOf(*wheel) == before);
     }
 
@@ -343,14 +321,14 @@ private slots:
         feature(*wheel, {0x02, 0x0C, 0x10});
         QVERIFY(keptOf(*wheel) != stored);
         if (ledMapFor(model)) {
-            const std::vector<uint8_t> frame = flashOf(*wheel).ledFrame;
+            const std::vector<uint8_t> frame = wheel->flash().ledFrame;
             wheel->clearTranscript();
             wheel->failWrites(1);
             r = run({"restore", file});
             QCOMPARE(r.code, 3);
             QVERIFY2(r.err.contains("writing to the wheel failed"), qPrintable(r.err));
-            QVERIFY(flashOf(*wheel).ledFrame == frame);
-            QVERIFY(!writesOnWire(*wheel).join('\n').contains("set-feature 02 0e"));
+            QVERIFY(wheel->flash().ledFrame == frame);
+            QVERIFY(!wheel->writes().join('\n').contains("set-feature 02 0e"));
         }
 
         r = run({"restore", file});
@@ -373,11 +351,11 @@ private slots:
         QCOMPARE(r.code, 4);
         QVERIFY2(r.err.count('\n') == 1 && r.err.contains("taken from a KLINO4, this wheel is a SRD7"),
                  qPrintable(r.err));
-        QCOMPARE(writesOnWire(*wheel), QStringList());
+        QCOMPARE(wheel->writes(), QStringList());
 
         r = run({"restore", "--force", file});
         QVERIFY2(r.code == 0, qPrintable(r.err));
-        const Wheel::Settings s = flashOf(*wheel);
+        const Wheel::Settings s = wheel->flash();
         QCOMPARE(s.encoderPulseWidth, 150);
         QCOMPARE(s.biteWord, uint16_t(12345));
         // KLINO4's LED 0 (pbB1) is level 0/0/5; SRD7's LED 0 and 41 are pbB1 too.
@@ -415,13 +393,13 @@ private slots:
     {
         auto wheel = plug("SRD7");
         storeDistinctSetup(*wheel, "SRD7");
-        QByteArray expected = levels(flashOf(*wheel).ledFrame);
+        QByteArray expected = levels(wheel->flash().ledFrame);
         const Run r = run(words("led set pbD16 0a141e"));
         QVERIFY2(r.code == 0, qPrintable(r.err));
         // pbD16 is LED 24 (sent RBG) and LED 44 (RGB) on an SRD7: levels of
         // 10, 20, 30 are 3, 4, 5.
         expected.replace(3 * 24, 3, "\x03\x05\x04").replace(3 * 44, 3, "\x03\x04\x05");
-        QCOMPARE(levels(flashOf(*wheel).ledFrame).toHex(), expected.toHex());
+        QCOMPARE(levels(wheel->flash().ledFrame).toHex(), expected.toHex());
     }
 
     void ledPresetColoursShownButtons_data()
@@ -444,10 +422,10 @@ private slots:
 
         auto wheel = plug(model);
         storeDistinctSetup(*wheel, model);
-        const QByteArray before = levels(flashOf(*wheel).ledFrame);
+        const QByteArray before = levels(wheel->flash().ledFrame);
         const Run r = run(words("led preset red"));
         QVERIFY2(r.code == 0, qPrintable(r.err));
-        const Wheel::Settings after = flashOf(*wheel);
+        const Wheel::Settings after = wheel->flash();
         QCOMPARE(levels(after.ledFrame).mid(3 * shownLed, 3).toHex(), QByteArray("0f0000"));
         if (hiddenLed >= 0)
             QCOMPARE(levels(after.ledFrame).mid(3 * hiddenLed, 3).toHex(),
@@ -528,7 +506,7 @@ private slots:
         if (code != 0) {
             QVERIFY2(r.err.contains(message), qPrintable(r.err));
             if (!goodImage)
-                QCOMPARE(writesOnWire(*wheel), QStringList());
+                QCOMPARE(wheel->writes(), QStringList());
             if (!loaderFault.startsWith("error-on-block"))
                 return;
             // No wheel on the HID bus: only --force writes into its loader.
@@ -544,9 +522,7 @@ private slots:
         QVERIFY(!r.out.contains('\r'));
         QTRY_VERIFY_WITH_TIMEOUT(wheel->plugged(), 15000);
         std::vector<uint8_t> installed;
-        QTRY_VERIFY_WITH_TIMEOUT((wheel->withWheel([&](Wheel &w) { installed = w.installedImage(); }),
-                                  installed.size() >= image.size()),
-                                 15000);
+        QTRY_VERIFY_WITH_TIMEOUT((installed = wheel->installedImage()).size() >= image.size(), 15000);
         installed.resize(image.size());
         QVERIFY(installed == image);
     }

@@ -1,29 +1,21 @@
 // Fault soak: the real window and its event loop against the emulated wheel,
-// for QUORSET_SOAK_SECONDS (45 by default), one random fault per cycle. After
+// for QUORSET_SOAK_SECONDS (30 by default), one random fault per cycle: the
+// cable pulled or a report refused at a random moment inside the initial
+// reads or an LED save, where a fixed-point test meets only one timing. After
 // every fault the window must be back on the waiting screen or connected in
 // time, the event loop must keep turning, and every setting in the wheel's
-// flash must hold its old value or the one the cycle asked for.
+// flash must hold its old value or the one the cycle asked for. Pulls at
+// rest, during a firmware stream or a flash, and refused saves are tested at
+// fixed points (tst_live_window, tst_quor_upgrade, tst_dfu_flasher,
+// tst_settings_pages).
 //
 // QUORSET_SOAK_SEED replays a run; the seed is printed at the start.
-#include "dfu_emulator.h"
-#include "prompt_recorder.h"
-#include "test_image.h"
+#include "live_window.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
-#include "window_probe.h"
 
-#include "../app/private_runtime_dir.h"
-#include "app/mainwindow.h"
-#include "device/device_handle.h"
-
-#include <QAbstractSlider>
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QSettings>
-#include <QStackedWidget>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -43,7 +35,6 @@ using Settings = Wheel::Settings;
 
 namespace {
 
-const QString kWaitingHeader = QStringLiteral("WAITING FOR DEVICE...");
 // The scan retry is a 3 s coarse timer (up to 5 % late); the open and the
 // initial reads follow it.
 constexpr int kBackMs = 3500;
@@ -88,7 +79,6 @@ wheeltest::WheelFixture::Options options(const char *model)
 {
     wheeltest::WheelFixture::Options o;
     o.model = model;
-    o.bootLoaderDelayMs = 300;
     return o;
 }
 
@@ -99,47 +89,21 @@ void need(bool ok, const QString &why)
         throw why;
 }
 
-struct Soak
+struct Soak : wheeltest::LiveWindow
 {
     explicit Soak(const char *model) : wheel(options(model)), rng(seed)
     {
         static QTemporaryDir store;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
     }
+    ~Soak() { window.reset(); } // before the wheel goes
 
-    template<typename T = QWidget> T *widget(const char *name) const
-    {
-        return wheeltest::child<T>(window.get(), QLatin1String(name));
-    }
-    void click(const char *name) { widget<QAbstractButton>(name)->click(); }
-    bool redDot() const { return widget("pbStatus")->isVisibleTo(window.get()); }
-    QString header() const { return widget<QLabel>("lbHead")->text(); }
-    bool waiting() const { return header() == kWaitingHeader && redDot(); }
-    // Open, laid out for the model and past the initial reads (they end by
-    // showing the INPUTS page).
-    bool connected() const
-    {
-        return deviceHandle().isOpen() && header() != kWaitingHeader && !redDot() &&
-               widget<QStackedWidget>("stackedWidget")->currentIndex() == 0;
-    }
     void await(const std::function<bool()> &state, int limitMs, const QString &why)
     {
         need(QTest::qWaitFor(state, limitMs), why);
     }
     int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
-    Settings flash()
-    {
-        Settings s{};
-        wheel.withWheel([&s](Wheel &w) { s = w.flash(); });
-        return s;
-    }
-    std::vector<uint8_t> installed()
-    {
-        std::vector<uint8_t> image;
-        wheel.withWheel([&image](Wheel &w) { image = w.installedImage(); });
-        return image;
-    }
-    void scan() { QMetaObject::invokeMethod(window.get(), "onInit"); }
+    Settings flash() { return wheel.flash(); }
 
     // Runs `busy` on this thread while another pulls the cable after
     // delayUs.
@@ -178,27 +142,15 @@ struct Soak
         const quint32 fixed = qEnvironmentVariable("QUORSET_SOAK_SEED").toUInt(&ok);
         return ok ? fixed : std::random_device{}();
     }();
-    PrivateRuntimeDir runtimeDir;
-    wheeltest::PromptRecorder prompts;
     wheeltest::WheelFixture wheel;
-    std::unique_ptr<MainWindow> window;
-    QTemporaryDir files;
     std::mt19937 rng;
     // Measured on a clean run: an LED save, and plug to end of initial reads.
     int ledSaveUs = 0, initialReadsUs = 0;
-    std::map<QString, Settings> presetFlash;   // what a clean save of each preset stores
-    wheelemu::DfuBootLoader *loader = nullptr; // PELIX only
+    std::map<QString, Settings> presetFlash; // what a clean save of each preset stores
 };
 
 // The faults. Each may change `wanted`, which starts as the flash before the
 // cycle, to the values the user asked for.
-void unplugIdle(Soak &s, Settings &)
-{
-    QTest::qWait(s.uniform(0, 1000));
-    s.unplugged();
-    s.back();
-}
-
 void unplugDuringInitialReads(Soak &s, Settings &)
 {
     s.unplugged();
@@ -221,125 +173,6 @@ void unplugDuringLedSave(Soak &s, Settings &wanted)
     s.downAndBack();
 }
 
-// Writes a test image of kib KiB and starts MANUAL UPDATE with it.
-std::vector<uint8_t> startUpdate(Soak &s, int kib)
-{
-    static int serial = 0;
-    const auto image = wheelemu::makeTestImage(size_t(kib) * 1024, "9.0." + std::to_string(++serial));
-    const QString path = s.files.filePath(QStringLiteral("soak.bin"));
-    if (!wheeltest::writeFile(path, wheeltest::bytesOf(image)))
-        qFatal("cannot write %s", qPrintable(path));
-    s.prompts.clear();
-    s.widget<QLineEdit>("lePath")->setText(path);
-    auto *bar = s.widget<QProgressBar>("pgUpgrade");
-    // A worker that lost its wheel may still be on its way out and ignore
-    // the click; the bar moves only for a new run.
-    for (int tries = 0; tries < 20; ++tries) {
-        bar->reset();
-        s.click("pbUpgrade");
-        if (QTest::qWaitFor([bar] { return bar->value() >= 0; }, 300))
-            return image;
-    }
-    throw QStringLiteral("MANUAL UPDATE never started");
-}
-
-// The boot loader erases only the pages a new image needs, so behind a
-// smaller image the wheel keeps the tail of the one before: there the new
-// image need only lead.
-void imageOldOrNew(Soak &s, const std::vector<uint8_t> &before, const std::vector<uint8_t> &image,
-                   bool tailKept = false)
-{
-    const std::vector<uint8_t> now = s.installed();
-    const bool leads =
-        tailKept && now.size() >= image.size() && std::equal(image.begin(), image.end(), now.begin());
-    need(now == before || now == image || leads,
-         QStringLiteral("installed image (%1 bytes) is neither the old (%2) nor the new one (%3)")
-             .arg(now.size())
-             .arg(before.size())
-             .arg(image.size()));
-}
-
-// After the success box the wheel restarts and the window scans 3 s later.
-void backAfterUpdate(Soak &s)
-{
-    QTest::qWait(kBackMs);
-    s.await([&s] { return s.connected(); }, kBackMs, "not back after the update");
-}
-
-void unplugDuringStream(Soak &s, Settings &)
-{
-    const std::vector<uint8_t> before = s.installed(), image = startUpdate(s, s.uniform(4, 48));
-    auto *bar = s.widget<QProgressBar>("pgUpgrade");
-    const int at = s.uniform(0, 100); // past 95 the stream is left to finish
-    if (!QTest::qWaitFor([&] { return bar->value() >= at || !s.prompts.messages.isEmpty(); }, 30000))
-        throw QStringLiteral("stream stalled at %1 %").arg(bar->value());
-    if (at <= 95 && s.prompts.messages.isEmpty()) {
-        s.unplugged();
-        s.back();
-    } else {
-        s.await([&s] { return !s.prompts.messages.isEmpty(); }, 30000, "no box at the end of the stream");
-        backAfterUpdate(s);
-    }
-    // A worker whose wheel went away ends at its next send.
-    QTest::qWait(300);
-    imageOldOrNew(s, before, image);
-}
-
-// A PELIX update through its boot loader with this loader fault (none: the
-// loader leaves the bus at a random point of the flash).
-void flashThroughLoader(Soak &s, const std::string &fault)
-{
-    wheelemu::DfuEmulatorOptions o;
-    std::string error;
-    if (!fault.empty() && !wheelemu::applyDfuFault(fault, &o, &error))
-        qFatal("%s", error.c_str());
-    s.loader->withLoader([&o](wheelemu::DfuLoader &l) { l.setFaults(o.loader.loader.faults); });
-    const std::vector<uint8_t> before = s.installed(), image = startUpdate(s, s.uniform(2, 16));
-    auto *bar = s.widget<QProgressBar>("pgUpgrade");
-    const int at = fault.empty() ? s.uniform(1, 95) : 101;
-    // A failed flash shows no box and leaves the bar where it was: the end
-    // is a bar that stopped moving.
-    int last = -1;
-    QElapsedTimer still;
-    still.start();
-    const bool pulled = QTest::qWaitFor(
-        [&] {
-            if (bar->value() != last)
-                last = bar->value(), still.restart();
-            return bar->value() >= at || !s.prompts.messages.isEmpty() || still.elapsed() > 2000;
-        },
-        30000);
-    const bool yanked = pulled && bar->value() >= at && s.prompts.messages.isEmpty();
-    if (yanked)
-        s.loader->unplug();
-    QTest::qWait(100);
-    const auto failedBox = [&s] {
-        return !s.prompts.messages.isEmpty() &&
-               s.prompts.messages.last().kind == UserPrompts::MessageKind::Critical;
-    };
-    if (yanked)
-        s.await([&s] { return !s.prompts.messages.isEmpty(); }, 30000, "no box after the loader was pulled");
-    if (!s.prompts.messages.isEmpty() && !failedBox()) {
-        // Pulled after the flash ended but before its box: the loader was
-        // not there any more to start the wheel, so the cable goes back in.
-        if (yanked && !s.wheel.waitForPlugged(true, 1000))
-            s.wheel.plug();
-        backAfterUpdate(s);
-        return imageOldOrNew(s, before, image, true);
-    }
-
-    // The flash failed, with a box that says so: the loader goes off the bus
-    // and the wheel comes back with what it had.
-    s.await(failedBox, 30000, "no box after a failed flash");
-    QTest::qWait(300);
-    s.loader->unplug();
-    need(s.wheel.plug(), "wheel did not come back");
-    // The window scans after the failure on its own, and keeps scanning
-    // while it sees the wheel's loader but no wheel.
-    s.await([&s] { return s.connected(); }, kBackMs, "not connected after a failed flash");
-    imageOldOrNew(s, before, image, true);
-}
-
 void failDuringInitialReads(Soak &s, Settings &)
 {
     s.unplugged();
@@ -357,69 +190,22 @@ void failDuringInitialReads(Soak &s, Settings &)
     s.back();
 }
 
-void failDuringSettingsSave(Soak &s, Settings &wanted)
-{
-    const int count = s.uniform(1, 2);
-    if (s.uniform(0, 1)) {
-        const bool right = s.uniform(0, 1);
-        const int bite = s.uniform(0, 10000);
-        s.click(right ? "rbPadR" : "rbPadL");
-        auto *slider = s.widget<QAbstractSlider>("hsBite");
-        slider->setSliderDown(true);
-        slider->setValue(bite);
-        slider->setSliderDown(false);
-        wanted.biteWord = uint16_t(right ? bite + 10001 : bite);
-        s.uniform(0, 1) ? s.wheel.failGetFeature(count) : s.wheel.failSetFeature(count);
-        s.click("pbSaveP");
-    } else {
-        auto *slider = s.widget<QAbstractSlider>("hsTrigger");
-        int value = slider->value();
-        while (value == slider->value())
-            value = s.uniform(slider->minimum(), slider->maximum());
-        slider->setValue(value);
-        wanted.encoderPulseWidth = value;
-        s.wheel.failSetFeature(1); // the save sends exactly one report
-        s.click("pbSaveEnc");
-    }
-    s.await([&s] { return deviceHandle().isOpen() && !s.waiting(); }, 3000, "a refused save lost the wheel");
-}
-
 struct FaultKind
 {
     const char *name;
     std::function<void(Soak &, Settings &)> run;
 };
 
-// A boot loader fault with its number drawn from [low, high].
-FaultKind loaderFault(const char *name, const char *fault, int low = 0, int high = 0)
-{
-    return {name, [=](Soak &s, Settings &) {
-                flashThroughLoader(s, high ? fault + (':' + std::to_string(s.uniform(low, high))) : fault);
-            }};
-}
-
-const FaultKind kWheelFaults[] = {
-    {"unplug-idle", unplugIdle},
+const FaultKind kFaults[] = {
     {"unplug-initial-reads", unplugDuringInitialReads},
     {"unplug-led-save", unplugDuringLedSave},
-    {"unplug-hid-stream", unplugDuringStream},
     {"fail-initial-reads", failDuringInitialReads},
-    {"fail-settings-save", failDuringSettingsSave},
 };
 
-const FaultKind kLoaderFaults[] = {
-    loaderFault("dfu-unplug", ""),
-    loaderFault("dfu-error-on-block", "error-on-block", 1, 3),
-    loaderFault("dfu-stall-first-block", "stall-first-block", 16, 1024),
-    loaderFault("dfu-start-in-error", "start-in-error"),
-    {"unplug-idle-pelix", unplugIdle},
-};
-
-// The wheel run gets two thirds of the time, the boot loader run the rest.
-template<size_t N> void runCycles(Soak &s, const FaultKind (&kinds)[N], int share)
+template<size_t N> void runCycles(Soak &s, const FaultKind (&kinds)[N])
 {
     const int seconds = qEnvironmentVariableIntValue("QUORSET_SOAK_SECONDS");
-    const int ms = (seconds > 0 ? seconds : 45) * share / 3 * 1000;
+    const int ms = (seconds > 0 ? seconds : 30) * 1000;
     Watchdog watchdog;
     std::map<QString, int> cycles;
     QElapsedTimer clock;
@@ -464,9 +250,7 @@ class TestFaultSoak : public QObject
     {
         std::printf("SOAK seed %u (QUORSET_SOAK_SEED replays it)\n", s.seed);
         std::fflush(stdout);
-        s.window = std::make_unique<MainWindow>();
-        s.window->show();
-        return QTest::qWaitFor([&s] { return s.connected(); }, 5000);
+        return s.open(5000);
     }
 
 private slots:
@@ -494,17 +278,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&s] { return s.connected(); }, 3000));
         std::printf("SOAK clean LED save %d us, scan with initial reads %d us\n", s.ledSaveUs,
                     s.initialReadsUs);
-        runCycles(s, kWheelFaults, 2);
-    }
-
-    void bootLoader()
-    {
-        Soak s("PELIX");
-        QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-        std::string error;
-        QVERIFY2(wheelemu::setUpBootLoader(s.wheel.emulator(), {}, &s.loader, &error), error.c_str());
-        QVERIFY(openWindow(s));
-        runCycles(s, kLoaderFaults, 1);
+        runCycles(s, kFaults);
     }
 };
 

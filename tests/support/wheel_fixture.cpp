@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 namespace wheeltest {
 
@@ -101,32 +100,10 @@ int WheelFixture::addWheel(const std::string &model, int productId)
     return emulator_->addWheel(setup, &error_);
 }
 
-bool WheelFixture::removeWheel(int wheel)
-{
-    return emulator_ && wheel > 0 && emulator_->removeWheel(static_cast<size_t>(wheel), &error_);
-}
-
 bool WheelFixture::plugged(int wheel)
 {
     auto *d = device(wheel);
     return d && d->plugged();
-}
-
-std::string WheelFixture::devnode(int wheel)
-{
-    auto *d = device(wheel);
-    return d ? d->devnode() : std::string();
-}
-
-bool WheelFixture::waitForPlugged(bool wanted, int timeoutMs, int wheel)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (plugged(wheel) != wanted) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 void WheelFixture::addFaults(int wheel, const std::function<void(wheelemu::HidrawDevice::Faults &)> &set)
@@ -158,15 +135,12 @@ void WheelFixture::failWrites(int count, int wheel)
     addFaults(wheel, [count](auto &f) { f.write = count; });
 }
 
-std::vector<std::string> WheelFixture::transcript() const
-{
-    return emulator_ ? emulator_->transcript().lines() : std::vector<std::string>();
-}
-
 std::vector<std::string> WheelFixture::exchanges(const std::vector<std::string> &kinds) const
 {
     std::vector<std::string> out;
-    for (const std::string &line : transcript()) {
+    if (!emulator_)
+        return out;
+    for (const std::string &line : emulator_->transcript().lines()) {
         const size_t space = line.find(' ');
         if (space == std::string::npos)
             continue;
@@ -185,6 +159,46 @@ void WheelFixture::clearTranscript()
 {
     if (emulator_)
         emulator_->transcript().clear();
+}
+
+QStringList WheelFixture::sent(const std::vector<std::string> &kinds) const
+{
+    QStringList out;
+    for (const std::string &l : exchanges(kinds)) {
+        QString line = QString::fromStdString(l);
+        while (line.startsWith(QLatin1String("set-feature")) && line.endsWith(QLatin1String(" 00")))
+            line.chop(3);
+        out << line;
+    }
+    return out;
+}
+
+QStringList WheelFixture::writes() const
+{
+    QStringList out = sent();
+    out.removeIf([](const QString &line) { return line.startsWith(QLatin1String("set-feature 02 0b")); });
+    return out;
+}
+
+wheelemu::Wheel::Settings WheelFixture::live(int wheel)
+{
+    wheelemu::Wheel::Settings s{};
+    withWheel([&s](wheelemu::Wheel &w) { s = w.live(); }, wheel);
+    return s;
+}
+
+wheelemu::Wheel::Settings WheelFixture::flash(int wheel)
+{
+    wheelemu::Wheel::Settings s{};
+    withWheel([&s](wheelemu::Wheel &w) { s = w.flash(); }, wheel);
+    return s;
+}
+
+std::vector<uint8_t> WheelFixture::installedImage(int wheel)
+{
+    std::vector<uint8_t> image;
+    withWheel([&image](wheelemu::Wheel &w) { image = w.installedImage(); }, wheel);
+    return image;
 }
 
 void WheelFixture::withWheel(const std::function<void(wheelemu::Wheel &)> &f, int wheel)

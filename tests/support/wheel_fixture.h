@@ -13,13 +13,25 @@
 
 #include "emulator.h"
 
+#include <QStringList>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace wheeltest {
+
+// Every stored value a host sets, for comparing whole setups: all but the
+// shifter thresholds, which are calibrated on the paddles.
+inline auto settable(const wheelemu::Wheel::Settings &s)
+{
+    return std::tuple(s.biteWord, s.rightMax, s.leftMax, s.rightMin, s.leftMin, s.encoderPulseWidth,
+                      s.shifterPulseWidth, s.clutchesEnabled, s.extraShiftersEnabled, s.ledFrame,
+                      s.extraLeds);
+}
 
 class WheelFixture
 {
@@ -62,12 +74,7 @@ public:
     bool changeProductId(uint16_t productId, int wheel = 0);
     // Returns the new wheel's index, or -1.
     int addWheel(const std::string &model, int productId = -1);
-    bool removeWheel(int wheel);
     bool plugged(int wheel = 0);
-    std::string devnode(int wheel = 0);
-    // Waits (polling the emulator, not the host) until the wheel is or is
-    // not on the bus; false when it did not happen within timeoutMs.
-    bool waitForPlugged(bool plugged, int timeoutMs, int wheel = 0);
 
     // Injected failures: the next count calls of that kind fail.
     void failGetFeature(int count = 1, int wheel = 0);
@@ -75,12 +82,20 @@ public:
     void failReads(int count = 1, int wheel = 0);
     void failWrites(int count = 1, int wheel = 0);
 
-    // Transcript lines as written ("0.001234 set-feature 02 0b 0d ...").
-    std::vector<std::string> transcript() const;
-    // The same without time stamps, only lines of the given kinds
-    // ("set-feature", "get-feature", ...); all kinds when empty.
+    // Transcript lines without their time stamps, only those of the given
+    // kinds ("set-feature", "get-feature", ...); all kinds when empty.
     std::vector<std::string> exchanges(const std::vector<std::string> &kinds = {}) const;
     void clearTranscript();
+    // What the host sent of these kinds, feature reports without their zero
+    // tail ("set-feature 02 0b 0d"); writes() leaves out the queries (02 0b),
+    // so it holds only what changes something.
+    QStringList sent(const std::vector<std::string> &kinds = {"set-feature", "output"}) const;
+    QStringList writes() const;
+
+    // What the wheel holds: its live and stored settings, the firmware it runs.
+    wheelemu::Wheel::Settings live(int wheel = 0);
+    wheelemu::Wheel::Settings flash(int wheel = 0);
+    std::vector<uint8_t> installedImage(int wheel = 0);
 
     // Runs f on the wheel's behaviour under its lock.
     void withWheel(const std::function<void(wheelemu::Wheel &)> &f, int wheel = 0);

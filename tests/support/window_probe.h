@@ -22,6 +22,13 @@ template<typename T = QWidget> T *child(const QObject *window, const QString &na
     return w;
 }
 
+// The INPUTS page's indicators, one per button.
+inline bool isIndicator(const QString &name)
+{
+    return name.startsWith(QLatin1String("pbI")) || name.startsWith(QLatin1String("pbJ")) ||
+           name.startsWith(QLatin1String("pbSW"));
+}
+
 inline QByteArray bytesOf(const std::vector<uint8_t> &v)
 {
     return QByteArray(reinterpret_cast<const char *>(v.data()), qsizetype(v.size()));

@@ -435,8 +435,6 @@ private slots:
         row("second read refused", "", SecondUploadRefused, good, DfuVerifyLength,
             "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000", uptoVerify, {2, 3}, 1,
             "cannot read the image back: 2048 of 5000 bytes came");
-        row("dfuERROR on the first block", "error on 1", NoFault, good, DfuBlockWriteError, exited.arg(108),
-            none, none, 1, "cannot write block 2 at 0x08000000: the boot loader reported errPROG");
         row("dfuERROR on the second block", "error on 2", NoFault, good, DfuBlockWriteError, exited.arg(108),
             {39}, none, 1, "cannot write block 3 at 0x08000800: the boot loader reported errPROG");
         row("block stays busy", "stuck on 2", NoFault, good, DfuBlockTimeout, exited.arg(109), {39}, none, 1,

@@ -1,4 +1,4 @@
-// The boot loader alone on an emulated bus (for bench/dfu), and the helpers
+// The boot loader alone on an emulated bus, and the helpers
 // for running Debian's dfu-util against it.
 #pragma once
 

@@ -1,0 +1,31 @@
+# Sourced by the scripts that drive the real program: a work folder that goes
+# on exit together with every process put into pids, also on failure, and
+# the helpers they share. $1 names the work folder.
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorset-$1.XXXXXX")
+pids=()
+cleanup() {
+    local status=$? pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds.
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do ((SECONDS < deadline)) || return 1; sleep 0.1; done
+}
+
+# start_x NAME: starts an X server on a free display and sets x_display.
+start_x() {
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/$1.display" >"$work/$1.log" 2>&1 &
+    pids+=($!)
+    wait_until 20 test -s "$work/$1.display" || fail "Xvfb did not start"
+    x_display=":$(cat "$work/$1.display")"
+}

@@ -89,17 +89,24 @@ private slots:
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("clicked");
         QTest::addColumn<QString>("file"); // empty: no picture
+        // A pixel only the page's own style sheet paints, which a page shown
+        // before its sheet arrived would lack; (-1, -1): the waiting INPUTS
+        // page shows nothing of its own.
+        QTest::addColumn<QPoint>("styled");
+        QTest::addColumn<QColor>("colour");
 
-        auto row = [](const char *name, const char *before, const char *clicked, const char *file) {
-            QTest::newRow(name) << before << clicked << file;
+        const QColor buttonBorder(112, 112, 112);
+        auto row = [](const char *name, const char *before, const char *clicked, const char *file,
+                      QPoint styled, QColor colour) {
+            QTest::newRow(name) << before << clicked << file << styled << colour;
         };
-        row("INPUTS", "pbS4", "pbS1", "page1-inputs.png");
-        row("RGB", "pbS1", "pbS2", "page2-rgb.png");
-        row("PADDLES", "pbS1", "pbS3", "page3-paddles.png");
-        row("DEVICE", "pbS5", "pbS4", "page4-device.png");
-        row("ABOUT", "pbS2", "pbS5", "page5-about.png");
+        row("INPUTS", "pbS4", "pbS1", "page1-inputs.png", {-1, -1}, {});
+        row("RGB", "pbS1", "pbS2", "page2-rgb.png", {440, 470}, buttonBorder);             // Save Setting
+        row("PADDLES", "pbS1", "pbS3", "page3-paddles.png", {440, 470}, buttonBorder);     // Save Setting
+        row("DEVICE", "pbS5", "pbS4", "page4-device.png", {190, 385}, buttonBorder);       // CLEAR FLASH DATA
+        row("ABOUT", "pbS2", "pbS5", "page5-about.png", {352, 250}, QColor(20, 152, 215)); // its picture
         // A second click on a checkable button would uncheck it on its own.
-        row("INPUTS again", "pbS1", "pbS1", "");
+        row("INPUTS again", "pbS1", "pbS1", "", {-1, -1}, {});
     }
 
     void pages()
@@ -126,6 +133,10 @@ private slots:
         // band, which is a picture.
         QCOMPARE(shot.pixelColor(135, 300), QColor(26, 25, 25));
         QVERIFY(shot.pixelColor(60, 40) != QColor(26, 25, 25));
+        QFETCH(QPoint, styled);
+        QFETCH(QColor, colour);
+        if (styled.x() >= 0)
+            QCOMPARE(shot.pixelColor(styled), colour);
         // Only the current page's sidebar button is checked, and lit with its
         // blue gradient.
         for (int i = 1; i <= 5; ++i) {

@@ -108,7 +108,7 @@ public:
     // loader accepted since it started, from 1, whatever their wValue.
     struct Faults
     {
-        uint16_t stallFirstBlockAbove = 0; // until one data block got through, longer ones stall (state kept)
+        uint32_t stallFirstBlockAbove = 0; // until one data block got through, longer ones stall (state kept)
         uint32_t errorOnBlock = 0;         // that block fails to program: dfuERROR, errPROG
         bool readProtected = false;        // memory uploads stall and enter dfuERROR (errVENDOR)
         bool startInError = false;         // comes up in dfuERROR (errUNKNOWN): the host must DFU_CLRSTATUS

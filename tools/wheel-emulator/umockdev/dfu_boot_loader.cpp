@@ -100,12 +100,6 @@ void DfuBootLoader::setPort(const std::string &port)
     host_.loop.invoke([&] { options_.port = port; });
 }
 
-std::string DfuBootLoader::describe() const
-{
-    const std::string node = device_.devNode();
-    return "boot loader 0483:df11 " + (node.empty() ? std::string("(not on the bus)") : node);
-}
-
 bool DfuBootLoader::plug(std::string *error)
 {
     bool ok = false;
@@ -132,16 +126,8 @@ bool DfuBootLoader::plugOnLoop(std::string *error)
     address.port = options_.port;
     if (!device_.plug(address, error))
         return false;
-    recordBus(Transcript::Kind::Plug);
+    host_.transcript->recordBus(Transcript::Kind::Plug, dfu::kVendorId, dfu::kProductId);
     return true;
-}
-
-// The same plug and unplug lines as the wheel's: vendor and product id.
-void DfuBootLoader::recordBus(Transcript::Kind kind)
-{
-    const uint8_t ids[4] = {uint8_t(dfu::kVendorId >> 8), uint8_t(dfu::kVendorId),
-                            uint8_t(dfu::kProductId >> 8), uint8_t(dfu::kProductId)};
-    host_.transcript->record(kind, ids, sizeof ids);
 }
 
 void DfuBootLoader::unplugOnLoop()
@@ -152,7 +138,7 @@ void DfuBootLoader::unplugOnLoop()
     // Saved first: whoever sees the device gone finds the file complete.
     saveQuietly();
     device_.unplug();
-    recordBus(Transcript::Kind::Unplug);
+    host_.transcript->recordBus(Transcript::Kind::Unplug, dfu::kVendorId, dfu::kProductId);
 }
 
 std::vector<uint8_t> DfuBootLoader::flashContents() const

@@ -55,19 +55,16 @@ public:
     // Saves the flash.
     void unplug() override;
     bool plugged() const override { return device_.plugged(); }
-    std::string describe() const override;
 
     std::vector<uint8_t> flashContents() const;
     void loadFlashContents(const std::vector<uint8_t> &contents);
     // Runs f with the loader locked against the USB handler thread.
     void withLoader(const std::function<void(DfuLoader &)> &f);
     uint64_t controlTransfers() const { return device_.controlTransfers(); }
-    std::string devNode() const { return device_.devNode(); }
 
 private:
     bool plugOnLoop(std::string *error);
     void unplugOnLoop();
-    void recordBus(Transcript::Kind kind);
     void afterTransfer();
     void arm(uint64_t atMs);
     void cancelTimers();

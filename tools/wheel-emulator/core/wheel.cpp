@@ -1,4 +1,5 @@
-// The wheel's side of the command reports, LED pages and input reports.
+// The wheel's side of the command reports, LED pages and input reports,
+// and the eight models.
 #include "wheel.h"
 
 #include "test_image.h"
@@ -174,10 +175,62 @@ const RecordReply kRecordReplies[] = {
      }},
 };
 
+// code, name, pid, pages, battery, clutches, extra shifters, extra LEDs
+const std::vector<ModelInfo> kModels = {
+    {Model::HZet, "H-ZET", "QUOR H-ZET Wheel", 0x2007, 4, true, true, false, ExtraLeds::AsConfigured},
+    {Model::Vln6, "VLN6", "QUOR VLN6 Wheel", 0x2008, 4, false, true, true, ExtraLeds::AsConfigured},
+    {Model::HMira, "H-MIRA", "QUOR H-MIRA Wheel", 0x2009, 4, true, true, false, ExtraLeds::Never},
+    {Model::Ov410, "OV410", "QUOR OV410 Wheel", 0x200A, 4, true, false, false, ExtraLeds::Never},
+    {Model::Klino4, "KLINO4", "QUOR KLINO4 Wheel", 0x200B, 4, true, true, false, ExtraLeds::Always},
+    {Model::Ulmar, "ULMAR", "QUOR ULMAR Wheel", 0x200C, 8, true, true, true, ExtraLeds::Always},
+    {Model::Srd7, "SRD7", "QUOR SRD7 Wheel", 0x200D, 4, false, true, false, ExtraLeds::Always},
+    {Model::Pelix, "PELIX", "QUOR PELIX Wheel", 0x2010, 4, false, true, false, ExtraLeds::Never},
+};
+
+constexpr uint16_t kNoBitePaddle = 0xFFFF;
+constexpr uint16_t kLeftAtHalf = 5000; // left paddle, bite point 50.00 %
+constexpr uint16_t kAdcFullScale = 4095;
+constexpr int32_t kPulseWidthMs = 100;
+constexpr uint32_t kEnabled = 1, kDisabled = 0xFF;
+constexpr uint32_t kThreshold = 2048;
+constexpr uint8_t kFullLevels = 0xFF; // both channel nibbles at level 15: white
+
 constexpr Wheel::PowerStatus kOnBattery{80, 3900, 0};
 constexpr Wheel::PowerStatus kOnUsb{100, 5000, 1};
 constexpr uint32_t kShifterRestReading = 2600;
 } // namespace
+
+const std::vector<ModelInfo> &allModels()
+{
+    return kModels;
+}
+
+const ModelInfo *findModel(const std::string &code)
+{
+    for (const ModelInfo &m : kModels)
+        if (code == m.code)
+            return &m;
+    return nullptr;
+}
+
+// Defaults: the bite point on the left paddle at 50 % (no bite paddle on a
+// wheel without clutches), calibration over the full 12-bit range, both
+// pulse widths 100 ms, clutches and extra shifters enabled where fitted
+// (0xFF where not), shifter thresholds at mid travel, every LED white.
+Wheel::Settings Wheel::defaults(const ModelInfo &info)
+{
+    Settings s{};
+    s.biteWord = info.hasClutches ? kLeftAtHalf : kNoBitePaddle;
+    s.rightMax = s.leftMax = kAdcFullScale;
+    s.rightMin = s.leftMin = 0;
+    s.encoderPulseWidth = s.shifterPulseWidth = kPulseWidthMs;
+    s.clutchesEnabled = info.hasClutches ? kEnabled : kDisabled;
+    s.extraShiftersEnabled = info.hasExtraShifters ? kEnabled : kDisabled;
+    s.shifterThresholds.fill(kThreshold);
+    s.ledFrame.assign(static_cast<size_t>(info.ledPages) * kLedPageBytes, kFullLevels);
+    s.extraLeds.fill(kFullLevels);
+    return s;
+}
 
 Wheel::Wheel(const Config &config)
     : config_(config), info_(&allModels()[static_cast<size_t>(config.model)]),
@@ -187,50 +240,6 @@ Wheel::Wheel(const Config &config)
 {
     shifterReadings_.fill(kShifterRestReading);
     reply_[0] = kCommandReportId;
-}
-
-const ModelInfo &Wheel::info() const
-{
-    return *info_;
-}
-const std::string &Wheel::name() const
-{
-    return name_;
-}
-const std::string &Wheel::version() const
-{
-    return version_;
-}
-const Wheel::Settings &Wheel::live() const
-{
-    return live_;
-}
-const Wheel::Settings &Wheel::flash() const
-{
-    return flash_;
-}
-const std::vector<uint8_t> &Wheel::installedImage() const
-{
-    return image_;
-}
-
-void Wheel::note(std::string text)
-{
-    notes_.push_back(std::move(text));
-}
-
-std::vector<std::string> Wheel::takeNotes()
-{
-    std::vector<std::string> out;
-    out.swap(notes_);
-    return out;
-}
-
-Wheel::Event Wheel::takeEvent()
-{
-    const Event e = event_;
-    event_ = Event::None;
-    return e;
 }
 
 template<typename Change> void Wheel::apply(bool save, Change change)
@@ -359,7 +368,7 @@ void Wheel::reboot(const uint8_t *)
     } else {
         if (stream_.broken())
             note("firmware not installed (" + stream_.whyBroken() + "); restarting with the old firmware");
-        restart();
+        powerCycle();
     }
     event_ = Event::Restart;
 }
@@ -391,11 +400,6 @@ void Wheel::query(const uint8_t *req)
     }
     reply_[1] = kUnknownRecord;
     note("query of unknown record " + hexByte(record));
-}
-
-void Wheel::setItemReplyTail(uint8_t fill)
-{
-    itemReplyTail_ = fill;
 }
 
 void Wheel::press(int button)
@@ -432,26 +436,12 @@ void Wheel::setShifterReading(int index, uint32_t value)
         shifterReadings_[static_cast<size_t>(index)] = value;
 }
 
-void Wheel::setPowerStatus(const PowerStatus &status)
-{
-    power_ = status;
-}
-Wheel::PowerStatus Wheel::powerStatus() const
-{
-    return power_;
-}
-
-void Wheel::restart()
+void Wheel::powerCycle()
 {
     live_ = flash_;
     stream_.reset();
     reply_ = Reply{};
     reply_[0] = kCommandReportId;
-}
-
-void Wheel::powerCycle()
-{
-    restart();
 }
 
 void Wheel::installImage(const std::vector<uint8_t> &image)
@@ -470,12 +460,7 @@ void Wheel::installImage(const std::vector<uint8_t> &image)
         note("installed image resets the settings to the factory's");
         flash_ = defaults(*info_);
     }
-    restart();
-}
-
-std::string Wheel::versionInImage(const std::vector<uint8_t> &image)
-{
-    return wheelemu::versionInImage(image);
+    powerCycle();
 }
 
 } // namespace wheelemu

@@ -56,6 +56,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wheelemu {
@@ -125,9 +126,9 @@ public:
 
     explicit Wheel(const Config &config);
 
-    const ModelInfo &info() const;
-    const std::string &name() const;
-    const std::string &version() const;
+    const ModelInfo &info() const { return *info_; }
+    const std::string &name() const { return name_; }
+    const std::string &version() const { return version_; }
     bool hasExtraLeds() const; // what record 0x11 byte 2 reports
 
     // Host SET_REPORT(feature). data[0] is the report id. Returns false for a
@@ -158,8 +159,8 @@ public:
     };
     // Battery models start at 80 %, level 3900, Bluetooth; the others report
     // 100 %, level 5000, USB.
-    void setPowerStatus(const PowerStatus &status);
-    PowerStatus powerStatus() const;
+    void setPowerStatus(const PowerStatus &status) { power_ = status; }
+    PowerStatus powerStatus() const { return power_; }
 
     // What the transport must do after a write.
     enum class Event
@@ -168,15 +169,15 @@ public:
         Restart,         // firmware installed (or plain reboot): re-plug as the wheel
         EnterBootLoader, // PELIX Reboot without a stream: leave, appear as 0483:df11
     };
-    Event takeEvent();
+    Event takeEvent() { return std::exchange(event_, Event::None); }
 
     // Things the wheel ignored or refused (short reports, broken firmware
     // streams, unknown commands), oldest first; the list is emptied.
-    std::vector<std::string> takeNotes();
+    std::vector<std::string> takeNotes() { return std::exchange(notes_, {}); }
 
     // For tests of hosts that reuse a reply buffer: bytes 8..20 of every later
     // item reply (record 0x0C) carry this byte instead of zeros.
-    void setItemReplyTail(uint8_t fill);
+    void setItemReplyTail(uint8_t fill) { itemReplyTail_ = fill; }
 
     // Power cycle / re-plug: live values are lost, flash values come back.
     // Also what the transport calls when the boot loader leaves without a
@@ -187,8 +188,6 @@ public:
     // image whose version ends in kFactoryResetSuffix comes up with the
     // factory settings.
     void installImage(const std::vector<uint8_t> &image);
-    // The version an image carries, or "" if it carries none (test_image.h).
-    static std::string versionInImage(const std::vector<uint8_t> &image);
 
     // Flash-stored settings, LED frame and firmware version as readable JSON
     // (--state FILE); see wheel_state_json.cpp for the format. Loading
@@ -207,14 +206,13 @@ public:
         std::vector<uint8_t> ledFrame;             // 72 or 144 bytes
         std::array<uint8_t, 6> extraLeds;          // left rgb, right rgb
     };
-    const Settings &live() const;
-    const Settings &flash() const;
+    const Settings &live() const { return live_; }
+    const Settings &flash() const { return flash_; }
     static Settings defaults(const ModelInfo &info);
-    const std::vector<uint8_t> &installedImage() const;
+    const std::vector<uint8_t> &installedImage() const { return image_; }
 
 private:
-    void restart();
-    void note(std::string text);
+    void note(std::string text) { notes_.push_back(std::move(text)); }
     void writePaddleConfig(const uint8_t *req);
     void query(const uint8_t *req);
     void setItem(const uint8_t *req);

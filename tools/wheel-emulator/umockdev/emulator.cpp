@@ -5,8 +5,95 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <sys/prctl.h>
+#include <thread>
 
 namespace wheelemu {
+
+namespace {
+// The wheel's input report clock: calls tick() rate times a second, from 1 to
+// 8,000, on its own thread; rate 0 stops it (the wheel then reports on change
+// or on command only).
+constexpr int kMaxRate = 8000;
+} // namespace
+
+class InputStreamer
+{
+public:
+    explicit InputStreamer(std::function<void()> tick) : tick_(std::move(tick)), thread_([this] { run(); }) {}
+    ~InputStreamer()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    void setRate(int perSecond)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            rate_ = std::clamp(perSecond, 0, kMaxRate);
+        }
+        changed_.notify_all();
+    }
+    int rate() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return rate_;
+    }
+
+private:
+    void run()
+    {
+        using Clock = std::chrono::steady_clock;
+        // The default 50 us timer slack would cap the rate well below 8,000.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        std::unique_lock<std::mutex> lock(mutex_);
+        int rate = 0;
+        Clock::time_point start;
+        long long ticks = 0;
+        while (!stopping_) {
+            if (rate_ != rate) {
+                rate = rate_;
+                start = Clock::now();
+                ticks = 0;
+            }
+            if (rate == 0) {
+                changed_.wait(lock);
+                continue;
+            }
+            // Deadlines are counted from the start, so the rate holds on
+            // average even when single ticks come late.
+            const auto due = start + std::chrono::nanoseconds(ticks * 1000000000LL / rate);
+            const auto now = Clock::now();
+            if (due > now) {
+                changed_.wait_until(lock, due);
+                continue;
+            }
+            if (now - due > std::chrono::milliseconds(100)) {
+                // Far behind (the machine was busy): start afresh rather than
+                // sending a burst.
+                start = now;
+                ticks = 0;
+            }
+            ++ticks;
+            lock.unlock();
+            tick_();
+            lock.lock();
+        }
+    }
+
+    std::function<void()> tick_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    int rate_ = 0;
+    bool stopping_ = false;
+    std::thread thread_;
+};
 
 bool wheelConfig(const WheelSetup &setup, Wheel::Config *config, std::string *error)
 {

@@ -9,7 +9,6 @@
 #include "device_loop.h"
 #include "emulated_device.h"
 #include "hidraw_device.h"
-#include "input_streamer.h"
 #include "testbed.h"
 #include "transcript.h"
 
@@ -21,6 +20,8 @@
 #include <vector>
 
 namespace wheelemu {
+
+class InputStreamer;
 
 struct WheelSetup
 {

@@ -64,8 +64,6 @@ public:
     int acquireHidrawIndex();
     void releaseHidrawIndex(int index);
 
-    UMockdevTestbed *raw() const { return testbed_; }
-
 private:
     Testbed(UMockdevTestbed *testbed, std::string root);
 

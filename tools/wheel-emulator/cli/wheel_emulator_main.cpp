@@ -23,52 +23,16 @@ namespace {
 
 EmulatorOptions emulatorOptions;
 DfuEmulatorOptions dfuOptions;
-gchar *controlPath, *scriptPath, *readyFile, *transcriptPath, *statePath, *flashFile, *name;
+gchar *model, *name, *controlPath, *scriptPath, *readyFile, *transcriptPath, *statePath, *flashFile;
+gchar **dfuFaults;
+gint productId = -1, transferSize = 2048;
 gboolean bootLoader, exitWithParent;
 
-bool fail(GError **error, const std::string &why)
-{
-    g_set_error_literal(error, G_OPTION_ERROR, G_OPTION_ERROR_BAD_VALUE, why.c_str());
-    return false;
-}
-
-gboolean onModel(const gchar *, const gchar *value, gpointer, GError **error)
-{
-    emulatorOptions.wheel.model = value;
-    Wheel::Config config;
-    std::string why;
-    return wheelConfig(emulatorOptions.wheel, &config, &why) || fail(error, why);
-}
-
-gboolean onPid(const gchar *, const gchar *value, gpointer, GError **error)
-{
-    long id;
-    if (!parseNumber(value, 0, 0xFFFF, &id))
-        return fail(error, std::string("bad product id: ") + value);
-    emulatorOptions.wheel.productId = int(id);
-    return true;
-}
-
-gboolean onTransferSize(const gchar *, const gchar *value, gpointer, GError **error)
-{
-    long n;
-    if (!parseNumber(value, 64, 4096, &n))
-        return fail(error, "the transfer size runs from 64 to 4096");
-    dfuOptions.loader.loader.transferSize = uint16_t(n);
-    return true;
-}
-
-gboolean onDfuFault(const gchar *, const gchar *value, gpointer, GError **error)
-{
-    std::string why;
-    return applyDfuFault(value, &dfuOptions, &why) || fail(error, why);
-}
-
 const GOptionEntry kOptions[] = {
-    {"model", 0, 0, G_OPTION_ARG_CALLBACK, (gpointer)onModel,
-     "H-ZET VLN6 H-MIRA OV410 KLINO4 ULMAR SRD7 (default) PELIX", "CODE"},
+    {"model", 0, 0, G_OPTION_ARG_STRING, &model, "H-ZET VLN6 H-MIRA OV410 KLINO4 ULMAR SRD7 (default) PELIX",
+     "CODE"},
     {"name", 0, 0, G_OPTION_ARG_STRING, &name, "the name the wheel reports (default: the model's)", "TEXT"},
-    {"pid", 0, 0, G_OPTION_ARG_CALLBACK, (gpointer)onPid, "USB product id (default: the model's)", "ID"},
+    {"pid", 0, 0, G_OPTION_ARG_INT, &productId, "USB product id (default: the model's)", "ID"},
     {"transcript", 0, 0, G_OPTION_ARG_FILENAME, &transcriptPath, "write every exchange to FILE", "FILE"},
     {"state", 0, 0, G_OPTION_ARG_FILENAME, &statePath,
      "the wheel's flash as JSON: read at start, written at exit", "FILE"},
@@ -80,9 +44,9 @@ const GOptionEntry kOptions[] = {
      nullptr},
     {"flash", 0, 0, G_OPTION_ARG_FILENAME, &flashFile,
      "the boot loader's flash: read at start, saved as it leaves", "FILE"},
-    {"dfu-transfer-size", 0, 0, G_OPTION_ARG_CALLBACK, (gpointer)onTransferSize,
+    {"dfu-transfer-size", 0, 0, G_OPTION_ARG_INT, &transferSize,
      "the boot loader's wTransferSize, 64..4096 (default 2048)", "N"},
-    {"dfu-fault", 0, 0, G_OPTION_ARG_CALLBACK, (gpointer)onDfuFault, "a boot loader fault (repeatable)",
+    {"dfu-fault", 0, 0, G_OPTION_ARG_STRING_ARRAY, &dfuFaults, "a boot loader fault (repeatable)",
      "NAME[:N]"},
     {"ready-file", 0, 0, G_OPTION_ARG_FILENAME, &readyFile,
      "write UMOCKDEV_DIR=<testbed> into FILE when ready", "FILE"},
@@ -269,6 +233,16 @@ int main(int, char **argv)
         return 2;
     }
     std::string why;
+    if (productId < -1 || productId > 0xFFFF)
+        why = "the product id runs from 0 to 0xFFFF";
+    if (transferSize < 64 || transferSize > 4096)
+        why = "the transfer size runs from 64 to 4096";
+    for (gchar **fault = dfuFaults; why.empty() && fault && *fault; ++fault)
+        applyDfuFault(*fault, &dfuOptions, &why);
+    if (!why.empty()) {
+        fprintf(stderr, "wheel-emulator: %s\n", why.c_str());
+        return 2;
+    }
     // Under the preload the emulator sees the testbed as its clients do.
     if (!reexecUnderPreload(argv, &why)) {
         fprintf(stderr, "wheel-emulator: %s\n", why.c_str());
@@ -277,10 +251,13 @@ int main(int, char **argv)
     if (exitWithParent)
         prctl(PR_SET_PDEATHSIG, SIGTERM);
     signal(SIGPIPE, SIG_IGN);
+    emulatorOptions.wheel.model = model ? model : "SRD7";
     emulatorOptions.wheel.name = name ? name : "";
+    emulatorOptions.wheel.productId = productId;
     emulatorOptions.transcriptPath = transcriptPath ? transcriptPath : "";
     emulatorOptions.statePath = statePath ? statePath : "";
     dfuOptions.startAsBootLoader = bootLoader;
     dfuOptions.loader.flashFile = flashFile ? flashFile : "";
+    dfuOptions.loader.loader.transferSize = uint16_t(transferSize);
     return run();
 }

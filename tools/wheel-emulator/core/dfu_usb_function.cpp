@@ -25,11 +25,6 @@ enum DescriptorType : uint8_t
     StringType = 3,
 };
 
-uint16_t word(const std::vector<uint8_t> &d, size_t at)
-{
-    return d.size() < at + 2 ? 0 : uint16_t(d[at] | d[at + 1] << 8);
-}
-
 UsbControlResult truncated(std::vector<uint8_t> data, uint16_t wLength)
 {
     if (data.size() > wLength)
@@ -54,23 +49,6 @@ std::vector<uint8_t> configuration(const std::vector<uint8_t> &functional, uint8
 }
 
 } // namespace
-
-uint16_t UsbDescriptors::vendorId() const
-{
-    return word(device, 8);
-}
-uint16_t UsbDescriptors::productId() const
-{
-    return word(device, 10);
-}
-uint16_t UsbDescriptors::bcdDevice() const
-{
-    return word(device, 12);
-}
-uint8_t UsbDescriptors::configurationValue() const
-{
-    return configuration.size() > 5 ? configuration[5] : 0;
-}
 
 std::vector<uint8_t> UsbDescriptors::sysfsBlob() const
 {
@@ -141,33 +119,14 @@ std::optional<UsbControlResult> UsbDescriptors::standardRequest(const UsbSetup &
     return UsbControlResult::stall();
 }
 
-std::vector<uint8_t> usbDeviceDescriptor(uint16_t vendorId, uint16_t productId, uint16_t bcdDevice,
-                                         uint8_t iManufacturer, uint8_t iProduct, uint8_t iSerial)
-{
-    return {18,
-            DeviceType,
-            0x00,
-            0x02, // USB 2.0
-            0x00,
-            0x00,
-            0x00, // class per interface
-            64,   // bMaxPacketSize0
-            uint8_t(vendorId),
-            uint8_t(vendorId >> 8),
-            uint8_t(productId),
-            uint8_t(productId >> 8),
-            uint8_t(bcdDevice),
-            uint8_t(bcdDevice >> 8),
-            iManufacturer,
-            iProduct,
-            iSerial,
-            1};
-}
-
 DfuUsbFunction::DfuUsbFunction(DfuLoader &loader, const Identity &identity) : loader_(loader)
 {
-    descriptors_.device = usbDeviceDescriptor(dfu::kVendorId, dfu::kProductId, identity.bcdDevice,
-                                              kManufacturerString, kProductString, kSerialString);
+    // USB 2.0, full speed, class per interface, control packets of 64 bytes, one configuration.
+    const uint16_t bcd = identity.bcdDevice;
+    const uint16_t vid = dfu::kVendorId, pid = dfu::kProductId;
+    descriptors_.device.assign({18, DeviceType, 0x00, 0x02, 0, 0, 0, 64, uint8_t(vid), uint8_t(vid >> 8),
+                                uint8_t(pid), uint8_t(pid >> 8), uint8_t(bcd), uint8_t(bcd >> 8),
+                                kManufacturerString, kProductString, kSerialString, 1});
     descriptors_.configuration = configuration(loader.functionalDescriptor(), kLayoutString);
     descriptors_.strings = {{kManufacturerString, identity.manufacturer},
                             {kProductString, identity.product},
@@ -186,9 +145,8 @@ UsbControlResult DfuUsbFunction::control(const UsbSetup &setup, const uint8_t *o
     // The functional descriptor asked of the interface, as a host without
     // the configuration's extra bytes does.
     if (setup.type() == usbreq::kStandard && setup.deviceToHost() && setup.bRequest == GetDescriptor &&
-        setup.wValue == kDfuFunctionalType << 8) {
+        setup.wValue == kDfuFunctionalType << 8)
         return truncated(loader_.functionalDescriptor(), setup.wLength);
-    }
     return UsbControlResult::stall();
 }
 

@@ -6,7 +6,6 @@
 // behaviour be tested with plain byte arrays.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -29,13 +28,6 @@ struct UsbSetup
     {
         return {b[0], b[1], uint16_t(b[2] | b[3] << 8), uint16_t(b[4] | b[5] << 8),
                 uint16_t(b[6] | b[7] << 8)};
-    }
-    std::array<uint8_t, 8> bytes() const
-    {
-        return {bmRequestType,    bRequest,
-                uint8_t(wValue),  uint8_t(wValue >> 8),
-                uint8_t(wIndex),  uint8_t(wIndex >> 8),
-                uint8_t(wLength), uint8_t(wLength >> 8)};
     }
 
     bool deviceToHost() const { return (bmRequestType & 0x80) != 0; }
@@ -80,10 +72,10 @@ struct UsbDescriptors
     std::map<uint8_t, std::string> strings; // index -> Latin-1 text
     uint16_t languageId = 0x0409;
 
-    uint16_t vendorId() const;
-    uint16_t productId() const;
-    uint16_t bcdDevice() const;
-    uint8_t configurationValue() const;
+    uint16_t vendorId() const { return uint16_t(device[8] | device[9] << 8); }
+    uint16_t productId() const { return uint16_t(device[10] | device[11] << 8); }
+    uint16_t bcdDevice() const { return uint16_t(device[12] | device[13] << 8); }
+    uint8_t configurationValue() const { return configuration[5]; }
 
     // What the kernel exposes as the sysfs "descriptors" attribute: the
     // device descriptor followed by the configuration.
@@ -97,10 +89,5 @@ struct UsbDescriptors
     // device function answers it.
     std::optional<UsbControlResult> standardRequest(const UsbSetup &setup) const;
 };
-
-// A full-speed device descriptor with one configuration and control
-// endpoint packets of 64 bytes.
-std::vector<uint8_t> usbDeviceDescriptor(uint16_t vendorId, uint16_t productId, uint16_t bcdDevice,
-                                         uint8_t iManufacturer, uint8_t iProduct, uint8_t iSerial);
 
 } // namespace wheelemu

@@ -14,15 +14,8 @@
 // request arrives, so writes between request and read do not change it. Before
 // any Query the reply is 0x02 and zeros. Byte 1 echoes the record code for
 // every record except the version text (which starts at byte 1); unused bytes
-// are zero.
-//   LED page p (p below the model's page count): 02 p <18 bytes of the live frame> 00
-//   0x09 version: the text in bytes 1..20, cut to 20 bytes, zero padded
-//   0x0A paddle config: 02 0A biteWord 00 rightMax leftMax rightMin leftMin
-//   0x0C item: 02 0C item <u32 value>; an unknown item answers 0xFFFFFFFF
-//   0x0D name: 02 0D <name, cut to 19 bytes>
-//   0x0F power: 02 0F percent <u16 level> link
-//   0x11 extra LEDs: 02 11 flag <left rgb> <right rgb>
-//   anything else, including pages beyond the model's count: 02 FF and zeros.
+// are zero; an unknown record (or a page beyond the model's count) answers
+// 02 FF and zeros, an unknown item 0xFFFFFFFF.
 //
 // Live and flash. Every write applies at once to the live values; a write with
 // 0xEF in its marker position (byte 4 of WritePaddleConfig, byte 7 of SetItem,
@@ -45,9 +38,6 @@
 // installs the image and restarts (Event::Restart); after a broken one it
 // restarts with the old firmware. Without any stream a PELIX enters its boot
 // loader (Event::EnterBootLoader); the other models just restart.
-//
-// Input report: report id 0x01, right paddle u16 LE, left paddle u16 LE,
-// 64-bit button bitmap (bit b of byte k is button 8k + b + 1), 4 zero bytes.
 #pragma once
 
 #include "firmware_stream.h"

@@ -2,11 +2,10 @@
 
 #include "emulator_log.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace wheelemu {
 
@@ -42,51 +41,32 @@ DfuBootLoader::~DfuBootLoader()
 
 bool DfuBootLoader::loadFlash(std::string *error)
 {
-    if (options_.flashFile.empty())
+    g_autofree gchar *bytes = nullptr;
+    gsize size = 0;
+    // No file yet: the flash starts erased.
+    if (options_.flashFile.empty() ||
+        !g_file_get_contents(options_.flashFile.c_str(), &bytes, &size, nullptr))
         return true;
-    std::ifstream in(options_.flashFile, std::ios::binary);
-    if (!in)
-        return true; // a new file: the flash starts erased
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::lock_guard<std::mutex> g(lock_);
-    if (!loader_.flash().load(bytes)) {
-        if (error)
-            *error = options_.flashFile + ": larger than the flash (" +
-                     std::to_string(loader_.flash().size()) + " bytes)";
+    if (!loader_.flash().load(std::vector<uint8_t>(bytes, bytes + size))) {
+        *error = options_.flashFile + ": larger than the flash (" + std::to_string(loader_.flash().size()) +
+                 " bytes)";
         return false;
     }
     return true;
 }
 
-bool DfuBootLoader::saveFlash(std::string *error)
+void DfuBootLoader::saveFlash()
 {
     if (options_.flashFile.empty())
-        return true;
-    const std::vector<uint8_t> bytes = flashContents();
-    // Written beside and renamed, so a reader never sees half a flash.
-    const std::string temp = options_.flashFile + ".new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-        if (!out) {
-            if (error)
-                *error = temp + ": cannot write";
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), options_.flashFile.c_str()) != 0) {
-        if (error)
-            *error = options_.flashFile + ": cannot replace";
-        return false;
-    }
-    return true;
-}
-
-void DfuBootLoader::saveQuietly()
-{
-    std::string error;
-    if (!saveFlash(&error))
-        debugLog("boot loader: %s", error.c_str());
+        return;
+    std::vector<uint8_t> bytes;
+    withLoader([&bytes](DfuLoader &l) { bytes = l.flash().bytes(); });
+    // Replaced in one go (GLib renames a file written beside it), so a reader never sees half a flash.
+    g_autoptr(GError) failure = nullptr;
+    if (!g_file_set_contents(options_.flashFile.c_str(), reinterpret_cast<const gchar *>(bytes.data()),
+                             gssize(bytes.size()), &failure))
+        debugLog("boot loader: %s", failure->message);
 }
 
 void DfuBootLoader::setOnLeave(LeaveHandler handler)
@@ -136,15 +116,9 @@ void DfuBootLoader::unplugOnLoop()
     if (!device_.plugged())
         return;
     // Saved first: whoever sees the device gone finds the file complete.
-    saveQuietly();
+    saveFlash();
     device_.unplug();
     host_.transcript->recordBus(Transcript::Kind::Unplug, dfu::kVendorId, dfu::kProductId);
-}
-
-std::vector<uint8_t> DfuBootLoader::flashContents() const
-{
-    std::lock_guard<std::mutex> g(lock_);
-    return loader_.flash().bytes();
 }
 
 void DfuBootLoader::loadFlashContents(const std::vector<uint8_t> &contents)

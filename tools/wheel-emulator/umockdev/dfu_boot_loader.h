@@ -41,7 +41,6 @@ public:
     // Reads the flash file, if one was named and exists; a file larger than
     // the flash is refused.
     bool loadFlash(std::string *error);
-    bool saveFlash(std::string *error);
 
     void setOnLeave(LeaveHandler handler);
     // The USB port the next plug() enumerates on ("1-2": the wheel's own).
@@ -56,7 +55,6 @@ public:
     void unplug() override;
     bool plugged() const override { return device_.plugged(); }
 
-    std::vector<uint8_t> flashContents() const;
     void loadFlashContents(const std::vector<uint8_t> &contents);
     // Runs f with the loader locked against the USB handler thread.
     void withLoader(const std::function<void(DfuLoader &)> &f);
@@ -69,7 +67,7 @@ private:
     void arm(uint64_t atMs);
     void cancelTimers();
     void dispatch();
-    void saveQuietly();
+    void saveFlash(); // to the flash file, if there is one
 
     DeviceHost host_;
     Options options_;

@@ -578,55 +578,34 @@ bool HidrawDevice::plug(std::string *error)
         core_->phys = "usb-0000:00:14.0-" + std::to_string(options_.port) + "/input0";
     }
     const std::string port = "1-" + std::to_string(options_.port);
-    const int devnum = tb.nextDeviceNumber();
-    char busdev[16];
-    snprintf(busdev, sizeof busdev, "%03d", devnum);
     auto plugged = std::make_unique<Plugged>();
     plugged->hidrawIndex = tb.acquireHidrawIndex();
+    plugged->devnode = "/dev/hidraw" + std::to_string(plugged->hidrawIndex);
     const std::string hidName = "0003:C872:" + hex4(pid) + "." + hex4(unsigned(tb.nextHidInstance()));
-    const std::string base = "pci0000:00/0000:00:14.0/usb1/" + port;
-    const std::string rawName = "hidraw" + std::to_string(plugged->hidrawIndex);
-    plugged->devnode = "/dev/" + rawName;
-    const uint16_t bcd = 0x0100;
-    const std::string ids = hex4(kVendorId, false) + "/" + hex4(pid, false) + "/" + hex4(bcd, false);
-
-    const std::string usb =
-        tb.addDevice("usb", base,
-                     {{"idVendor", hex4(kVendorId, false)},
-                      {"idProduct", hex4(pid, false)},
-                      {"bcdDevice", hex4(bcd, false)},
-                      {"manufacturer", kManufacturer},
-                      {"product", name},
-                      {"serial", core_->serial},
-                      {"busnum", "1"},
-                      {"devnum", std::to_string(devnum)},
-                      {"speed", "12"},
-                      {"bConfigurationValue", "1"},
-                      {"bNumConfigurations", "1"},
-                      {"bNumInterfaces", " 1"},
-                      {"bDeviceClass", "00"}},
-                     {{"DEVTYPE", "usb_device"}, {"BUSNUM", "001"}, {"DEVNUM", busdev}, {"PRODUCT", ids}});
-    tb.setBinaryAttribute(usb, "descriptors", usbDescriptors(pid, bcd));
-    const std::string intf =
-        tb.addDevice("usb", base + "/" + port + ":1.0",
-                     {{"bInterfaceNumber", "00"},
-                      {"bInterfaceClass", "03"},
-                      {"bAlternateSetting", " 0"},
-                      {"bNumEndpoints", "01"}},
-                     {{"DEVTYPE", "usb_interface"}, {"INTERFACE", "3/0/0"}, {"DRIVER", "usbhid"}});
-    const std::string hid = tb.addDevice("hid", base + "/" + port + ":1.0/" + hidName, {},
-                                         {{"DRIVER", "hid-generic"},
-                                          {"HID_ID", "0003:0000C872:0000" + hex4(pid)},
-                                          {"HID_NAME", core_->name},
-                                          {"HID_PHYS", core_->phys},
-                                          {"HID_UNIQ", core_->serial}});
-    tb.setBinaryAttribute(hid, "report_descriptor", kReportDescriptor);
-    const std::string raw =
-        tb.addDevice("hidraw", base + "/" + port + ":1.0/" + hidName + "/hidraw/" + rawName,
-                     {{"dev", generation->bell.deviceNumber}}, {{"DEVNAME", plugged->devnode}});
-    // umockdev does not link a class device to its parent; hidapi follows it.
-    tb.setLink(raw, "device", "../../../" + hidName);
-    plugged->syspaths = {usb, intf, hid, raw};
+    const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/" + port, intf = usb + "/" + port + ":1.0",
+                      hid = intf + "/" + hidName, raw = hid + "/hidraw/" + plugged->devnode.substr(5);
+    plugged->syspaths = {"/sys" + usb, "/sys" + intf, "/sys" + hid, "/sys" + raw};
+    const int devnum = tb.nextDeviceNumber();
+    // The usb_device / usb_interface / hid / hidraw chain hidapi walks, with
+    // the "descriptors" libusb lists the bus by.
+    g_autofree gchar *record = g_strdup_printf(
+        "P: %s\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=%03d\nE: "
+        "PRODUCT=c872/%04x/0100\n"
+        "A: idVendor=c872\nA: idProduct=%04x\nA: bcdDevice=0100\nA: manufacturer=%s\nA: product=%s\nA: "
+        "serial=%s\n"
+        "A: busnum=1\nA: devnum=%d\nA: speed=12\nA: bConfigurationValue=1\nA: bNumConfigurations=1\n"
+        "A: bNumInterfaces= 1\nA: bDeviceClass=00\nH: descriptors=%s\n\n"
+        "P: %s\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: INTERFACE=3/0/0\nE: DRIVER=usbhid\n"
+        "A: bInterfaceNumber=00\nA: bInterfaceClass=03\nA: bAlternateSetting= 0\nA: bNumEndpoints=01\n\n"
+        "P: %s\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=0003:0000C872:0000%04X\nE: HID_NAME=%s\n"
+        "E: HID_PHYS=%s\nE: HID_UNIQ=%s\nH: report_descriptor=%s\n\n"
+        // umockdev does not link a class device to its parent; hidapi follows it.
+        "P: %s\nE: SUBSYSTEM=hidraw\nE: DEVNAME=%s\nA: dev=%s\nL: device=../../../%s\n",
+        usb.c_str(), devnum, pid, pid, kManufacturer, name.c_str(), core_->serial.c_str(), devnum,
+        Testbed::hex(usbDescriptors(pid, 0x0100)).c_str(), intf.c_str(), hid.c_str(), pid,
+        core_->name.c_str(), core_->phys.c_str(), core_->serial.c_str(),
+        Testbed::hex(kReportDescriptor).c_str(), raw.c_str(), plugged->devnode.c_str(),
+        generation->bell.deviceNumber.c_str(), hidName.c_str());
 
     UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
     // The handler keeps its generation alive, and so does every client.
@@ -640,26 +619,21 @@ bool HidrawDevice::plug(std::string *error)
         std::lock_guard<std::mutex> lock(core_->mutex);
         core_->current = generation;
     }
-    const bool added = std::count(plugged->syspaths.begin(), plugged->syspaths.end(), std::string()) == 0;
-    if (!added)
-        *error = "cannot add the wheel's devices to the testbed";
-    if (!added || !tb.linkDevNode(plugged->devnode, generation->bell.slavePath, error) ||
-        !tb.attachIoctl(plugged->devnode, handler, error)) {
+    // The node answers before the devices are announced, as a real one is
+    // ready the moment it is listed.
+    if (!tb.linkDevNode(plugged->devnode, generation->bell.slavePath, error) ||
+        !tb.attachIoctl(plugged->devnode, handler, error) || !tb.addFromString(record, error)) {
         {
             std::lock_guard<std::mutex> lock(core_->mutex);
             core_->current.reset();
         }
+        tb.detachIoctl(plugged->devnode);
         g_object_unref(handler);
-        for (auto it = plugged->syspaths.rbegin(); it != plugged->syspaths.rend(); ++it)
-            if (!it->empty())
-                tb.removeDevice(*it);
         tb.releaseHidrawIndex(plugged->hidrawIndex);
         return false;
     }
     plugged->generation = generation;
     plugged->handler = handler;
-    for (const std::string &p : plugged->syspaths)
-        tb.uevent(p, "add");
     host_.transcript->recordBus(Transcript::Kind::Plug, kVendorId, pid);
     plugged_ = std::move(plugged);
     return true;

@@ -25,17 +25,6 @@ namespace {
 // socket path holds at most 107 characters.
 constexpr size_t kMaxTmpDirLength = 60;
 
-std::vector<const char *> flatten(const Testbed::Pairs &pairs)
-{
-    std::vector<const char *> out;
-    for (const auto &p : pairs) {
-        out.push_back(p.first.c_str());
-        out.push_back(p.second.c_str());
-    }
-    out.push_back(nullptr);
-    return out;
-}
-
 // Hotplug announcements. A process under the umockdev preload that opens a
 // udev monitor (libusb's hotplug thread, for one) listens on a Unix socket
 // "<root>/event<fd>". The library's own sender aborts the whole emulator
@@ -287,37 +276,6 @@ Testbed::~Testbed()
     unregisterTestbedDirectory(root_);
 }
 
-std::string Testbed::addDevice(const std::string &subsystem, const std::string &path, const Pairs &attributes,
-                               const Pairs &properties)
-{
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    std::vector<const char *> attrs = flatten(attributes);
-    std::vector<const char *> props = flatten(properties);
-    // The caller announces the device once it is complete.
-    HiddenListeners hidden(root_);
-    gchar *syspath =
-        umockdev_testbed_add_devicev(testbed_, subsystem.c_str(), path.c_str(), nullptr,
-                                     const_cast<gchar **>(attrs.data()), const_cast<gchar **>(props.data()));
-    std::string result = syspath ? syspath : "";
-    g_free(syspath);
-    return result;
-}
-
-void Testbed::setBinaryAttribute(const std::string &syspath, const std::string &name,
-                                 const std::vector<uint8_t> &value)
-{
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    umockdev_testbed_set_attribute_binary(testbed_, syspath.c_str(), name.c_str(),
-                                          const_cast<guint8 *>(value.data()),
-                                          static_cast<gint>(value.size()));
-}
-
-void Testbed::setLink(const std::string &syspath, const std::string &name, const std::string &target)
-{
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    umockdev_testbed_set_attribute_link(testbed_, syspath.c_str(), name.c_str(), target.c_str());
-}
-
 bool Testbed::addFromString(const std::string &record, std::string *error)
 {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -344,10 +302,14 @@ void Testbed::removeDevice(const std::string &syspath)
     umockdev_testbed_remove_device(testbed_, syspath.c_str());
 }
 
-void Testbed::uevent(const std::string &syspath, const char *action)
+std::string Testbed::hex(const std::vector<uint8_t> &bytes)
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    sendUevent(root_, syspath, action);
+    std::string s;
+    for (uint8_t b : bytes) {
+        s += "0123456789ABCDEF"[b >> 4];
+        s += "0123456789ABCDEF"[b & 0x0F];
+    }
+    return s;
 }
 
 bool Testbed::linkDevNode(const std::string &devnode, const std::string &target, std::string *error)

@@ -61,17 +61,6 @@ DataPtr resolve(UMockdevIoctlData *data, size_t offset, size_t len)
     return r;
 }
 
-std::string hex(const std::vector<uint8_t> &bytes)
-{
-    std::string s;
-    char two[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, "%02X", b); // N: lines take upper case only
-        s += two;
-    }
-    return s;
-}
-
 } // namespace
 
 struct UsbDevice::Session
@@ -123,7 +112,8 @@ struct UsbDeviceAccess
     }
 
     // Returns the errno the ioctl fails with, or 0.
-    static int other(UsbDevice::Session &s, UMockdevIoctlClient *client, gulong request, UMockdevIoctlData *arg)
+    static int other(UsbDevice::Session &s, UMockdevIoctlClient *client, gulong request,
+                     UMockdevIoctlData *arg)
     {
         switch (request) {
         case USBDEVFS_GETDRIVER:
@@ -173,7 +163,8 @@ struct UsbDeviceAccess
             return s.owner->function_.hasInterface(int(si->interface), int(si->altsetting)) ? 0 : EINVAL;
         }
         case USBDEVFS_SETCONFIGURATION:
-            return int(number) == s.owner->descriptors_.configurationValue() || int(number) == -1 ? 0 : EINVAL;
+            return int(number) == s.owner->descriptors_.configurationValue() || int(number) == -1 ? 0
+                                                                                                  : EINVAL;
         case USBDEVFS_IOCTL: {
             const int code = reinterpret_cast<const usbdevfs_ioctl *>(d->data)->ioctl_code;
             return code == int(USBDEVFS_DISCONNECT) ? ENODATA : code == int(USBDEVFS_CONNECT) ? 0 : ENOTTY;
@@ -234,8 +225,9 @@ struct UsbDeviceAccess
         }
         // Either way the data stage ends up in the buffer behind the setup
         // bytes; a stall has none.
-        const size_t dataStage = result.stalled ? 0 : in ? std::min(result.data.size(), size_t(setup.wLength))
-                                                         : setup.wLength;
+        const size_t dataStage = result.stalled ? 0
+                                 : in           ? std::min(result.data.size(), size_t(setup.wLength))
+                                                : setup.wLength;
         if (in && dataStage > 0) // an empty answer's data() may be null
             std::memcpy(bytes + kSetupSize, result.data.data(), dataStage);
         urb->status = result.stalled ? -EPIPE : 0;
@@ -307,15 +299,16 @@ bool UsbDevice::plug(const Address &a, std::string *error)
     // The record umockdev reads: the device's properties and attributes,
     // and the node's contents (N:), which is what makes it a device node.
     const UsbDescriptors &d = descriptors_;
-    const std::string blob = hex(d.sysfsBlob());
+    const std::string blob = Testbed::hex(d.sysfsBlob());
     g_autofree gchar *text = g_strdup_printf(
         "P: %s\nN: %s=%s\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=%s\nE: BUSNUM=%03d\n"
-        "E: DEVNUM=%03d\nE: PRODUCT=%x/%x/%x\nA: busnum=%d\nA: devnum=%d\nA: idVendor=%04x\nA: idProduct=%04x\n"
+        "E: DEVNUM=%03d\nE: PRODUCT=%x/%x/%x\nA: busnum=%d\nA: devnum=%d\nA: idVendor=%04x\nA: "
+        "idProduct=%04x\n"
         "A: bcdDevice=%04x\nA: speed=12\nA: bConfigurationValue=%d\nA: bNumConfigurations=1\n"
         "A: bMaxPacketSize0=64\nA: devpath=%s\n",
-        session->sysfsPath.c_str(), node + strlen("/dev/"), blob.c_str(), node, a.busnum, a.devnum, d.vendorId(),
-        d.productId(), d.bcdDevice(), a.busnum, a.devnum, d.vendorId(), d.productId(), d.bcdDevice(),
-        d.configurationValue(), a.port.substr(a.port.find('-') + 1).c_str());
+        session->sysfsPath.c_str(), node + strlen("/dev/"), blob.c_str(), node, a.busnum, a.devnum,
+        d.vendorId(), d.productId(), d.bcdDevice(), a.busnum, a.devnum, d.vendorId(), d.productId(),
+        d.bcdDevice(), d.configurationValue(), a.port.substr(a.port.find('-') + 1).c_str());
     std::string record = text;
     // The string attributes the kernel reads at enumeration.
     const char *names[] = {"manufacturer", "product", "serial"};

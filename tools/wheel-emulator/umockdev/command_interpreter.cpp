@@ -20,12 +20,12 @@ CommandResult fail(std::string why)
 CommandResult buttons(Emulator &e, const Args &args, bool down)
 {
     std::vector<int> numbers;
-    for (long b = 1; !down && args == Args{"all"} && b <= 64; ++b)
-        numbers.push_back(int(b));
-    for (size_t i = 0; numbers.empty() && i < args.size(); ++i) {
+    for (int b = 1; !down && args == Args{"all"} && b <= 64; ++b)
+        numbers.push_back(b);
+    for (const std::string &a : numbers.empty() ? args : Args{}) {
         long n;
-        if (!parseNumber(args[i], 1, 64, &n))
-            return fail("button numbers run from 1 to 64, not \"" + args[i] + "\"");
+        if (!parseNumber(a, 1, 64, &n))
+            return fail("button numbers run from 1 to 64, not \"" + a + "\"");
         numbers.push_back(int(n));
     }
     e.wheel(0)->changeButtons(down ? numbers : std::vector<int>{}, down ? std::vector<int>{} : numbers);

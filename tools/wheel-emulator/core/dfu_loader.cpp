@@ -97,8 +97,8 @@ bool expectsDataIn(uint8_t request)
 
 } // namespace
 
-DfuLoader::DfuLoader(const Config &config, Clock clock)
-    : config_(config), clock_(std::move(clock)), flash_(config.flashBase, config.pageSize, config.pageCount)
+DfuLoader::DfuLoader(const Config &config)
+    : config_(config), flash_(config.flashBase, config.pageSize, config.pageCount)
 {
     reset();
 }
@@ -119,8 +119,6 @@ void DfuLoader::reset()
 
 uint64_t DfuLoader::now() const
 {
-    if (clock_)
-        return clock_();
     using namespace std::chrono;
     return uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
@@ -128,15 +126,9 @@ uint64_t DfuLoader::now() const
 std::vector<uint8_t> DfuLoader::functionalDescriptor() const
 {
     const uint16_t ts = config_.transferSize;
-    return {9,
-            0x21,
-            kDfuAttributes,
-            uint8_t(kDetachTimeoutMs),
-            uint8_t(kDetachTimeoutMs >> 8),
-            uint8_t(ts),
-            uint8_t(ts >> 8),
-            uint8_t(kDfuSeVersion),
-            uint8_t(kDfuSeVersion >> 8)};
+    return std::vector<uint8_t>({9, 0x21, kDfuAttributes, uint8_t(kDetachTimeoutMs),
+                                 uint8_t(kDetachTimeoutMs >> 8), uint8_t(ts), uint8_t(ts >> 8),
+                                 uint8_t(kDfuSeVersion), uint8_t(kDfuSeVersion >> 8)});
 }
 
 std::string DfuLoader::memoryLayout() const

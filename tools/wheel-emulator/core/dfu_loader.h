@@ -1,5 +1,5 @@
 // The PELIX wheel's USB DFU boot loader: DFU 1.1 with the DfuSe commands,
-// as pure behaviour (no USB transport, no clock of its own).
+// as pure behaviour (no USB transport).
 //
 // It follows the reference behaviour of STM32-style DfuSe loaders where the
 // DFU 1.1 text leaves room:
@@ -148,10 +148,8 @@ public:
         Timing timing;
         Faults faults;
     };
-    // Monotonic milliseconds; empty means the steady clock.
-    using Clock = std::function<uint64_t()>;
 
-    explicit DfuLoader(const Config &config, Clock clock = {});
+    explicit DfuLoader(const Config &config);
 
     // One DFU class request (bmRequestType 0x21 or 0xA1) to the DFU interface.
     UsbControlResult request(const UsbSetup &setup, const uint8_t *data, size_t len);
@@ -213,7 +211,6 @@ private:
     UsbControlResult onDetach(uint64_t t);
 
     Config config_;
-    Clock clock_;
     DfuFlashMemory flash_;
 
     uint8_t state_ = dfu::Idle;

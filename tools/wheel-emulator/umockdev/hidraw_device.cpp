@@ -74,23 +74,18 @@ const std::vector<uint8_t> kReportDescriptor = {
 // interrupt IN endpoint.
 std::vector<uint8_t> usbDescriptors(uint16_t productId, uint16_t bcdDevice)
 {
-    const auto lo = [](unsigned v) {
-        return uint8_t(v);
-    };
-    const auto hi = [](unsigned v) {
-        return uint8_t(v >> 8);
-    };
     const size_t reportLength = kReportDescriptor.size();
-    return {18, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 64, lo(kVendorId), hi(kVendorId), lo(productId),
-            hi(productId), lo(bcdDevice), hi(bcdDevice), 1, 2, 3, 1,
-            // configuration: 9 + 9 + 9 + 7 bytes, bus powered, 500 mA
-            9, 0x02, 34, 0, 1, 1, 0, 0x80, 250,
-            // interface 0: HID, no subclass, no protocol, one endpoint
-            9, 0x04, 0, 0, 1, 0x03, 0x00, 0x00, 0,
-            // HID 1.11, one report descriptor
-            9, 0x21, 0x11, 0x01, 0, 1, 0x22, lo(reportLength), hi(reportLength),
-            // endpoint 0x81: interrupt IN, 64 bytes, every 1 ms
-            7, 0x05, 0x81, 0x03, 64, 0, 1};
+    return std::vector<uint8_t>(
+        {18, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 64, uint8_t(kVendorId), uint8_t(kVendorId >> 8),
+         uint8_t(productId), uint8_t(productId >> 8), uint8_t(bcdDevice), uint8_t(bcdDevice >> 8), 1, 2, 3, 1,
+         // configuration: 9 + 9 + 9 + 7 bytes, bus powered, 500 mA
+         9, 0x02, 34, 0, 1, 1, 0, 0x80, 250,
+         // interface 0: HID, no subclass, no protocol, one endpoint
+         9, 0x04, 0, 0, 1, 0x03, 0x00, 0x00, 0,
+         // HID 1.11, one report descriptor
+         9, 0x21, 0x11, 0x01, 0, 1, 0x22, uint8_t(reportLength), uint8_t(reportLength >> 8),
+         // endpoint 0x81: interrupt IN, 64 bytes, every 1 ms
+         7, 0x05, 0x81, 0x03, 64, 0, 1});
 }
 
 std::string hex4(unsigned value, bool upper = true)

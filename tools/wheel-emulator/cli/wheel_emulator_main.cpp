@@ -23,16 +23,14 @@ namespace {
 
 EmulatorOptions emulatorOptions;
 DfuEmulatorOptions dfuOptions;
-gchar *model, *name, *controlPath, *scriptPath, *readyFile, *transcriptPath, *statePath, *flashFile;
+gchar *model, *controlPath, *scriptPath, *readyFile, *transcriptPath, *statePath, *flashFile;
 gchar **dfuFaults;
-gint productId = -1, transferSize = 2048;
+gint transferSize = 2048;
 gboolean bootLoader, exitWithParent;
 
 const GOptionEntry kOptions[] = {
     {"model", 0, 0, G_OPTION_ARG_STRING, &model, "H-ZET VLN6 H-MIRA OV410 KLINO4 ULMAR SRD7 (default) PELIX",
      "CODE"},
-    {"name", 0, 0, G_OPTION_ARG_STRING, &name, "the name the wheel reports (default: the model's)", "TEXT"},
-    {"pid", 0, 0, G_OPTION_ARG_INT, &productId, "USB product id (default: the model's)", "ID"},
     {"transcript", 0, 0, G_OPTION_ARG_FILENAME, &transcriptPath, "write every exchange to FILE", "FILE"},
     {"state", 0, 0, G_OPTION_ARG_FILENAME, &statePath,
      "the wheel's flash as JSON: read at start, written at exit", "FILE"},
@@ -233,8 +231,6 @@ int main(int, char **argv)
         return 2;
     }
     std::string why;
-    if (productId < -1 || productId > 0xFFFF)
-        why = "the product id runs from 0 to 0xFFFF";
     if (transferSize < 64 || transferSize > 4096)
         why = "the transfer size runs from 64 to 4096";
     for (gchar **fault = dfuFaults; why.empty() && fault && *fault; ++fault)
@@ -252,8 +248,6 @@ int main(int, char **argv)
         prctl(PR_SET_PDEATHSIG, SIGTERM);
     signal(SIGPIPE, SIG_IGN);
     emulatorOptions.wheel.model = model ? model : "SRD7";
-    emulatorOptions.wheel.name = name ? name : "";
-    emulatorOptions.wheel.productId = productId;
     emulatorOptions.transcriptPath = transcriptPath ? transcriptPath : "";
     emulatorOptions.statePath = statePath ? statePath : "";
     dfuOptions.startAsBootLoader = bootLoader;

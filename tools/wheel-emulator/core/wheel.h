@@ -34,7 +34,7 @@
 // as written, without a range check, so a test can make the wheel report
 // anything.
 //
-// Firmware stream: see firmware_stream.h. Reboot (02 10) after a good stream
+// Firmware stream: see FirmwareStream below. Reboot (02 10) after a good stream
 // installs the image and restarts (Event::Restart); after a broken one it
 // restarts with the old firmware. Without any stream a PELIX enters its boot
 // loader (Event::EnterBootLoader); the other models just restart.

@@ -56,11 +56,9 @@ public:
 
     // UMOCKDEV_DIR for client processes.
     const std::string &root() const { return testbed_->root(); }
-    Testbed &testbed() { return *testbed_; }
     Transcript &transcript() { return *transcript_; }
     DeviceLoop &loop() { return *loop_; }
     DeviceHost host() { return DeviceHost{*testbed_, transcript_, *loop_}; }
-    const EmulatorOptions &options() const { return options_; }
 
     // nullptr for an index that is not there. Index 0 is the first wheel.
     HidrawDevice *wheel(size_t index);
@@ -92,7 +90,7 @@ public:
     using BootLoaderHook = std::function<void(Emulator &, HidrawDevice &wheel)>;
     void setBootLoaderHook(BootLoaderHook hook);
 
-    // Writes the first wheel's state JSON to options().statePath.
+    // Writes the first wheel's state JSON to the options' statePath.
     bool saveState(std::string *error);
 
 private:

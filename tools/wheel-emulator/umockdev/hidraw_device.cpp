@@ -34,39 +34,20 @@ constexpr const char *kManufacturer = "Quor Controls";
 // buttons, 4 padding bytes), feature report 2 (20 bytes) and output report 3
 // (19 bytes).
 const std::vector<uint8_t> kReportDescriptor = {
-    0x05, 0x01,       // Usage Page (Generic Desktop)
-    0x09, 0x04,       // Usage (Joystick)
-    0xA1, 0x01,       // Collection (Application)
-    0x85, 0x01,       //   Report ID (1)
-    0x09, 0x33,       //   Usage (Rx): right paddle
-    0x09, 0x34,       //   Usage (Ry): left paddle
-    0x15, 0x00,       //   Logical Minimum (0)
-    0x26, 0x00, 0x10, //   Logical Maximum (4096)
-    0x75, 0x10,       //   Report Size (16)
-    0x95, 0x02,       //   Report Count (2)
-    0x81, 0x02,       //   Input (Data, Variable, Absolute)
-    0x05, 0x09,       //   Usage Page (Button)
-    0x19, 0x01,       //   Usage Minimum (1)
-    0x29, 0x40,       //   Usage Maximum (64)
-    0x25, 0x01,       //   Logical Maximum (1)
-    0x75, 0x01,       //   Report Size (1)
-    0x95, 0x40,       //   Report Count (64)
-    0x81, 0x02,       //   Input (Data, Variable, Absolute)
-    0x75, 0x08,       //   Report Size (8)
-    0x95, 0x04,       //   Report Count (4)
-    0x81, 0x01,       //   Input (Constant): padding
-    0x06, 0x00, 0xFF, //   Usage Page (Vendor 0xFF00)
-    0x85, 0x02,       //   Report ID (2)
-    0x09, 0x01,       //   Usage (1)
-    0x26, 0xFF, 0x00, //   Logical Maximum (255)
-    0x75, 0x08,       //   Report Size (8)
-    0x95, 0x14,       //   Report Count (20)
-    0xB1, 0x02,       //   Feature (Data, Variable, Absolute)
-    0x85, 0x03,       //   Report ID (3)
-    0x09, 0x02,       //   Usage (2)
-    0x95, 0x13,       //   Report Count (19)
-    0x91, 0x02,       //   Output (Data, Variable, Absolute)
-    0xC0,             // End Collection
+    0x05, 0x01, 0x09, 0x04, 0xA1, 0x01,       // Generic Desktop, Joystick, Collection (Application)
+    0x85, 0x01, 0x09, 0x33, 0x09, 0x34,       //   Report ID 1: Rx (right paddle), Ry (left paddle)
+    0x15, 0x00, 0x26, 0x00, 0x10,             //   Logical 0..4096
+    0x75, 0x10, 0x95, 0x02, 0x81, 0x02,       //   2 x 16 bits, Input (Data, Variable, Absolute)
+    0x05, 0x09, 0x19, 0x01, 0x29, 0x40,       //   Button 1..64
+    0x25, 0x01, 0x75, 0x01, 0x95, 0x40,       //   Logical 0..1, 64 x 1 bit
+    0x81, 0x02,                               //   Input (Data, Variable, Absolute)
+    0x75, 0x08, 0x95, 0x04, 0x81, 0x01,       //   4 x 8 bits, Input (Constant): padding
+    0x06, 0x00, 0xFF, 0x85, 0x02, 0x09, 0x01, //   Vendor page 0xFF00, Report ID 2, Usage 1
+    0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x14, //   Logical 0..255, 20 x 8 bits
+    0xB1, 0x02,                               //   Feature (Data, Variable, Absolute)
+    0x85, 0x03, 0x09, 0x02, 0x95, 0x13,       //   Report ID 3, Usage 2, 19 x 8 bits
+    0x91, 0x02,                               //   Output (Data, Variable, Absolute)
+    0xC0,                                     // End Collection
 };
 
 // The sysfs "descriptors" libusb reads when it lists the bus: the device

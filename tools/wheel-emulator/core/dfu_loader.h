@@ -179,8 +179,6 @@ public:
     uint8_t state() const; // as DFU_GETSTATE would read it now
     uint8_t status() const { return status_; }
     const Config &config() const { return config_; }
-    // For soak tests: faults may change between two runs of a host.
-    void setFaults(const Faults &faults) { config_.faults = faults; }
     DfuFlashMemory &flash() { return flash_; }
     const DfuFlashMemory &flash() const { return flash_; }
 

@@ -499,12 +499,6 @@ void HidrawDevice::setProductId(uint16_t productId)
     core_->productId = productId;
 }
 
-std::string HidrawDevice::devnode() const
-{
-    std::lock_guard<std::mutex> lock(plugMutex_);
-    return plugged_ ? plugged_->devnode : std::string();
-}
-
 int HidrawDevice::clientCount() const
 {
     std::lock_guard<std::mutex> lock(core_->mutex);

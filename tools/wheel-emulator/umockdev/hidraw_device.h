@@ -51,8 +51,6 @@ public:
     int port() const { return options_.port; }
     // Takes effect at the next plug.
     void setProductId(uint16_t productId);
-    // "/dev/hidrawN" while plugged, else "".
-    std::string devnode() const;
     // Descriptors currently open on the present generation.
     int clientCount() const;
 

@@ -113,13 +113,13 @@ static void check_reports(hid_device *dev, const struct model *m)
 }
 
 /* Input from the control socket: right paddle, left paddle, then the button
- * bitmap, one report per change, nothing while idle. */
+ * bitmap, one report per change (several buttons in one), nothing while idle. */
 static void check_input(hid_device *dev)
 {
     uint8_t in[INPUT_SIZE], last[INPUT_SIZE] = {0};
     CHECK(hid_set_nonblocking(dev, 1) == 0);
     CHECK(hid_read_timeout(dev, in, sizeof in, 100) == 0);
-    CHECK(control("press 3") && control("paddle 1000 3000"));
+    CHECK(control("press 3 12") && control("paddle 1000 3000"));
     int got = 0;
     for (int i = 0; i < 20 && got < 2; ++i) {
         const int n = hid_read_timeout(dev, in, sizeof in, 100);
@@ -128,9 +128,9 @@ static void check_input(hid_device *dev)
             memcpy(last, in, sizeof in), ++got;
     }
     CHECK(got == 2);
-    CHECK(u16(last + 1) == 3000 && u16(last + 3) == 1000 && last[5] == 0x04);
+    CHECK(u16(last + 1) == 3000 && u16(last + 3) == 1000 && last[5] == 0x04 && last[6] == 0x08);
     CHECK(control("release all"));
-    CHECK(hid_read_timeout(dev, in, sizeof in, 500) == INPUT_SIZE && in[5] == 0);
+    CHECK(hid_read_timeout(dev, in, sizeof in, 500) == INPUT_SIZE && in[5] == 0 && in[6] == 0);
 }
 
 /* Pulled and plugged back: the open handle fails, the live paddle config is

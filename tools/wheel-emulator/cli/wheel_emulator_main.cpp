@@ -1,220 +1,257 @@
-// build/bin/wheel-emulator: one emulated wheel (or more) on a umockdev
-// testbed, until "quit", SIGTERM or SIGINT. tools/with-wheel starts it for a
-// command; tools/README.md documents the command line.
-#include "cli_options.h"
+// build/bin/wheel-emulator: an emulated wheel on a umockdev testbed until
+// SIGTERM, SIGINT or SIGHUP. tools/with-wheel starts it for a command;
+// tools/README.md documents the options, control commands and scripts.
 #include "command_interpreter.h"
-#include "control_server.h"
+#include "dfu_emulator.h"
 #include "emulator.h"
 #include "emulator_log.h"
 #include "preload.h"
-#include "script_runner.h"
 
-#include <cerrno>
+#include <gio/gio.h>
+#include <gio/gunixsocketaddress.h>
+#include <glib-unix.h>
+
 #include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <glib.h>
-#include <poll.h>
 #include <sys/prctl.h>
-#include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace wheelemu;
 
 namespace {
 
-bool readFile(const std::string &path, std::string *text, std::string *error)
+EmulatorOptions emulatorOptions;
+DfuEmulatorOptions dfuOptions;
+gchar *model, *controlPath, *scriptPath, *readyFile, *transcriptPath, *statePath, *flashFile;
+gchar **dfuFaults;
+gint transferSize = 2048;
+gboolean bootLoader, exitWithParent;
+
+const GOptionEntry kOptions[] = {
+    {"model", 0, 0, G_OPTION_ARG_STRING, &model, "H-ZET VLN6 H-MIRA OV410 KLINO4 ULMAR SRD7 (default) PELIX",
+     "CODE"},
+    {"transcript", 0, 0, G_OPTION_ARG_FILENAME, &transcriptPath, "write every exchange to FILE", "FILE"},
+    {"state", 0, 0, G_OPTION_ARG_FILENAME, &statePath,
+     "the wheel's flash as JSON: read at start, written at exit", "FILE"},
+    {"control", 0, 0, G_OPTION_ARG_FILENAME, &controlPath,
+     "answer command lines on a Unix socket made at PATH", "PATH"},
+    {"script", 0, 0, G_OPTION_ARG_FILENAME, &scriptPath, "run timed command lines (\"SECONDS COMMAND\")",
+     "FILE"},
+    {"boot-loader", 0, 0, G_OPTION_ARG_NONE, &bootLoader, "start as the PELIX wheel's DFU boot loader",
+     nullptr},
+    {"flash", 0, 0, G_OPTION_ARG_FILENAME, &flashFile,
+     "the boot loader's flash: read at start, saved as it leaves", "FILE"},
+    {"dfu-transfer-size", 0, 0, G_OPTION_ARG_INT, &transferSize,
+     "the boot loader's wTransferSize, 64..4096 (default 2048)", "N"},
+    {"dfu-fault", 0, 0, G_OPTION_ARG_STRING_ARRAY, &dfuFaults, "a boot loader fault (repeatable)",
+     "NAME[:N]"},
+    {"ready-file", 0, 0, G_OPTION_ARG_FILENAME, &readyFile,
+     "write UMOCKDEV_DIR=<testbed> into FILE when ready", "FILE"},
+    {"exit-with-parent", 0, 0, G_OPTION_ARG_NONE, &exitWithParent, "stop when the starting process dies",
+     nullptr},
+    {},
+};
+
+// One client of the control socket: every line gets one answer line,
+// "ok[ TEXT]" or "error TEXT".
+struct ControlClient
 {
-    g_autofree gchar *contents = nullptr;
-    gsize size = 0;
-    g_autoptr(GError) failure = nullptr;
-    if (!g_file_get_contents(path.c_str(), &contents, &size, &failure)) {
-        *error = failure->message;
-        return false;
+    Emulator &emulator;
+    GSocketConnection *connection;
+    GDataInputStream *in;
+};
+
+void readControlLine(GObject *, GAsyncResult *result, gpointer data)
+{
+    auto *client = static_cast<ControlClient *>(data);
+    g_autofree gchar *line = g_data_input_stream_read_line_finish(client->in, result, nullptr, nullptr);
+    if (!line) {
+        g_object_unref(client->in);
+        g_object_unref(client->connection);
+        delete client;
+        return;
     }
-    text->assign(contents, size);
+    const CommandResult r = executeCommand(client->emulator, line);
+    const std::string answer = (r.ok ? "ok" : "error") + (r.message.empty() ? "" : " " + r.message) + "\n";
+    GOutputStream *out = g_io_stream_get_output_stream(G_IO_STREAM(client->connection));
+    g_output_stream_write_all(out, answer.data(), answer.size(), nullptr, nullptr, nullptr);
+    g_data_input_stream_read_line_async(client->in, G_PRIORITY_DEFAULT, nullptr, readControlLine, client);
+}
+
+gboolean onControlClient(GSocketService *, GSocketConnection *connection, GObject *, gpointer emulator)
+{
+    auto *client =
+        new ControlClient{*static_cast<Emulator *>(emulator), G_SOCKET_CONNECTION(g_object_ref(connection)),
+                          g_data_input_stream_new(g_io_stream_get_input_stream(G_IO_STREAM(connection)))};
+    g_data_input_stream_read_line_async(client->in, G_PRIORITY_DEFAULT, nullptr, readControlLine, client);
+    return TRUE;
+}
+
+// --script: lines "SECONDS COMMAND" run in file order, each when its time
+// has come; "loop" starts again from the top with the times counted afresh.
+struct Script
+{
+    Emulator &emulator;
+    std::vector<std::pair<gint64, std::string>> lines; // ms from the start, command
+    size_t next = 0;
+    gint64 start = g_get_monotonic_time() / 1000;
+};
+
+bool parseScript(const std::string &path, Script *script, std::string *error)
+{
+    g_autofree gchar *text = nullptr;
+    g_autoptr(GError) failure = nullptr;
+    if (!g_file_get_contents(path.c_str(), &text, nullptr, &failure))
+        return (*error = failure->message, false);
+    g_auto(GStrv) lines = g_strsplit(text, "\n", -1);
+    for (int n = 0; lines[n]; ++n) {
+        std::vector<std::string> words = splitCommand(lines[n]);
+        if (words.empty())
+            continue;
+        char *end = nullptr;
+        const double seconds = g_ascii_strtod(words[0].c_str(), &end);
+        if (*end || seconds < 0 || words.size() < 2)
+            return (*error = "line " + std::to_string(n + 1) + ": expected \"SECONDS COMMAND\"", false);
+        std::string command = words[1];
+        for (size_t i = 2; i < words.size(); ++i)
+            command += " " + words[i];
+        script->lines.emplace_back(gint64(seconds * 1000.0 + 0.5), command);
+    }
     return true;
 }
 
-// Written in one go (GLib renames a temporary file), so a waiting with-wheel
-// never reads half of it.
-bool writeReadyFile(const std::string &path, const std::string &root, std::string *error)
+gboolean runScript(gpointer data)
 {
-    const std::string text = "UMOCKDEV_DIR=" + root + "\n";
-    g_autoptr(GError) failure = nullptr;
-    if (g_file_set_contents(path.c_str(), text.data(), gssize(text.size()), &failure))
-        return true;
-    *error = failure->message;
-    return false;
+    auto *s = static_cast<Script *>(data);
+    while (s->next < s->lines.size()) {
+        const auto &[at, command] = s->lines[s->next];
+        const gint64 wait = s->start + at - g_get_monotonic_time() / 1000;
+        if (wait > 0) {
+            g_timeout_add(guint(wait), runScript, s);
+            return G_SOURCE_REMOVE;
+        }
+        ++s->next;
+        if (command == "loop") {
+            s->next = 0;
+            s->start = g_get_monotonic_time() / 1000;
+            g_timeout_add(1, runScript, s); // a script of nothing but "loop" must not spin
+            return G_SOURCE_REMOVE;
+        }
+        const CommandResult r = executeCommand(s->emulator, command);
+        if (!r.ok)
+            fprintf(stderr, "wheel-emulator: script: %s: %s\n", command.c_str(), r.message.c_str());
+    }
+    return G_SOURCE_REMOVE;
 }
 
-// Steps through the --script lines as their times come.
-class ScriptClock
+gboolean stop(gpointer loop)
 {
-public:
-    explicit ScriptClock(std::vector<ScriptLine> lines)
-        : lines_(std::move(lines)), start_(DeviceLoop::Clock::now())
-    {}
+    g_main_loop_quit(static_cast<GMainLoop *>(loop));
+    return G_SOURCE_CONTINUE;
+}
 
-    // Milliseconds until the next line is due; -1 when there is none.
-    int msUntilNext() const
-    {
-        if (next_ >= lines_.size())
-            return -1;
-        const auto due = start_ + lines_[next_].at;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(due - DeviceLoop::Clock::now());
-        return left.count() < 0 ? 0 : static_cast<int>(left.count());
-    }
-
-    // Runs every due line; false when one of them was "quit".
-    bool runDue(Emulator &emulator)
-    {
-        while (next_ < lines_.size() && msUntilNext() == 0) {
-            const ScriptLine &line = lines_[next_++];
-            if (line.command == "loop") {
-                next_ = 0;
-                start_ = DeviceLoop::Clock::now();
-                if (lines_.front().command == "loop")
-                    return true; // a script of nothing but "loop" would spin
-                continue;
-            }
-            const CommandResult result = executeCommand(emulator, line.command);
-            if (!result.ok)
-                fprintf(stderr, "wheel-emulator: script line %d: %s\n", line.lineNumber,
-                        result.message.c_str());
-            if (result.quit)
-                return false;
-        }
-        return true;
-    }
-
-private:
-    std::vector<ScriptLine> lines_;
-    size_t next_ = 0;
-    DeviceLoop::Clock::time_point start_;
-};
-
-int run(const CliOptions &options)
+int run()
 {
     std::string error;
-    std::unique_ptr<ScriptClock> script;
-    if (!options.scriptPath.empty()) {
-        std::string text;
-        std::vector<ScriptLine> lines;
-        if (!readFile(options.scriptPath, &text, &error) || !parseScript(text, &lines, &error)) {
-            fprintf(stderr, "wheel-emulator: %s: %s\n", options.scriptPath.c_str(), error.c_str());
+    std::unique_ptr<Emulator> emulator = Emulator::create(emulatorOptions, &error);
+    DfuBootLoader *loader = nullptr;
+    if (!emulator || !setUpBootLoader(*emulator, dfuOptions, &loader, &error)) {
+        fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
+        return 1;
+    }
+    std::unique_ptr<Script> script;
+    if (scriptPath) {
+        script.reset(new Script{*emulator, {}});
+        if (!parseScript(scriptPath, script.get(), &error)) {
+            fprintf(stderr, "wheel-emulator: %s: %s\n", scriptPath, error.c_str());
             return 2;
         }
-        script = std::make_unique<ScriptClock>(std::move(lines));
+        runScript(script.get());
     }
-
-    // Signals arrive through a descriptor; they are blocked before any thread
-    // exists so that none of them takes one.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    const int signals = signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
-
-    std::unique_ptr<Emulator> emulator = Emulator::create(options.emulator, &error);
-    if (!emulator) {
-        fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
-        return 1;
-    }
-    for (const WheelSetup &setup : options.moreWheels) {
-        if (emulator->addWheel(setup, &error) < 0) {
-            fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
+    g_autoptr(GSocketService) control = nullptr;
+    if (controlPath) {
+        struct stat st;
+        if (lstat(controlPath, &st) == 0 && S_ISSOCK(st.st_mode))
+            unlink(controlPath); // left over from an emulator that was killed
+        control = g_socket_service_new();
+        g_autoptr(GSocketAddress) address = g_unix_socket_address_new(controlPath);
+        g_autoptr(GError) failure = nullptr;
+        if (!g_socket_listener_add_address(G_SOCKET_LISTENER(control), address, G_SOCKET_TYPE_STREAM,
+                                           G_SOCKET_PROTOCOL_DEFAULT, nullptr, nullptr, &failure)) {
+            fprintf(stderr, "wheel-emulator: control socket %s: %s\n", controlPath, failure->message);
             return 1;
         }
+        g_signal_connect(control, "incoming", G_CALLBACK(onControlClient), emulator.get());
     }
-    DfuBootLoader *bootLoader = nullptr;
-    if (!setUpBootLoader(*emulator, options.dfu, &bootLoader, &error)) {
-        fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
-        return 1;
-    }
-    bool quit = false;
-    std::unique_ptr<ControlServer> control;
-    if (!options.controlPath.empty()) {
-        control = ControlServer::open(
-            options.controlPath,
-            [&](const std::string &line) {
-                const CommandResult r = executeCommand(*emulator, line);
-                quit = quit || r.quit;
-                return (r.ok ? std::string("ok") : std::string("error")) +
-                       (r.message.empty() ? "" : " " + r.message);
-            },
-            &error);
-        if (!control) {
-            fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
+    if (readyFile) {
+        // Written in one go (GLib renames a temporary file): with-wheel never reads half of it.
+        const std::string text = "UMOCKDEV_DIR=" + emulator->root() + "\n";
+        g_autoptr(GError) failure = nullptr;
+        if (!g_file_set_contents(readyFile, text.c_str(), -1, &failure)) {
+            fprintf(stderr, "wheel-emulator: %s\n", failure->message);
             return 1;
         }
-    }
-    if (!options.readyFile.empty() && !writeReadyFile(options.readyFile, emulator->root(), &error)) {
-        fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
-        return 1;
     }
     debugLog("testbed %s", emulator->root().c_str());
 
-    while (!quit) {
-        std::vector<struct pollfd> fds;
-        fds.push_back({signals, POLLIN, 0});
-        if (control)
-            for (int fd : control->fds())
-                fds.push_back({fd, POLLIN, 0});
-        const int timeout = script ? script->msUntilNext() : -1;
-        const int n = poll(fds.data(), fds.size(), timeout);
-        if (n < 0 && errno != EINTR)
-            break;
-        if (fds[0].revents & POLLIN) {
-            struct signalfd_siginfo info;
-            if (read(signals, &info, sizeof info) == sizeof info)
-                debugLog("signal %u: stopping", info.ssi_signo);
-            break;
-        }
-        for (size_t i = 1; i < fds.size(); ++i)
-            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
-                control->service(fds[i].fd);
-        if (script && !script->runDue(*emulator))
-            quit = true;
-    }
+    GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
+    for (int signo : {SIGTERM, SIGINT, SIGHUP})
+        g_unix_signal_add(signo, stop, loop);
+    g_main_loop_run(loop);
+    g_main_loop_unref(loop);
 
     int status = 0;
     if (!emulator->saveState(&error)) {
         fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
         status = 1;
     }
-    control.reset();
-    emulator.reset();
-    close(signals);
+    if (control) {
+        g_socket_service_stop(control);
+        unlink(controlPath);
+    }
     return status;
 }
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int, char **argv)
 {
-    CliOptions options;
-    std::string error;
-    if (!parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
-        fprintf(stderr, "wheel-emulator: %s\n%s", error.c_str(), usageText().c_str());
+    g_autoptr(GOptionContext) context = g_option_context_new(nullptr);
+    g_option_context_add_main_entries(context, kOptions, nullptr);
+    g_option_context_set_summary(context,
+                                 "Emulates a wheel on a umockdev testbed until SIGTERM, SIGINT or SIGHUP.");
+    g_option_context_set_description(context,
+                                     "Control commands, scripts and boot loader faults: tools/README.md\n");
+    // GOption keeps what it parsed in argv; the re-exec below needs the original.
+    g_auto(GStrv) args = g_strdupv(argv);
+    g_autoptr(GError) error = nullptr;
+    if (!g_option_context_parse_strv(context, &args, &error) || g_strv_length(args) > 1) {
+        fprintf(stderr, "wheel-emulator: %s\n", error ? error->message : "unexpected arguments");
         return 2;
     }
-    if (options.help) {
-        fputs(usageText().c_str(), stdout);
-        return 0;
+    std::string why;
+    if (transferSize < 64 || transferSize > 4096)
+        why = "the transfer size runs from 64 to 4096";
+    for (gchar **fault = dfuFaults; why.empty() && fault && *fault; ++fault)
+        applyDfuFault(*fault, &dfuOptions, &why);
+    if (!why.empty()) {
+        fprintf(stderr, "wheel-emulator: %s\n", why.c_str());
+        return 2;
     }
     // Under the preload the emulator sees the testbed as its clients do.
-    if (!reexecUnderPreload(argv, &error)) {
-        fprintf(stderr, "wheel-emulator: %s\n", error.c_str());
+    if (!reexecUnderPreload(argv, &why)) {
+        fprintf(stderr, "wheel-emulator: %s\n", why.c_str());
         return 1;
     }
-    if (options.exitWithParent)
+    if (exitWithParent)
         prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (options.debug)
-        setDebugLog(true);
-    return run(options);
+    signal(SIGPIPE, SIG_IGN);
+    emulatorOptions.wheel.model = model ? model : "SRD7";
+    emulatorOptions.transcriptPath = transcriptPath ? transcriptPath : "";
+    emulatorOptions.statePath = statePath ? statePath : "";
+    dfuOptions.startAsBootLoader = bootLoader;
+    dfuOptions.loader.flashFile = flashFile ? flashFile : "";
+    dfuOptions.loader.loader.transferSize = uint16_t(transferSize);
+    return run();
 }

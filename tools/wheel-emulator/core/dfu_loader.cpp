@@ -6,6 +6,69 @@
 
 namespace wheelemu {
 
+namespace {
+constexpr uint8_t kErased = 0xFF;
+} // namespace
+
+DfuFlashMemory::DfuFlashMemory(uint32_t base, uint32_t pageSize, uint32_t pageCount)
+    : base_(base), pageSize_(pageSize), pageCount_(pageCount), bytes_(size_t(pageSize) * pageCount, kErased)
+{}
+
+bool DfuFlashMemory::contains(uint32_t address, size_t len) const
+{
+    // 64-bit arithmetic: address + len may pass 4 GiB.
+    const uint64_t begin = address, end = uint64_t(address) + len;
+    return begin >= base_ && end <= uint64_t(base_) + bytes_.size();
+}
+
+bool DfuFlashMemory::erasePage(uint32_t address)
+{
+    if (!contains(address, 1))
+        return false;
+    const size_t page = (address - base_) / pageSize_;
+    std::fill_n(bytes_.begin() + page * pageSize_, pageSize_, kErased);
+    return true;
+}
+
+void DfuFlashMemory::eraseAll()
+{
+    std::fill(bytes_.begin(), bytes_.end(), kErased);
+}
+
+bool DfuFlashMemory::program(uint32_t address, const uint8_t *data, size_t len)
+{
+    if (!contains(address, len))
+        return false;
+    uint8_t *cell = bytes_.data() + (address - base_);
+    for (size_t i = 0; i < len; ++i)
+        cell[i] &= data[i];
+    return true;
+}
+
+std::vector<uint8_t> DfuFlashMemory::read(uint32_t address, size_t len) const
+{
+    if (!contains(address, 1))
+        return {};
+    const size_t offset = address - base_;
+    const size_t n = std::min(len, bytes_.size() - offset);
+    return {bytes_.begin() + offset, bytes_.begin() + offset + n};
+}
+
+bool DfuFlashMemory::load(const std::vector<uint8_t> &contents)
+{
+    if (contents.size() > bytes_.size())
+        return false;
+    std::copy(contents.begin(), contents.end(), bytes_.begin());
+    std::fill(bytes_.begin() + contents.size(), bytes_.end(), kErased);
+    return true;
+}
+
+std::vector<uint8_t> DfuFlashMemory::programmedImage() const
+{
+    auto last = std::find_if(bytes_.rbegin(), bytes_.rend(), [](uint8_t b) { return b != kErased; });
+    return {bytes_.begin(), last.base()};
+}
+
 using namespace dfu;
 
 namespace {
@@ -34,8 +97,8 @@ bool expectsDataIn(uint8_t request)
 
 } // namespace
 
-DfuLoader::DfuLoader(const Config &config, Clock clock)
-    : config_(config), clock_(std::move(clock)), flash_(config.flashBase, config.pageSize, config.pageCount)
+DfuLoader::DfuLoader(const Config &config)
+    : config_(config), flash_(config.flashBase, config.pageSize, config.pageCount)
 {
     reset();
 }
@@ -46,7 +109,6 @@ void DfuLoader::reset()
     status_ = config_.faults.startInError ? ErrUnknown : Ok;
     pointer_ = config_.flashBase;
     dataBlocks_ = 0;
-    erasedPages_ = 0;
     op_ = Op::None;
     opStarted_ = false;
     opData_.clear();
@@ -57,8 +119,6 @@ void DfuLoader::reset()
 
 uint64_t DfuLoader::now() const
 {
-    if (clock_)
-        return clock_();
     using namespace std::chrono;
     return uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
@@ -66,15 +126,9 @@ uint64_t DfuLoader::now() const
 std::vector<uint8_t> DfuLoader::functionalDescriptor() const
 {
     const uint16_t ts = config_.transferSize;
-    return {9,
-            0x21,
-            kDfuAttributes,
-            uint8_t(kDetachTimeoutMs),
-            uint8_t(kDetachTimeoutMs >> 8),
-            uint8_t(ts),
-            uint8_t(ts >> 8),
-            uint8_t(kDfuSeVersion),
-            uint8_t(kDfuSeVersion >> 8)};
+    return std::vector<uint8_t>({9, 0x21, kDfuAttributes, uint8_t(kDetachTimeoutMs),
+                                 uint8_t(kDetachTimeoutMs >> 8), uint8_t(ts), uint8_t(ts >> 8),
+                                 uint8_t(kDfuSeVersion), uint8_t(kDfuSeVersion >> 8)});
 }
 
 std::string DfuLoader::memoryLayout() const
@@ -242,16 +296,13 @@ uint32_t DfuLoader::startOp()
         opPollMs_ = tm.commandMs;
         break;
     case Op::ErasePage:
-        if (flash_.erasePage(opAddress_))
-            ++erasedPages_;
-        else
+        if (!flash_.erasePage(opAddress_))
             opFailure_ = ErrTarget;
         opPollMs_ = tm.eraseMs;
         busyRepeats_ = tm.eraseBusyRepeats;
         break;
     case Op::MassErase:
         flash_.eraseAll();
-        erasedPages_ += flash_.pageCount();
         opPollMs_ = uint32_t(std::min<uint64_t>(uint64_t(tm.eraseMs) * flash_.pageCount(), kMaxPollMs));
         busyRepeats_ = tm.eraseBusyRepeats;
         break;

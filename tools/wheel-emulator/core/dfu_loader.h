@@ -1,5 +1,5 @@
 // The PELIX wheel's USB DFU boot loader: DFU 1.1 with the DfuSe commands,
-// as pure behaviour (no USB transport, no clock of its own).
+// as pure behaviour (no USB transport).
 //
 // It follows the reference behaviour of STM32-style DfuSe loaders where the
 // DFU 1.1 text leaves room:
@@ -21,7 +21,6 @@
 // Any request the current state does not allow stalls and enters dfuERROR.
 #pragma once
 
-#include "dfu_flash_memory.h"
 #include "usb_control.h"
 
 #include <cstdint>
@@ -32,43 +31,65 @@
 
 namespace wheelemu {
 
+// The wheel's internal flash as its boot loader sees it.
+//
+// NOR flash: an erased byte reads 0xFF and programming can only clear bits,
+// so a host that writes without erasing first ends up with the AND of old
+// and new contents, exactly as on the chip.
+class DfuFlashMemory
+{
+public:
+    DfuFlashMemory(uint32_t base, uint32_t pageSize, uint32_t pageCount);
+
+    uint32_t base() const { return base_; }
+    uint32_t pageSize() const { return pageSize_; }
+    uint32_t pageCount() const { return pageCount_; }
+    uint32_t size() const { return uint32_t(bytes_.size()); }
+    bool contains(uint32_t address, size_t len) const;
+
+    // Erases the page holding address; false when it is outside the flash.
+    bool erasePage(uint32_t address);
+    void eraseAll();
+    // ANDs data into the flash; false (nothing written) when any byte falls outside.
+    bool program(uint32_t address, const uint8_t *data, size_t len);
+    // Copies up to len bytes from address, stopping at the end of the flash.
+    std::vector<uint8_t> read(uint32_t address, size_t len) const;
+
+    const std::vector<uint8_t> &bytes() const { return bytes_; }
+    // Contents from the base on; the rest reads erased. false when longer than the flash.
+    bool load(const std::vector<uint8_t> &contents);
+    // The contents without the erased tail: what a firmware image flashed from the base looks like.
+    std::vector<uint8_t> programmedImage() const;
+
+private:
+    uint32_t base_, pageSize_, pageCount_;
+    std::vector<uint8_t> bytes_;
+};
+
 namespace dfu {
 
+// The states and statuses this loader reports, as DFU 1.1 numbers them.
 enum State : uint8_t
 {
-    AppIdle = 0,
-    AppDetach = 1,
     Idle = 2,
     DnloadSync = 3,
     DnBusy = 4,
     DnloadIdle = 5,
     ManifestSync = 6,
     Manifest = 7,
-    ManifestWaitReset = 8,
     UploadIdle = 9,
-    Error = 10,
+    Error = 10
 };
-
 enum Status : uint8_t
 {
     Ok = 0,
     ErrTarget = 1,
-    ErrFile = 2,
-    ErrWrite = 3,
-    ErrErase = 4,
-    ErrCheckErased = 5,
     ErrProg = 6,
-    ErrVerify = 7,
     ErrAddress = 8,
-    ErrNotDone = 9,
-    ErrFirmware = 10,
     ErrVendor = 11,
-    ErrUsbr = 12,
-    ErrPor = 13,
     ErrUnknown = 14,
-    ErrStalledPkt = 15,
+    ErrStalledPkt = 15
 };
-
 enum Request : uint8_t
 {
     Detach = 0,
@@ -77,14 +98,13 @@ enum Request : uint8_t
     GetStatus = 3,
     ClrStatus = 4,
     GetState = 5,
-    Abort = 6,
+    Abort = 6
 };
 
 // DfuSe commands, the first byte of download block 0.
 constexpr uint8_t kCmdGetCommands = 0x00;
 constexpr uint8_t kCmdSetAddress = 0x21;
 constexpr uint8_t kCmdErase = 0x41;
-constexpr uint8_t kCmdReadUnprotect = 0x92;
 
 constexpr uint16_t kVendorId = 0x0483;
 constexpr uint16_t kProductId = 0xDF11;
@@ -108,7 +128,7 @@ public:
     // loader accepted since it started, from 1, whatever their wValue.
     struct Faults
     {
-        uint16_t stallFirstBlockAbove = 0; // until one data block got through, longer ones stall (state kept)
+        uint32_t stallFirstBlockAbove = 0; // until one data block got through, longer ones stall (state kept)
         uint32_t errorOnBlock = 0;         // that block fails to program: dfuERROR, errPROG
         bool readProtected = false;        // memory uploads stall and enter dfuERROR (errVENDOR)
         bool startInError = false;         // comes up in dfuERROR (errUNKNOWN): the host must DFU_CLRSTATUS
@@ -128,10 +148,8 @@ public:
         Timing timing;
         Faults faults;
     };
-    // Monotonic milliseconds; empty means the steady clock.
-    using Clock = std::function<uint64_t()>;
 
-    explicit DfuLoader(const Config &config, Clock clock = {});
+    explicit DfuLoader(const Config &config);
 
     // One DFU class request (bmRequestType 0x21 or 0xA1) to the DFU interface.
     UsbControlResult request(const UsbSetup &setup, const uint8_t *data, size_t len);
@@ -160,12 +178,7 @@ public:
 
     uint8_t state() const; // as DFU_GETSTATE would read it now
     uint8_t status() const { return status_; }
-    uint32_t addressPointer() const { return pointer_; }
-    uint32_t dataBlocks() const { return dataBlocks_; }
-    uint32_t erasedPages() const { return erasedPages_; }
     const Config &config() const { return config_; }
-    // For soak tests: faults may change between two runs of a host.
-    void setFaults(const Faults &faults) { config_.faults = faults; }
     DfuFlashMemory &flash() { return flash_; }
     const DfuFlashMemory &flash() const { return flash_; }
 
@@ -196,14 +209,12 @@ private:
     UsbControlResult onDetach(uint64_t t);
 
     Config config_;
-    Clock clock_;
     DfuFlashMemory flash_;
 
     uint8_t state_ = dfu::Idle;
     uint8_t status_ = dfu::Ok;
     uint32_t pointer_ = 0;
     uint32_t dataBlocks_ = 0;
-    uint32_t erasedPages_ = 0;
 
     Op op_ = Op::None;
     bool opStarted_ = false;

@@ -4,7 +4,6 @@
 
 #include "dfu_loader.h"
 #include "usb_control.h"
-#include "usb_descriptors.h"
 
 #include <string>
 

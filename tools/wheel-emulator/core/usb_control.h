@@ -6,9 +6,11 @@
 // behaviour be tested with plain byte arrays.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace wheelemu {
@@ -26,13 +28,6 @@ struct UsbSetup
     {
         return {b[0], b[1], uint16_t(b[2] | b[3] << 8), uint16_t(b[4] | b[5] << 8),
                 uint16_t(b[6] | b[7] << 8)};
-    }
-    std::array<uint8_t, 8> bytes() const
-    {
-        return {bmRequestType,    bRequest,
-                uint8_t(wValue),  uint8_t(wValue >> 8),
-                uint8_t(wIndex),  uint8_t(wIndex >> 8),
-                uint8_t(wLength), uint8_t(wLength >> 8)};
     }
 
     bool deviceToHost() const { return (bmRequestType & 0x80) != 0; }
@@ -67,6 +62,32 @@ public:
     virtual UsbControlResult control(const UsbSetup &setup, const uint8_t *out, size_t outLen) = 0;
     // Whether SETINTERFACE may select this alternate setting.
     virtual bool hasInterface(int number, int altSetting) const = 0;
+};
+
+// A USB device's descriptors and the standard requests answered from them.
+struct UsbDescriptors
+{
+    std::vector<uint8_t> device;            // the 18-byte device descriptor
+    std::vector<uint8_t> configuration;     // the whole configuration, wTotalLength bytes
+    std::map<uint8_t, std::string> strings; // index -> Latin-1 text
+    uint16_t languageId = 0x0409;
+
+    uint16_t vendorId() const { return uint16_t(device[8] | device[9] << 8); }
+    uint16_t productId() const { return uint16_t(device[10] | device[11] << 8); }
+    uint16_t bcdDevice() const { return uint16_t(device[12] | device[13] << 8); }
+    uint8_t configurationValue() const { return configuration[5]; }
+
+    // What the kernel exposes as the sysfs "descriptors" attribute: the
+    // device descriptor followed by the configuration.
+    std::vector<uint8_t> sysfsBlob() const;
+
+    // Index 0 is the language list; an unknown index gives an empty vector.
+    std::vector<uint8_t> stringDescriptor(uint8_t index) const;
+
+    // Standard requests addressed to the device (descriptors, status,
+    // configuration). nullopt when the request is not one of them, so the
+    // device function answers it.
+    std::optional<UsbControlResult> standardRequest(const UsbSetup &setup) const;
 };
 
 } // namespace wheelemu

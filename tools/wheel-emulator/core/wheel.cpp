@@ -1,4 +1,5 @@
-// The wheel's side of the command reports, LED pages and input reports.
+// The wheel's side of the command reports, LED pages and input reports,
+// and the eight models.
 #include "wheel.h"
 
 #include "test_image.h"
@@ -70,10 +71,10 @@ void putText(uint8_t *p, const std::string &text, size_t max)
     std::memcpy(p, text.data(), std::min(text.size(), max));
 }
 
-std::string hexByte(unsigned v)
+std::string hex(uint32_t v)
 {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFF);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%02X", v);
     return buf;
 }
 
@@ -174,10 +175,116 @@ const RecordReply kRecordReplies[] = {
      }},
 };
 
+// code, name, pid, pages, battery, clutches, extra shifters, extra LEDs
+const std::vector<ModelInfo> kModels = {
+    {Model::HZet, "H-ZET", "QUOR H-ZET Wheel", 0x2007, 4, true, true, false, ExtraLeds::AsConfigured},
+    {Model::Vln6, "VLN6", "QUOR VLN6 Wheel", 0x2008, 4, false, true, true, ExtraLeds::AsConfigured},
+    {Model::HMira, "H-MIRA", "QUOR H-MIRA Wheel", 0x2009, 4, true, true, false, ExtraLeds::Never},
+    {Model::Ov410, "OV410", "QUOR OV410 Wheel", 0x200A, 4, true, false, false, ExtraLeds::Never},
+    {Model::Klino4, "KLINO4", "QUOR KLINO4 Wheel", 0x200B, 4, true, true, false, ExtraLeds::Always},
+    {Model::Ulmar, "ULMAR", "QUOR ULMAR Wheel", 0x200C, 8, true, true, true, ExtraLeds::Always},
+    {Model::Srd7, "SRD7", "QUOR SRD7 Wheel", 0x200D, 4, false, true, false, ExtraLeds::Always},
+    {Model::Pelix, "PELIX", "QUOR PELIX Wheel", 0x2010, 4, false, true, false, ExtraLeds::Never},
+};
+
+constexpr uint16_t kNoBitePaddle = 0xFFFF;
+constexpr uint16_t kLeftAtHalf = 5000; // left paddle, bite point 50.00 %
+constexpr uint16_t kAdcFullScale = 4095;
+constexpr int32_t kPulseWidthMs = 100;
+constexpr uint32_t kEnabled = 1, kDisabled = 0xFF;
+constexpr uint32_t kThreshold = 2048;
+constexpr uint8_t kFullLevels = 0xFF; // both channel nibbles at level 15: white
+
 constexpr Wheel::PowerStatus kOnBattery{80, 3900, 0};
 constexpr Wheel::PowerStatus kOnUsb{100, 5000, 1};
 constexpr uint32_t kShifterRestReading = 2600;
+constexpr size_t kChunk = 16;
+constexpr size_t kHeader = 4; // report id, two offset bytes, length
 } // namespace
+
+uint32_t FirmwareStream::offsetOf(const uint8_t *report)
+{
+    const uint32_t block = (static_cast<uint32_t>(report[1] & 0x7F) << 8) | report[2];
+    return block * kChunk;
+}
+
+void FirmwareStream::reset()
+{
+    state_ = State::Idle;
+    image_.clear();
+    why_.clear();
+}
+
+std::string FirmwareStream::breakWith(std::string why)
+{
+    state_ = State::Broken;
+    image_.clear();
+    why_ = why;
+    return why;
+}
+
+std::string FirmwareStream::take(const uint8_t *report, size_t len)
+{
+    if (len < kHeader)
+        return breakWith("firmware data report of " + std::to_string(len) + " bytes has no header");
+    const uint32_t offset = offsetOf(report);
+    const size_t n = report[3];
+    if (offset == 0) {
+        state_ = State::Open;
+        image_.clear();
+        why_.clear();
+    }
+    if (state_ == State::Broken)
+        return "firmware data at offset " + hex(offset) + " ignored: stream broken (" + why_ + ")";
+    if (n < 1 || n > kChunk)
+        return breakWith("bad chunk length " + std::to_string(n) + " at offset " + hex(offset));
+    if (len < kHeader + n)
+        return breakWith("chunk at offset " + hex(offset) + " claims " + std::to_string(n) +
+                         " bytes, report has " + std::to_string(len - kHeader));
+    if (state_ == State::Idle)
+        return breakWith("stream starts at offset " + hex(offset) + ", not 0");
+    if (state_ == State::Closed)
+        return breakWith("data at offset " + hex(offset) + " after the short last chunk");
+    if (offset != image_.size())
+        return breakWith("expected offset " + hex(static_cast<uint32_t>(image_.size())) + ", got " +
+                         hex(offset));
+    image_.insert(image_.end(), report + kHeader, report + kHeader + n);
+    if (n < kChunk)
+        state_ = State::Closed;
+    return {};
+}
+
+const std::vector<ModelInfo> &allModels()
+{
+    return kModels;
+}
+
+const ModelInfo *findModel(const std::string &code)
+{
+    for (const ModelInfo &m : kModels)
+        if (code == m.code)
+            return &m;
+    return nullptr;
+}
+
+// Defaults: the bite point on the left paddle at 50 % (no bite paddle on a
+// wheel without clutches), calibration over the full 12-bit range, both
+// pulse widths 100 ms, clutches and extra shifters enabled where fitted
+// (0xFF where not), shifter thresholds at mid travel, every LED white.
+Wheel::Settings Wheel::defaults(const ModelInfo &info)
+{
+    Settings s{};
+    s.biteWord = info.hasClutches ? kLeftAtHalf : kNoBitePaddle;
+    s.rightMax = s.leftMax = kAdcFullScale;
+    s.rightMin = s.leftMin = 0;
+    s.encoderPulseWidth = s.shifterPulseWidth = kPulseWidthMs;
+    s.clutchesEnabled = info.hasClutches ? kEnabled : kDisabled;
+    s.extraShiftersEnabled = info.hasExtraShifters ? kEnabled : kDisabled;
+    s.shifterThresholds.fill(kThreshold);
+    s.ledFrame.assign(static_cast<size_t>(info.ledPages) * kLedPageBytes, kFullLevels);
+    s.extraLeds.fill(kFullLevels);
+    return s;
+}
 
 Wheel::Wheel(const Config &config)
     : config_(config), info_(&allModels()[static_cast<size_t>(config.model)]),
@@ -187,50 +294,6 @@ Wheel::Wheel(const Config &config)
 {
     shifterReadings_.fill(kShifterRestReading);
     reply_[0] = kCommandReportId;
-}
-
-const ModelInfo &Wheel::info() const
-{
-    return *info_;
-}
-const std::string &Wheel::name() const
-{
-    return name_;
-}
-const std::string &Wheel::version() const
-{
-    return version_;
-}
-const Wheel::Settings &Wheel::live() const
-{
-    return live_;
-}
-const Wheel::Settings &Wheel::flash() const
-{
-    return flash_;
-}
-const std::vector<uint8_t> &Wheel::installedImage() const
-{
-    return image_;
-}
-
-void Wheel::note(std::string text)
-{
-    notes_.push_back(std::move(text));
-}
-
-std::vector<std::string> Wheel::takeNotes()
-{
-    std::vector<std::string> out;
-    out.swap(notes_);
-    return out;
-}
-
-Wheel::Event Wheel::takeEvent()
-{
-    const Event e = event_;
-    event_ = Event::None;
-    return e;
 }
 
 template<typename Change> void Wheel::apply(bool save, Change change)
@@ -275,7 +338,7 @@ bool Wheel::setFeature(const uint8_t *data, size_t len)
             return true;
         }
     }
-    note("unknown command " + hexByte(req[1]) + " ignored");
+    note("unknown command " + hex(req[1]) + " ignored");
     return true;
 }
 
@@ -328,7 +391,7 @@ void Wheel::setItem(const uint8_t *req)
     }
     const ItemAccess *item = findItem(code);
     if (!item) {
-        note("SetItem of unknown item " + hexByte(code) + " ignored");
+        note("SetItem of unknown item " + hex(code) + " ignored");
         return;
     }
     uint32_t value = getU32(req + 3);
@@ -359,7 +422,7 @@ void Wheel::reboot(const uint8_t *)
     } else {
         if (stream_.broken())
             note("firmware not installed (" + stream_.whyBroken() + "); restarting with the old firmware");
-        restart();
+        powerCycle();
     }
     event_ = Event::Restart;
 }
@@ -390,12 +453,7 @@ void Wheel::query(const uint8_t *req)
         }
     }
     reply_[1] = kUnknownRecord;
-    note("query of unknown record " + hexByte(record));
-}
-
-void Wheel::setItemReplyTail(uint8_t fill)
-{
-    itemReplyTail_ = fill;
+    note("query of unknown record " + hex(record));
 }
 
 void Wheel::press(int button)
@@ -432,26 +490,12 @@ void Wheel::setShifterReading(int index, uint32_t value)
         shifterReadings_[static_cast<size_t>(index)] = value;
 }
 
-void Wheel::setPowerStatus(const PowerStatus &status)
-{
-    power_ = status;
-}
-Wheel::PowerStatus Wheel::powerStatus() const
-{
-    return power_;
-}
-
-void Wheel::restart()
+void Wheel::powerCycle()
 {
     live_ = flash_;
     stream_.reset();
     reply_ = Reply{};
     reply_[0] = kCommandReportId;
-}
-
-void Wheel::powerCycle()
-{
-    restart();
 }
 
 void Wheel::installImage(const std::vector<uint8_t> &image)
@@ -470,12 +514,7 @@ void Wheel::installImage(const std::vector<uint8_t> &image)
         note("installed image resets the settings to the factory's");
         flash_ = defaults(*info_);
     }
-    restart();
-}
-
-std::string Wheel::versionInImage(const std::vector<uint8_t> &image)
-{
-    return wheelemu::versionInImage(image);
+    powerCycle();
 }
 
 } // namespace wheelemu

@@ -14,15 +14,8 @@
 // request arrives, so writes between request and read do not change it. Before
 // any Query the reply is 0x02 and zeros. Byte 1 echoes the record code for
 // every record except the version text (which starts at byte 1); unused bytes
-// are zero.
-//   LED page p (p below the model's page count): 02 p <18 bytes of the live frame> 00
-//   0x09 version: the text in bytes 1..20, cut to 20 bytes, zero padded
-//   0x0A paddle config: 02 0A biteWord 00 rightMax leftMax rightMin leftMin
-//   0x0C item: 02 0C item <u32 value>; an unknown item answers 0xFFFFFFFF
-//   0x0D name: 02 0D <name, cut to 19 bytes>
-//   0x0F power: 02 0F percent <u16 level> link
-//   0x11 extra LEDs: 02 11 flag <left rgb> <right rgb>
-//   anything else, including pages beyond the model's count: 02 FF and zeros.
+// are zero; an unknown record (or a page beyond the model's count) answers
+// 02 FF and zeros, an unknown item 0xFFFFFFFF.
 //
 // Live and flash. Every write applies at once to the live values; a write with
 // 0xEF in its marker position (byte 4 of WritePaddleConfig, byte 7 of SetItem,
@@ -41,24 +34,64 @@
 // as written, without a range check, so a test can make the wheel report
 // anything.
 //
-// Firmware stream: see firmware_stream.h. Reboot (02 10) after a good stream
+// Firmware stream: see FirmwareStream below. Reboot (02 10) after a good stream
 // installs the image and restarts (Event::Restart); after a broken one it
 // restarts with the old firmware. Without any stream a PELIX enters its boot
 // loader (Event::EnterBootLoader); the other models just restart.
-//
-// Input report: report id 0x01, right paddle u16 LE, left paddle u16 LE,
-// 64-bit button bitmap (bit b of byte k is button 8k + b + 1), 4 zero bytes.
 #pragma once
-
-#include "firmware_stream.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wheelemu {
+
+// Reassembly of the firmware image the host streams in FirmwareDataReports.
+//
+// A data report is the command report whose byte 1 has bit 7 set:
+//   byte 1 = 0x80 | bits 8..14 of the block index, byte 2 = bits 0..7,
+//   byte 3 = chunk length 1..16, bytes 4.. = the chunk; offset = block * 16.
+// Bytes after the chunk are whatever the host's buffer held and are ignored.
+//
+// The wheel accepts only a stream that starts at offset 0 and continues
+// without gaps, in order, with full 16-byte chunks except for the last. A
+// report at offset 0 always starts a new stream (a host retrying an update
+// starts over); anything else out of place breaks the stream, which then
+// ignores everything up to the next offset 0 report and is not installed.
+class FirmwareStream
+{
+public:
+    // Takes one data report (report id first, at least 4 bytes, the chunk
+    // following). Returns a description of what went wrong, or "" when the
+    // report was taken.
+    std::string take(const uint8_t *report, size_t len);
+
+    bool seen() const { return state_ != State::Idle; }
+    bool broken() const { return state_ == State::Broken; }
+    const std::string &whyBroken() const { return why_; }
+    const std::vector<uint8_t> &image() const { return image_; }
+    void reset();
+
+    // Offset of the chunk a data report carries.
+    static uint32_t offsetOf(const uint8_t *report);
+
+private:
+    enum class State
+    {
+        Idle,   // nothing since the last reset
+        Open,   // receiving full chunks
+        Closed, // a short last chunk came; only Reboot may follow
+        Broken,
+    };
+    std::string breakWith(std::string why);
+
+    State state_ = State::Idle;
+    std::vector<uint8_t> image_;
+    std::string why_;
+};
 
 enum class Model
 {
@@ -125,9 +158,9 @@ public:
 
     explicit Wheel(const Config &config);
 
-    const ModelInfo &info() const;
-    const std::string &name() const;
-    const std::string &version() const;
+    const ModelInfo &info() const { return *info_; }
+    const std::string &name() const { return name_; }
+    const std::string &version() const { return version_; }
     bool hasExtraLeds() const; // what record 0x11 byte 2 reports
 
     // Host SET_REPORT(feature). data[0] is the report id. Returns false for a
@@ -158,8 +191,8 @@ public:
     };
     // Battery models start at 80 %, level 3900, Bluetooth; the others report
     // 100 %, level 5000, USB.
-    void setPowerStatus(const PowerStatus &status);
-    PowerStatus powerStatus() const;
+    void setPowerStatus(const PowerStatus &status) { power_ = status; }
+    PowerStatus powerStatus() const { return power_; }
 
     // What the transport must do after a write.
     enum class Event
@@ -168,15 +201,15 @@ public:
         Restart,         // firmware installed (or plain reboot): re-plug as the wheel
         EnterBootLoader, // PELIX Reboot without a stream: leave, appear as 0483:df11
     };
-    Event takeEvent();
+    Event takeEvent() { return std::exchange(event_, Event::None); }
 
     // Things the wheel ignored or refused (short reports, broken firmware
     // streams, unknown commands), oldest first; the list is emptied.
-    std::vector<std::string> takeNotes();
+    std::vector<std::string> takeNotes() { return std::exchange(notes_, {}); }
 
     // For tests of hosts that reuse a reply buffer: bytes 8..20 of every later
     // item reply (record 0x0C) carry this byte instead of zeros.
-    void setItemReplyTail(uint8_t fill);
+    void setItemReplyTail(uint8_t fill) { itemReplyTail_ = fill; }
 
     // Power cycle / re-plug: live values are lost, flash values come back.
     // Also what the transport calls when the boot loader leaves without a
@@ -187,8 +220,6 @@ public:
     // image whose version ends in kFactoryResetSuffix comes up with the
     // factory settings.
     void installImage(const std::vector<uint8_t> &image);
-    // The version an image carries, or "" if it carries none (test_image.h).
-    static std::string versionInImage(const std::vector<uint8_t> &image);
 
     // Flash-stored settings, LED frame and firmware version as readable JSON
     // (--state FILE); see wheel_state_json.cpp for the format. Loading
@@ -207,14 +238,13 @@ public:
         std::vector<uint8_t> ledFrame;             // 72 or 144 bytes
         std::array<uint8_t, 6> extraLeds;          // left rgb, right rgb
     };
-    const Settings &live() const;
-    const Settings &flash() const;
+    const Settings &live() const { return live_; }
+    const Settings &flash() const { return flash_; }
     static Settings defaults(const ModelInfo &info);
-    const std::vector<uint8_t> &installedImage() const;
+    const std::vector<uint8_t> &installedImage() const { return image_; }
 
 private:
-    void restart();
-    void note(std::string text);
+    void note(std::string text) { notes_.push_back(std::move(text)); }
     void writePaddleConfig(const uint8_t *req);
     void query(const uint8_t *req);
     void setItem(const uint8_t *req);

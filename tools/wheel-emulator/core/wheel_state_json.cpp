@@ -236,7 +236,7 @@ bool Wheel::loadStateJson(const std::string &text, std::string *error)
     }
     flash_ = loaded.settings;
     version_ = loaded.version;
-    restart();
+    powerCycle();
     return true;
 }
 

@@ -2,11 +2,10 @@
 
 #include "emulator_log.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace wheelemu {
 
@@ -42,51 +41,32 @@ DfuBootLoader::~DfuBootLoader()
 
 bool DfuBootLoader::loadFlash(std::string *error)
 {
-    if (options_.flashFile.empty())
+    g_autofree gchar *bytes = nullptr;
+    gsize size = 0;
+    // No file yet: the flash starts erased.
+    if (options_.flashFile.empty() ||
+        !g_file_get_contents(options_.flashFile.c_str(), &bytes, &size, nullptr))
         return true;
-    std::ifstream in(options_.flashFile, std::ios::binary);
-    if (!in)
-        return true; // a new file: the flash starts erased
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::lock_guard<std::mutex> g(lock_);
-    if (!loader_.flash().load(bytes)) {
-        if (error)
-            *error = options_.flashFile + ": larger than the flash (" +
-                     std::to_string(loader_.flash().size()) + " bytes)";
+    if (!loader_.flash().load(std::vector<uint8_t>(bytes, bytes + size))) {
+        *error = options_.flashFile + ": larger than the flash (" + std::to_string(loader_.flash().size()) +
+                 " bytes)";
         return false;
     }
     return true;
 }
 
-bool DfuBootLoader::saveFlash(std::string *error)
+void DfuBootLoader::saveFlash()
 {
     if (options_.flashFile.empty())
-        return true;
-    const std::vector<uint8_t> bytes = flashContents();
-    // Written beside and renamed, so a reader never sees half a flash.
-    const std::string temp = options_.flashFile + ".new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-        if (!out) {
-            if (error)
-                *error = temp + ": cannot write";
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), options_.flashFile.c_str()) != 0) {
-        if (error)
-            *error = options_.flashFile + ": cannot replace";
-        return false;
-    }
-    return true;
-}
-
-void DfuBootLoader::saveQuietly()
-{
-    std::string error;
-    if (!saveFlash(&error))
-        debugLog("boot loader: %s", error.c_str());
+        return;
+    std::vector<uint8_t> bytes;
+    withLoader([&bytes](DfuLoader &l) { bytes = l.flash().bytes(); });
+    // Replaced in one go (GLib renames a file written beside it), so a reader never sees half a flash.
+    g_autoptr(GError) failure = nullptr;
+    if (!g_file_set_contents(options_.flashFile.c_str(), reinterpret_cast<const gchar *>(bytes.data()),
+                             gssize(bytes.size()), &failure))
+        debugLog("boot loader: %s", failure->message);
 }
 
 void DfuBootLoader::setOnLeave(LeaveHandler handler)
@@ -98,12 +78,6 @@ void DfuBootLoader::setOnLeave(LeaveHandler handler)
 void DfuBootLoader::setPort(const std::string &port)
 {
     host_.loop.invoke([&] { options_.port = port; });
-}
-
-std::string DfuBootLoader::describe() const
-{
-    const std::string node = device_.devNode();
-    return "boot loader 0483:df11 " + (node.empty() ? std::string("(not on the bus)") : node);
 }
 
 bool DfuBootLoader::plug(std::string *error)
@@ -132,16 +106,8 @@ bool DfuBootLoader::plugOnLoop(std::string *error)
     address.port = options_.port;
     if (!device_.plug(address, error))
         return false;
-    recordBus(Transcript::Kind::Plug);
+    host_.transcript->recordBus(Transcript::Kind::Plug, dfu::kVendorId, dfu::kProductId);
     return true;
-}
-
-// The same plug and unplug lines as the wheel's: vendor and product id.
-void DfuBootLoader::recordBus(Transcript::Kind kind)
-{
-    const uint8_t ids[4] = {uint8_t(dfu::kVendorId >> 8), uint8_t(dfu::kVendorId),
-                            uint8_t(dfu::kProductId >> 8), uint8_t(dfu::kProductId)};
-    host_.transcript->record(kind, ids, sizeof ids);
 }
 
 void DfuBootLoader::unplugOnLoop()
@@ -150,15 +116,9 @@ void DfuBootLoader::unplugOnLoop()
     if (!device_.plugged())
         return;
     // Saved first: whoever sees the device gone finds the file complete.
-    saveQuietly();
+    saveFlash();
     device_.unplug();
-    recordBus(Transcript::Kind::Unplug);
-}
-
-std::vector<uint8_t> DfuBootLoader::flashContents() const
-{
-    std::lock_guard<std::mutex> g(lock_);
-    return loader_.flash().bytes();
+    host_.transcript->recordBus(Transcript::Kind::Unplug, dfu::kVendorId, dfu::kProductId);
 }
 
 void DfuBootLoader::loadFlashContents(const std::vector<uint8_t> &contents)

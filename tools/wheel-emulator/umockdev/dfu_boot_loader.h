@@ -41,7 +41,6 @@ public:
     // Reads the flash file, if one was named and exists; a file larger than
     // the flash is refused.
     bool loadFlash(std::string *error);
-    bool saveFlash(std::string *error);
 
     void setOnLeave(LeaveHandler handler);
     // The USB port the next plug() enumerates on ("1-2": the wheel's own).
@@ -55,24 +54,20 @@ public:
     // Saves the flash.
     void unplug() override;
     bool plugged() const override { return device_.plugged(); }
-    std::string describe() const override;
 
-    std::vector<uint8_t> flashContents() const;
     void loadFlashContents(const std::vector<uint8_t> &contents);
     // Runs f with the loader locked against the USB handler thread.
     void withLoader(const std::function<void(DfuLoader &)> &f);
     uint64_t controlTransfers() const { return device_.controlTransfers(); }
-    std::string devNode() const { return device_.devNode(); }
 
 private:
     bool plugOnLoop(std::string *error);
     void unplugOnLoop();
-    void recordBus(Transcript::Kind kind);
     void afterTransfer();
     void arm(uint64_t atMs);
     void cancelTimers();
     void dispatch();
-    void saveQuietly();
+    void saveFlash(); // to the flash file, if there is one
 
     DeviceHost host_;
     Options options_;

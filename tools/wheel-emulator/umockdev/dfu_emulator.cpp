@@ -9,67 +9,6 @@ namespace wheelemu {
 
 namespace {
 
-struct FaultOption
-{
-    const char *name;
-    const char *number; // nullptr: takes none
-    long min, max;
-    const char *help;
-    void (*apply)(DfuEmulatorOptions &, long);
-};
-
-const FaultOption kFaults[] = {
-    {"stall-first-block", "BYTES", 1, 65535, "the first data block stalls while longer than BYTES",
-     [](DfuEmulatorOptions &o, long n) {
-         o.loader.loader.faults.stallFirstBlockAbove = uint16_t(n);
-     }},
-    {"error-on-block", "N", 1, 1L << 24, "the N-th data block fails to program (dfuERROR, errPROG)",
-     [](DfuEmulatorOptions &o, long n) {
-         o.loader.loader.faults.errorOnBlock = uint32_t(n);
-     }},
-    {"read-protected", nullptr, 0, 0, "memory uploads stall (dfuERROR, errVENDOR)",
-     [](DfuEmulatorOptions &o, long) {
-         o.loader.loader.faults.readProtected = true;
-     }},
-    {"start-in-error", nullptr, 0, 0, "the loader comes up in dfuERROR; the host must clear it",
-     [](DfuEmulatorOptions &o, long) {
-         o.loader.loader.faults.startInError = true;
-     }},
-    {"unplug-at-block", "N", 1, 1L << 24, "the loader drops off the bus on the N-th data block",
-     [](DfuEmulatorOptions &o, long n) {
-         o.loader.loader.faults.unplugAtBlock = uint32_t(n);
-     }},
-    {"slow-erase", "MS", 1, 0xFFFFFF, "a page erase asks for MS of poll time",
-     [](DfuEmulatorOptions &o, long n) {
-         o.loader.loader.timing.eraseMs = uint32_t(n);
-     }},
-    {"erase-busy", "N", 1, 1000, "each erase answers dfuDNBUSY N more times",
-     [](DfuEmulatorOptions &o, long n) {
-         o.loader.loader.timing.eraseBusyRepeats = uint32_t(n);
-     }},
-    {"stuck-busy", "N", 1, 1L << 24, "the N-th data block never finishes: dfuDNBUSY for good",
-     [](DfuEmulatorOptions &o, long n) {
-         o.loader.loader.faults.stuckOnBlock = uint32_t(n);
-     }},
-    {"strict-leave", nullptr, 0, 0,
-     "takes the leave request only in dfuDNLOAD-IDLE and leaves on the GETSTATUS after it",
-     [](DfuEmulatorOptions &o, long) {
-         o.loader.loader.faults.strictLeave = true;
-     }},
-    {"never-appears", nullptr, 0, 0, "after the reboot request no boot loader enumerates",
-     [](DfuEmulatorOptions &o, long) {
-         o.neverAppears = true;
-     }},
-};
-
-bool stillOnTheEmulator(Emulator &emulator, const HidrawDevice *wheel)
-{
-    for (size_t i = 0; i < emulator.wheelCount(); ++i)
-        if (emulator.wheel(i) == wheel)
-            return true;
-    return false;
-}
-
 // On the device loop: the wheel has left the HID bus; its loader takes the
 // same port, and when it leaves the wheel comes back with what was flashed.
 void enterBootLoader(Emulator &emulator, HidrawDevice &wheel, DfuBootLoader &loader)
@@ -77,14 +16,11 @@ void enterBootLoader(Emulator &emulator, HidrawDevice &wheel, DfuBootLoader &loa
     loader.setPort("1-" + std::to_string(wheel.port()));
     HidrawDevice *w = &wheel;
     loader.setOnLeave([&emulator, w](const std::vector<uint8_t> &image) {
-        if (!stillOnTheEmulator(emulator, w))
+        if (!emulator.has(w))
             return;
         // A loader left without anything flashed starts the firmware it has.
         w->withWheel([&](Wheel &behaviour) {
-            if (image.empty())
-                behaviour.powerCycle();
-            else
-                behaviour.installImage(image);
+            image.empty() ? behaviour.powerCycle() : behaviour.installImage(image);
         });
         std::string error;
         if (!w->plug(&error))
@@ -99,35 +35,48 @@ void enterBootLoader(Emulator &emulator, HidrawDevice &wheel, DfuBootLoader &loa
 
 bool applyDfuFault(const std::string &text, DfuEmulatorOptions *options, std::string *error)
 {
+    DfuLoader::Faults &f = options->loader.loader.faults;
+    DfuLoader::Timing &t = options->loader.loader.timing;
+    // The number a fault takes runs from min to max; one with max 0 is a flag.
+    const struct
+    {
+        const char *name;
+        long min, max;
+        uint32_t *number;
+        bool *flag;
+    } faults[] = {
+        {"stall-first-block", 1, 65535, &f.stallFirstBlockAbove, nullptr},
+        {"error-on-block", 1, 1L << 24, &f.errorOnBlock, nullptr},
+        {"read-protected", 0, 0, nullptr, &f.readProtected},
+        {"start-in-error", 0, 0, nullptr, &f.startInError},
+        {"unplug-at-block", 1, 1L << 24, &f.unplugAtBlock, nullptr},
+        {"slow-erase", 1, 0xFFFFFF, &t.eraseMs, nullptr},
+        {"erase-busy", 1, 1000, &t.eraseBusyRepeats, nullptr},
+        {"stuck-busy", 1, 1L << 24, &f.stuckOnBlock, nullptr},
+        {"strict-leave", 0, 0, nullptr, &f.strictLeave},
+        {"never-appears", 0, 0, nullptr, &options->neverAppears},
+    };
     const size_t colon = text.find(':');
     const std::string name = text.substr(0, colon);
-    for (const FaultOption &f : kFaults) {
-        if (name != f.name)
-            continue;
+    for (const auto &fault : faults) {
         long n = 0;
-        if (f.number &&
-            (colon == std::string::npos || !parseNumber(text.substr(colon + 1), f.min, f.max, &n))) {
-            *error = std::string(f.name) + " needs :" + f.number + " (" + std::to_string(f.min) + ".." +
-                     std::to_string(f.max) + ")";
-            return false;
-        }
-        if (!f.number && colon != std::string::npos) {
-            *error = std::string(f.name) + " takes no number";
-            return false;
-        }
-        f.apply(*options, n);
-        return true;
+        if (name != fault.name)
+            continue;
+        const bool bad = fault.max ? colon == std::string::npos ||
+                                         !parseNumber(text.substr(colon + 1), fault.min, fault.max, &n)
+                                   : colon != std::string::npos;
+        if (bad)
+            *error = name + (fault.max ? " needs a number from " + std::to_string(fault.min) + " to " +
+                                             std::to_string(fault.max)
+                                       : std::string(" takes no number"));
+        else if (fault.number)
+            *fault.number = uint32_t(n);
+        else
+            *fault.flag = true;
+        return !bad;
     }
     *error = "unknown boot loader fault \"" + name + "\"";
     return false;
-}
-
-std::vector<std::string> dfuFaultHelp()
-{
-    std::vector<std::string> lines;
-    for (const FaultOption &f : kFaults)
-        lines.push_back(std::string(f.name) + (f.number ? std::string(":") + f.number : "") + " - " + f.help);
-    return lines;
 }
 
 bool setUpBootLoader(Emulator &emulator, const DfuEmulatorOptions &options, DfuBootLoader **loader,
@@ -145,7 +94,7 @@ bool setUpBootLoader(Emulator &emulator, const DfuEmulatorOptions &options, DfuB
     auto owned = std::make_unique<DfuBootLoader>(emulator.host(), options.loader);
     if (!owned->loadFlash(error))
         return false;
-    DfuBootLoader *bootLoader = static_cast<DfuBootLoader *>(emulator.addDevice(std::move(owned)));
+    auto *bootLoader = static_cast<DfuBootLoader *>(emulator.addDevice(std::move(owned)));
     emulator.setBootLoaderHook(
         [bootLoader](Emulator &e, HidrawDevice &wheel) { enterBootLoader(e, wheel, *bootLoader); });
     if (options.startAsBootLoader) {

@@ -11,7 +11,6 @@
 #include "dfu_boot_loader.h"
 
 #include <string>
-#include <vector>
 
 namespace wheelemu {
 
@@ -28,8 +27,6 @@ struct DfuEmulatorOptions
 // Applies one fault given as NAME or NAME:NUMBER ("error-on-block:3");
 // false with *error for an unknown name or a bad number.
 bool applyDfuFault(const std::string &text, DfuEmulatorOptions *options, std::string *error);
-// One line per fault name, for --help.
-std::vector<std::string> dfuFaultHelp();
 
 // Adds the boot loader to the emulator (which then owns it; *loader points
 // to it, or is null with neverAppears) and arranges the reboot into it; with

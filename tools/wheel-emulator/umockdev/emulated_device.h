@@ -31,8 +31,6 @@ public:
     // it get errors from then on.
     virtual void unplug() = 0;
     virtual bool plugged() const = 0;
-    // One line for status output: "SRD7 c872:200d /dev/hidraw0".
-    virtual std::string describe() const = 0;
 };
 
 } // namespace wheelemu

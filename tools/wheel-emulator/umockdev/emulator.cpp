@@ -5,24 +5,106 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <sys/prctl.h>
+#include <thread>
 
 namespace wheelemu {
+
+namespace {
+// The wheel's input report clock: calls tick() rate times a second, from 1 to
+// 8,000, on its own thread; rate 0 stops it (the wheel then reports on change
+// or on command only).
+constexpr int kMaxRate = 8000;
+} // namespace
+
+class InputStreamer
+{
+public:
+    explicit InputStreamer(std::function<void()> tick) : tick_(std::move(tick)), thread_([this] { run(); }) {}
+    ~InputStreamer()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    void setRate(int perSecond)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            rate_ = std::clamp(perSecond, 0, kMaxRate);
+        }
+        changed_.notify_all();
+    }
+    int rate() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return rate_;
+    }
+
+private:
+    void run()
+    {
+        using Clock = std::chrono::steady_clock;
+        // The default 50 us timer slack would cap the rate well below 8,000.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        std::unique_lock<std::mutex> lock(mutex_);
+        int rate = 0;
+        Clock::time_point start;
+        long long ticks = 0;
+        while (!stopping_) {
+            if (rate_ != rate) {
+                rate = rate_;
+                start = Clock::now();
+                ticks = 0;
+            }
+            if (rate == 0) {
+                changed_.wait(lock);
+                continue;
+            }
+            // Deadlines are counted from the start, so the rate holds on
+            // average even when single ticks come late.
+            const auto due = start + std::chrono::nanoseconds(ticks * 1000000000LL / rate);
+            const auto now = Clock::now();
+            if (due > now) {
+                changed_.wait_until(lock, due);
+                continue;
+            }
+            if (now - due > std::chrono::milliseconds(100)) {
+                // Far behind (the machine was busy): start afresh rather than
+                // sending a burst.
+                start = now;
+                ticks = 0;
+            }
+            ++ticks;
+            lock.unlock();
+            tick_();
+            lock.lock();
+        }
+    }
+
+    std::function<void()> tick_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    int rate_ = 0;
+    bool stopping_ = false;
+    std::thread thread_;
+};
 
 bool wheelConfig(const WheelSetup &setup, Wheel::Config *config, std::string *error)
 {
     const ModelInfo *info = findModel(setup.model);
     if (!info) {
-        if (error) {
-            *error = "unknown model \"" + setup.model + "\"; one of:";
-            for (const ModelInfo &m : allModels())
-                *error += std::string(" ") + m.code;
-        }
+        *error = "unknown model \"" + setup.model + "\"; one of:";
+        for (const ModelInfo &m : allModels())
+            *error += std::string(" ") + m.code;
         return false;
     }
-    config->model = info->model;
-    config->name = setup.name;
-    config->version = setup.version;
-    config->extraLeds = setup.extraLeds;
+    *config = {info->model, setup.name, setup.version, setup.extraLeds};
     return true;
 }
 
@@ -52,15 +134,11 @@ std::unique_ptr<Emulator> Emulator::create(const EmulatorOptions &options, std::
         std::string why;
         first->withWheel([&](Wheel &w) { loaded = w.loadStateJson(std::string(state, stateSize), &why); });
         if (!loaded) {
-            if (error)
-                *error = options.statePath + ": " + why;
+            *error = options.statePath + ": " + why;
             return nullptr;
         }
     }
-    {
-        std::lock_guard<std::mutex> lock(emulator->mutex_);
-        emulator->wheels_.push_back(std::move(first));
-    }
+    emulator->wheels_.push_back(std::move(first));
     if (!emulator->plug(0, error))
         return nullptr;
     Emulator *self = emulator.get();
@@ -111,16 +189,16 @@ std::unique_ptr<HidrawDevice> Emulator::makeWheel(const WheelSetup &setup, int p
     return wheel;
 }
 
-size_t Emulator::wheelCount() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return wheels_.size();
-}
-
 HidrawDevice *Emulator::wheel(size_t index)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return index < wheels_.size() ? wheels_[index].get() : nullptr;
+}
+
+bool Emulator::has(const HidrawDevice *wheel) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::any_of(wheels_.begin(), wheels_.end(), [&](auto &w) { return w.get() == wheel; });
 }
 
 int Emulator::addWheel(const WheelSetup &setup, std::string *error)
@@ -141,7 +219,7 @@ int Emulator::addWheel(const WheelSetup &setup, std::string *error)
             return;
         std::lock_guard<std::mutex> lock(mutex_);
         wheels_.push_back(std::move(wheel));
-        index = static_cast<int>(wheels_.size() - 1);
+        index = int(wheels_.size() - 1);
     });
     return index;
 }
@@ -154,12 +232,11 @@ bool Emulator::removeWheel(size_t index, std::string *error)
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (index == 0 || index >= wheels_.size()) {
-                if (error)
-                    *error = "no removable wheel " + std::to_string(index + 1);
+                *error = "no removable wheel " + std::to_string(index + 1);
                 return;
             }
             gone = std::move(wheels_[index]);
-            wheels_.erase(wheels_.begin() + static_cast<long>(index));
+            wheels_.erase(wheels_.begin() + long(index));
         }
         gone->setEventHandler(nullptr);
         gone->unplug();
@@ -168,53 +245,37 @@ bool Emulator::removeWheel(size_t index, std::string *error)
     return ok;
 }
 
-bool Emulator::plug(size_t index, std::string *error)
+// Runs f on the device loop for the wheel at index.
+bool Emulator::onWheel(size_t index, std::string *error, const std::function<bool(HidrawDevice &)> &f)
 {
     bool ok = false;
     loop_->invoke([&] {
         HidrawDevice *w = wheel(index);
-        if (!w) {
-            if (error)
-                *error = "no wheel " + std::to_string(index + 1);
-            return;
-        }
-        ok = w->plug(error);
+        if (!w)
+            *error = "no wheel " + std::to_string(index + 1);
+        ok = w && f(*w);
     });
     return ok;
+}
+
+bool Emulator::plug(size_t index, std::string *error)
+{
+    return onWheel(index, error, [error](HidrawDevice &w) { return w.plug(error); });
 }
 
 bool Emulator::unplug(size_t index, std::string *error)
 {
-    bool ok = false;
-    loop_->invoke([&] {
-        HidrawDevice *w = wheel(index);
-        if (!w) {
-            if (error)
-                *error = "no wheel " + std::to_string(index + 1);
-            return;
-        }
-        w->unplug();
-        ok = true;
-    });
-    return ok;
+    return onWheel(index, error, [](HidrawDevice &w) { return w.unplug(), true; });
 }
 
 bool Emulator::changeProductId(size_t index, uint16_t productId, std::string *error)
 {
-    bool ok = false;
-    loop_->invoke([&] {
-        HidrawDevice *w = wheel(index);
-        if (!w) {
-            if (error)
-                *error = "no wheel " + std::to_string(index + 1);
-            return;
-        }
-        const bool wasPlugged = w->plugged();
-        w->unplug();
-        w->setProductId(productId);
-        ok = !wasPlugged || w->plug(error);
+    return onWheel(index, error, [&](HidrawDevice &w) {
+        const bool wasPlugged = w.plugged();
+        w.unplug();
+        w.setProductId(productId);
+        return !wasPlugged || w.plug(error);
     });
-    return ok;
 }
 
 void Emulator::setInputRate(int perSecond)
@@ -238,31 +299,6 @@ EmulatedDevice *Emulator::addDevice(std::unique_ptr<EmulatedDevice> device)
     return devices_.back().get();
 }
 
-void Emulator::removeDevice(EmulatedDevice *device)
-{
-    std::unique_ptr<EmulatedDevice> gone;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = std::find_if(devices_.begin(), devices_.end(), [&](auto &d) { return d.get() == device; });
-        if (it == devices_.end())
-            return;
-        gone = std::move(*it);
-        devices_.erase(it);
-    }
-    gone->unplug();
-}
-
-std::vector<std::string> Emulator::describeDevices() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string> out;
-    for (size_t i = 0; i < wheels_.size(); ++i)
-        out.push_back("wheel " + std::to_string(i + 1) + ": " + wheels_[i]->describe());
-    for (const auto &d : devices_)
-        out.push_back("device: " + d->describe());
-    return out;
-}
-
 void Emulator::setBootLoaderHook(BootLoaderHook hook)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -273,44 +309,31 @@ void Emulator::onWheelEvent(HidrawDevice *wheel, Wheel::Event event)
 {
     // Runs on umockdev's handler thread, inside the write that caused it:
     // the host's Reboot must complete before the wheel leaves.
-    auto stillHere = [this, wheel] {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return std::any_of(wheels_.begin(), wheels_.end(), [&](auto &w) { return w.get() == wheel; });
-    };
     std::lock_guard<std::mutex> lock(mutex_);
-    if (shuttingDown_)
+    if (shuttingDown_ || event == Wheel::Event::None)
         return;
-    if (event == Wheel::Event::Restart) {
-        loop_->post([this, wheel, stillHere] {
-            if (!stillHere())
+    const bool restart = event == Wheel::Event::Restart;
+    loop_->post([this, wheel, restart] {
+        if (!has(wheel))
+            return;
+        wheel->unplug();
+        loop_->postAfter(restart ? options_.restartDelay : options_.bootLoaderDelay, [this, wheel, restart] {
+            BootLoaderHook hook;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                hook = bootLoaderHook_;
+            }
+            std::string error;
+            if (!has(wheel))
                 return;
-            wheel->unplug();
-            loop_->postAfter(options_.restartDelay, [wheel, stillHere] {
-                std::string error;
-                if (stillHere() && !wheel->plug(&error))
-                    debugLog("restart: %s", error.c_str());
-            });
+            if (restart && !wheel->plug(&error))
+                debugLog("restart: %s", error.c_str());
+            else if (!restart && hook)
+                hook(*this, *wheel);
+            else if (!restart)
+                debugLog("boot loader requested; none is emulated, the wheel stays away");
         });
-    } else if (event == Wheel::Event::EnterBootLoader) {
-        loop_->post([this, wheel, stillHere] {
-            if (!stillHere())
-                return;
-            wheel->unplug();
-            loop_->postAfter(options_.bootLoaderDelay, [this, wheel, stillHere] {
-                BootLoaderHook hook;
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    hook = bootLoaderHook_;
-                }
-                if (!stillHere())
-                    return;
-                if (hook)
-                    hook(*this, *wheel);
-                else
-                    debugLog("boot loader requested; none is emulated, the wheel stays away");
-            });
-        });
-    }
+    });
 }
 
 bool Emulator::saveState(std::string *error)
@@ -324,8 +347,7 @@ bool Emulator::saveState(std::string *error)
     g_autoptr(GError) failure = nullptr;
     if (g_file_set_contents(options_.statePath.c_str(), json.data(), gssize(json.size()), &failure))
         return true;
-    if (error)
-        *error = failure->message;
+    *error = failure->message;
     return false;
 }
 

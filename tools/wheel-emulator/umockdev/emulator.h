@@ -9,7 +9,6 @@
 #include "device_loop.h"
 #include "emulated_device.h"
 #include "hidraw_device.h"
-#include "input_streamer.h"
 #include "testbed.h"
 #include "transcript.h"
 
@@ -21,6 +20,8 @@
 #include <vector>
 
 namespace wheelemu {
+
+class InputStreamer;
 
 struct WheelSetup
 {
@@ -55,15 +56,14 @@ public:
 
     // UMOCKDEV_DIR for client processes.
     const std::string &root() const { return testbed_->root(); }
-    Testbed &testbed() { return *testbed_; }
     Transcript &transcript() { return *transcript_; }
     DeviceLoop &loop() { return *loop_; }
     DeviceHost host() { return DeviceHost{*testbed_, transcript_, *loop_}; }
-    const EmulatorOptions &options() const { return options_; }
 
-    size_t wheelCount() const;
     // nullptr for an index that is not there. Index 0 is the first wheel.
     HidrawDevice *wheel(size_t index);
+    // Whether the wheel is still one of this emulator's (not removed).
+    bool has(const HidrawDevice *wheel) const;
     // Plugs another wheel on the next USB port; returns its index or -1.
     int addWheel(const WheelSetup &setup, std::string *error);
     // Unplugs and forgets a wheel other than the first.
@@ -82,8 +82,6 @@ public:
     // Other kinds of device join the bus here; the emulator unplugs them at
     // shutdown. The device is plugged by its owner.
     EmulatedDevice *addDevice(std::unique_ptr<EmulatedDevice> device);
-    void removeDevice(EmulatedDevice *device);
-    std::vector<std::string> describeDevices() const;
 
     // What happens when a wheel's Reboot asks for its boot loader: the wheel
     // leaves the bus at once, and bootLoaderDelay later the hook runs on the
@@ -92,12 +90,13 @@ public:
     using BootLoaderHook = std::function<void(Emulator &, HidrawDevice &wheel)>;
     void setBootLoaderHook(BootLoaderHook hook);
 
-    // Writes the first wheel's state JSON to options().statePath.
+    // Writes the first wheel's state JSON to the options' statePath.
     bool saveState(std::string *error);
 
 private:
     explicit Emulator(const EmulatorOptions &options);
     std::unique_ptr<HidrawDevice> makeWheel(const WheelSetup &setup, int port, std::string *error);
+    bool onWheel(size_t index, std::string *error, const std::function<bool(HidrawDevice &)> &f);
     void onWheelEvent(HidrawDevice *wheel, Wheel::Event event);
 
     EmulatorOptions options_;

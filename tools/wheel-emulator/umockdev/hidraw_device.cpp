@@ -3,8 +3,6 @@
 #include "hidraw_device.h"
 
 #include "emulator_log.h"
-#include "hid_descriptors.h"
-#include "pty_doorbell.h"
 
 #include <algorithm>
 #include <array>
@@ -13,10 +11,14 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <linux/hidraw.h>
 #include <linux/input.h>
 #include <sys/ioctl.h>
-#include <vector>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace wheelemu {
 
@@ -28,21 +30,116 @@ constexpr const char *kClientKey = "wheelemu-client";
 constexpr const char *kGenerationKey = "wheelemu-generation";
 constexpr const char *kManufacturer = "Quor Controls";
 
-using InputReport = std::array<uint8_t, kInputReportSize>;
+// A joystick with report id 1 (right and left paddle, 16 bits each, 64
+// buttons, 4 padding bytes), feature report 2 (20 bytes) and output report 3
+// (19 bytes).
+const std::vector<uint8_t> kReportDescriptor = {
+    0x05, 0x01, 0x09, 0x04, 0xA1, 0x01,       // Generic Desktop, Joystick, Collection (Application)
+    0x85, 0x01, 0x09, 0x33, 0x09, 0x34,       //   Report ID 1: Rx (right paddle), Ry (left paddle)
+    0x15, 0x00, 0x26, 0x00, 0x10,             //   Logical 0..4096
+    0x75, 0x10, 0x95, 0x02, 0x81, 0x02,       //   2 x 16 bits, Input (Data, Variable, Absolute)
+    0x05, 0x09, 0x19, 0x01, 0x29, 0x40,       //   Button 1..64
+    0x25, 0x01, 0x75, 0x01, 0x95, 0x40,       //   Logical 0..1, 64 x 1 bit
+    0x81, 0x02,                               //   Input (Data, Variable, Absolute)
+    0x75, 0x08, 0x95, 0x04, 0x81, 0x01,       //   4 x 8 bits, Input (Constant): padding
+    0x06, 0x00, 0xFF, 0x85, 0x02, 0x09, 0x01, //   Vendor page 0xFF00, Report ID 2, Usage 1
+    0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x14, //   Logical 0..255, 20 x 8 bits
+    0xB1, 0x02,                               //   Feature (Data, Variable, Absolute)
+    0x85, 0x03, 0x09, 0x02, 0x95, 0x13,       //   Report ID 3, Usage 2, 19 x 8 bits
+    0x91, 0x02,                               //   Output (Data, Variable, Absolute)
+    0xC0,                                     // End Collection
+};
 
-std::string hex4(unsigned value)
+// The sysfs "descriptors" libusb reads when it lists the bus: the device
+// descriptor, then the configuration of a full-speed HID device with one
+// interrupt IN endpoint.
+std::vector<uint8_t> usbDescriptors(uint16_t productId, uint16_t bcdDevice)
+{
+    const size_t reportLength = kReportDescriptor.size();
+    return std::vector<uint8_t>(
+        {18, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 64, uint8_t(kVendorId), uint8_t(kVendorId >> 8),
+         uint8_t(productId), uint8_t(productId >> 8), uint8_t(bcdDevice), uint8_t(bcdDevice >> 8), 1, 2, 3, 1,
+         // configuration: 9 + 9 + 9 + 7 bytes, bus powered, 500 mA
+         9, 0x02, 34, 0, 1, 1, 0, 0x80, 250,
+         // interface 0: HID, no subclass, no protocol, one endpoint
+         9, 0x04, 0, 0, 1, 0x03, 0x00, 0x00, 0,
+         // HID 1.11, one report descriptor
+         9, 0x21, 0x11, 0x01, 0, 1, 0x22, uint8_t(reportLength), uint8_t(reportLength >> 8),
+         // endpoint 0x81: interrupt IN, 64 bytes, every 1 ms
+         7, 0x05, 0x81, 0x03, 64, 0, 1});
+}
+
+std::string hex4(unsigned value, bool upper = true)
 {
     char text[8];
-    snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
+    snprintf(text, sizeof text, upper ? "%04X" : "%04x", value & 0xFFFFu);
     return text;
 }
 
-std::string hex4lower(unsigned value)
+// The pollable half of an emulated hidraw node. The preload library forwards
+// read(), write() and ioctl() on the node to our handlers, but not poll():
+// the client polls the real file the node points to, the slave side of a
+// pseudo terminal in raw mode. Keeping as many "doorbell" bytes in it as
+// the fullest client queue holds makes poll() report POLLIN when, and only
+// when, a report is waiting, so hid_read_timeout() wakes up and times out
+// as with a real device.
+struct Doorbell
 {
-    char text[8];
-    snprintf(text, sizeof text, "%04x", value & 0xFFFFu);
-    return text;
-}
+    int master = -1, slave = -1;
+    std::string slavePath, deviceNumber; // "major:minor", so fstat() leads back to sysfs
+    int pending = 0;
+
+    ~Doorbell()
+    {
+        close(slave);
+        close(master);
+    }
+
+    bool open(std::string *error)
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        char name[128];
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+            ptsname_r(master, name, sizeof name) != 0)
+            return (*error = std::string("cannot open a pseudo terminal: ") + strerror(errno), false);
+        // Our own slave descriptor keeps the terminal set up while no client
+        // has it open, and lets us take doorbell bytes back out.
+        slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        struct stat st;
+        if (slave < 0 || fstat(slave, &st) != 0)
+            return (*error = std::string("cannot open ") + name + ": " + strerror(errno), false);
+        struct termios raw;
+        if (tcgetattr(slave, &raw) == 0) {
+            cfmakeraw(&raw);
+            tcsetattr(slave, TCSANOW, &raw);
+        }
+        slavePath = name;
+        deviceNumber = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+        return true;
+    }
+
+    void setPending(int count)
+    {
+        static const char kBells[64] = {};
+        char sink[64];
+        while (pending > count) {
+            const ssize_t n = read(slave, sink, std::min(sizeof sink, size_t(pending - count)));
+            if (n <= 0) {
+                // Some bytes had not reached the slave yet: start again from empty.
+                tcflush(slave, TCIFLUSH);
+                pending = 0;
+            } else {
+                pending -= int(n);
+            }
+        }
+        while (pending < count) {
+            const ssize_t n = write(master, kBells, std::min(sizeof kBells, size_t(count - pending)));
+            if (n <= 0)
+                break;
+            pending += int(n);
+        }
+    }
+};
 
 // What one ioctl, read or write comes to, decided under the device lock and
 // carried out after it is released.
@@ -70,12 +167,13 @@ struct HidrawDevice::Core
     std::string name, phys, serial;
 
     void queueReportsLocked(int count, size_t length = kInputReportSize);
+    Outcome ioctl(UMockdevIoctlClient *client, unsigned long request);
 };
 
 // A queued input report; a wheel may send fewer bytes than the full report.
 struct QueuedReport
 {
-    InputReport bytes;
+    std::array<uint8_t, kInputReportSize> bytes;
     size_t length = kInputReportSize;
 };
 
@@ -93,30 +191,26 @@ struct ClientState
 struct HidrawDevice::Generation : std::enable_shared_from_this<Generation>
 {
     std::shared_ptr<Core> core;
-    std::unique_ptr<PtyDoorbell> bell;
+    Doorbell bell;
     std::vector<ClientState *> clients;
     bool alive = true;
 
     // Core mutex held.
     void syncDoorbell()
     {
-        int target = 0;
-        if (!alive) {
+        // On hidraw every open file is ready on its own; here all openers
+        // poll the one pty, so it rings for the fullest queue. A client that
+        // never reads (a program keeping a second handle for feature reports
+        // only) would keep it rung for good and turn the reader's
+        // hid_read_timeout into a busy loop. Such clients are muted: they no
+        // longer count until they read again (see noteIdleWake).
+        int target = core->faults.read > 0 ? 1 : 0;
+        for (const ClientState *c : clients)
+            if (!c->muted)
+                target = std::max(target, int(c->queue.size()) + (core->faults.read > 0 ? 1 : 0));
+        if (!alive)
             target = 1; // every read fails from now on: keep poll() ready
-        } else {
-            // On hidraw every open file is ready on its own; here all openers
-            // poll the one pty, so it rings for the fullest queue. A client
-            // that never reads (a program keeping a second handle for feature
-            // reports only) would keep it rung for good and turn the reader's
-            // hid_read_timeout into a busy loop. Such clients are muted: they
-            // no longer count until they read again (see noteIdleWake).
-            for (const ClientState *c : clients)
-                if (!c->muted)
-                    target = std::max(target, static_cast<int>(c->queue.size()));
-            if (core->faults.read > 0)
-                target += 1;
-        }
-        bell->setPending(target);
+        bell.setPending(target);
     }
 
     // Core mutex held. `reader` was woken by the doorbell and found nothing:
@@ -147,191 +241,88 @@ void HidrawDevice::Core::queueReportsLocked(int count, size_t length)
     current->syncDoorbell();
 }
 
+// hidraw's ioctls. The caller's buffer is as long as the request says.
+Outcome HidrawDevice::Core::ioctl(UMockdevIoctlClient *client, unsigned long request)
+{
+    Outcome out;
+    const size_t size = _IOC_SIZE(request);
+    GError *failure = nullptr;
+    UMockdevIoctlData *data =
+        size ? umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, size, &failure)
+             : nullptr;
+    if (failure) {
+        debugLog("cannot resolve ioctl data: %s", failure->message);
+        g_clear_error(&failure);
+    }
+    if (!data)
+        return (out.error = size ? EFAULT : EINVAL, out);
+    uint8_t *buffer = data->data;
+    const auto text = [&](const std::string &t) {
+        // At most size bytes including the terminating zero.
+        out.result = long(std::min(t.size() + 1, size));
+        memcpy(buffer, t.c_str(), size_t(out.result));
+    };
+    switch (_IOC_NR(request)) {
+    case _IOC_NR(HIDIOCGRDESCSIZE): {
+        const int n = int(kReportDescriptor.size());
+        memcpy(buffer, &n, sizeof n);
+        out.result = 0;
+        break;
+    }
+    case _IOC_NR(HIDIOCGRDESC): {
+        auto *desc = reinterpret_cast<struct hidraw_report_descriptor *>(buffer);
+        memcpy(desc->value, kReportDescriptor.data(), std::min<size_t>(desc->size, kReportDescriptor.size()));
+        out.result = 0;
+        break;
+    }
+    case _IOC_NR(HIDIOCGRAWINFO): {
+        const struct hidraw_devinfo info = {BUS_USB, __s16(kVendorId), __s16(productId)};
+        memcpy(buffer, &info, sizeof info);
+        out.result = 0;
+        break;
+    }
+    case _IOC_NR(HIDIOCGRAWNAME(0)):
+        text(name);
+        break;
+    case _IOC_NR(HIDIOCGRAWPHYS(0)):
+        text(phys);
+        break;
+    case _IOC_NR(HIDIOCGRAWUNIQ(0)):
+        text(serial);
+        break;
+    case _IOC_NR(HIDIOCSFEATURE(0)):
+        transcript->record(Transcript::Kind::SetFeature, buffer, size);
+        if (faults.setFeature > 0)
+            --faults.setFeature;
+        else if (wheel.setFeature(buffer, size))
+            out.result = long(size);
+        out.error = out.result < 0 ? EPIPE : 0;
+        out.event = wheel.takeEvent();
+        break;
+    case _IOC_NR(HIDIOCGFEATURE(0)): {
+        // The wheel answers into a copy: a failed GET_REPORT must leave the
+        // host's buffer exactly as it was.
+        std::vector<uint8_t> reply(buffer, buffer + size);
+        const int n =
+            faults.getFeature > 0 ? (--faults.getFeature, -1) : wheel.getFeature(reply.data(), size);
+        if (n >= 0)
+            memcpy(buffer, reply.data(), size_t(n));
+        transcript->record(Transcript::Kind::GetFeature, reply.data(), n < 0 ? 1 : size_t(n));
+        out.result = n;
+        out.error = n < 0 ? EPIPE : 0;
+        break;
+    }
+    default:
+        out.error = EINVAL;
+    }
+    g_object_unref(data);
+    out.notes = wheel.takeNotes();
+    return out;
+}
+
 namespace {
 
 using Generation = HidrawDevice::Generation;
-
-// Resolves the caller's buffer of an ioctl; nullptr when it cannot be read.
-UMockdevIoctlData *resolveBuffer(UMockdevIoctlClient *client, size_t size)
-{
-    GError *error = nullptr;
-    UMockdevIoctlData *data =
-        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, size, &error);
-    if (error) {
-        debugLog("cannot resolve ioctl data: %s", error->message);
-        g_clear_error(&error);
-    }
-    return data;
-}
-
-// Fills a text into the caller's buffer the way hidraw's string ioctls do:
-// at most len bytes including the terminating zero; returns the length.
-long copyText(UMockdevIoctlData *data, const std::string &text, size_t len)
-{
-    const size_t n = std::min(text.size() + 1, len);
-    memcpy(data->data, text.c_str(), n);
-    return static_cast<long>(n);
-}
-
-struct IoctlContext
-{
-    HidrawDevice::Core &core;
-    UMockdevIoctlClient *client;
-    unsigned long request;
-    size_t size;
-};
-
-Outcome reportDescriptorSize(IoctlContext &c)
-{
-    Outcome out;
-    UMockdevIoctlData *data = resolveBuffer(c.client, sizeof(int));
-    if (!data) {
-        out.error = EFAULT;
-        return out;
-    }
-    const int size = static_cast<int>(wheelReportDescriptor().size());
-    memcpy(data->data, &size, sizeof size);
-    g_object_unref(data);
-    out.result = 0;
-    return out;
-}
-
-Outcome reportDescriptor(IoctlContext &c)
-{
-    Outcome out;
-    UMockdevIoctlData *data = resolveBuffer(c.client, sizeof(struct hidraw_report_descriptor));
-    if (!data) {
-        out.error = EFAULT;
-        return out;
-    }
-    auto *desc = reinterpret_cast<struct hidraw_report_descriptor *>(data->data);
-    const std::vector<uint8_t> &ours = wheelReportDescriptor();
-    const size_t n = std::min<size_t>(desc->size, ours.size());
-    memcpy(desc->value, ours.data(), n);
-    g_object_unref(data);
-    out.result = 0;
-    return out;
-}
-
-Outcome rawInfo(IoctlContext &c)
-{
-    Outcome out;
-    UMockdevIoctlData *data = resolveBuffer(c.client, sizeof(struct hidraw_devinfo));
-    if (!data) {
-        out.error = EFAULT;
-        return out;
-    }
-    struct hidraw_devinfo info;
-    info.bustype = BUS_USB;
-    info.vendor = static_cast<__s16>(kVendorId);
-    info.product = static_cast<__s16>(c.core.productId);
-    memcpy(data->data, &info, sizeof info);
-    g_object_unref(data);
-    out.result = 0;
-    return out;
-}
-
-Outcome rawText(IoctlContext &c, const std::string &text)
-{
-    Outcome out;
-    UMockdevIoctlData *data = c.size ? resolveBuffer(c.client, c.size) : nullptr;
-    if (!data) {
-        out.error = EFAULT;
-        return out;
-    }
-    out.result = copyText(data, text, c.size);
-    g_object_unref(data);
-    return out;
-}
-
-Outcome rawName(IoctlContext &c)
-{
-    return rawText(c, c.core.name);
-}
-Outcome rawPhys(IoctlContext &c)
-{
-    return rawText(c, c.core.phys);
-}
-Outcome rawUniq(IoctlContext &c)
-{
-    return rawText(c, c.core.serial);
-}
-
-Outcome setFeature(IoctlContext &c)
-{
-    Outcome out;
-    UMockdevIoctlData *data = c.size ? resolveBuffer(c.client, c.size) : nullptr;
-    if (!data) {
-        out.error = EFAULT;
-        return out;
-    }
-    std::vector<uint8_t> bytes(data->data, data->data + c.size);
-    g_object_unref(data);
-    c.core.transcript->record(Transcript::Kind::SetFeature, bytes);
-    if (c.core.faults.setFeature > 0) {
-        --c.core.faults.setFeature;
-        out.error = EPIPE;
-        return out;
-    }
-    if (!c.core.wheel.setFeature(bytes.data(), bytes.size())) {
-        out.error = EPIPE;
-    } else {
-        out.result = static_cast<long>(bytes.size());
-    }
-    out.event = c.core.wheel.takeEvent();
-    out.notes = c.core.wheel.takeNotes();
-    return out;
-}
-
-Outcome getFeature(IoctlContext &c)
-{
-    Outcome out;
-    UMockdevIoctlData *data = c.size ? resolveBuffer(c.client, c.size) : nullptr;
-    if (!data) {
-        out.error = EFAULT;
-        return out;
-    }
-    // The wheel answers into a copy: a failed GET_REPORT must leave the
-    // host's buffer exactly as it was.
-    std::vector<uint8_t> reply(data->data, data->data + c.size);
-    const uint8_t reportId = reply[0];
-    int n = -1;
-    if (c.core.faults.getFeature > 0)
-        --c.core.faults.getFeature;
-    else
-        n = c.core.wheel.getFeature(reply.data(), reply.size());
-    if (n < 0) {
-        c.core.transcript->record(Transcript::Kind::GetFeature, &reportId, 1);
-        out.error = EPIPE;
-    } else {
-        n = std::min(n, static_cast<int>(reply.size()));
-        memcpy(data->data, reply.data(), static_cast<size_t>(n));
-        c.core.transcript->record(Transcript::Kind::GetFeature, reply.data(), static_cast<size_t>(n));
-        out.result = n;
-    }
-    g_object_unref(data);
-    out.notes = c.core.wheel.takeNotes();
-    return out;
-}
-
-struct IoctlEntry
-{
-    unsigned nr;
-    Outcome (*handle)(IoctlContext &);
-};
-
-// hidraw's ioctls by number; the length-carrying ones take their size from
-// the request.
-constexpr IoctlEntry kIoctls[] = {
-    {_IOC_NR(HIDIOCGRDESCSIZE), reportDescriptorSize},
-    {_IOC_NR(HIDIOCGRDESC), reportDescriptor},
-    {_IOC_NR(HIDIOCGRAWINFO), rawInfo},
-    {_IOC_NR(HIDIOCGRAWNAME(0)), rawName},
-    {_IOC_NR(HIDIOCGRAWPHYS(0)), rawPhys},
-    {_IOC_NR(HIDIOCSFEATURE(0)), setFeature},
-    {_IOC_NR(HIDIOCGFEATURE(0)), getFeature},
-    {_IOC_NR(HIDIOCGRAWUNIQ(0)), rawUniq},
-};
 
 void finish(Generation *generation, UMockdevIoctlClient *client, const Outcome &out)
 {
@@ -352,25 +343,16 @@ void finish(Generation *generation, UMockdevIoctlClient *client, const Outcome &
 gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user)
 {
     auto *generation = static_cast<Generation *>(user);
-    HidrawDevice::Core &core = *generation->core;
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     Outcome out;
     {
-        std::lock_guard<std::mutex> lock(core.mutex);
-        if (!generation->alive) {
+        std::lock_guard<std::mutex> lock(generation->core->mutex);
+        if (!generation->alive)
             out.error = ENODEV;
-        } else if (_IOC_TYPE(request) != 'H') {
+        else if (_IOC_TYPE(request) != 'H')
             out.error = ENOTTY; // not a terminal, whatever isatty() hopes
-        } else {
-            out.error = EINVAL;
-            IoctlContext context{core, client, request, _IOC_SIZE(request)};
-            for (const IoctlEntry &entry : kIoctls) {
-                if (entry.nr == _IOC_NR(request)) {
-                    out = entry.handle(context);
-                    break;
-                }
-            }
-        }
+        else
+            out = generation->core->ioctl(client, request);
     }
     finish(generation, client, out);
     return TRUE;
@@ -396,17 +378,17 @@ gboolean onRead(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user)
                 // while we answer. poll() on the doorbell does the waiting.
                 out.error = EAGAIN;
                 state->muted = false;
-                if (generation->bell->pending() > 0)
+                if (generation->bell.pending > 0)
                     generation->noteIdleWake(state);
             } else {
                 QueuedReport report = state->queue.front();
                 state->queue.pop_front();
                 state->idleWakes = 0;
                 state->muted = false;
-                const size_t n = std::min(report.length, static_cast<size_t>(std::max(arg->data_len, 0)));
-                umockdev_ioctl_data_update(arg, 0, report.bytes.data(), static_cast<gint>(n));
+                const size_t n = std::min(report.length, size_t(std::max(arg->data_len, 0)));
+                umockdev_ioctl_data_update(arg, 0, report.bytes.data(), gint(n));
                 core.transcript->record(Transcript::Kind::Input, report.bytes.data(), n);
-                out.result = static_cast<long>(n);
+                out.result = long(n);
             }
             generation->syncDoorbell();
         }
@@ -428,16 +410,12 @@ gboolean onWrite(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user
         } else if (arg->data_len <= 0) {
             out.error = EINVAL;
         } else {
-            std::vector<uint8_t> bytes(arg->data, arg->data + arg->data_len);
-            core.transcript->record(Transcript::Kind::Output, bytes);
-            if (core.faults.write > 0) {
+            core.transcript->record(Transcript::Kind::Output, arg->data, size_t(arg->data_len));
+            if (core.faults.write > 0)
                 --core.faults.write;
-                out.error = EPIPE;
-            } else if (core.wheel.output(bytes.data(), bytes.size())) {
-                out.result = static_cast<long>(bytes.size());
-            } else {
-                out.error = EPIPE;
-            }
+            else if (core.wheel.output(arg->data, size_t(arg->data_len)))
+                out.result = arg->data_len;
+            out.error = out.result < 0 ? EPIPE : 0;
             out.notes = core.wheel.takeNotes();
         }
     }
@@ -466,8 +444,7 @@ void forgetClient(gpointer data)
 void onClientConnected(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user)
 {
     auto *generation = static_cast<Generation *>(user);
-    auto *state = new ClientState;
-    state->generation = generation->shared_from_this();
+    auto *state = new ClientState{generation->shared_from_this(), {}};
     {
         std::lock_guard<std::mutex> lock(generation->core->mutex);
         generation->clients.push_back(state);
@@ -475,11 +452,9 @@ void onClientConnected(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointe
     g_object_set_data_full(G_OBJECT(client), kClientKey, state, forgetClient);
 }
 
-void dropGeneration(gpointer data)
-{
-    delete static_cast<std::shared_ptr<Generation> *>(data);
-}
-
+// A host that opened the node just before the unplug may not have been
+// announced to the handler yet; give it this long to show up.
+constexpr auto kRetiredGrace = std::chrono::seconds(2);
 } // namespace
 
 // What exists in the testbed while the wheel is plugged.
@@ -493,20 +468,12 @@ struct HidrawDevice::Plugged
     std::chrono::steady_clock::time_point unpluggedAt;
 };
 
-namespace {
-// A host that opened the node just before the unplug may not have been
-// announced to the handler yet; give it this long to show up.
-constexpr auto kRetiredGrace = std::chrono::seconds(2);
-} // namespace
-
 HidrawDevice::HidrawDevice(DeviceHost host, const Options &options)
     : host_(std::move(host)), options_(options), core_(std::make_shared<Core>(options.wheel))
 {
     core_->transcript = host_.transcript;
-    core_->productId =
-        static_cast<uint16_t>(options.productId >= 0 ? options.productId : core_->wheel.info().productId);
-    core_->serial =
-        options.serial.empty() ? "QC" + hex4(0xC000u + static_cast<unsigned>(options.port)) : options.serial;
+    core_->productId = uint16_t(options.productId >= 0 ? options.productId : core_->wheel.info().productId);
+    core_->serial = "QC" + hex4(0xC000u + unsigned(options.port));
 }
 
 HidrawDevice::~HidrawDevice()
@@ -526,48 +493,21 @@ bool HidrawDevice::plugged() const
     return core_->current != nullptr;
 }
 
-uint16_t HidrawDevice::productId() const
-{
-    std::lock_guard<std::mutex> lock(core_->mutex);
-    return core_->productId;
-}
-
 void HidrawDevice::setProductId(uint16_t productId)
 {
     std::lock_guard<std::mutex> lock(core_->mutex);
     core_->productId = productId;
 }
 
-std::string HidrawDevice::devnode() const
-{
-    std::lock_guard<std::mutex> lock(plugMutex_);
-    return plugged_ ? plugged_->devnode : std::string();
-}
-
 int HidrawDevice::clientCount() const
 {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    return core_->current ? static_cast<int>(core_->current->clients.size()) : 0;
-}
-
-std::string HidrawDevice::describe() const
-{
-    std::string code, name;
-    uint16_t pid;
-    {
-        std::lock_guard<std::mutex> lock(core_->mutex);
-        code = core_->wheel.info().code;
-        name = core_->wheel.name();
-        pid = core_->productId;
-    }
-    const std::string node = devnode();
-    return code + " c872:" + hex4lower(pid) + " \"" + name + "\" " + (node.empty() ? "unplugged" : node);
+    return core_->current ? int(core_->current->clients.size()) : 0;
 }
 
 void HidrawDevice::releaseRetired(bool all)
 {
     const auto now = std::chrono::steady_clock::now();
-    Testbed &tb = host_.testbed;
     for (auto it = retired_.begin(); it != retired_.end();) {
         Plugged &r = **it;
         bool idle;
@@ -579,8 +519,8 @@ void HidrawDevice::releaseRetired(bool all)
             ++it;
             continue;
         }
-        tb.detachIoctl(r.devnode);
-        tb.releaseHidrawIndex(r.hidrawIndex);
+        host_.testbed.detachIoctl(r.devnode);
+        host_.testbed.releaseHidrawIndex(r.hidrawIndex);
         g_object_unref(r.handler);
         it = retired_.erase(it);
     }
@@ -592,8 +532,9 @@ bool HidrawDevice::plug(std::string *error)
     if (plugged_)
         return true;
     releaseRetired(false);
-    std::unique_ptr<PtyDoorbell> bell = PtyDoorbell::create(error);
-    if (!bell)
+    auto generation = std::make_shared<Generation>();
+    generation->core = core_;
+    if (!generation->bell.open(error))
         return false;
 
     Testbed &tb = host_.testbed;
@@ -603,94 +544,43 @@ bool HidrawDevice::plug(std::string *error)
         std::lock_guard<std::mutex> lock(core_->mutex);
         name = core_->wheel.name();
         pid = core_->productId;
-    }
-    const std::string port = "1-" + std::to_string(options_.port);
-    const int devnum = tb.nextDeviceNumber();
-    const int index = tb.acquireHidrawIndex();
-    const std::string hidName =
-        "0003:C872:" + hex4(pid) + "." + hex4(static_cast<unsigned>(tb.nextHidInstance()));
-    const std::string base = "pci0000:00/0000:00:14.0/usb1/" + port;
-    const std::string rawName = "hidraw" + std::to_string(index);
-    const std::string devnode = "/dev/" + rawName;
-    char busdev[16];
-    snprintf(busdev, sizeof busdev, "%03d", devnum);
-    const uint16_t bcd = 0x0100;
-
-    auto plugged = std::make_unique<Plugged>();
-    plugged->devnode = devnode;
-    plugged->hidrawIndex = index;
-    {
-        std::lock_guard<std::mutex> lock(core_->mutex);
         core_->name = std::string(kManufacturer) + " " + name;
         core_->phys = "usb-0000:00:14.0-" + std::to_string(options_.port) + "/input0";
     }
-
-    const std::string usb =
-        tb.addDevice("usb", base,
-                     {{"idVendor", hex4lower(kVendorId)},
-                      {"idProduct", hex4lower(pid)},
-                      {"bcdDevice", hex4lower(bcd)},
-                      {"manufacturer", kManufacturer},
-                      {"product", name},
-                      {"serial", core_->serial},
-                      {"busnum", "1"},
-                      {"devnum", std::to_string(devnum)},
-                      {"speed", "12"},
-                      {"bConfigurationValue", "1"},
-                      {"bNumConfigurations", "1"},
-                      {"bNumInterfaces", " 1"},
-                      {"bDeviceClass", "00"}},
-                     {{"DEVTYPE", "usb_device"},
-                      {"BUSNUM", "001"},
-                      {"DEVNUM", busdev},
-                      {"PRODUCT", hex4lower(kVendorId) + "/" + hex4lower(pid) + "/" + hex4lower(bcd)}});
-    tb.setBinaryAttribute(usb, "descriptors", wheelUsbDescriptors(kVendorId, pid, bcd));
-    const std::string intf =
-        tb.addDevice("usb", base + "/" + port + ":1.0",
-                     {{"bInterfaceNumber", "00"},
-                      {"bInterfaceClass", "03"},
-                      {"bAlternateSetting", " 0"},
-                      {"bNumEndpoints", "01"}},
-                     {{"DEVTYPE", "usb_interface"}, {"INTERFACE", "3/0/0"}, {"DRIVER", "usbhid"}});
-    const std::string hid = tb.addDevice("hid", base + "/" + port + ":1.0/" + hidName, {},
-                                         {{"DRIVER", "hid-generic"},
-                                          {"HID_ID", "0003:0000C872:0000" + hex4(pid)},
-                                          {"HID_NAME", core_->name},
-                                          {"HID_PHYS", core_->phys},
-                                          {"HID_UNIQ", core_->serial}});
-    tb.setBinaryAttribute(hid, "report_descriptor", wheelReportDescriptor());
-    const std::string raw =
-        tb.addDevice("hidraw", base + "/" + port + ":1.0/" + hidName + "/hidraw/" + rawName,
-                     {{"dev", bell->deviceNumber()}}, {{"DEVNAME", devnode}});
-    // umockdev does not link a class device to its parent; hidapi follows it.
-    tb.setLink(raw, "device", "../../../" + hidName);
-    plugged->syspaths = {usb, intf, hid, raw};
-    for (const std::string &p : plugged->syspaths) {
-        if (p.empty()) {
-            if (error)
-                *error = "cannot add the wheel's devices to the testbed";
-            for (auto it = plugged->syspaths.rbegin(); it != plugged->syspaths.rend(); ++it)
-                if (!it->empty())
-                    tb.removeDevice(*it);
-            tb.releaseHidrawIndex(index);
-            return false;
-        }
-    }
-
-    auto generation = std::make_shared<Generation>();
-    generation->core = core_;
-    generation->bell = std::move(bell);
-    if (!tb.linkDevNode(devnode, generation->bell->slavePath(), error)) {
-        for (auto it = plugged->syspaths.rbegin(); it != plugged->syspaths.rend(); ++it)
-            tb.removeDevice(*it);
-        tb.releaseHidrawIndex(index);
-        return false;
-    }
+    const std::string port = "1-" + std::to_string(options_.port);
+    auto plugged = std::make_unique<Plugged>();
+    plugged->hidrawIndex = tb.acquireHidrawIndex();
+    plugged->devnode = "/dev/hidraw" + std::to_string(plugged->hidrawIndex);
+    const std::string hidName = "0003:C872:" + hex4(pid) + "." + hex4(unsigned(tb.nextHidInstance()));
+    const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/" + port, intf = usb + "/" + port + ":1.0",
+                      hid = intf + "/" + hidName, raw = hid + "/hidraw/" + plugged->devnode.substr(5);
+    plugged->syspaths = {"/sys" + usb, "/sys" + intf, "/sys" + hid, "/sys" + raw};
+    const int devnum = tb.nextDeviceNumber();
+    // The usb_device / usb_interface / hid / hidraw chain hidapi walks, with
+    // the "descriptors" libusb lists the bus by.
+    g_autofree gchar *record = g_strdup_printf(
+        "P: %s\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=%03d\nE: "
+        "PRODUCT=c872/%04x/0100\n"
+        "A: idVendor=c872\nA: idProduct=%04x\nA: bcdDevice=0100\nA: manufacturer=%s\nA: product=%s\nA: "
+        "serial=%s\n"
+        "A: busnum=1\nA: devnum=%d\nA: speed=12\nA: bConfigurationValue=1\nA: bNumConfigurations=1\n"
+        "A: bNumInterfaces= 1\nA: bDeviceClass=00\nH: descriptors=%s\n\n"
+        "P: %s\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: INTERFACE=3/0/0\nE: DRIVER=usbhid\n"
+        "A: bInterfaceNumber=00\nA: bInterfaceClass=03\nA: bAlternateSetting= 0\nA: bNumEndpoints=01\n\n"
+        "P: %s\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=0003:0000C872:0000%04X\nE: HID_NAME=%s\n"
+        "E: HID_PHYS=%s\nE: HID_UNIQ=%s\nH: report_descriptor=%s\n\n"
+        // umockdev does not link a class device to its parent; hidapi follows it.
+        "P: %s\nE: SUBSYSTEM=hidraw\nE: DEVNAME=%s\nA: dev=%s\nL: device=../../../%s\n",
+        usb.c_str(), devnum, pid, pid, kManufacturer, name.c_str(), core_->serial.c_str(), devnum,
+        Testbed::hex(usbDescriptors(pid, 0x0100)).c_str(), intf.c_str(), hid.c_str(), pid,
+        core_->name.c_str(), core_->phys.c_str(), core_->serial.c_str(),
+        Testbed::hex(kReportDescriptor).c_str(), raw.c_str(), plugged->devnode.c_str(),
+        generation->bell.deviceNumber.c_str(), hidName.c_str());
 
     UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
     // The handler keeps its generation alive, and so does every client.
     g_object_set_data_full(G_OBJECT(handler), kGenerationKey, new std::shared_ptr<Generation>(generation),
-                           dropGeneration);
+                           [](gpointer p) { delete static_cast<std::shared_ptr<Generation> *>(p); });
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), generation.get());
     g_signal_connect(handler, "handle-read", G_CALLBACK(onRead), generation.get());
     g_signal_connect(handler, "handle-write", G_CALLBACK(onWrite), generation.get());
@@ -699,24 +589,22 @@ bool HidrawDevice::plug(std::string *error)
         std::lock_guard<std::mutex> lock(core_->mutex);
         core_->current = generation;
     }
-    if (!tb.attachIoctl(devnode, handler, error)) {
+    // The node answers before the devices are announced, as a real one is
+    // ready the moment it is listed.
+    if (!tb.linkDevNode(plugged->devnode, generation->bell.slavePath, error) ||
+        !tb.attachIoctl(plugged->devnode, handler, error) || !tb.addFromString(record, error)) {
         {
             std::lock_guard<std::mutex> lock(core_->mutex);
             core_->current.reset();
         }
+        tb.detachIoctl(plugged->devnode);
         g_object_unref(handler);
-        for (auto it = plugged->syspaths.rbegin(); it != plugged->syspaths.rend(); ++it)
-            tb.removeDevice(*it);
-        tb.releaseHidrawIndex(index);
+        tb.releaseHidrawIndex(plugged->hidrawIndex);
         return false;
     }
     plugged->generation = generation;
     plugged->handler = handler;
-    for (const std::string &p : plugged->syspaths)
-        tb.uevent(p, "add");
-    const uint8_t ids[4] = {static_cast<uint8_t>(kVendorId >> 8), static_cast<uint8_t>(kVendorId & 0xFF),
-                            static_cast<uint8_t>(pid >> 8), static_cast<uint8_t>(pid & 0xFF)};
-    host_.transcript->record(Transcript::Kind::Plug, ids, sizeof ids);
+    host_.transcript->recordBus(Transcript::Kind::Plug, kVendorId, pid);
     plugged_ = std::move(plugged);
     return true;
 }
@@ -736,31 +624,22 @@ void HidrawDevice::unplug()
         // The wheel loses power with its cable: live values are gone.
         core_->wheel.powerCycle();
     }
-    Testbed &tb = host_.testbed;
     for (auto it = plugged_->syspaths.rbegin(); it != plugged_->syspaths.rend(); ++it)
-        tb.removeDevice(*it);
+        host_.testbed.removeDevice(*it);
     plugged_->unpluggedAt = std::chrono::steady_clock::now();
     retired_.push_back(std::move(plugged_));
     releaseRetired(false);
-    const uint8_t ids[4] = {static_cast<uint8_t>(kVendorId >> 8), static_cast<uint8_t>(kVendorId & 0xFF),
-                            static_cast<uint8_t>(pid >> 8), static_cast<uint8_t>(pid & 0xFF)};
-    host_.transcript->record(Transcript::Kind::Unplug, ids, sizeof ids);
+    host_.transcript->recordBus(Transcript::Kind::Unplug, kVendorId, pid);
 }
 
 void HidrawDevice::press(int button)
 {
-    std::lock_guard<std::mutex> lock(core_->mutex);
-    core_->wheel.press(button);
-    if (core_->reportOnChange)
-        core_->queueReportsLocked(1);
+    changeButtons({button}, {});
 }
 
 void HidrawDevice::release(int button)
 {
-    std::lock_guard<std::mutex> lock(core_->mutex);
-    core_->wheel.release(button);
-    if (core_->reportOnChange)
-        core_->queueReportsLocked(1);
+    changeButtons({}, {button});
 }
 
 void HidrawDevice::changeButtons(const std::vector<int> &down, const std::vector<int> &up)
@@ -809,12 +688,6 @@ void HidrawDevice::addFaults(const Faults &faults)
     core_->faults.write += faults.write;
     if (core_->current)
         core_->current->syncDoorbell(); // a pending read error must wake the reader
-}
-
-HidrawDevice::Faults HidrawDevice::faults() const
-{
-    std::lock_guard<std::mutex> lock(core_->mutex);
-    return core_->faults;
 }
 
 void HidrawDevice::withWheel(const std::function<void(Wheel &)> &f)

@@ -29,7 +29,6 @@ public:
         Wheel::Config wheel;
         int productId = -1; // -1: the model's default
         int port = 1;       // USB port on bus 1: the sysfs name is 1-<port>
-        std::string serial; // empty: derived from the port
     };
 
     // Injected failures, each counting down by one per call it fails.
@@ -48,14 +47,10 @@ public:
     bool plug(std::string *error) override;
     void unplug() override;
     bool plugged() const override;
-    std::string describe() const override;
 
     int port() const { return options_.port; }
-    uint16_t productId() const;
     // Takes effect at the next plug.
     void setProductId(uint16_t productId);
-    // "/dev/hidrawN" while plugged, else "".
-    std::string devnode() const;
     // Descriptors currently open on the present generation.
     int clientCount() const;
 
@@ -75,7 +70,6 @@ public:
     void queueShortInputReport(size_t length);
 
     void addFaults(const Faults &faults);
-    Faults faults() const;
 
     // Runs f on the wheel under the device's lock.
     void withWheel(const std::function<void(Wheel &)> &f);

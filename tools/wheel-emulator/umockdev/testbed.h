@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
@@ -22,8 +21,6 @@ namespace wheelemu {
 class Testbed
 {
 public:
-    using Pairs = std::vector<std::pair<std::string, std::string>>;
-
     // Creates the testbed directory under $TMPDIR (or /tmp when $TMPDIR is so
     // long that the ioctl socket paths would not fit 108 characters) and sets
     // UMOCKDEV_DIR for this process. nullptr and *error on failure.
@@ -35,21 +32,14 @@ public:
 
     const std::string &root() const { return root_; }
 
-    // Adds a device at /sys/devices/<path>. Nested paths are given in full,
-    // without a parent, which works in processes without the preload too.
-    // Returns the device's sysfs path ("/sys/devices/..."); announces nothing:
-    // call uevent(path, "add") once the device is ready.
-    std::string addDevice(const std::string &subsystem, const std::string &path, const Pairs &attributes,
-                          const Pairs &properties);
-    void setBinaryAttribute(const std::string &syspath, const std::string &name,
-                            const std::vector<uint8_t> &value);
-    void setLink(const std::string &syspath, const std::string &name, const std::string &target);
-    // umockdev's record format; the only way to get a USB device node (N:).
-    // Announces every device of the record.
+    // Adds the devices of a record in umockdev's format ("P: /devices/...",
+    // one device after another, each a path of its own), then announces them
+    // in that order.
     bool addFromString(const std::string &record, std::string *error);
     // Sends "remove" first: umockdev's own removal announces nothing.
     void removeDevice(const std::string &syspath);
-    void uevent(const std::string &syspath, const char *action);
+    // Bytes as the record's H: and N: lines take them: upper-case hex.
+    static std::string hex(const std::vector<uint8_t> &bytes);
 
     // Makes /dev/<name> inside the testbed a symbolic link to target (a pty).
     bool linkDevNode(const std::string &devnode, const std::string &target, std::string *error);
@@ -63,8 +53,6 @@ public:
     // hidraw minors: the lowest free one, as the kernel hands them out.
     int acquireHidrawIndex();
     void releaseHidrawIndex(int index);
-
-    UMockdevTestbed *raw() const { return testbed_; }
 
 private:
     Testbed(UMockdevTestbed *testbed, std::string root);

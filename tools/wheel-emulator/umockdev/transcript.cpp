@@ -5,33 +5,6 @@
 
 namespace wheelemu {
 
-namespace {
-struct KindName
-{
-    Transcript::Kind kind;
-    const char *name;
-};
-constexpr KindName kKindNames[] = {
-    {Transcript::Kind::SetFeature, "set-feature"},
-    {Transcript::Kind::GetFeature, "get-feature"},
-    {Transcript::Kind::Output, "output"},
-    {Transcript::Kind::Input, "input"},
-    {Transcript::Kind::Plug, "plug"},
-    {Transcript::Kind::Unplug, "unplug"},
-    {Transcript::Kind::Control, "control"},
-};
-} // namespace
-
-const char *Transcript::kindName(Kind kind)
-{
-    for (const KindName &k : kKindNames)
-        if (k.kind == kind)
-            return k.name;
-    return "?";
-}
-
-Transcript::Transcript() : start_(std::chrono::steady_clock::now()) {}
-
 Transcript::~Transcript()
 {
     if (file_)
@@ -42,8 +15,7 @@ bool Transcript::openFile(const std::string &path, std::string *error)
 {
     FILE *f = fopen(path.c_str(), "w");
     if (!f) {
-        if (error)
-            *error = "cannot write transcript " + path + ": " + strerror(errno);
+        *error = "cannot write transcript " + path + ": " + strerror(errno);
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -65,21 +37,10 @@ void Transcript::recordInputs(bool record)
     inputs_ = record;
 }
 
-std::string Transcript::format(Kind kind, const uint8_t *bytes, size_t len)
-{
-    static const char kHex[] = "0123456789abcdef";
-    std::string text = kindName(kind);
-    text.reserve(text.size() + 3 * len);
-    for (size_t i = 0; i < len; ++i) {
-        text += ' ';
-        text += kHex[bytes[i] >> 4];
-        text += kHex[bytes[i] & 0x0F];
-    }
-    return text;
-}
-
 void Transcript::record(Kind kind, const uint8_t *bytes, size_t len)
 {
+    static const char *const kKindNames[] = {"set-feature", "get-feature", "output", "input",
+                                             "plug",        "unplug",      "control"};
     std::lock_guard<std::mutex> lock(mutex_);
     if ((!file_ && !keep_) || (kind == Kind::Input && !inputs_))
         return;
@@ -87,7 +48,13 @@ void Transcript::record(Kind kind, const uint8_t *bytes, size_t len)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     char stamp[32];
     snprintf(stamp, sizeof stamp, "%.6f ", seconds);
-    std::string line = stamp + format(kind, bytes, len);
+    std::string line = stamp;
+    line += kKindNames[int(kind)];
+    for (size_t i = 0; i < len; ++i) {
+        line += ' ';
+        line += "0123456789abcdef"[bytes[i] >> 4];
+        line += "0123456789abcdef"[bytes[i] & 0x0F];
+    }
     if (file_) {
         fputs(line.c_str(), file_);
         fputc('\n', file_);
@@ -95,6 +62,13 @@ void Transcript::record(Kind kind, const uint8_t *bytes, size_t len)
     }
     if (keep_)
         lines_.push_back(std::move(line));
+}
+
+void Transcript::recordBus(Kind kind, uint16_t vendorId, uint16_t productId)
+{
+    const uint8_t ids[4] = {uint8_t(vendorId >> 8), uint8_t(vendorId), uint8_t(productId >> 8),
+                            uint8_t(productId)};
+    record(kind, ids, sizeof ids);
 }
 
 std::vector<std::string> Transcript::lines() const

@@ -27,9 +27,8 @@ public:
         Unplug,
         Control, // USB control transfers of a device node (boot loader)
     };
-    static const char *kindName(Kind kind);
 
-    Transcript();
+    Transcript() = default;
     ~Transcript();
     Transcript(const Transcript &) = delete;
     Transcript &operator=(const Transcript &) = delete;
@@ -46,15 +45,14 @@ public:
 
     void record(Kind kind, const uint8_t *bytes, size_t len);
     void record(Kind kind, const std::vector<uint8_t> &bytes) { record(kind, bytes.data(), bytes.size()); }
+    // A plug or unplug line: vendor and product id, big-endian.
+    void recordBus(Kind kind, uint16_t vendorId, uint16_t productId);
 
     std::vector<std::string> lines() const;
     void clear();
 
-    // The text of one line without the time stamp: "set-feature 02 0b 0d".
-    static std::string format(Kind kind, const uint8_t *bytes, size_t len);
-
 private:
-    const std::chrono::steady_clock::time_point start_;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     mutable std::mutex mutex_;
     FILE *file_ = nullptr;
     bool keep_ = false;

@@ -43,11 +43,7 @@ CompletedUrbs &completedUrbs(UMockdevIoctlClient *client)
 
 struct GObjectUnref
 {
-    void operator()(gpointer p) const
-    {
-        if (p)
-            g_object_unref(p);
-    }
+    void operator()(gpointer p) const { g_object_unref(p); }
 };
 using DataPtr = std::unique_ptr<UMockdevIoctlData, GObjectUnref>;
 
@@ -63,22 +59,6 @@ DataPtr resolve(UMockdevIoctlData *data, size_t offset, size_t len)
         return nullptr;
     }
     return r;
-}
-
-void complete(UMockdevIoctlClient *client, long result, int error)
-{
-    umockdev_ioctl_client_complete(client, result, error);
-}
-
-std::string hex(const std::vector<uint8_t> &bytes)
-{
-    std::string s;
-    char two[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, "%02X", b); // N: lines take upper case only
-        s += two;
-    }
-    return s;
 }
 
 } // namespace
@@ -110,152 +90,132 @@ struct UsbDeviceAccess
 {
     static gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user)
     {
-        auto *session = static_cast<UsbDevice::Session *>(user);
-        handle(*session, client);
+        auto &s = *static_cast<UsbDevice::Session *>(user);
+        const gulong request = umockdev_ioctl_client_get_request(client);
+        UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+        long result = -1;
+        int error = 0;
+        if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB)
+            // Nothing is ever in flight, so a blocking reap has nothing to wait for either.
+            error = reap(s, client, arg);
+        else if (s.gone)
+            error = ENODEV;
+        else if (request == USBDEVFS_SUBMITURB)
+            error = submit(s, client, arg);
+        else
+            error = other(s, client, request, arg);
+        result = error ? -1 : 0;
+        umockdev_ioctl_client_complete(client, result, error);
+        if (request == USBDEVFS_SUBMITURB && !error && s.owner->afterTransfer_)
+            s.owner->afterTransfer_();
         return TRUE;
     }
 
-    static void handle(UsbDevice::Session &s, UMockdevIoctlClient *client)
+    // Returns the errno the ioctl fails with, or 0.
+    static int other(UsbDevice::Session &s, UMockdevIoctlClient *client, gulong request,
+                     UMockdevIoctlData *arg)
     {
-        const gulong request = umockdev_ioctl_client_get_request(client);
-        UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-        if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
-            // Nothing is ever in flight, so a blocking reap has nothing to wait for either.
-            reap(s, client, arg);
-            return;
-        }
-        if (s.gone) {
-            complete(client, -1, ENODEV);
-            return;
-        }
         switch (request) {
-        case USBDEVFS_GET_CAPABILITIES: {
-            DataPtr d = resolve(arg, 0, sizeof(uint32_t));
-            if (!d)
-                return complete(client, -1, EFAULT);
-            std::memcpy(d->data, &kCapabilities, sizeof kCapabilities);
-            return complete(client, 0, 0);
-        }
-        case USBDEVFS_SUBMITURB:
-            return submit(s, client, arg);
-        case USBDEVFS_CLAIMINTERFACE:
-        case USBDEVFS_DISCONNECT_CLAIM: {
-            // Both start with the interface number.
-            DataPtr d = resolve(arg, 0, sizeof(unsigned));
-            if (!d)
-                return complete(client, -1, EFAULT);
-            unsigned number;
-            std::memcpy(&number, d->data, sizeof number);
-            return claim(s, client, number);
-        }
-        case USBDEVFS_RELEASEINTERFACE: {
-            DataPtr d = resolve(arg, 0, sizeof(unsigned));
-            if (!d)
-                return complete(client, -1, EFAULT);
-            unsigned number;
-            std::memcpy(&number, d->data, sizeof number);
-            auto it = s.claims.find(number);
-            if (it == s.claims.end() || it->second != client)
-                return complete(client, -1, EINVAL);
-            g_object_unref(it->second);
-            s.claims.erase(it);
-            return complete(client, 0, 0);
-        }
-        case USBDEVFS_SETINTERFACE: {
-            DataPtr d = resolve(arg, 0, sizeof(usbdevfs_setinterface));
-            if (!d)
-                return complete(client, -1, EFAULT);
-            usbdevfs_setinterface si;
-            std::memcpy(&si, d->data, sizeof si);
-            const bool known = s.owner->function_.hasInterface(int(si.interface), int(si.altsetting));
-            return complete(client, known ? 0 : -1, known ? 0 : EINVAL);
-        }
-        case USBDEVFS_SETCONFIGURATION: {
-            DataPtr d = resolve(arg, 0, sizeof(int));
-            if (!d)
-                return complete(client, -1, EFAULT);
-            int value;
-            std::memcpy(&value, d->data, sizeof value);
-            const bool known = value == s.owner->descriptors_.configurationValue() || value == -1;
-            return complete(client, known ? 0 : -1, known ? 0 : EINVAL);
-        }
         case USBDEVFS_GETDRIVER:
-            // No kernel driver is bound to the loader's interface.
-            return complete(client, -1, ENODATA);
-        case USBDEVFS_IOCTL: {
-            DataPtr d = resolve(arg, 0, sizeof(usbdevfs_ioctl));
-            if (!d)
-                return complete(client, -1, EFAULT);
-            usbdevfs_ioctl cmd;
-            std::memcpy(&cmd, d->data, sizeof cmd);
-            if (cmd.ioctl_code == int(USBDEVFS_DISCONNECT))
-                return complete(client, -1, ENODATA);
-            if (cmd.ioctl_code == int(USBDEVFS_CONNECT))
-                return complete(client, 0, 0);
-            return complete(client, -1, ENOTTY);
-        }
-        case USBDEVFS_CONNECTINFO: {
-            DataPtr d = resolve(arg, 0, sizeof(usbdevfs_connectinfo));
-            if (!d)
-                return complete(client, -1, EFAULT);
-            usbdevfs_connectinfo ci{};
-            ci.devnum = unsigned(s.devnum);
-            ci.slow = 0;
-            std::memcpy(d->data, &ci, sizeof ci);
-            return complete(client, 0, 0);
-        }
+            return ENODATA; // no kernel driver is bound to the loader's interface
         case USBDEVFS_RESET:
         case USBDEVFS_CLEAR_HALT:
         case USBDEVFS_RESETEP:
-            return complete(client, 0, 0);
+            return 0;
         case USBDEVFS_DISCARDURB:
-            // Every URB completes as it is submitted: there is nothing to cancel.
-            return complete(client, -1, EINVAL);
+            return EINVAL; // every URB completes as it is submitted: nothing to cancel
+        case USBDEVFS_GET_CAPABILITIES:
+        case USBDEVFS_CLAIMINTERFACE:
+        case USBDEVFS_DISCONNECT_CLAIM:
+        case USBDEVFS_RELEASEINTERFACE:
+        case USBDEVFS_SETINTERFACE:
+        case USBDEVFS_SETCONFIGURATION:
+        case USBDEVFS_IOCTL:
+        case USBDEVFS_CONNECTINFO:
+            break;
         default:
             debugLog("usb device: unhandled ioctl 0x%lx on %s", request, s.devNode.c_str());
-            return complete(client, -1, ENOTTY);
+            return ENOTTY;
+        }
+        DataPtr d = resolve(arg, 0, _IOC_SIZE(request));
+        if (!d)
+            return EFAULT;
+        // Most of these start with an interface number or a value.
+        unsigned number;
+        std::memcpy(&number, d->data, sizeof number);
+        switch (request) {
+        case USBDEVFS_GET_CAPABILITIES:
+            std::memcpy(d->data, &kCapabilities, sizeof kCapabilities);
+            return 0;
+        case USBDEVFS_CLAIMINTERFACE:
+        case USBDEVFS_DISCONNECT_CLAIM:
+            return claim(s, client, number);
+        case USBDEVFS_RELEASEINTERFACE: {
+            auto it = s.claims.find(number);
+            if (it == s.claims.end() || it->second != client)
+                return EINVAL;
+            g_object_unref(it->second);
+            s.claims.erase(it);
+            return 0;
+        }
+        case USBDEVFS_SETINTERFACE: {
+            const auto *si = reinterpret_cast<const usbdevfs_setinterface *>(d->data);
+            return s.owner->function_.hasInterface(int(si->interface), int(si->altsetting)) ? 0 : EINVAL;
+        }
+        case USBDEVFS_SETCONFIGURATION:
+            return int(number) == s.owner->descriptors_.configurationValue() || int(number) == -1 ? 0
+                                                                                                  : EINVAL;
+        case USBDEVFS_IOCTL: {
+            const int code = reinterpret_cast<const usbdevfs_ioctl *>(d->data)->ioctl_code;
+            return code == int(USBDEVFS_DISCONNECT) ? ENODATA : code == int(USBDEVFS_CONNECT) ? 0 : ENOTTY;
+        }
+        default: { // USBDEVFS_CONNECTINFO
+            const usbdevfs_connectinfo ci{unsigned(s.devnum), 0};
+            std::memcpy(d->data, &ci, sizeof ci);
+            return 0;
+        }
         }
     }
 
-    static void claim(UsbDevice::Session &s, UMockdevIoctlClient *client, unsigned number)
+    static int claim(UsbDevice::Session &s, UMockdevIoctlClient *client, unsigned number)
     {
         if (!s.owner->function_.hasInterface(int(number), 0))
-            return complete(client, -1, ENOENT);
+            return ENOENT;
         auto it = s.claims.find(number);
         if (it != s.claims.end()) {
             if (it->second == client)
-                return complete(client, 0, 0);
+                return 0;
             // A closed file handle gives its interfaces up; umockdev does
             // not tell us when that happens, so look now.
             if (umockdev_ioctl_client_get_connected(it->second))
-                return complete(client, -1, EBUSY);
+                return EBUSY;
             g_object_unref(it->second);
             s.claims.erase(it);
         }
         s.claims[number] = UMOCKDEV_IOCTL_CLIENT(g_object_ref(client));
-        complete(client, 0, 0);
+        return 0;
     }
 
-    static void submit(UsbDevice::Session &s, UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+    static int submit(UsbDevice::Session &s, UMockdevIoctlClient *client, UMockdevIoctlData *arg)
     {
         UsbDevice &dev = *s.owner;
         DataPtr urbData = resolve(arg, 0, sizeof(usbdevfs_urb));
         if (!urbData)
-            return complete(client, -1, EFAULT);
+            return EFAULT;
         auto *urb = reinterpret_cast<usbdevfs_urb *>(urbData->data);
         // The loader has the control pipe only.
         if (urb->type != USBDEVFS_URB_TYPE_CONTROL || (urb->endpoint & 0x7f) != 0)
-            return complete(client, -1, ENOENT);
+            return ENOENT;
         if (urb->buffer_length < int(kSetupSize))
-            return complete(client, -1, EINVAL);
+            return EINVAL;
         const size_t bufferLength = size_t(urb->buffer_length);
         DataPtr buffer = resolve(urbData.get(), offsetof(usbdevfs_urb, buffer), bufferLength);
         if (!buffer)
-            return complete(client, -1, EFAULT);
+            return EFAULT;
         uint8_t *bytes = buffer->data;
         const UsbSetup setup = UsbSetup::parse(bytes);
         if (setup.wLength > bufferLength - kSetupSize)
-            return complete(client, -1, EINVAL);
+            return EINVAL;
 
         const bool in = setup.deviceToHost();
         UsbControlResult result;
@@ -263,44 +223,33 @@ struct UsbDeviceAccess
             std::lock_guard<std::mutex> guard(dev.lock_);
             result = dev.function_.control(setup, in ? nullptr : bytes + kSetupSize, in ? 0 : setup.wLength);
         }
-        size_t dataStage = 0;
-        if (result.stalled) {
-            urb->status = -EPIPE;
-            urb->actual_length = 0;
-        } else if (in) {
-            dataStage = std::min(result.data.size(), size_t(setup.wLength));
-            if (dataStage > 0) // an empty answer's data() may be null
-                std::memcpy(bytes + kSetupSize, result.data.data(), dataStage);
-            urb->status = 0;
-            urb->actual_length = int(dataStage);
-        } else {
-            dataStage = setup.wLength;
-            urb->status = 0;
-            urb->actual_length = setup.wLength;
-        }
-        // Either way the data stage now sits in the buffer behind the setup bytes.
-        const std::vector<uint8_t> line(bytes, bytes + kSetupSize + dataStage);
+        // Either way the data stage ends up in the buffer behind the setup
+        // bytes; a stall has none.
+        const size_t dataStage = result.stalled ? 0
+                                 : in           ? std::min(result.data.size(), size_t(setup.wLength))
+                                                : setup.wLength;
+        if (in && dataStage > 0) // an empty answer's data() may be null
+            std::memcpy(bytes + kSetupSize, result.data.data(), dataStage);
+        urb->status = result.stalled ? -EPIPE : 0;
+        urb->actual_length = int(dataStage);
         ++dev.controlTransfers_;
         if (dev.transcript_)
-            dev.transcript_(line);
+            dev.transcript_(std::vector<uint8_t>(bytes, bytes + kSetupSize + dataStage));
         completedUrbs(client).push_back(urbData->client_addr);
-        complete(client, 0, 0);
-        if (dev.afterTransfer_)
-            dev.afterTransfer_();
+        return 0;
     }
 
-    static void reap(UsbDevice::Session &s, UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+    static int reap(UsbDevice::Session &s, UMockdevIoctlClient *client, UMockdevIoctlData *arg)
     {
         CompletedUrbs &urbs = completedUrbs(client);
         if (urbs.empty())
-            return complete(client, -1, s.gone ? ENODEV : EAGAIN);
+            return s.gone ? ENODEV : EAGAIN;
         DataPtr slot = resolve(arg, 0, sizeof(gulong));
         if (!slot)
-            return complete(client, -1, EFAULT);
-        const gulong urb = urbs.front();
+            return EFAULT;
+        std::memcpy(slot->data, &urbs.front(), sizeof(gulong));
         urbs.pop_front();
-        std::memcpy(slot->data, &urb, sizeof urb);
-        complete(client, 0, 0);
+        return 0;
     }
 };
 
@@ -320,69 +269,23 @@ void UsbDevice::setTranscript(Transcript transcript)
 {
     transcript_ = std::move(transcript);
 }
+
 void UsbDevice::setAfterTransfer(AfterTransfer afterTransfer)
 {
     afterTransfer_ = std::move(afterTransfer);
 }
 
-std::string UsbDevice::sysfsPath() const
-{
-    const Session *s = current_;
-    return s ? s->sysfsPath : std::string();
-}
-
-std::string UsbDevice::devNode() const
-{
-    const Session *s = current_;
-    return s ? s->devNode : std::string();
-}
-
-std::string UsbDevice::record(const UsbDescriptors &d, const Address &a, const std::string &sysfsPath,
-                              const std::string &devNode)
-{
-    char line[160];
-    std::string r = "P: " + sysfsPath + "\n";
-    r += "N: " + devNode.substr(std::strlen("/dev/")) + "=" + hex(d.sysfsBlob()) + "\n";
-    r += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=" + devNode + "\n";
-    std::snprintf(line, sizeof line, "E: BUSNUM=%03d\nE: DEVNUM=%03d\nE: PRODUCT=%x/%x/%x\n", a.busnum,
-                  a.devnum, d.vendorId(), d.productId(), d.bcdDevice());
-    r += line;
-    std::snprintf(line, sizeof line,
-                  "A: busnum=%d\nA: devnum=%d\nA: idVendor=%04x\nA: idProduct=%04x\nA: bcdDevice=%04x\n",
-                  a.busnum, a.devnum, d.vendorId(), d.productId(), d.bcdDevice());
-    r += line;
-    std::snprintf(line, sizeof line,
-                  "A: speed=12\nA: bConfigurationValue=%d\nA: bNumConfigurations=1\nA: bMaxPacketSize0=64\n",
-                  d.configurationValue());
-    r += line;
-    const auto dash = a.port.find('-');
-    if (dash != std::string::npos)
-        r += "A: devpath=" + a.port.substr(dash + 1) + "\n";
-    // The string attributes the kernel reads at enumeration.
-    const char *names[] = {"manufacturer", "product", "serial"};
-    for (int i = 0; i < 3; ++i) {
-        auto it = d.device.size() > size_t(14 + i) ? d.strings.find(d.device[14 + i]) : d.strings.end();
-        if (it != d.strings.end())
-            r += std::string("A: ") + names[i] + "=" + it->second + "\n";
-    }
-    r += "H: descriptors=" + hex(d.sysfsBlob()) + "\n";
-    return r;
-}
-
-bool UsbDevice::plug(const Address &address, std::string *error)
+bool UsbDevice::plug(const Address &a, std::string *error)
 {
     if (current_) {
-        if (error)
-            *error = "already plugged in";
+        *error = "already plugged in";
         return false;
     }
     auto session = std::make_unique<Session>();
     session->owner = this;
-    session->devnum = address.devnum;
-    session->sysfsPath =
-        "/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(address.busnum) + "/" + address.port;
-    char node[64];
-    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", address.busnum, address.devnum);
+    session->devnum = a.devnum;
+    session->sysfsPath = "/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(a.busnum) + "/" + a.port;
+    g_autofree gchar *node = g_strdup_printf("/dev/bus/usb/%03d/%03d", a.busnum, a.devnum);
     session->devNode = node;
 
     // The handler listens before the device shows up in sysfs: a host that
@@ -392,8 +295,30 @@ bool UsbDevice::plug(const Address &address, std::string *error)
     g_signal_connect(session->handler, "handle-ioctl", G_CALLBACK(UsbDeviceAccess::onIoctl), session.get());
     if (!testbed_.attachIoctl(session->devNode, session->handler, error))
         return false;
-    const std::string text = record(descriptors_, address, session->sysfsPath, session->devNode);
-    if (!testbed_.addFromString(text, error)) {
+
+    // The record umockdev reads: the device's properties and attributes,
+    // and the node's contents (N:), which is what makes it a device node.
+    const UsbDescriptors &d = descriptors_;
+    const std::string blob = Testbed::hex(d.sysfsBlob());
+    g_autofree gchar *text = g_strdup_printf(
+        "P: %s\nN: %s=%s\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=%s\nE: BUSNUM=%03d\n"
+        "E: DEVNUM=%03d\nE: PRODUCT=%x/%x/%x\nA: busnum=%d\nA: devnum=%d\nA: idVendor=%04x\nA: "
+        "idProduct=%04x\n"
+        "A: bcdDevice=%04x\nA: speed=12\nA: bConfigurationValue=%d\nA: bNumConfigurations=1\n"
+        "A: bMaxPacketSize0=64\nA: devpath=%s\n",
+        session->sysfsPath.c_str(), node + strlen("/dev/"), blob.c_str(), node, a.busnum, a.devnum,
+        d.vendorId(), d.productId(), d.bcdDevice(), a.busnum, a.devnum, d.vendorId(), d.productId(),
+        d.bcdDevice(), d.configurationValue(), a.port.substr(a.port.find('-') + 1).c_str());
+    std::string record = text;
+    // The string attributes the kernel reads at enumeration.
+    const char *names[] = {"manufacturer", "product", "serial"};
+    for (int i = 0; i < 3; ++i) {
+        auto it = d.device.size() > size_t(14 + i) ? d.strings.find(d.device[14 + i]) : d.strings.end();
+        if (it != d.strings.end())
+            record += std::string("A: ") + names[i] + "=" + it->second + "\n";
+    }
+    record += "H: descriptors=" + blob + "\n";
+    if (!testbed_.addFromString(record, error)) {
         testbed_.detachIoctl(session->devNode);
         return false;
     }
@@ -413,14 +338,12 @@ void UsbDevice::unplug()
     Session *current = current_.exchange(nullptr);
     if (!current)
         return;
-    Session &s = *current;
-    s.gone = true;
+    current->gone = true;
     // The handler stays attached and answers ENODEV: a host caught inside a
     // transfer must see the device gone, not a closed socket, which umockdev's
     // preload answers with abort(). Every plug has a node of its own, so the
     // old handler is in nobody's way until the device goes for good.
-    // Sends the "remove" uevent first.
-    testbed_.removeDevice("/sys" + s.sysfsPath);
+    testbed_.removeDevice("/sys" + current->sysfsPath);
 }
 
 } // namespace wheelemu

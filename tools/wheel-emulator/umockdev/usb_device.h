@@ -11,7 +11,6 @@
 #pragma once
 
 #include "usb_control.h"
-#include "usb_descriptors.h"
 
 #include <atomic>
 #include <functional>
@@ -60,13 +59,7 @@ public:
     void cutOff();
     bool plugged() const { return current_ != nullptr; }
 
-    std::string sysfsPath() const; // empty while unplugged
-    std::string devNode() const;   // empty while unplugged
     uint64_t controlTransfers() const { return controlTransfers_.load(); }
-
-    // The umockdev record plug() adds, for a device at address.
-    static std::string record(const UsbDescriptors &descriptors, const Address &address,
-                              const std::string &sysfsPath, const std::string &devNode);
 
     struct Session; // one plug-in: its node, handler and claims
 

@@ -11,6 +11,7 @@
 #include "led/led_colour_write.h"
 #include "led/led_levels.h"
 #include "live_window.h"
+#include "table_rows.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -125,6 +126,17 @@ struct Session : wheeltest::LiveWindow
 };
 
 #define OPEN_RGB_PAGE(s) QVERIFY2((s).openRgbPage(), (s).wheel.error().c_str())
+
+const std::tuple<const char *, const char *, QColor> kPresets[] = {{"red", "pbSetR", QColor(255, 0, 0)},
+                                                                   {"dark", "pbSetD", QColor(0, 0, 0)},
+                                                                   {"sky", "pbSet1", QColor(0, 170, 255)}};
+
+// Without a wheel the page still follows the dialog; the save sends nothing,
+// keeps the shifter's stored value and says what it could not store.
+const std::tuple<const char *, QColor, bool> kDialogAnswers[] = {
+    {"cancelled", QColor(), true},
+    {"picked", QColor(0, 170, 255), true},
+    {"picked and saved without a wheel", QColor(1, 2, 3), false}};
 
 } // namespace
 
@@ -275,19 +287,11 @@ private slots:
                  qPrintable(seen.name()));
     }
 
-    void presetPaintsVisibleButtonsOnly_data()
-    {
-        QTest::addColumn<QString>("preset");
-        QTest::addColumn<QColor>("colour");
-        QTest::newRow("red") << "pbSetR" << QColor(255, 0, 0);
-        QTest::newRow("dark") << "pbSetD" << QColor(0, 0, 0);
-        QTest::newRow("sky") << "pbSet1" << QColor(0, 170, 255);
-    }
+    void presetPaintsVisibleButtonsOnly_data() { wheeltest::addRows(kPresets); }
     // H-ZET hides the light row that its frame still carries (LEDs 26..36).
     void presetPaintsVisibleButtonsOnly()
     {
-        QFETCH(QString, preset);
-        QFETCH(QColor, colour);
+        const auto &[tag, preset, colour] = wheeltest::rowOf(kPresets);
         if (!hzet) {
             hzet = std::make_unique<Session>("H-ZET");
             OPEN_RGB_PAGE(*hzet);
@@ -311,20 +315,10 @@ private slots:
                  QStringList{chopZeros(QStringLiteral("set-feature 02 11 00 %1 %1").arg(hexTriple(colour)))});
     }
 
-    void colourDialog_data()
-    {
-        QTest::addColumn<QColor>("answer");
-        QTest::addColumn<bool>("plugged");
-        QTest::newRow("cancelled") << QColor() << true;
-        QTest::newRow("picked") << QColor(0, 170, 255) << true;
-        // The page still follows the dialog; the save sends nothing, keeps the
-        // shifter's stored value and says what it could not store.
-        QTest::newRow("picked and saved without a wheel") << QColor(1, 2, 3) << false;
-    }
+    void colourDialog_data() { wheeltest::addRows(kDialogAnswers); }
     void colourDialog()
     {
-        QFETCH(QColor, answer);
-        QFETCH(bool, plugged);
+        const auto &[tag, answer, plugged] = wheeltest::rowOf(kDialogAnswers);
         Session s("SRD7");
         OPEN_RGB_PAGE(s);
         auto *slider = s.widget<QSlider>("hsShifter");
@@ -380,46 +374,34 @@ private slots:
                  QByteArray::fromHex("0211").leftJustified(int(kCommandSendLength), '\0'));
     }
 
-    void channelOrders_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<Rgb>("frame"); // (10, 20, 30) as sent in that order
-        QTest::addColumn<Rgb>("read");  // slots (1, 2, 3) read back in that order
-        // RGB, RBG and GRB go both ways in readsAColourfulFrame's rows. GBR and BRG
-        // undo each other: reading must not reuse the sending one.
-        QTest::newRow("3 GBR") << 3 << Rgb{20, 30, 10} << Rgb{3, 1, 2};
-        QTest::newRow("4 BRG") << 4 << Rgb{30, 10, 20} << Rgb{2, 3, 1};
-        QTest::newRow("5 BGR") << 5 << Rgb{30, 20, 10} << Rgb{3, 2, 1};
-        QTest::newRow("unknown 6 is RGB") << 6 << Rgb{10, 20, 30} << Rgb{1, 2, 3};
-        QTest::newRow("unknown -1 is RGB") << -1 << Rgb{10, 20, 30} << Rgb{1, 2, 3};
-    }
+    // RGB, RBG and GRB go both ways in readsAColourfulFrame's rows. GBR and
+    // BRG undo each other: reading must not reuse the sending one. Each code
+    // (6 and -1 unknown, so RGB) with (10, 20, 30) as sent in its order and
+    // slots (1, 2, 3) as read back.
     void channelOrders()
     {
-        QFETCH(int, code);
-        QFETCH(Rgb, frame);
-        QFETCH(Rgb, read);
-        const ChannelOrder order = channelOrderFromCode(code);
-        QVERIFY(toFrameOrder(Rgb{10, 20, 30}, order) == frame);
-        QCOMPARE(buttonColour(QStringLiteral("x {background-color: rgb(10,20,30);}"), code),
-                 QColor(frame.red, frame.green, frame.blue));
-        QVERIFY(fromFrameOrder(Rgb{1, 2, 3}, order) == read);
+        const std::tuple<int, Rgb, Rgb> rows[] = {{3, {20, 30, 10}, {3, 1, 2}},
+                                                  {4, {30, 10, 20}, {2, 3, 1}},
+                                                  {5, {30, 20, 10}, {3, 2, 1}},
+                                                  {6, {10, 20, 30}, {1, 2, 3}},
+                                                  {-1, {10, 20, 30}, {1, 2, 3}}};
+        for (const auto &[code, frame, read] : rows) {
+            const ChannelOrder order = channelOrderFromCode(code);
+            QVERIFY2(toFrameOrder(Rgb{10, 20, 30}, order) == frame, qPrintable(QString::number(code)));
+            QCOMPARE(buttonColour(QStringLiteral("x {background-color: rgb(10,20,30);}"), code),
+                     QColor(frame.red, frame.green, frame.blue));
+            QVERIFY2(fromFrameOrder(Rgb{1, 2, 3}, order) == read, qPrintable(QString::number(code)));
+        }
     }
 
     // Painting and reading the real buttons' sheets is checked by the bytes
-    // readsAColourfulFrame sends; these are sheets a theme or a later edit may bend.
-    void styleSheets_data()
-    {
-        QTest::addColumn<QString>("sheet");
-        QTest::addColumn<QColor>("read");
-        QTest::newRow("no background-color") << "border: rgb(1,2,3);" << QColor(1, 2, 3);
-        QTest::newRow("spaces") << "rgb( 10 , 20 ,30 )" << QColor(10, 20, 30);
-        QTest::newRow("non-number and missing are 0") << "rgb(10,x)" << QColor(10, 0, 0);
-    }
+    // readsAColourfulFrame sends; these are sheets a theme or a later edit may
+    // bend: no background-color, spaces, a non-number and a missing value.
     void styleSheets()
     {
-        QFETCH(QString, sheet);
-        QFETCH(QColor, read);
-        QCOMPARE(buttonColour(sheet, 0), read);
+        QCOMPARE(buttonColour("border: rgb(1,2,3);", 0), QColor(1, 2, 3));
+        QCOMPARE(buttonColour("rgb( 10 , 20 ,30 )", 0), QColor(10, 20, 30));
+        QCOMPARE(buttonColour("rgb(10,x)", 0), QColor(10, 0, 0));
     }
 
     void nothingReadIsBlack()

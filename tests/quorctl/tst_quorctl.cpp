@@ -2,6 +2,7 @@
 // lands in the wheel's flash, what never reaches the wire, what the user
 // reads and the exit codes.
 #include "dfu_emulator.h"
+#include "table_rows.h"
 #include "test_image.h"
 #include "wheel.h"
 #include "wheel_fixture.h"
@@ -118,6 +119,34 @@ std::unique_ptr<WheelFixture> plug(const QString &model)
     return wheel;
 }
 
+// The model, its link (-1: no battery) and lines the status must hold.
+const std::tuple<const char *, QString, int, QStringList> kStatus[] = {
+    {"SRD7, no battery",
+     "SRD7",
+     -1,
+     {"model: SRD7", "name: QUOR SRD7 Wheel", "product id: 0x200D", "firmware: 2\tMar  7 2024,15:04"}},
+    {"H-ZET on Bluetooth", "H-ZET", 0, {"model: H-ZET", "battery: 57%", "link: Bluetooth"}},
+    {"KLINO4 on USB", "KLINO4", 1, {"model: KLINO4", "battery: USB", "link: USB"}}};
+
+// OV410 shows pbT3 (LED 28) but not pbT4 (LED 29); SRD7 shows every button
+// of its map, and its extra LEDs.
+constexpr std::tuple<const char *, int, int> kPresetRows[] = {{"OV410", 28, 29}, {"SRD7", 46, -1}};
+
+// Code 4: the image itself is refused. "factory": the new firmware comes up
+// with the factory settings and the backup taken before the update puts every
+// stored value back. A failed flash says the window's words, then --force
+// finishes it in the waiting loader.
+const std::tuple<const char *, QString, QString, int, QString> kFlashes[] = {
+    {"SRD7 over HID, settings unchanged", "SRD7", "", 0, ""},
+    {"SRD7, factory-reset firmware, --restore-settings", "SRD7", "factory", 0,
+     "differ from before the update"},
+    {"PELIX through the boot loader", "PELIX", "", 0, ""},
+    {"PELIX, image refused before the reboot", "PELIX", "", 4, "invalid initial SP"},
+    {"PELIX, boot loader never appears", "PELIX", "never-appears", 3, "the boot loader did not appear"},
+    {"PELIX, flash fails, then --force", "PELIX", "error-on-block:2", 3,
+     "the firmware update failed: cannot write block 3 at 0x08000800: the boot loader reported errPROG; the "
+     "wheel waits in its boot loader"}};
+
 } // namespace
 
 class TestQuorctl : public QObject
@@ -159,6 +188,7 @@ private slots:
     void init()
     {
         process_.reset(); // ~QProcess kills a command still running
+        qunsetenv("QUORCTL_LOADER_RECHECK_MS");
         window_.reset();
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
@@ -264,31 +294,13 @@ private slots:
         QVERIFY(keptOf(*wheel) == before);
     }
 
-    void status_data()
-    {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<int>("link");
-        QTest::addColumn<QStringList>("expected");
-
-        QTest::newRow("SRD7, no battery")
-            << "SRD7" << -1
-            << QStringList{"model: SRD7", "name: QUOR SRD7 Wheel", "product id: 0x200D",
-                           "firmware: 2\tMar  7 2024,15:04"};
-        QTest::newRow("H-ZET on Bluetooth")
-            << "H-ZET" << 0 << QStringList{"model: H-ZET", "battery: 57%", "link: Bluetooth"};
-        QTest::newRow("KLINO4 on USB")
-            << "KLINO4" << 1 << QStringList{"model: KLINO4", "battery: USB", "link: USB"};
-    }
-
+    void status_data() { wheeltest::addRows(kStatus); }
     void status()
     {
-        QFETCH(QString, model);
-        QFETCH(int, link);
-        QFETCH(QStringList, expected);
-
+        const auto &[tag, model, link, expected] = wheeltest::rowOf(kStatus);
         auto wheel = plug(model);
         if (link >= 0)
-            wheel->withWheel([link](Wheel &w) { w.setPowerStatus({57, 3900, uint8_t(link)}); });
+            wheel->withWheel([link = link](Wheel &w) { w.setPowerStatus({57, 3900, uint8_t(link)}); });
         const Run r = run({"status"});
         QCOMPARE(r.code, 0);
         const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
@@ -402,24 +414,10 @@ private slots:
         QCOMPARE(levels(wheel->flash().ledFrame).toHex(), expected.toHex());
     }
 
-    void ledPresetColoursShownButtons_data()
-    {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<int>("shownLed");
-        QTest::addColumn<int>("hiddenLed");
-
-        // OV410 shows pbT3 (LED 28) but not pbT4 (LED 29); SRD7 shows every
-        // button of its map, and its extra LEDs.
-        QTest::newRow("OV410") << "OV410" << 28 << 29;
-        QTest::newRow("SRD7") << "SRD7" << 46 << -1;
-    }
-
+    void ledPresetColoursShownButtons_data() { wheeltest::addRows(kPresetRows); }
     void ledPresetColoursShownButtons()
     {
-        QFETCH(QString, model);
-        QFETCH(int, shownLed);
-        QFETCH(int, hiddenLed);
-
+        const auto &[model, shownLed, hiddenLed] = wheeltest::rowOf(kPresetRows);
         auto wheel = plug(model);
         storeDistinctSetup(*wheel, model);
         const QByteArray before = levels(wheel->flash().ledFrame);
@@ -434,42 +432,10 @@ private slots:
         QCOMPARE(after.extraLeds == (std::array<uint8_t, 6>{255, 0, 0, 255, 0, 0}), extras);
     }
 
-    void flash_data()
-    {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<QString>("loaderFault");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message");
-
-        // Code 4: the image itself is refused.
-        QTest::newRow("SRD7 over HID, settings unchanged") << "SRD7"
-                                                           << "" << 0 << "";
-        // The new firmware comes up with the factory settings; the backup taken
-        // before the update puts every stored value back.
-        QTest::newRow("SRD7, factory-reset firmware, --restore-settings")
-            << "SRD7"
-            << "factory" << 0 << "differ from before the update";
-        QTest::newRow("PELIX through the boot loader") << "PELIX"
-                                                       << "" << 0 << "";
-        QTest::newRow("PELIX, image refused before the reboot") << "PELIX"
-                                                                << "" << 4 << "invalid initial SP";
-        QTest::newRow("PELIX, boot loader never appears")
-            << "PELIX"
-            << "never-appears" << 3 << "the boot loader did not appear";
-        // The window's words; then --force finishes it in the waiting loader.
-        QTest::newRow("PELIX, flash fails, then --force")
-            << "PELIX"
-            << "error-on-block:2" << 3
-            << "the firmware update failed: cannot write block 3 at 0x08000800: the boot loader reported "
-               "errPROG; the wheel waits in its boot loader";
-    }
-
+    void flash_data() { wheeltest::addRows(kFlashes); }
     void flash()
     {
-        QFETCH(QString, model);
-        QFETCH(QString, loaderFault);
-        QFETCH(int, code);
-        QFETCH(QString, message);
+        const auto &[tag, model, loaderFault, code, message] = wheeltest::rowOf(kFlashes);
         const bool goodImage = code != 4;
 
         auto wheel = plug(model);
@@ -487,6 +453,8 @@ private slots:
         const auto before = keptOf(*wheel);
         const std::vector<uint8_t> image =
             wheelemu::makeTestImage(20000, factory ? "7.7.8+factory" : "7.7.7");
+        if (loaderFault == "never-appears")
+            qputenv("QUORCTL_LOADER_RECHECK_MS", "20");
         // A stack pointer of 0 is no firmware for this flash.
         const QByteArray bytes = goodImage
                                      ? QByteArray(reinterpret_cast<const char *>(image.data()), image.size())

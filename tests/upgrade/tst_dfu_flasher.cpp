@@ -2,6 +2,7 @@
 // the real libusb: the wire, the flash, the result, the trace and the handles.
 #include "loader_on_bus.h"
 #include "preload.h"
+#include "table_rows.h"
 #include "testbed.h"
 #include "window_probe.h"
 
@@ -214,6 +215,78 @@ QList<QByteArray> hexList(const char *hex)
     return list;
 }
 
+// The setup: the loader's own faults ("start in error", "read-protected",
+// "error on N", "stuck on N", "strict leave"), "unplug at P" / "cancel at P"
+// (after that progress value), "no verify", "off the bus", "product DF12",
+// "its place" / "another place" on the bus, or the loader's serial ("serial
+// lower case", "serial padded") against a filter of 2059326B4E31. Then the
+// fault played in the loader's place, the image (empty: no such file), the
+// result, a line logged (empty: nothing logged), the progress, the blocks
+// read back, the erases and what the user is told. The first CLRSTATUS is
+// out of place in dfuIDLE: the loader reports dfuERROR (errUNKNOWN), which
+// the second one clears.
+const QByteArray kGood = firmware(5000);
+const QByteArray kBadStack = QByteArray(kGood).replace(3, 1, "\x10"); // 0x10020000
+const QList<int> kAll{39, 78, 96, 100}, kNone, kReadBack{2, 3, 4}, kUptoVerify{39, 78, 96}, kFirstBlock{39},
+    kFirstRead{2}, kTwoReads{2, 3};
+const QString kExited = QStringLiteral("Exiting flash function with code: -%1");
+const QString kRefused = QStringLiteral("Refusing to flash: vector table sanity failed: ");
+const std::tuple<const char *, QString, Fault, QByteArray, int, QString, QList<int>, QList<int>, int, QString>
+    kFaults[] = {
+        {"loader in dfuIDLE", "", NoFault, kGood, 0, "Initial DFU status: state= 10 status= 14", kAll,
+         kReadBack, 1, ""},
+        {"loader in dfuERROR", "start in error", NoFault, kGood, 0, "Initial DFU status: state= 2 status= 0",
+         kAll, kReadBack, 1, ""},
+        {"strict leave", "strict leave", NoFault, kGood, 0, "Verify OK", kAll, kReadBack, 1, ""},
+        {"read-protected", "read-protected", NoFault, kGood, 0,
+         "DFU_UPLOAD blocked (RDP?), bypassing verification and proceeding to manifest", kAll, kFirstRead, 1,
+         ""},
+        {"verify off", "no verify", NoFault, kGood, 0, "Submitting leave request (ZLP)", kAll, kNone, 1, ""},
+        {"serial matches once trimmed", "serial padded", NoFault, kGood, 0, "Verify OK", kAll, kReadBack, 1,
+         ""},
+        {"at its place on the bus", "its place", NoFault, kGood, 0, "Verify OK", kAll, kReadBack, 1, ""},
+        {"read back differs", "", UploadCorrupted, kGood, DfuVerifyMismatch,
+         "Verify read complete: got= 5000 expected= 5000", kUptoVerify, kReadBack, 1,
+         "the flash differs from the image at 0x08000064"},
+        {"second read refused", "", SecondUploadRefused, kGood, DfuVerifyLength,
+         "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000", kUptoVerify, kTwoReads, 1,
+         "cannot read the image back: 2048 of 5000 bytes came"},
+        {"dfuERROR on the second block", "error on 2", NoFault, kGood, DfuBlockWriteError, kExited.arg(108),
+         kFirstBlock, kNone, 1, "cannot write block 3 at 0x08000800: the boot loader reported errPROG"},
+        {"block stays busy", "stuck on 2", NoFault, kGood, DfuBlockTimeout, kExited.arg(109), kFirstBlock,
+         kNone, 1, "cannot write block 3 at 0x08000800: the boot loader stayed busy"},
+        {"status refused after a block", "", StatusRefusedAfterBlock, kGood, DfuBlockStatusFailed,
+         kExited.arg(106), kNone, kNone, 1,
+         "no status after writing block 2 at 0x08000000: the boot loader stalled"},
+        {"block 3 stalls", "", ThirdBlockRefused, kGood, DfuBlockDownloadFailed,
+         "DFU_DNLOAD failed with code: -9", kFirstBlock, kNone, 1,
+         "cannot send block 3 at 0x08000800: the boot loader stalled"},
+        {"unplugged after the first block", "unplug at 39", NoFault, kGood, DfuBlockDownloadFailed,
+         kExited.arg(105), kFirstBlock, kNone, 1, ""},
+        {"cancelled after the first block", "cancel at 39", NoFault, kGood, DfuCancelled, kExited.arg(113),
+         kFirstBlock, kNone, 1, "the update was stopped"},
+        {"Set Address refused", "", FirstSetAddressRefused, kGood, DfuSetAddressFailed,
+         "Set Address command failed with rc= -9", kNone, kNone, 0,
+         "cannot set the write address 0x08000000: the boot loader stalled"},
+        {"Erase refused", "", FirstEraseRefused, kGood, DfuEraseFailed,
+         "Erase command failed with rc= -9  at 0x8000000", kNone, kNone, 1,
+         "cannot erase page 0x08000000: the boot loader stalled"},
+        {"7-byte image", "", NoFault, kGood.left(7), DfuVectorTableRefused,
+         kRefused + "file too small for vector table", kNone, kNone, 0,
+         "not a valid firmware: file too small for vector table"},
+        {"stack pointer outside SRAM", "", NoFault, kBadStack, DfuVectorTableRefused,
+         kRefused + "invalid initial SP 0x10020000 (SRAM 20000000..200c0000)", kNone, kNone, 0, ""},
+        {"image for another base", "", NoFault, firmware(5000, 0x08010000), DfuVectorTableRefused,
+         kRefused + "reset vector 0x8010101 outside programmed range [8000000..8001388)", kNone, kNone, 0,
+         ""},
+        {"missing file", "", NoFault, QByteArray(), DfuFileOpenFailed, "", kNone, kNone, 0, ""},
+        {"no loader on the bus", "off the bus", NoFault, kGood, DfuNoDevice, "", kNone, kNone, 0,
+         "the boot loader is not on the bus"},
+        {"another product id", "product DF12", NoFault, kGood, DfuNoDevice, "", kNone, kNone, 0, ""},
+        {"another place on the bus", "another place", NoFault, kGood, DfuNoDevice, "", kNone, kNone, 0, ""},
+        {"serial differs in case", "serial lower case", NoFault, kGood, DfuNoDevice, "", kNone, kNone, 0,
+         ""}};
+
 } // namespace
 
 class TestDfuFlasher : public QObject
@@ -386,101 +459,11 @@ private slots:
         QVERIFY(loader.leaving());
     }
 
-    void faults_data()
-    {
-        // The loader's own ("start in error", "read-protected", "error on N",
-        // "stuck on N", "strict leave"), "unplug at P" / "cancel at P" (after
-        // that progress value), "no verify", "off the bus", "product DF12",
-        // "its place" / "another place" on the bus, or the loader's serial
-        // ("serial lower case", "serial padded") against a filter of
-        // 2059326B4E31.
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<int>("fault");        // played in the loader's place
-        QTest::addColumn<QByteArray>("image"); // empty: no such file
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("logLine"); // empty: nothing logged
-        QTest::addColumn<QList<int>>("progress");
-        QTest::addColumn<QList<int>>("uploads");
-        QTest::addColumn<int>("erases");
-        QTest::addColumn<QString>("failure"); // what the user is told
-
-        const QByteArray good = firmware(5000);
-        const QList<int> all{39, 78, 96, 100}, none, readBack{2, 3, 4}, uptoVerify{39, 78, 96};
-        QByteArray badStack = good;
-        badStack[3] = 0x10; // 0x10020000
-        const QString exited = QStringLiteral("Exiting flash function with code: -%1");
-        const QString refused = QStringLiteral("Refusing to flash: vector table sanity failed: ");
-        auto row = [&](const char *name, const char *setup, Fault fault, const QByteArray &image, int result,
-                       const QString &log, const QList<int> &progress, const QList<int> &uploads, int erases,
-                       const char *failure = "") {
-            QTest::newRow(name) << setup << int(fault) << image << result << log << progress << uploads
-                                << erases << QString::fromLatin1(failure);
-        };
-
-        // The first CLRSTATUS is out of place in dfuIDLE: the loader reports
-        // dfuERROR (errUNKNOWN), which the second one clears.
-        row("loader in dfuIDLE", "", NoFault, good, 0, "Initial DFU status: state= 10 status= 14", all,
-            readBack, 1);
-        row("loader in dfuERROR", "start in error", NoFault, good, 0,
-            "Initial DFU status: state= 2 status= 0", all, readBack, 1);
-        row("strict leave", "strict leave", NoFault, good, 0, "Verify OK", all, readBack, 1);
-        row("read-protected", "read-protected", NoFault, good, 0,
-            "DFU_UPLOAD blocked (RDP?), bypassing verification and proceeding to manifest", all, {2}, 1);
-        row("verify off", "no verify", NoFault, good, 0, "Submitting leave request (ZLP)", all, none, 1);
-        row("serial matches once trimmed", "serial padded", NoFault, good, 0, "Verify OK", all, readBack, 1);
-        row("at its place on the bus", "its place", NoFault, good, 0, "Verify OK", all, readBack, 1);
-        row("read back differs", "", UploadCorrupted, good, DfuVerifyMismatch,
-            "Verify read complete: got= 5000 expected= 5000", uptoVerify, readBack, 1,
-            "the flash differs from the image at 0x08000064");
-        row("second read refused", "", SecondUploadRefused, good, DfuVerifyLength,
-            "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000", uptoVerify, {2, 3}, 1,
-            "cannot read the image back: 2048 of 5000 bytes came");
-        row("dfuERROR on the second block", "error on 2", NoFault, good, DfuBlockWriteError, exited.arg(108),
-            {39}, none, 1, "cannot write block 3 at 0x08000800: the boot loader reported errPROG");
-        row("block stays busy", "stuck on 2", NoFault, good, DfuBlockTimeout, exited.arg(109), {39}, none, 1,
-            "cannot write block 3 at 0x08000800: the boot loader stayed busy");
-        row("status refused after a block", "", StatusRefusedAfterBlock, good, DfuBlockStatusFailed,
-            exited.arg(106), none, none, 1,
-            "no status after writing block 2 at 0x08000000: the boot loader stalled");
-        row("block 3 stalls", "", ThirdBlockRefused, good, DfuBlockDownloadFailed,
-            "DFU_DNLOAD failed with code: -9", {39}, none, 1,
-            "cannot send block 3 at 0x08000800: the boot loader stalled");
-        row("unplugged after the first block", "unplug at 39", NoFault, good, DfuBlockDownloadFailed,
-            exited.arg(105), {39}, none, 1);
-        row("cancelled after the first block", "cancel at 39", NoFault, good, DfuCancelled, exited.arg(113),
-            {39}, none, 1, "the update was stopped");
-        row("Set Address refused", "", FirstSetAddressRefused, good, DfuSetAddressFailed,
-            "Set Address command failed with rc= -9", none, none, 0,
-            "cannot set the write address 0x08000000: the boot loader stalled");
-        row("Erase refused", "", FirstEraseRefused, good, DfuEraseFailed,
-            "Erase command failed with rc= -9  at 0x8000000", none, none, 1,
-            "cannot erase page 0x08000000: the boot loader stalled");
-        row("7-byte image", "", NoFault, good.left(7), DfuVectorTableRefused,
-            refused + "file too small for vector table", none, none, 0,
-            "not a valid firmware: file too small for vector table");
-        row("stack pointer outside SRAM", "", NoFault, badStack, DfuVectorTableRefused,
-            refused + "invalid initial SP 0x10020000 (SRAM 20000000..200c0000)", none, none, 0);
-        row("image for another base", "", NoFault, firmware(5000, 0x08010000), DfuVectorTableRefused,
-            refused + "reset vector 0x8010101 outside programmed range [8000000..8001388)", none, none, 0);
-        row("missing file", "", NoFault, QByteArray(), DfuFileOpenFailed, "", none, none, 0);
-        row("no loader on the bus", "off the bus", NoFault, good, DfuNoDevice, "", none, none, 0,
-            "the boot loader is not on the bus");
-        row("another product id", "product DF12", NoFault, good, DfuNoDevice, "", none, none, 0);
-        row("another place on the bus", "another place", NoFault, good, DfuNoDevice, "", none, none, 0);
-        row("serial differs in case", "serial lower case", NoFault, good, DfuNoDevice, "", none, none, 0);
-    }
-
+    void faults_data() { wheeltest::addRows(kFaults); }
     void faults()
     {
-        QFETCH(QString, setup);
-        QFETCH(int, fault);
-        QFETCH(QByteArray, image);
-        QFETCH(int, result);
-        QFETCH(QString, logLine);
-        QFETCH(QList<int>, progress);
-        QFETCH(QList<int>, uploads);
-        QFETCH(int, erases);
-        QFETCH(QString, failure);
+        const auto &[tag, setup, fault, image, result, logLine, progress, uploads, erases, failure] =
+            wheeltest::rowOf(kFaults);
 
         DfuLoader::Config config;
         config.faults.startInError = setup == QLatin1String("start in error");
@@ -506,7 +489,7 @@ private slots:
                                   .toStdString();
         }
         LoaderOnBus &loader = plugLoader(config, identity);
-        installFault(loader, Fault(fault));
+        installFault(loader, fault);
         if (offBus)
             loader.unplug();
         if (setup.endsWith(QLatin1String(" place"))) {

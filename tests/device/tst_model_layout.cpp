@@ -2,6 +2,7 @@
 // hidapi against the emulated wheel: what the name and extra-LED queries put
 // on the wire, what every model leaves on the pages, and whether its picture
 // shows the wheel under every placed widget.
+#include "table_rows.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 #include "window_probe.h"
@@ -114,6 +115,21 @@ struct LayoutBench
     ModelLayoutHost host;
 };
 
+// LED page, LED buttons shown, the watched widgets shown, the reports sent.
+const QStringList kSlider{"lbEnc", "hsTrigger", "lbTrigger", "pbSaveEnc"};
+const QStringList kControls = kSlider + QStringList{"pgAdcL", "pbCalL", "pgAdcR", "pbCalR"};
+const QStringList kClutch{"cbClutch", "gpClutch"}, kExtraLeds{"pbXL", "pbXR"};
+const QStringList kNameOnly{kNameQuery}, kWithExtraLeds{kNameQuery, kExtraLedQuery};
+const std::tuple<const char *, bool, int, QStringList, QStringList> kModels[] = {
+    {"H-ZET", true, 20, kControls + kClutch + "gpShifter" + kExtraLeds, kWithExtraLeds},
+    {"VLN6", true, 37, kControls + kClutch + "cbShifter" + "gpShifter" + kExtraLeds, kWithExtraLeds},
+    {"H-MIRA", false, 0, kControls + kClutch + "gpShifter", kNameOnly},
+    {"OV410", true, 18, kSlider + "gpShifter", kNameOnly},
+    {"KLINO4", true, 15, kControls + kClutch + "gpShifter" + kExtraLeds, kNameOnly},
+    {"ULMAR", true, 41, kSlider + kClutch + "cbShifter" + "gpShifter" + kExtraLeds, kNameOnly},
+    {"SRD7", true, 36, kControls + kClutch + "gpShifter" + kExtraLeds, kNameOnly},
+    {"PELIX", true, 29, kSlider + QStringList{"pbCalL", "pbCalR"} + kClutch, kNameOnly}};
+
 } // namespace
 
 class TestModelLayout : public QObject
@@ -123,42 +139,13 @@ class TestModelLayout : public QObject
 private slots:
     void initTestCase() { QCOMPARE(hid_init(), 0); }
 
-    void everyModel_data()
-    {
-        QTest::addColumn<bool>("ledPage");
-        QTest::addColumn<int>("ledButtons");
-        QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<QStringList>("wire");
-
-        const QStringList slider{"lbEnc", "hsTrigger", "lbTrigger", "pbSaveEnc"};
-        const QStringList controls = slider + QStringList{"pgAdcL", "pbCalL", "pgAdcR", "pbCalR"};
-        const QStringList clutch{"cbClutch", "gpClutch"};
-        const QStringList extraLeds{"pbXL", "pbXR"};
-        const QStringList nameOnly{kNameQuery};
-        const QStringList withExtraLeds{kNameQuery, kExtraLedQuery};
-
-        QTest::newRow("H-ZET") << true << 20 << controls + clutch + "gpShifter" + extraLeds << withExtraLeds;
-        QTest::newRow("VLN6") << true << 37 << controls + clutch + "cbShifter" + "gpShifter" + extraLeds
-                              << withExtraLeds;
-        QTest::newRow("H-MIRA") << false << 0 << controls + clutch + "gpShifter" << nameOnly;
-        QTest::newRow("OV410") << true << 18 << slider + "gpShifter" << nameOnly;
-        QTest::newRow("KLINO4") << true << 15 << controls + clutch + "gpShifter" + extraLeds << nameOnly;
-        QTest::newRow("ULMAR") << true << 41 << slider + clutch + "cbShifter" + "gpShifter" + extraLeds
-                               << nameOnly;
-        QTest::newRow("SRD7") << true << 36 << controls + clutch + "gpShifter" + extraLeds << nameOnly;
-        QTest::newRow("PELIX") << true << 29 << slider + QStringList{"pbCalL", "pbCalR"} + clutch << nameOnly;
-    }
-
+    void everyModel_data() { wheeltest::addRows(kModels); }
     void everyModel()
     {
-        QFETCH(bool, ledPage);
-        QFETCH(int, ledButtons);
-        QFETCH(QStringList, shown);
-        QFETCH(QStringList, wire);
-
-        const ModelEntry *entry = ModelTable::byCode(QTest::currentDataTag());
+        const auto &[code, ledPage, ledButtons, shown, wire] = wheeltest::rowOf(kModels);
+        const ModelEntry *entry = ModelTable::byCode(code);
         QVERIFY(entry);
-        LayoutBench bench(QTest::currentDataTag());
+        LayoutBench bench(code);
         QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
         // The whole step the window takes: read the name, lay the form out.
         const std::optional<QString> name = readModelName(deviceHandle());

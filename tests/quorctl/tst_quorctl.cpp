@@ -119,6 +119,46 @@ std::unique_ptr<WheelFixture> plug(const QString &model)
     return wheel;
 }
 
+// The command line, then for a profile the wheel saved, edited, a text and
+// its replacement ("TRUNCATE": the first half kept), the exit code and the
+// message. The set-up some rows need is named by their tag.
+const std::tuple<const char *, QStringList, QString, QString, int, QString> kRefusals[] = {
+    {"no command", {}, "", "", 1, "no command given"},
+    {"unknown command", words("frob"), "", "", 1, "unknown command"},
+    {"backup without file", words("backup"), "", "", 1, "exactly one FILE"},
+    {"colour with a sign", words("led set pbB1 +fffff"), "", "", 1, "not a colour"},
+    {"unknown preset", words("led preset mauve"), "", "", 1, "unknown preset"},
+    {"unknown LED button", words("led set pbQ9 ff0000"), "", "", 1, "unknown LED button \"pbQ9\" on a SRD7"},
+    {"watch bad count", words("watch --count 0"), "", "", 1, "bad option"},
+    {"no wheel", words("status"), "", "", 2, "no wheel found"},
+    {"window running", words("status"), "", "", 3, "the QuorSet window is running; close it first"},
+    {"another quorctl running", words("led preset red"), "", "", 3,
+     "another quorctl command is using the wheel"},
+    {"missing profile", words("restore /nonexistent/p.json"), "", "", 4, "cannot read"},
+    {"not a .bin", {"flash", QUORCTL_BINARY}, "", "", 4, "not a valid firmware"},
+    {"truncated", words("restore"), "TRUNCATE", "", 4, "truncated or damaged"},
+    {"pulse width out of range", words("restore"), "\"encoderPulseWidth\": 100", "\"encoderPulseWidth\": 500",
+     4, "\"encoderPulseWidth\" must be a whole number from 40 to 240"},
+    {"fractional pulse width", words("restore"), "\"shifterPulseWidth\": 100", "\"shifterPulseWidth\": 99.5",
+     4, "\"shifterPulseWidth\" must be a whole number"},
+    {"bite word between the paddles", words("restore"), "\"biteWord\": 5000", "\"biteWord\": 30000", 4,
+     "\"paddles.biteWord\" must be"},
+    {"paddle reading out of range", words("restore"), "\"leftMax\": 4095", "\"leftMax\": 5000", 4,
+     "\"paddles.leftMax\" must be a whole number from 0 to 4096"},
+    {"unknown button", words("restore"), "\"button\": \"pbB1\"", "\"button\": \"pbQ7\"", 4,
+     "unknown button \"pbQ7\" for a SRD7"},
+    {"control codes quoted from the file", words("restore"), "\"button\": \"pbB1\"",
+     "\"button\": \"pb\\n\\u001b[2J\"", 4, "unknown button \"pb\\u000a\\u001b[2J\" for a SRD7"},
+    {"button in another LED's place", words("restore"), "\"button\": \"pbB1\"", "\"button\": \"pbB9\"", 4,
+     "LED 0 of a SRD7 belongs to pbB1, not pbB9"},
+    {"bad colour", words("restore"), "\"pbXL\": \"#ffffff\"", "\"pbXL\": \"#fffff\"", 4,
+     "\"extraLeds.pbXL\" must be a colour #rrggbb"},
+    {"misspelt key", words("restore"), "\"clutchesEnabled\"", "\"clutchEnabled\"", 4, "\"clutchesEnabled\""},
+    {"newer format", words("restore"), "\"version\": 1", "\"version\": 2", 4,
+     "profile version 2 is not supported"},
+    {"unknown model", words("restore"), "\"model\": \"SRD7\"", "\"model\": \"SRD9\"", 4,
+     "unknown wheel model"}};
+
 // The model, its link (-1: no battery) and lines the status must hold.
 const std::tuple<const char *, QString, int, QStringList> kStatus[] = {
     {"SRD7, no battery",
@@ -195,70 +235,14 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir_->path()));
     }
 
-    void exitCodes_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("edit");
-        QTest::addColumn<QString>("replacement");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message");
-
-        // The set-up some rows need is named by their tag.
-        const auto row = [](const char *name, const char *args, int code, const char *message) {
-            QTest::newRow(name) << words(args) << QString() << QString() << code << message;
-        };
-        row("no command", "", 1, "no command given");
-        row("unknown command", "frob", 1, "unknown command");
-        row("backup without file", "backup", 1, "exactly one FILE");
-        row("colour with a sign", "led set pbB1 +fffff", 1, "not a colour");
-        row("unknown preset", "led preset mauve", 1, "unknown preset");
-        row("unknown LED button", "led set pbQ9 ff0000", 1, "unknown LED button \"pbQ9\" on a SRD7");
-        row("watch bad count", "watch --count 0", 1, "bad option");
-        row("no wheel", "status", 2, "no wheel found");
-        row("window running", "status", 3, "the QuorSet window is running; close it first");
-        row("another quorctl running", "led preset red", 3, "another quorctl command is using the wheel");
-        row("missing profile", "restore /nonexistent/p.json", 4, "cannot read");
-        QTest::newRow("not a .bin") << QStringList{"flash", QUORCTL_BINARY} << QString() << QString() << 4
-                                    << "not a valid firmware";
-
-        // A profile the wheel saved, edited: a text replaced, or "TRUNCATE"
-        // keeping its first half.
-        const auto bad = [](const char *name, const char *edit, const char *replacement,
-                            const char *message) {
-            QTest::newRow(name) << words("restore") << edit << replacement << 4 << message;
-        };
-        bad("truncated", "TRUNCATE", "", "truncated or damaged");
-        bad("pulse width out of range", "\"encoderPulseWidth\": 100", "\"encoderPulseWidth\": 500",
-            "\"encoderPulseWidth\" must be a whole number from 40 to 240");
-        bad("fractional pulse width", "\"shifterPulseWidth\": 100", "\"shifterPulseWidth\": 99.5",
-            "\"shifterPulseWidth\" must be a whole number");
-        bad("bite word between the paddles", "\"biteWord\": 5000", "\"biteWord\": 30000",
-            "\"paddles.biteWord\" must be");
-        bad("paddle reading out of range", "\"leftMax\": 4095", "\"leftMax\": 5000",
-            "\"paddles.leftMax\" must be a whole number from 0 to 4096");
-        bad("unknown button", "\"button\": \"pbB1\"", "\"button\": \"pbQ7\"",
-            "unknown button \"pbQ7\" for a SRD7");
-        bad("control codes quoted from the file", "\"button\": \"pbB1\"", "\"button\": \"pb\\n\\u001b[2J\"",
-            "unknown button \"pb\\u000a\\u001b[2J\" for a SRD7");
-        bad("button in another LED's place", "\"button\": \"pbB1\"", "\"button\": \"pbB9\"",
-            "LED 0 of a SRD7 belongs to pbB1, not pbB9");
-        bad("bad colour", "\"pbXL\": \"#ffffff\"", "\"pbXL\": \"#fffff\"",
-            "\"extraLeds.pbXL\" must be a colour #rrggbb");
-        bad("misspelt key", "\"clutchesEnabled\"", "\"clutchEnabled\"", "\"clutchesEnabled\"");
-        bad("newer format", "\"version\": 1", "\"version\": 2", "profile version 2 is not supported");
-        bad("unknown model", "\"model\": \"SRD7\"", "\"model\": \"SRD9\"", "unknown wheel model");
-    }
+    void exitCodes_data() { wheeltest::addRows(kRefusals); }
 
     // Refused before anything reaches the wheel, with one line that says why.
     void exitCodes()
     {
-        QFETCH(QStringList, args);
-        QFETCH(QString, edit);
-        QFETCH(QString, replacement);
-        QFETCH(int, code);
-        QFETCH(QString, message);
+        const auto &[tag, command, edit, replacement, code, message] = wheeltest::rowOf(kRefusals);
+        QStringList args = command;
 
-        const QLatin1String tag(QTest::currentDataTag());
         auto wheel = plug("SRD7");
         if (!edit.isEmpty()) {
             QCOMPARE(run({"backup", path("good.json")}).code, 0);
@@ -273,12 +257,12 @@ private slots:
             }
             args << writeFile(path("bad.json"), profile.toUtf8());
         }
-        if (tag == "no wheel")
+        if (qstrcmp(tag, "no wheel") == 0)
             QVERIFY(wheel->unplug());
-        if (tag == "window running")
+        if (qstrcmp(tag, "window running") == 0)
             pretendWindowRuns();
         QLockFile otherCommand(path("quorctl.lock"));
-        if (tag == "another quorctl running")
+        if (qstrcmp(tag, "another quorctl running") == 0)
             QVERIFY(otherCommand.tryLock(0));
         const auto before = keptOf(*wheel);
         wheel->clearTranscript();

@@ -18,8 +18,6 @@
 using namespace wheelemu;
 using wheeltest::bytesOf;
 
-Q_DECLARE_METATYPE(QList<QByteArray>)
-
 namespace {
 
 constexpr uint32_t kBase = 0x08000000;
@@ -215,6 +213,37 @@ QList<QByteArray> hexList(const char *hex)
     return list;
 }
 
+// The size the device states, the fault played, the flasher's bound, the
+// lengths of the blocks sent.
+const std::tuple<const char *, int, Fault, int, QList<int>> kTransferSizes[] = {
+    {"device states 1024", 1024, NoFault, 2048, {1024, 1024, 1024, 1024, 904}},
+    {"device states 4096", 4096, NoFault, 2048, {2048, 2048, 904}},
+    {"short descriptor, smaller bound", 2048, DescriptorShort, 1024, {1024, 1024, 1024, 1024, 904}},
+    {"bound below the device's size",
+     2048,
+     NoFault,
+     512,
+     {512, 512, 512, 512, 512, 512, 512, 512, 512, 392}}};
+
+// Base, image size, page size, then the DfuSe commands: Set Address, the
+// erases, Set Address again before the data, the verify's and the leave's.
+constexpr std::tuple<const char *, uint32_t, int, int, const char *> kErasePlans[] = {
+    {"8193 bytes, two pages", kBase, 8193, 8192,
+     "2100000008 4100000008 4100200008 2100000008 2100000008 2100000008"},
+    {"page size 0 counts as 8192", kBase, 8192, 0, "2100000008 4100000008 2100000008 2100000008 2100000008"},
+    {"base inside a page", 0x08001000u, 8192, 8192,
+     "2100100008 4100000008 4100200008 2100100008 2100100008 2100100008"},
+    {"small pages", kBase, 3000, 1024,
+     "2100000008 4100000008 4100040008 4100080008 2100000008 2100000008 2100000008"}};
+
+// The first block stalls above a length: the lengths tried, and where the
+// pointer goes after the halved block.
+const QList<int> kHalvings{2048, 1024, 512, 256, 128, 64, 32};
+const std::tuple<const char *, int, int, QList<int>, const char *> kFirstBlockStalls[] = {
+    {"stalls above 1024", 1024, 0, {2048, 1024}, "2100040008"},
+    {"stalls above 40", 40, 0, kHalvings, "2120000008"},
+    {"stalls at every length", 1, DfuBlockDownloadFailed, kHalvings, ""}};
+
 // The setup: the loader's own faults ("start in error", "read-protected",
 // "error on N", "stuck on N", "strict leave"), "unplug at P" / "cancel at P"
 // (after that progress value), "no verify", "off the bus", "product DF12",
@@ -309,32 +338,14 @@ private slots:
         testbed_.reset();
     }
 
-    void transferSize_data()
-    {
-        QTest::addColumn<int>("deviceSize");
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<int>("bound");
-        QTest::addColumn<QList<int>>("lengths");
-
-        const QList<int> by1024{1024, 1024, 1024, 1024, 904};
-        const QList<int> by2048{2048, 2048, 904};
-        QTest::newRow("device states 1024") << 1024 << int(NoFault) << 2048 << by1024;
-        QTest::newRow("device states 4096") << 4096 << int(NoFault) << 2048 << by2048;
-        QTest::newRow("short descriptor, smaller bound") << 2048 << int(DescriptorShort) << 1024 << by1024;
-        QTest::newRow("bound below the device's size")
-            << 2048 << int(NoFault) << 512 << QList<int>{512, 512, 512, 512, 512, 512, 512, 512, 512, 392};
-    }
-
+    void transferSize_data() { wheeltest::addRows(kTransferSizes); }
     void transferSize()
     {
-        QFETCH(int, deviceSize);
-        QFETCH(int, fault);
-        QFETCH(int, bound);
-        QFETCH(QList<int>, lengths);
+        const auto &[tag, deviceSize, fault, bound, lengths] = wheeltest::rowOf(kTransferSizes);
         DfuLoader::Config config;
         config.transferSize = uint16_t(deviceSize);
         LoaderOnBus &loader = plugLoader(config);
-        installFault(loader, Fault(fault));
+        installFault(loader, fault);
         DfuFlashOptions options;
         options.transferSize = bound;
         // Only the wire is looked at: a device places blocks by its own size.
@@ -350,34 +361,11 @@ private slots:
         QCOMPARE(acceptedBlocks(loader.transfers()), expected);
     }
 
-    void addressAndErase_data()
-    {
-        QTest::addColumn<uint>("base");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("pageSize");
-        QTest::addColumn<QList<QByteArray>>("commands");
-
-        // Set Address, the erases, Set Address again before the data, the
-        // verify's Set Address, and the leave's.
-        QTest::newRow("8193 bytes, two pages")
-            << kBase << 8193 << 8192
-            << hexList("2100000008 4100000008 4100200008 2100000008 2100000008 2100000008");
-        QTest::newRow("page size 0 counts as 8192")
-            << kBase << 8192 << 0 << hexList("2100000008 4100000008 2100000008 2100000008 2100000008");
-        QTest::newRow("base inside a page")
-            << 0x08001000u << 8192 << 8192
-            << hexList("2100100008 4100000008 4100200008 2100100008 2100100008 2100100008");
-        QTest::newRow("small pages")
-            << kBase << 3000 << 1024
-            << hexList("2100000008 4100000008 4100040008 4100080008 2100000008 2100000008 2100000008");
-    }
-
+    void addressAndErase_data() { wheeltest::addRows(kErasePlans); }
     void addressAndErase()
     {
-        QFETCH(uint, base);
-        QFETCH(int, size);
-        QFETCH(int, pageSize);
-        QFETCH(QList<QByteArray>, commands);
+        const auto &[tag, base, size, pageSize, commandHex] = wheeltest::rowOf(kErasePlans);
+        const QList<QByteArray> commands = hexList(commandHex);
         LoaderOnBus &loader = plugLoader();
         // An older firmware fills the flash: programming only clears bits, so
         // every page the image touches must have been erased for it to land.
@@ -396,27 +384,11 @@ private slots:
         QVERIFY(loader.leaving());
     }
 
-    void firstBlockStall_data()
-    {
-        QTest::addColumn<int>("stallAbove");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QList<int>>("tries");
-        QTest::addColumn<QByteArray>("pointerAfter");
-
-        const QList<int> halvings{2048, 1024, 512, 256, 128, 64, 32};
-        QTest::newRow("stalls above 1024")
-            << 1024 << 0 << QList<int>{2048, 1024} << QByteArray::fromHex("2100040008");
-        QTest::newRow("stalls above 40") << 40 << 0 << halvings << QByteArray::fromHex("2120000008");
-        QTest::newRow("stalls at every length")
-            << 1 << int(DfuBlockDownloadFailed) << halvings << QByteArray();
-    }
-
+    void firstBlockStall_data() { wheeltest::addRows(kFirstBlockStalls); }
     void firstBlockStall()
     {
-        QFETCH(int, stallAbove);
-        QFETCH(int, result);
-        QFETCH(QList<int>, tries);
-        QFETCH(QByteArray, pointerAfter);
+        const auto &[tag, stallAbove, result, tries, pointerHex] = wheeltest::rowOf(kFirstBlockStalls);
+        const QByteArray pointerAfter = QByteArray::fromHex(pointerHex);
         DfuLoader::Config config;
         config.faults.stallFirstBlockAbove = uint16_t(stallAbove);
         LoaderOnBus &loader = plugLoader(config);

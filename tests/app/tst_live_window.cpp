@@ -137,11 +137,9 @@ struct Window : wheeltest::LiveWindow
     }
 };
 
-// Unplugged, button held on return, a quorctl command held the wheel first.
-// A button still held on return lights again with the first report. After a
-// read error the wheel is still on the bus: the scan after the loss finds it
-// again at once, without a waiting screen. A window started while a quorctl
-// command (a restore, say) holds the wheel sends nothing until it lets go.
+// Unplugged (else a read error: found again at once, no waiting screen),
+// button held on return, a quorctl command (a restore, say) held the wheel
+// first: the window sends nothing until it lets go.
 constexpr std::tuple<const char *, bool, bool, bool> kLosses[] = {
     {"unplugged, button let go while away", true, false, false},
     {"read error", false, true, false},
@@ -160,15 +158,10 @@ const std::tuple<const char *, bool, bool, const char *, QStringList, QString> k
     {"SRD7", true, false, "1 7 33 20 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3R", "pbSWL"}, {}},
     {"PELIX", true, false, "1 7 33 17 21", {"pbIB1", "pbIB2", "pbIB9", "pbID7L", "pbIB3"}, {}}};
 
-// The emulated loader's fault ("+other": another board's loader is on the
-// bus from the start); the image: "good", "bad stack", "gone" (removed once
-// the loader is up), "in temp" (the user's own, in the temp directory); the
-// boxes; whether MANUAL UPDATE is pressed again after the failure, with no
-// wheel on the HID bus. A bad stack is refused before the reboot and the
-// wheel stays connected; which images the vector-table check refuses, and
-// which failure the flasher reports for which loader fault, is
-// tst_dfu_flasher's: the window's side of every failing flash is the same
-// box and the same loader screen.
+// Loader fault ("+other": another board's loader on the bus too), image
+// ("gone": removed once the loader is up, "in temp": the user's own there),
+// boxes, MANUAL UPDATE again with no wheel on the HID bus. Which image or
+// loader fault fails how is tst_dfu_flasher's; the window shows them alike.
 const QString kStuckBusy =
     "Error: The firmware update failed: cannot write block 3 at 0x08000800: the boot loader stayed busy." +
     kInLoader;

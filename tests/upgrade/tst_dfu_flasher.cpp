@@ -244,16 +244,11 @@ const std::tuple<const char *, int, int, QList<int>, const char *> kFirstBlockSt
     {"stalls above 40", 40, 0, kHalvings, "2120000008"},
     {"stalls at every length", 1, DfuBlockDownloadFailed, kHalvings, ""}};
 
-// The setup: the loader's own faults ("start in error", "read-protected",
-// "error on N", "stuck on N", "strict leave"), "unplug at P" / "cancel at P"
-// (after that progress value), "no verify", "off the bus", "product DF12",
-// "its place" / "another place" on the bus, or the loader's serial ("serial
-// lower case", "serial padded") against a filter of 2059326B4E31. Then the
-// fault played in the loader's place, the image (empty: no such file), the
-// result, a line logged (empty: nothing logged), the progress, the blocks
-// read back, the erases and what the user is told. The first CLRSTATUS is
-// out of place in dfuIDLE: the loader reports dfuERROR (errUNKNOWN), which
-// the second one clears.
+// Setup (the loader's own faults, "unplug/cancel at P" after that progress,
+// options, its place on the bus, its serial against 2059326B4E31), the fault
+// played in the loader's place, the image (empty: no file), result, a line
+// logged (empty: none), progress, blocks read back, erases, what the user is
+// told. In dfuIDLE the first CLRSTATUS leaves dfuERROR, the second clears it.
 const QByteArray kGood = firmware(5000);
 const QByteArray kBadStack = QByteArray(kGood).replace(3, 1, "\x10"); // 0x10020000
 const QList<int> kAll{39, 78, 96, 100}, kNone, kReadBack{2, 3, 4}, kUptoVerify{39, 78, 96}, kFirstBlock{39},

@@ -38,6 +38,9 @@ struct Ending
 // window's MANUAL UPDATE.
 Ending runUpdate(const FirmwareUpdate::Request &request)
 {
+    // Lets a test of a loader that never comes end in a second, not 15.
+    if (const int ms = qEnvironmentVariableIntValue("QUORCTL_LOADER_RECHECK_MS"); ms > 0)
+        FirmwareUpdate::setLoaderRecheckMs(ms);
     FirmwareUpdate update;
     FlashProgress shown(stdoutIsTerminal());
     QEventLoop loop;

@@ -13,7 +13,7 @@ namespace {
 // The boot loader enumerates a few seconds after the reboot command; one
 // look at once and 30 more, the last about 15 s after it.
 constexpr int kDfuReChecks = 30;
-constexpr int kDfuReCheckMs = 500;
+int dfuReCheckMs = 500;
 constexpr int kDone = 100;
 
 QString severalLoaders(size_t count)
@@ -28,7 +28,7 @@ QString severalLoaders(size_t count)
 FirmwareUpdate::FirmwareUpdate(QObject *parent) : QObject(parent)
 {
     recheck.setSingleShot(true);
-    recheck.setInterval(kDfuReCheckMs);
+    recheck.setInterval(dfuReCheckMs);
     connect(&recheck, SIGNAL(timeout()), this, SLOT(waitForDfuAndStart()));
     connect(&upgradeWorker, SIGNAL(progress(int)), this, SLOT(onWorkerProgress(int)));
     connect(&upgradeWorker, SIGNAL(failed(int, QString)), this, SLOT(onWorkerFailed(int, QString)));
@@ -38,6 +38,11 @@ FirmwareUpdate::~FirmwareUpdate()
 {
     upgradeWorker.cancel();
     upgradeWorker.waitForFinished();
+}
+
+void FirmwareUpdate::setLoaderRecheckMs(int ms)
+{
+    dfuReCheckMs = ms;
 }
 
 bool FirmwareUpdate::busy()

@@ -70,9 +70,9 @@ public:
     // true when it has ended within waitMs.
     bool cancel(int waitMs);
 
-    // For tests: the pauses of the wait for the boot loader and of the
-    // worker's own steps.
-    void setLoaderRecheckMs(int ms) { recheck.setInterval(ms); }
+    // For tests: the pause between looks for the boot loader, for every
+    // update object made from then on, and the worker's own steps.
+    static void setLoaderRecheckMs(int ms);
     QuorUpgrade &worker() { return upgradeWorker; }
 
     // The wheel's settings as they were before the last update started, and

@@ -5,12 +5,14 @@
 #include "dfu_emulator.h"
 #include "live_window.h"
 #include "message_log.h"
+#include "table_rows.h"
 #include "test_image.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 
 #include "app/single_instance.h"
 #include "settings/profile_backup.h"
+#include "upgrade/firmware_update.h"
 
 #include <QImage>
 #include <QLabel>
@@ -135,6 +137,47 @@ struct Window : wheeltest::LiveWindow
     }
 };
 
+// Unplugged (else a read error: found again at once, no waiting screen),
+// button held on return, a quorctl command (a restore, say) held the wheel
+// first: the window sends nothing until it lets go.
+constexpr std::tuple<const char *, bool, bool, bool> kLosses[] = {
+    {"unplugged, button let go while away", true, false, false},
+    {"read error", false, true, false},
+    {"started during a quorctl command", false, true, true}};
+
+// Model, LED page, status polled, buttons pressed, indicators lit, header
+// when it is not the usual one.
+const QString kOv410Header = QStringLiteral("Quor Controls - OV410 Edition SIM Wheel");
+const std::tuple<const char *, bool, bool, const char *, QStringList, QString> kModels[] = {
+    {"H-ZET", true, true, "1 7 33 19 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3L", "pbSWL"}, {}},
+    {"VLN6", true, false, "1 7 33 5 32", {"pbIB1", "pbIB2", "pbIB9", "pbID1L", "pbSWR"}, {}},
+    {"H-MIRA", false, true, "1 7 33 17 9", {"pbIB1", "pbIB2", "pbIB9", "pbID7L", "pbJsL1"}, {}},
+    {"OV410", true, true, "1 2 33 5 41", {"pbIB1", "pbISW1", "pbIB9", "pbID1L", "pbJsR1"}, kOv410Header},
+    {"KLINO4", true, true, "1 2 33 3 9", {"pbIB1", "pbISW1", "pbIB9", "pbID5L", "pbJsL1"}, {}},
+    {"ULMAR", true, true, "1 24 33 19 21", {"pbIB1", "pbSWL", "pbIB9", "pbID3L", "pbIB3"}, {}},
+    {"SRD7", true, false, "1 7 33 20 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3R", "pbSWL"}, {}},
+    {"PELIX", true, false, "1 7 33 17 21", {"pbIB1", "pbIB2", "pbIB9", "pbID7L", "pbIB3"}, {}}};
+
+// Loader fault ("+other": another board's loader on the bus too), image
+// ("gone": removed once the loader is up, "in temp": the user's own there),
+// boxes, MANUAL UPDATE again with no wheel on the HID bus. Which image or
+// loader fault fails how is tst_dfu_flasher's; the window shows them alike.
+const QString kStuckBusy =
+    "Error: The firmware update failed: cannot write block 3 at 0x08000800: the boot loader stayed busy." +
+    kInLoader;
+const std::tuple<const char *, QString, QString, QStringList, bool> kBootLoaderRows[] = {
+    {"flashed, the user's image in the temp dir kept", "", "in temp", {kDone}, false},
+    {"stack pointer outside SRAM", "", "bad stack", {kInvalid}, false},
+    {"loader never enumerates", "never-appears", "good", {kNoLoader}, false},
+    {"image gone once the loader is up", "", "gone", {kInvalid + kInLoader}, false},
+    {"stuck busy, then again beside another loader", "stuck-busy:2+other", "good", {kStuckBusy}, true}};
+
+// The new firmware's version, the backup readable, the answer to the offer.
+const std::tuple<const char *, QString, bool, QMessageBox::StandardButton> kAcrossUpdate[] = {
+    {"factory-reset firmware, restored", "8.1.0+factory", true, QMessageBox::Yes},
+    {"settings kept, no offer", "8.1.0", true, QMessageBox::Yes},
+    {"backup unreadable, not updated", "8.1.0", false, QMessageBox::No}};
+
 } // namespace
 
 class TestLiveWindow : public QObject
@@ -143,7 +186,11 @@ class TestLiveWindow : public QObject
 
 private slots:
     void initTestCase() { wheeltest::messageLog::install(); }
-    void init() { wheeltest::messageLog::clear(); }
+    void init()
+    {
+        wheeltest::messageLog::clear();
+        FirmwareUpdate::setLoaderRecheckMs(500);
+    }
 
     // A scan that finds nothing brings back the waiting state from what a
     // connected wheel (or an update under way) left, and only ABOUT is left.
@@ -201,30 +248,14 @@ private slots:
         QCOMPARE(w.waitingScreens, 4);
     }
 
-    void loseAndFind_data()
-    {
-        QTest::addColumn<bool>("unplug");
-        QTest::addColumn<bool>("heldOnReturn");
-        QTest::addColumn<bool>("quorctlFirst");
-        // A button still held on return lights again with the first report
-        // (tst_button_display's "hidden while lit, still held").
-        QTest::newRow("unplugged, button let go while away") << true << false << false;
-        // Still on the bus: the scan after the loss finds it again at once,
-        // without a waiting screen.
-        QTest::newRow("read error") << false << true << false;
-        // A window started while a quorctl command (a restore, say) holds the
-        // wheel sends nothing until the command lets it go.
-        QTest::newRow("started during a quorctl command") << false << true << true;
-    }
+    void loseAndFind_data() { wheeltest::addRows(kLosses); }
 
     // Each connection makes the same initial reads in the same order. Closing
     // the window then stops the reader and lets the wheel go, and nothing
     // reopens it.
     void loseAndFind()
     {
-        QFETCH(bool, unplug);
-        QFETCH(bool, heldOnReturn);
-        QFETCH(bool, quorctlFirst);
+        const auto &[tag, unplug, heldOnReturn, quorctlFirst] = wheeltest::rowOf(kLosses);
         OPEN_WHEEL(wheel, "SRD7");
         Window w;
         if (quorctlFirst) {
@@ -291,50 +322,24 @@ private slots:
         QCOMPARE(w.waitingScreens, unplug ? 2 : 1);
     }
 
-    void everyModel_data()
-    {
-        QTest::addColumn<QString>("header");
-        QTest::addColumn<bool>("ledPage");
-        QTest::addColumn<bool>("polled");
-        QTest::addColumn<QString>("press"); // button numbers
-        QTest::addColumn<QStringList>("lit");
-
-        auto row = [](const char *code, bool ledPage, bool polled, const char *press, const QStringList &lit,
-                      const QString &header = {}) {
-            QTest::newRow(code) << (header.isEmpty() ? QStringLiteral("QUOR CONTROLS QUOR %1 Wheel").arg(code)
-                                                     : header)
-                                << ledPage << polled << press << lit;
-        };
-        row("H-ZET", true, true, "1 7 33 19 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3L", "pbSWL"});
-        row("VLN6", true, false, "1 7 33 5 32", {"pbIB1", "pbIB2", "pbIB9", "pbID1L", "pbSWR"});
-        row("H-MIRA", false, true, "1 7 33 17 9", {"pbIB1", "pbIB2", "pbIB9", "pbID7L", "pbJsL1"});
-        row("OV410", true, true, "1 2 33 5 41", {"pbIB1", "pbISW1", "pbIB9", "pbID1L", "pbJsR1"},
-            "Quor Controls - OV410 Edition SIM Wheel");
-        row("KLINO4", true, true, "1 2 33 3 9", {"pbIB1", "pbISW1", "pbIB9", "pbID5L", "pbJsL1"});
-        row("ULMAR", true, true, "1 24 33 19 21", {"pbIB1", "pbSWL", "pbIB9", "pbID3L", "pbIB3"});
-        row("SRD7", true, false, "1 7 33 20 24", {"pbIB1", "pbIB2", "pbIB9", "pbID3R", "pbSWL"});
-        row("PELIX", true, false, "1 7 33 17 21", {"pbIB1", "pbIB2", "pbIB9", "pbID7L", "pbIB3"});
-    }
-
+    void everyModel_data() { wheeltest::addRows(kModels); }
     void everyModel()
     {
-        QFETCH(bool, polled);
-        QFETCH(QStringList, lit);
+        const auto &[code, ledPage, polled, press, shownLit, header] = wheeltest::rowOf(kModels);
+        QStringList lit = shownLit;
 
-        OPEN_WHEEL(wheel, QTest::currentDataTag());
+        OPEN_WHEEL(wheel, code);
         Window w;
         QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
-        QTRY_VERIFY(w.connected());
-        // The INPUTS page comes up, and the status poll starts, after the reads.
-        QTRY_COMPARE(w.page(), 0);
+        QTRY_VERIFY(w.connected()); // which ends on the INPUTS page
         QTRY_COMPARE(w.text("lbVersion"), kVersionLine);
 
-        const QString folder =
-            QString::fromLatin1(QTest::currentDataTag()).toLower().remove(QLatin1Char('-'));
-        QTEST(w.text("lbHead"), "header");
+        const QString folder = QString::fromLatin1(code).toLower().remove(QLatin1Char('-'));
+        QCOMPARE(w.text("lbHead"),
+                 header.isEmpty() ? QStringLiteral("QUOR CONTROLS QUOR %1 Wheel").arg(code) : header);
         QCOMPARE(w.widget("lbMain")->styleSheet(),
                  QStringLiteral("border-image: url(:/img/back.%1.png)").arg(folder));
-        QTEST(w.widget("pbS2")->isEnabled(), "ledPage");
+        QCOMPARE(w.widget("pbS2")->isEnabled(), ledPage);
         for (const char *page : {"pbS1", "pbS3", "pbS4", "pbS5"})
             QVERIFY2(w.widget(page)->isEnabled(), page);
         QVERIFY(!w.widget("lbVersion")->isHidden());
@@ -344,8 +349,7 @@ private slots:
         QCOMPARE(w.text("lbBatStatus"), polled ? QStringLiteral("BATTERY STATUS: 80%") : "BATTERY STATUS:");
         QVERIFY(!w.widget("lbBTStatus")->isHidden());
 
-        QFETCH(QString, press);
-        QVERIFY(wheel.command(("press " + press).toStdString()));
+        QVERIFY(wheel.command(std::string("press ") + press));
         wheel.setPaddles(1200, 3300);
         lit.sort();
         QTRY_COMPARE(w.lit(), lit);
@@ -535,49 +539,16 @@ private slots:
         QTRY_VERIFY(w.text("lbVersion").contains(QLatin1String("8.0.1")));
     }
 
-    void bootLoader_data()
-    {
-        // The emulated loader's fault, "+other": another board's loader is on
-        // the bus from the start.
-        QTest::addColumn<QString>("fault");
-        // "good", "bad stack", "gone" (removed once the loader is up), "in
-        // temp" (the user's own, in the temp directory).
-        QTest::addColumn<QString>("image");
-        QTest::addColumn<QStringList>("boxes");
-        // After the failure MANUAL UPDATE again, with no wheel on the HID bus.
-        QTest::addColumn<bool>("again");
-
-        const QString failed = QStringLiteral("Error: The firmware update failed: %1.") + kInLoader;
-        QTest::newRow("flashed, the user's image in the temp dir kept")
-            << QString() << "in temp" << QStringList{kDone} << false;
-        // Refused before the reboot: the wheel stays connected. Which images
-        // the vector-table check refuses is tst_dfu_flasher's.
-        QTest::newRow("stack pointer outside SRAM")
-            << QString() << "bad stack" << QStringList{kInvalid} << false;
-        // One look at once and 30 more.
-        QTest::newRow("loader never enumerates") << "never-appears"
-                                                 << "good" << QStringList{kNoLoader} << false;
-        QTest::newRow("image gone once the loader is up")
-            << QString() << "gone" << QStringList{kInvalid + kInLoader} << false;
-        // The window's side of every failing flash is the same box and the
-        // same loader screen; which failure the flasher reports for which
-        // loader fault is tst_dfu_flasher's.
-        QTest::newRow("stuck busy, then again beside another loader")
-            << "stuck-busy:2+other"
-            << "good"
-            << QStringList{failed.arg("cannot write block 3 at 0x08000800: the boot loader stayed busy")}
-            << true;
-    }
+    void bootLoader_data() { wheeltest::addRows(kBootLoaderRows); }
 
     // A PELIX: the checks, the reboot, the wait for the boot loader, and how it
     // ends; after a failure the wheel waits in its loader and MANUAL UPDATE
     // brings it back.
     void bootLoader()
     {
-        QFETCH(QString, fault);
-        QFETCH(QString, image);
-        QFETCH(QStringList, boxes);
-        QFETCH(bool, again);
+        const auto &[tag, fault, image, boxes, again] = wheeltest::rowOf(kBootLoaderRows);
+        if (fault == QLatin1String("never-appears"))
+            FirmwareUpdate::setLoaderRecheckMs(100); // the looks are counted; 31 still outlast the 1 s below
 
         OPEN_WHEEL(wheel, "PELIX");
         DfuEmulatorOptions dfu;
@@ -727,23 +698,13 @@ private slots:
         QVERIFY(loader->plugged());
     }
 
-    void settingsAcrossUpdate_data()
-    {
-        QTest::addColumn<QString>("version"); // of the new firmware
-        QTest::addColumn<bool>("backupReadable");
-        QTest::addColumn<QMessageBox::StandardButton>("answer");
-        QTest::newRow("factory-reset firmware, restored") << "8.1.0+factory" << true << QMessageBox::Yes;
-        QTest::newRow("settings kept, no offer") << "8.1.0" << true << QMessageBox::Yes;
-        QTest::newRow("backup unreadable, not updated") << "8.1.0" << false << QMessageBox::No;
-    }
+    void settingsAcrossUpdate_data() { wheeltest::addRows(kAcrossUpdate); }
 
     // The backup before the update, the comparison after it and the restore,
     // checked against what the wheel stores.
     void settingsAcrossUpdate()
     {
-        QFETCH(QString, version);
-        QFETCH(bool, backupReadable);
-        QFETCH(QMessageBox::StandardButton, answer);
+        const auto &[tag, version, backupReadable, answer] = wheeltest::rowOf(kAcrossUpdate);
         OPEN_WHEEL(wheel, "SRD7");
         // A calibrated wheel: bite point and all four clutch words stored.
         wheel.withWheel([](Wheel &wh) {

@@ -3,6 +3,7 @@
 // desktop session script drives the real program on a real X server; this
 // covers what it cannot reach.
 #include "../support/private_runtime_dir.h"
+#include "../support/table_rows.h"
 #include "../support/window_probe.h"
 #include "app/mainwindow.h"
 #include "app/single_instance.h"
@@ -74,6 +75,64 @@ struct Window
     }
 };
 
+// Before, clicked, the screenshot (empty: none), and a pixel only the page's
+// own style sheet paints, which a page shown before its sheet arrived would
+// lack ((-1, -1): the waiting INPUTS page shows nothing of its own). A
+// second click on a checkable button must not uncheck it.
+const QColor kButtonBorder(112, 112, 112);
+const std::tuple<const char *, QString, QString, QString, QPoint, QColor> kPages[] = {
+    {"INPUTS", "pbS4", "pbS1", "page1-inputs.png", {-1, -1}, {}},
+    {"RGB", "pbS1", "pbS2", "page2-rgb.png", {440, 470}, kButtonBorder},            // Save Setting
+    {"PADDLES", "pbS1", "pbS3", "page3-paddles.png", {440, 470}, kButtonBorder},    // Save Setting
+    {"DEVICE", "pbS5", "pbS4", "page4-device.png", {190, 385}, kButtonBorder},      // CLEAR FLASH DATA
+    {"ABOUT", "pbS2", "pbS5", "page5-about.png", {352, 250}, QColor(20, 152, 215)}, // its picture
+    {"INPUTS again", "pbS1", "pbS1", "", {-1, -1}, {}}};
+
+// The page, the key that opens it, the Tab stops after the sidebar once round
+// the window. Without a wheel the INPUTS page hides all it has; the LED
+// buttons stand where the form puts them. An exclusive group of radio buttons
+// is one stop (the arrow keys move within it).
+constexpr std::tuple<const char *, int, int, const char *> kKeyboard[] = {
+    {"INPUTS, Return", 1, Qt::Key_Return, ""},
+    {"RGB, Space", 2, Qt::Key_Space,
+     "pbB1 hsShifter pbB9 pbXL pbB2 pbB10 pbXR pbTL2 pbT1 pbT2 pbT3 pbT4 pbT5 pbT6 pbT7 pbT8 pbT9 pbT10 "
+     "pbT11 "
+     "pbTR3 pbTR2 pbTL3 pbTR1 pbD3 pbT12 pbT13 pbT14 pbT15 pbT16 pbT17 pbT18 pbT19 pbD4 pbB3 pbD13 pbB11 "
+     "pbD23 "
+     "pbSetW pbSetR pbSet3 pbSet4 pbB4 pbD16 pbTL1 pbD26 pbB12 pbSetG pbB5 pbB13 pbSet1 pbB6 pbB14 pbSetB "
+     "pbSet2 pbSetD pbSave"},
+    {"PADDLES, Enter", 3, Qt::Key_Enter,
+     "cbClutch cbShifter rbPadNo hsBite pbEncoder pbBearLCa pbBearRCa pbBearExLCa pbBearExRCa pbSaveP"},
+    {"DEVICE, Return", 4, Qt::Key_Return,
+     "lePath pbPath pbAutoUpgrade pbUpgrade pbBackupSettings pbRestoreSettings pbClearFlash"}};
+
+// How the guard is reached while the window sits minimised, whether anyone
+// answered, and whether the window came back. quorctl looking for the window
+// (a probe) leaves it where it is. A window on its way out no longer answers:
+// the start waits for it to go instead (TestSingleInstance::startDuringSlowExit).
+const std::tuple<const char *, QString, bool, bool> kKnocks[] = {
+    {"second start", "show", true, true},
+    {"probe", "probe", true, false},
+    {"while closing", "show after close", false, false}};
+
+// A left press on the band just below the window's top edge (rows 1 to 49)
+// anchors a drag; moves with the left button held follow it (each from the
+// one before: the desktop session drags in two moves). Row, moves, button
+// pressed, buttons held in the move, what happens after the press. A move
+// that still reports the left button after a release (a missed press) must
+// not move the window.
+constexpr int kLeft = Qt::LeftButton;
+constexpr std::tuple<const char *, qreal, bool, int, int, const char *> kDrags[] = {
+    {"left, row 0", 0, false, kLeft, kLeft, ""},
+    {"left, row 1", 1, true, kLeft, kLeft, ""},
+    {"left, row 49", 49, true, kLeft, kLeft, ""},
+    {"left, row 50", 50, false, kLeft, kLeft, ""},
+    {"right, row 25", 25, false, Qt::RightButton, kLeft, ""},
+    {"left and right held", 10, true, kLeft, Qt::LeftButton | Qt::RightButton, ""},
+    {"move without a button", 10, false, kLeft, Qt::NoButton, ""},
+    {"left released", 10, false, kLeft, kLeft, "release left"},
+    {"right press cancels", 10, false, kLeft, kLeft, "press right"}};
+
 } // namespace
 
 class TestWindow : public QObject
@@ -84,37 +143,10 @@ private slots:
     void initTestCase() { previousHandler = qInstallMessageHandler(collectStyleWarnings); }
     void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
 
-    void pages_data()
-    {
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("clicked");
-        QTest::addColumn<QString>("file"); // empty: no picture
-        // A pixel only the page's own style sheet paints, which a page shown
-        // before its sheet arrived would lack; (-1, -1): the waiting INPUTS
-        // page shows nothing of its own.
-        QTest::addColumn<QPoint>("styled");
-        QTest::addColumn<QColor>("colour");
-
-        const QColor buttonBorder(112, 112, 112);
-        auto row = [](const char *name, const char *before, const char *clicked, const char *file,
-                      QPoint styled, QColor colour) {
-            QTest::newRow(name) << before << clicked << file << styled << colour;
-        };
-        row("INPUTS", "pbS4", "pbS1", "page1-inputs.png", {-1, -1}, {});
-        row("RGB", "pbS1", "pbS2", "page2-rgb.png", {440, 470}, buttonBorder);             // Save Setting
-        row("PADDLES", "pbS1", "pbS3", "page3-paddles.png", {440, 470}, buttonBorder);     // Save Setting
-        row("DEVICE", "pbS5", "pbS4", "page4-device.png", {190, 385}, buttonBorder);       // CLEAR FLASH DATA
-        row("ABOUT", "pbS2", "pbS5", "page5-about.png", {352, 250}, QColor(20, 152, 215)); // its picture
-        // A second click on a checkable button would uncheck it on its own.
-        row("INPUTS again", "pbS1", "pbS1", "", {-1, -1}, {});
-    }
-
+    void pages_data() { wheeltest::addRows(kPages); }
     void pages()
     {
-        QFETCH(QString, before);
-        QFETCH(QString, clicked);
-        QFETCH(QString, file);
-
+        const auto &[tag, before, clicked, file, styled, colour] = wheeltest::rowOf(kPages);
         Window w;
         QVERIFY(w.show());
         QTest::mouseClick(w.widget(before), Qt::LeftButton);
@@ -133,8 +165,6 @@ private slots:
         // band, which is a picture.
         QCOMPARE(shot.pixelColor(135, 300), QColor(26, 25, 25));
         QVERIFY(shot.pixelColor(60, 40) != QColor(26, 25, 25));
-        QFETCH(QPoint, styled);
-        QFETCH(QColor, colour);
         if (styled.x() >= 0)
             QCOMPARE(shot.pixelColor(styled), colour);
         // Only the current page's sidebar button is checked, and lit with its
@@ -146,38 +176,13 @@ private slots:
         }
     }
 
-    void keyboard_data()
-    {
-        QTest::addColumn<int>("page");
-        QTest::addColumn<int>("key");
-        // The Tab stops after the sidebar, once round the window.
-        QTest::addColumn<QString>("stops");
-        // Without a wheel the INPUTS page hides all it has; the LED buttons
-        // stand where the form puts them. An exclusive group of radio
-        // buttons is one stop (the arrow keys move within it).
-        QTest::newRow("INPUTS, Return") << 1 << int(Qt::Key_Return) << "";
-        QTest::newRow("RGB, Space")
-            << 2 << int(Qt::Key_Space)
-            << "pbB1 hsShifter pbB9 pbXL pbB2 pbB10 pbXR pbTL2 pbT1 pbT2 pbT3 pbT4 pbT5 pbT6 "
-               "pbT7 pbT8 pbT9 pbT10 pbT11 pbTR3 pbTR2 pbTL3 pbTR1 pbD3 pbT12 pbT13 pbT14 "
-               "pbT15 pbT16 pbT17 pbT18 pbT19 pbD4 pbB3 pbD13 pbB11 pbD23 pbSetW pbSetR "
-               "pbSet3 pbSet4 pbB4 pbD16 pbTL1 pbD26 pbB12 pbSetG pbB5 pbB13 pbSet1 pbB6 "
-               "pbB14 pbSetB pbSet2 pbSetD pbSave";
-        QTest::newRow("PADDLES, Enter") << 3 << int(Qt::Key_Enter)
-                                        << "cbClutch cbShifter rbPadNo hsBite pbEncoder pbBearLCa pbBearRCa "
-                                           "pbBearExLCa pbBearExRCa pbSaveP";
-        QTest::newRow("DEVICE, Return")
-            << 4 << int(Qt::Key_Return)
-            << "lePath pbPath pbAutoUpgrade pbUpgrade pbBackupSettings pbRestoreSettings pbClearFlash";
-    }
+    void keyboard_data() { wheeltest::addRows(kKeyboard); }
     // Without a mouse: Tab reaches the sidebar from the header's buttons, a
     // key opens the page, and Tab then walks the page's controls line by
     // line, left to right, back to the header.
     void keyboard()
     {
-        QFETCH(int, page);
-        QFETCH(int, key);
-        QFETCH(QString, stops);
+        const auto &[tag, page, key, stops] = wheeltest::rowOf(kKeyboard);
         Window w;
         QVERIFY(w.show());
         QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
@@ -205,23 +210,10 @@ private slots:
                 break;
             walked << name;
         }
-        QCOMPARE(walked.join(QLatin1Char(' ')), stops);
+        QCOMPARE(walked.join(QLatin1Char(' ')), QString::fromLatin1(stops));
     }
 
-    void secondStart_data()
-    {
-        // How the guard is reached while the window sits minimised, whether
-        // anyone answered, and whether the window came back.
-        QTest::addColumn<QString>("knock");
-        QTest::addColumn<bool>("answered");
-        QTest::addColumn<bool>("restored");
-        QTest::newRow("second start") << "show" << true << true;
-        // quorctl looking for the window leaves it where it is.
-        QTest::newRow("probe") << "probe" << true << false;
-        // A window on its way out no longer answers: the start waits for it
-        // to go instead (TestSingleInstance::startDuringSlowExit).
-        QTest::newRow("while closing") << "show after close" << false << false;
-    }
+    void secondStart_data() { wheeltest::addRows(kKnocks); }
 
     // A second start sends one line on the guard socket, and that brings the
     // window back, also after more connections than the guard server keeps
@@ -229,9 +221,7 @@ private slots:
     // window on the task bar; the desktop session script drives a real tray.
     void secondStart()
     {
-        QFETCH(QString, knock);
-        QFETCH(bool, answered);
-        QFETCH(bool, restored);
+        const auto &[tag, knock, answered, restored] = wheeltest::rowOf(kKnocks);
 
         Window w;
         QVERIFY(w.show());
@@ -267,42 +257,10 @@ private slots:
         QVERIFY(!w.tray()->isVisible());
     }
 
-    void drag_data()
-    {
-        // A left press on the band just below the window's top edge (rows 1 to
-        // 49) anchors a drag; moves with the left button held follow it (each
-        // from the one before: the desktop session drags in two moves).
-        QTest::addColumn<qreal>("row");
-        QTest::addColumn<int>("button");
-        QTest::addColumn<int>("held");
-        QTest::addColumn<QString>("between"); // what happens after the press
-        QTest::addColumn<bool>("moves");
-
-        auto row = [](const char *name, qreal y, bool moves, int button = Qt::LeftButton,
-                      int held = Qt::LeftButton, const char *between = "") {
-            QTest::newRow(name) << y << button << held << QString::fromLatin1(between) << moves;
-        };
-        row("left, row 0", 0, false);
-        row("left, row 1", 1, true);
-        row("left, row 49", 49, true);
-        row("left, row 50", 50, false);
-        row("right, row 25", 25, false, Qt::RightButton);
-        row("left and right held", 10, true, Qt::LeftButton, int(Qt::LeftButton | Qt::RightButton));
-        row("move without a button", 10, false, Qt::LeftButton, Qt::NoButton);
-        // A move that still reports the left button after a release (a missed
-        // press) must not move the window.
-        row("left released", 10, false, Qt::LeftButton, Qt::LeftButton, "release left");
-        row("right press cancels", 10, false, Qt::LeftButton, Qt::LeftButton, "press right");
-    }
-
+    void drag_data() { wheeltest::addRows(kDrags); }
     void drag()
     {
-        QFETCH(qreal, row);
-        QFETCH(int, button);
-        QFETCH(int, held);
-        QFETCH(QString, between);
-        QFETCH(bool, moves);
-
+        const auto &[tag, row, moves, button, held, between] = wheeltest::rowOf(kDrags);
         Window w;
         QVERIFY(w.show());
         QTRY_COMPARE(w.window->pos(), QPoint(200, 150));
@@ -324,9 +282,9 @@ private slots:
         };
 
         press(row, Qt::MouseButton(button));
-        if (between == QLatin1String("release left"))
+        if (qstrcmp(between, "release left") == 0)
             release(Qt::LeftButton);
-        else if (between == QLatin1String("press right"))
+        else if (qstrcmp(between, "press right") == 0)
             press(row, Qt::RightButton);
         send(QEvent::MouseMove, pointer + QPointF(30, 20), Qt::NoButton, Qt::MouseButtons(held));
         release(Qt::LeftButton);
@@ -341,6 +299,24 @@ private slots:
 private:
     PrivateRuntimeDir runtimeDir;
 };
+
+namespace {
+
+// "session" is $XDG_RUNTIME_DIR, "fallback" the directory in $TMPDIR; each is
+// made with a mode, as a symlink ("link"), owned by another user ("foreign",
+// whose copy without a session directory would meet this user's in the
+// shared temp directory) or not at all. Then where the guard goes.
+const std::tuple<const char *, QString, QString> kSocketPlaces[] = {
+    {"private session directory", "session 700", "session"},
+    {"no session directory", "", "fallback"},
+    {"session directory open to others", "session 755", "fallback"},
+    {"session directory is a symlink", "session link", "fallback"},
+    {"session directory missing", "session missing", "fallback"},
+    {"fallback open to others", "fallback 777", ""},
+    {"fallback is a symlink", "fallback link", ""},
+    {"fallback owned by another user", "fallback foreign", ""}};
+
+} // namespace
 
 static const QString program = QStringLiteral(QUORSET_BINARY);
 
@@ -371,33 +347,10 @@ private slots:
         qunsetenv("TMPDIR");
         scratch.reset();
     }
-    void socketPlace_data()
-    {
-        // "session" is $XDG_RUNTIME_DIR, "fallback" the directory in $TMPDIR; each
-        // is made with a mode, as a symlink ("link"), owned by another user
-        // ("foreign") or not at all.
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("expectedDir");
-        auto row = [](const char *name, const char *setup, const char *dir) {
-            QTest::newRow(name) << setup << dir;
-        };
-        row("private session directory", "session 700", "session");
-        row("no session directory", "", "fallback");
-        row("session directory open to others", "session 755", "fallback");
-        row("session directory is a symlink", "session link", "fallback");
-        row("session directory missing", "session missing", "fallback");
-        row("fallback open to others", "fallback 777", "");
-        row("fallback is a symlink", "fallback link", "");
-        // Another user's copy without a session directory would meet this
-        // user's in the shared temp directory.
-        row("fallback owned by another user", "fallback foreign", "");
-    }
-
+    void socketPlace_data() { wheeltest::addRows(kSocketPlaces); }
     void socketPlace()
     {
-        QFETCH(QString, setup);
-        QFETCH(QString, expectedDir);
-
+        const auto &[tag, setup, expectedDir] = wheeltest::rowOf(kSocketPlaces);
         const QString session = scratch->path() + QStringLiteral("/session");
         const QString fallback =
             scratch->path() +

@@ -89,46 +89,30 @@ class TestCommandReport : public QObject
     Q_OBJECT
 
 private slots:
-    void builders_data();
     void builders();
-    void replies_data();
     void replies();
 };
 
-void TestCommandReport::builders_data()
-{
-    QTest::addColumn<QByteArray>("actual");
-    QTest::addColumn<QByteArray>("expected");
-
-    // Every other builder's bytes are checked where the window or the
-    // update sends them (tst_settings_pages, tst_rgb_page, tst_live_window,
-    // tst_quor_upgrade); these never go out there.
-    QTest::newRow("value little-endian")
-        << bytes(makeSetItem(Item::ShifterPulseWidth, 0x12345678, false)) << wire("020c0a7856341200");
-    QTest::newRow("clutches enabled")
-        << bytes(makeSetItem(Item::ClutchesEnabled, enabledItemValue(true), true))
-        << wire("020c0801000000ef");
-    // The offset's bits 4 to 18 go into bytes 1 and 2 (bit 7 of byte 1 always
-    // set), past the largest image the stream carries.
-    const QByteArray data = "303132333435363738393a3b3c3d3e3f";
-    QTest::newRow("chunk at 0x7fff0") << chunkAt(0x7FFF0) << wire("02ffff10" + data, 20);
-    QTest::newRow("chunk at 0x81230 folds") << chunkAt(0x81230) << wire("02812310" + data, 20);
-    QTest::newRow("chunk at 0x100000 wraps") << chunkAt(0x100000) << wire("02800010" + data, 20);
-}
-
+// Every other builder's bytes are checked where the window or the update
+// sends them (tst_settings_pages, tst_rgb_page, tst_live_window,
+// tst_quor_upgrade); these never go out there. A chunk's offset bits 4 to 18
+// go into bytes 1 and 2 (bit 7 of byte 1 always set), past the largest image
+// the stream carries.
 void TestCommandReport::builders()
 {
-    QFETCH(QByteArray, actual);
-    QFETCH(QByteArray, expected);
-    QCOMPARE(actual.toHex(' '), expected.toHex(' '));
+    const QByteArray data = "303132333435363738393a3b3c3d3e3f";
+    const std::pair<QByteArray, QByteArray> rows[] = {
+        {bytes(makeSetItem(Item::ShifterPulseWidth, 0x12345678, false)), wire("020c0a7856341200")},
+        {bytes(makeSetItem(Item::ClutchesEnabled, enabledItemValue(true), true)), wire("020c0801000000ef")},
+        {chunkAt(0x7FFF0), wire("02ffff10" + data, 20)},
+        {chunkAt(0x81230), wire("02812310" + data, 20)},
+        {chunkAt(0x100000), wire("02800010" + data, 20)}};
+    for (const auto &[actual, expected] : rows)
+        QCOMPARE(actual.toHex(' '), expected.toHex(' '));
 }
 
-void TestCommandReport::replies_data()
+void TestCommandReport::replies()
 {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QString>("reading");
-
     // A failed read leaves the request (02 0b ...) in the buffer, which is
     // then read like any reply. One trailing colon is left out of the version
     // shown; the battery reads USB from level 4300 or on a USB link, and
@@ -166,17 +150,11 @@ void TestCommandReport::replies_data()
          "101112131415161718191a1b1c1d1e1f2021"},
         {"led page read failed", "led page", "020b05", "050000000000000000000000000000000000"},
     };
-    for (const auto &row : rows)
-        QTest::newRow(row.tag) << QString::fromLatin1(row.kind) << QByteArray::fromHex(row.hex)
-                               << QString::fromUtf8(row.reading);
-}
-
-void TestCommandReport::replies()
-{
-    QFETCH(QString, kind);
-    QFETCH(QByteArray, data);
-    QFETCH(QString, reading);
-    QCOMPARE(parsed(kind, reply(data)), reading);
+    for (const auto &row : rows) {
+        const QString reading = parsed(row.kind, reply(QByteArray::fromHex(row.hex)));
+        QVERIFY2(reading == QString::fromUtf8(row.reading),
+                 qPrintable(row.tag + QStringLiteral(": ") + reading));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestCommandReport)

@@ -4,6 +4,7 @@
 // interleave, and what the reader emits, how it stops and what it does when
 // the wheel goes.
 #include "message_log.h"
+#include "table_rows.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 
@@ -80,9 +81,30 @@ struct Reader : QObject
     QVERIFY2((wheel).ok(), (wheel).error().c_str());                                                         \
     QVERIFY(openFirstWheel(deviceHandle()) != 0)
 
-} // namespace
+// The product ids attached, in bus order, and the one opened (0: none).
+const std::tuple<const char *, QList<int>, int> kDiscoveries[] = {
+    {"nothing", {}, 0},
+    {"first of the list wins", {0x2010, 0x2007}, 0x2007},
+    {"PELIX id last", {0x2010, 0x200C}, 0x200C},
+    {"0x200E and 0x200F are passed over", {0x200E, 0x200F, 0x2010}, 0x2010},
+    {"only 0x200E and 0x200F", {0x200E, 0x200F}, 0}};
 
-Q_DECLARE_METATYPE(Record)
+constexpr std::tuple<const char *, Record, int, bool> kFailedExchanges[] = {
+    {"clutches enabled, read fails", Record::ItemRecord, 0x08, false},
+    {"version, send fails", Record::FirmwareVersionRecord, 0, true}};
+
+// How the reader loses the wheel and the closing lines written: started
+// without a wheel, it neither closes anything nor writes one.
+const std::tuple<const char *, QString, int> kLosses[] = {{"unplugged", "unplug", 1},
+                                                          {"read error", "read error", 1},
+                                                          {"started without a wheel", "never opened", 0}};
+
+constexpr std::tuple<const char *, bool, int> kShortReports[] = {
+    {"short first report: zeros behind", false, 5},
+    {"report id only", true, 1},
+    {"last button byte missing", true, 12}};
+
+} // namespace
 
 class TestDeviceLink : public QObject
 {
@@ -97,20 +119,10 @@ private slots:
     void init() { wheeltest::messageLog::clear(); }
     void cleanup() { deviceHandle().close(); }
 
-    void discoveryOrder_data()
-    {
-        QTest::addColumn<QList<int>>("attached");
-        QTest::addColumn<int>("opened");
-        QTest::newRow("nothing") << QList<int>{} << 0;
-        QTest::newRow("first of the list wins") << QList<int>{0x2010, 0x2007} << 0x2007;
-        QTest::newRow("PELIX id last") << QList<int>{0x2010, 0x200C} << 0x200C;
-        QTest::newRow("0x200E and 0x200F are passed over") << QList<int>{0x200E, 0x200F, 0x2010} << 0x2010;
-        QTest::newRow("only 0x200E and 0x200F") << QList<int>{0x200E, 0x200F} << 0;
-    }
+    void discoveryOrder_data() { wheeltest::addRows(kDiscoveries); }
     void discoveryOrder()
     {
-        QFETCH(QList<int>, attached);
-        QFETCH(int, opened);
+        const auto &[tag, attached, opened] = wheeltest::rowOf(kDiscoveries);
         wheeltest::WheelFixture wheel;
         QVERIFY2(wheel.ok(), wheel.error().c_str());
         if (attached.isEmpty())
@@ -137,19 +149,10 @@ private slots:
         }
     }
 
-    void failedExchange_data()
-    {
-        QTest::addColumn<Record>("record");
-        QTest::addColumn<int>("item");
-        QTest::addColumn<bool>("sendFails");
-        QTest::newRow("clutches enabled, read fails") << Record::ItemRecord << 0x08 << false;
-        QTest::newRow("version, send fails") << Record::FirmwareVersionRecord << 0 << true;
-    }
+    void failedExchange_data() { wheeltest::addRows(kFailedExchanges); }
     void failedExchange()
     {
-        QFETCH(Record, record);
-        QFETCH(int, item);
-        QFETCH(bool, sendFails);
+        const auto &[tag, record, item, sendFails] = wheeltest::rowOf(kFailedExchanges);
         wheeltest::WheelFixture wheel;
         OPEN_WHEEL(wheel);
 
@@ -260,19 +263,10 @@ private slots:
         QTRY_COMPARE(clients(wheel), 0);
     }
 
-    void readerLosesTheWheel_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<int>("done");
-        QTest::newRow("unplugged") << "unplug" << 1;
-        QTest::newRow("read error") << "read error" << 1;
-        // That way out neither closes anything nor writes the closing line.
-        QTest::newRow("started without a wheel") << "never opened" << 0;
-    }
+    void readerLosesTheWheel_data() { wheeltest::addRows(kLosses); }
     void readerLosesTheWheel()
     {
-        QFETCH(QString, how);
-        QFETCH(int, done);
+        const auto &[tag, how, done] = wheeltest::rowOf(kLosses);
         wheeltest::WheelFixture wheel;
         QVERIFY2(wheel.ok(), wheel.error().c_str());
         if (how != QLatin1String("never opened"))
@@ -297,18 +291,10 @@ private slots:
         QCOMPARE(reader.payloads.size(), 0);
     }
 
-    void shortReportKeepsThePreviousTail_data()
-    {
-        QTest::addColumn<bool>("fullReportFirst");
-        QTest::addColumn<int>("length");
-        QTest::newRow("short first report: zeros behind") << false << 5;
-        QTest::newRow("report id only") << true << 1;
-        QTest::newRow("last button byte missing") << true << 12;
-    }
+    void shortReportKeepsThePreviousTail_data() { wheeltest::addRows(kShortReports); }
     void shortReportKeepsThePreviousTail()
     {
-        QFETCH(bool, fullReportFirst);
-        QFETCH(int, length);
+        const auto &[tag, fullReportFirst, length] = wheeltest::rowOf(kShortReports);
         wheeltest::WheelFixture wheel;
         OPEN_WHEEL(wheel);
         wheel.emulator().wheel(0)->setReportOnChange(false);

@@ -2,6 +2,7 @@
 // hidapi against the emulated wheel: what the name and extra-LED queries put
 // on the wire, what every model leaves on the pages, and whether its picture
 // shows the wheel under every placed widget.
+#include "table_rows.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 #include "window_probe.h"
@@ -114,6 +115,43 @@ struct LayoutBench
     ModelLayoutHost host;
 };
 
+// LED page, LED buttons shown, the watched widgets shown, the reports sent.
+const QStringList kSlider{"lbEnc", "hsTrigger", "lbTrigger", "pbSaveEnc"};
+const QStringList kControls = kSlider + QStringList{"pgAdcL", "pbCalL", "pgAdcR", "pbCalR"};
+const QStringList kClutch{"cbClutch", "gpClutch"}, kExtraLeds{"pbXL", "pbXR"};
+const QStringList kNameOnly{kNameQuery}, kWithExtraLeds{kNameQuery, kExtraLedQuery};
+const std::tuple<const char *, bool, int, QStringList, QStringList> kModels[] = {
+    {"H-ZET", true, 20, kControls + kClutch + "gpShifter" + kExtraLeds, kWithExtraLeds},
+    {"VLN6", true, 37, kControls + kClutch + "cbShifter" + "gpShifter" + kExtraLeds, kWithExtraLeds},
+    {"H-MIRA", false, 0, kControls + kClutch + "gpShifter", kNameOnly},
+    {"OV410", true, 18, kSlider + "gpShifter", kNameOnly},
+    {"KLINO4", true, 15, kControls + kClutch + "gpShifter" + kExtraLeds, kNameOnly},
+    {"ULMAR", true, 41, kSlider + kClutch + "cbShifter" + "gpShifter" + kExtraLeds, kNameOnly},
+    {"SRD7", true, 36, kControls + kClutch + "gpShifter" + kExtraLeds, kNameOnly},
+    {"PELIX", true, 29, kSlider + QStringList{"pbCalL", "pbCalR"} + kClutch, kNameOnly}};
+
+// The name, the extra LEDs ("fitted", "not fitted" or "failed read"), the
+// table entries applied, the header, the update folder (none: ""), the
+// reports sent, and "widget x y shown|hidden" probes. Table order, not the
+// order in the name: VLN6 comes after H-ZET and wins where both place the
+// same widget. OV410 sets the header and the icon, PELIX does not touch them
+// and leaves pbD3, which only OV410 lists, where OV410 put it. Matching is
+// case-sensitive: a lower-case code gets the prelude alone.
+const QString kHzetHeader = QStringLiteral("QUOR CONTROLS QUOR H-ZET Wheel");
+const QStringList kHzetProbes{"pbXL 191 28 hidden", "pbXR 543 28 hidden"};
+// clang-format off
+const std::tuple<const char *, QString, QString, int, QString, QString, QStringList, QStringList> kUnusualWheels[] = {
+    {"extra LEDs not fitted", "QUOR H-ZET Wheel", "not fitted", 1, kHzetHeader, "hzet/", kWithExtraLeds, kHzetProbes},
+    {"extra LEDs failed read", "QUOR H-ZET Wheel", "failed read", 1, kHzetHeader, "hzet/", kWithExtraLeds, kHzetProbes},
+    {"VLN6 then H-ZET in the name", "QUOR VLN6+H-ZET", "fitted", 2, "QUOR CONTROLS QUOR VLN6+H-ZET", "vln6/",
+     {kNameQuery, kExtraLedQuery, kExtraLedQuery}, {"lbEnc 290 70 shown", "pbD3 238 118 shown", "pbXL 195 50 shown"}},
+    {"OV410 and PELIX", "Q OV410 PELIX", "fitted", 2, "Quor Controls - OV410 Edition SIM Wheel", "pelix/", kNameOnly,
+     {"pbD3 255 75 shown", "pbT3 339 79 shown", "lbIcon 150 10 shown", "gpShifter 50 170 hidden", "pgAdcL 130 290 hidden"}},
+    {"lower case code", "QUOR h-zet Wheel", "fitted", 0, "QUOR CONTROLS QUOR h-zet Wheel", "", kNameOnly,
+     {"pbXL 191 28 hidden", "pgAdcL 130 290 hidden", "lbEnc 290 0 shown", "pbB1 143 27 hidden"}},
+};
+// clang-format on
+
 } // namespace
 
 class TestModelLayout : public QObject
@@ -123,42 +161,13 @@ class TestModelLayout : public QObject
 private slots:
     void initTestCase() { QCOMPARE(hid_init(), 0); }
 
-    void everyModel_data()
-    {
-        QTest::addColumn<bool>("ledPage");
-        QTest::addColumn<int>("ledButtons");
-        QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<QStringList>("wire");
-
-        const QStringList slider{"lbEnc", "hsTrigger", "lbTrigger", "pbSaveEnc"};
-        const QStringList controls = slider + QStringList{"pgAdcL", "pbCalL", "pgAdcR", "pbCalR"};
-        const QStringList clutch{"cbClutch", "gpClutch"};
-        const QStringList extraLeds{"pbXL", "pbXR"};
-        const QStringList nameOnly{kNameQuery};
-        const QStringList withExtraLeds{kNameQuery, kExtraLedQuery};
-
-        QTest::newRow("H-ZET") << true << 20 << controls + clutch + "gpShifter" + extraLeds << withExtraLeds;
-        QTest::newRow("VLN6") << true << 37 << controls + clutch + "cbShifter" + "gpShifter" + extraLeds
-                              << withExtraLeds;
-        QTest::newRow("H-MIRA") << false << 0 << controls + clutch + "gpShifter" << nameOnly;
-        QTest::newRow("OV410") << true << 18 << slider + "gpShifter" << nameOnly;
-        QTest::newRow("KLINO4") << true << 15 << controls + clutch + "gpShifter" + extraLeds << nameOnly;
-        QTest::newRow("ULMAR") << true << 41 << slider + clutch + "cbShifter" + "gpShifter" + extraLeds
-                               << nameOnly;
-        QTest::newRow("SRD7") << true << 36 << controls + clutch + "gpShifter" + extraLeds << nameOnly;
-        QTest::newRow("PELIX") << true << 29 << slider + QStringList{"pbCalL", "pbCalR"} + clutch << nameOnly;
-    }
-
+    void everyModel_data() { wheeltest::addRows(kModels); }
     void everyModel()
     {
-        QFETCH(bool, ledPage);
-        QFETCH(int, ledButtons);
-        QFETCH(QStringList, shown);
-        QFETCH(QStringList, wire);
-
-        const ModelEntry *entry = ModelTable::byCode(QTest::currentDataTag());
+        const auto &[code, ledPage, ledButtons, shown, wire] = wheeltest::rowOf(kModels);
+        const ModelEntry *entry = ModelTable::byCode(code);
         QVERIFY(entry);
-        LayoutBench bench(QTest::currentDataTag());
+        LayoutBench bench(code);
         QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());
         // The whole step the window takes: read the name, lay the form out.
         const std::optional<QString> name = readModelName(deviceHandle());
@@ -215,55 +224,11 @@ private slots:
         }
     }
 
-    void unusualWheels_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("extraLeds"); // "fitted", "not fitted" or "failed read"
-        QTest::addColumn<int>("entries");
-        QTest::addColumn<QString>("header");
-        QTest::addColumn<QString>("folder"); // empty: no update folder
-        QTest::addColumn<QStringList>("wire");
-        QTest::addColumn<QStringList>("probes"); // "widget x y shown|hidden"
-
-        for (const char *extra : {"not fitted", "failed read"})
-            QTest::addRow("extra LEDs %s", extra)
-                << "QUOR H-ZET Wheel" << extra << 1 << "QUOR CONTROLS QUOR H-ZET Wheel"
-                << "hzet/" << QStringList{kNameQuery, kExtraLedQuery}
-                << QStringList{"pbXL 191 28 hidden", "pbXR 543 28 hidden"};
-        // Table order, not the order in the name: VLN6 comes after H-ZET and wins
-        // where both place the same widget. Both ask for the extra LEDs.
-        QTest::newRow("VLN6 then H-ZET in the name")
-            << "QUOR VLN6+H-ZET"
-            << "fitted" << 2 << "QUOR CONTROLS QUOR VLN6+H-ZET"
-            << "vln6/" << QStringList{kNameQuery, kExtraLedQuery, kExtraLedQuery}
-            << QStringList{"lbEnc 290 70 shown", "pbD3 238 118 shown", "pbXL 195 50 shown"};
-        // OV410 sets the header and the icon; PELIX does not touch them. PELIX
-        // leaves pbD3, which only OV410 lists, where OV410 put it: the rows do
-        // not undo each other.
-        QTest::newRow("OV410 and PELIX")
-            << "Q OV410 PELIX"
-            << "fitted" << 2 << "Quor Controls - OV410 Edition SIM Wheel"
-            << "pelix/" << QStringList{kNameQuery}
-            << QStringList{"pbD3 255 75 shown", "pbT3 339 79 shown", "lbIcon 150 10 shown",
-                           "gpShifter 50 170 hidden", "pgAdcL 130 290 hidden"};
-        // Matching is case-sensitive: the prelude alone, with nothing for the
-        // window to keep.
-        QTest::newRow("lower case code")
-            << "QUOR h-zet Wheel"
-            << "fitted" << 0 << "QUOR CONTROLS QUOR h-zet Wheel" << QString() << QStringList{kNameQuery}
-            << QStringList{"pbXL 191 28 hidden", "pgAdcL 130 290 hidden", "lbEnc 290 0 shown",
-                           "pbB1 143 27 hidden"};
-    }
-
+    void unusualWheels_data() { wheeltest::addRows(kUnusualWheels); }
     void unusualWheels()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, extraLeds);
-        QFETCH(int, entries);
-        QFETCH(QString, header);
-        QFETCH(QString, folder);
-        QFETCH(QStringList, wire);
-        QFETCH(QStringList, probes);
+        const auto &[tag, name, extraLeds, entries, header, folder, wire, probes] =
+            wheeltest::rowOf(kUnusualWheels);
 
         LayoutBench bench("H-ZET", name.toStdString(), extraLeds != QLatin1String("not fitted"));
         QVERIFY2(bench.wheel.ok(), bench.wheel.error().c_str());

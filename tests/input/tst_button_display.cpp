@@ -7,6 +7,8 @@
 #include "input/report_batcher.h"
 #include "ui_mainwindow.h"
 
+#include "../support/table_rows.h"
+
 #include <QTest>
 
 #include <QImage>
@@ -124,6 +126,38 @@ QImage onScreen(Form &form)
     return form.window.screen()->grabWindow(form.window.winId()).toImage();
 }
 
+// Reports, what is done to the form after the first one, the buttons lit,
+// those released, "n=TIP" for the buttons that matter, the bars (left,
+// right), and leftMin, leftMax, rightMin, rightMax after the reports (a
+// calibration runs only where the second column says so). A payload is the
+// right paddle, the left, then bit n of byte 4 + k is button 8k + n + 1; its
+// last four bytes are unused. The waiting screen and the model layout hide
+// indicators without touching their tips: one lit when the wheel went away
+// is settled by the first report after it is back. Reports in a run (the
+// same buttons held) reach the display as one; the calibration must still
+// see each reading.
+const QList<int> kUntouched{4096, 0, 4096, 0};
+// clang-format off
+const std::tuple<const char *, Payloads, QString, QList<int>, QList<qint32>, QStringList, QList<int>, QList<int>>
+    kIndicatorRows[] = {
+    {"byte order", {QByteArray::fromHex("000f00080102040810204080ffffffff")}, "", {1, 10, 19, 28, 37, 46}, {},
+     {"1=SHOW", "2=HIDE"}, {2048, 3840}, kUntouched},
+    {"short payload read as zeros", {QByteArray::fromHex("ff0f01")}, "", {}, {}, {}, {1, 4095}, kUntouched},
+    {"all clear releases in ascending order", pressed({{33, 1, 48, 7}, {}}), "", {}, {0, 6, 32, 47},
+     {"1=HIDE", "7=HIDE", "33=HIDE", "48=HIDE"}, {0, 0}, kUntouched},
+    {"release and press in one report", pressed({{3, 4}, {4, 10}}), "", {4, 10}, {2},
+     {"3=HIDE", "4=SHOW", "10=SHOW"}, {0, 0}, kUntouched},
+    {"hidden while lit, let go meanwhile", pressed({{7}, {}}), "hide 7", {}, {6}, {"7=HIDE"}, {0, 0}, kUntouched},
+    {"hidden while lit, still held", pressed({{7}, {7}}), "hide 7", {7}, {}, {"7=SHOW"}, {0, 0}, kUntouched},
+    {"disabled indicator stays dark", pressed({{2}, {2, 3}}), "disable 2 3", {}, {1}, {"2=HIDE", "3=HIDE"},
+     {0, 0}, kUntouched},
+    {"calibration sees every reading", {payload({0, 300, 1000}), payload({0, 3900, 4000}), payload({0, 200, 900})},
+     "calibrate", {}, {}, {}, {200, 900}, {200, 3900, 900, 4000}},
+    {"calibration across presses", {payload({1, 3000, 10}), payload({1, 100, 20}), payload({0, 2000, 30})},
+     "calibrate", {}, {0}, {"1=HIDE"}, {2000, 30}, {100, 3000, 10, 30}},
+};
+// clang-format on
+
 } // namespace
 
 class TestButtonDisplay : public QObject
@@ -134,62 +168,11 @@ private slots:
     // What a random walk of single presses and releases cannot reach (see
     // looksLikeSettingEverything): fixed bytes, several changes in one
     // report, indicators the window hid or disabled, short payloads.
-    void indicators_data()
-    {
-        QTest::addColumn<Payloads>("reports");
-        QTest::addColumn<QString>("between"); // done to the form after the first report
-        QTest::addColumn<QList<int>>("lit");
-        QTest::addColumn<QList<qint32>>("released");
-        QTest::addColumn<QStringList>("tips"); // "n=TIP" for the buttons that matter
-        QTest::addColumn<QList<int>>("bars");  // left, right
-        // leftMin, leftMax, rightMin, rightMax after the reports; a calibration
-        // runs only where "between" says so.
-        QTest::addColumn<QList<int>>("extremes");
-        const QList<int> untouched{4096, 0, 4096, 0};
-
-        // Right paddle, left paddle, then bit n of byte 4 + k is button 8k + n + 1;
-        // the last four bytes are unused.
-        QTest::newRow("byte order") << Payloads{QByteArray::fromHex("000f00080102040810204080ffffffff")}
-                                    << QString() << QList<int>{1, 10, 19, 28, 37, 46} << QList<qint32>{}
-                                    << QStringList{"1=SHOW", "2=HIDE"} << QList<int>{2048, 3840} << untouched;
-        QTest::newRow("short payload read as zeros")
-            << Payloads{QByteArray::fromHex("ff0f01")} << QString() << QList<int>{} << QList<qint32>{}
-            << QStringList{} << QList<int>{1, 4095} << untouched;
-        QTest::newRow("all clear releases in ascending order")
-            << pressed({{33, 1, 48, 7}, {}}) << QString() << QList<int>{} << QList<qint32>{0, 6, 32, 47}
-            << QStringList{"1=HIDE", "7=HIDE", "33=HIDE", "48=HIDE"} << QList<int>{0, 0} << untouched;
-        QTest::newRow("release and press in one report")
-            << pressed({{3, 4}, {4, 10}}) << QString() << QList<int>{4, 10} << QList<qint32>{2}
-            << QStringList{"3=HIDE", "4=SHOW", "10=SHOW"} << QList<int>{0, 0} << untouched;
-        // The waiting screen and the model layout hide indicators without
-        // touching their tips: an indicator lit when the wheel went away is
-        // settled by the first report after it is back.
-        QTest::newRow("hidden while lit, let go meanwhile")
-            << pressed({{7}, {}}) << "hide 7" << QList<int>{} << QList<qint32>{6} << QStringList{"7=HIDE"}
-            << QList<int>{0, 0} << untouched;
-        QTest::newRow("hidden while lit, still held")
-            << pressed({{7}, {7}}) << "hide 7" << QList<int>{7} << QList<qint32>{} << QStringList{"7=SHOW"}
-            << QList<int>{0, 0} << untouched;
-        QTest::newRow("disabled indicator stays dark")
-            << pressed({{2}, {2, 3}}) << "disable 2 3" << QList<int>{} << QList<qint32>{1}
-            << QStringList{"2=HIDE", "3=HIDE"} << QList<int>{0, 0} << untouched;
-        // Reports in a run (the same buttons held) reach the display as one;
-        // the calibration must still see each reading, not only the last.
-        QTest::newRow("calibration sees every reading")
-            << Payloads{payload({0, 300, 1000}), payload({0, 3900, 4000}), payload({0, 200, 900})}
-            << "calibrate" << QList<int>{} << QList<qint32>{} << QStringList{} << QList<int>{200, 900}
-            << QList<int>{200, 3900, 900, 4000};
-        QTest::newRow("calibration across presses")
-            << Payloads{payload({1, 3000, 10}), payload({1, 100, 20}), payload({0, 2000, 30})} << "calibrate"
-            << QList<int>{} << QList<qint32>{0} << QStringList{"1=HIDE"} << QList<int>{2000, 30}
-            << QList<int>{100, 3000, 10, 30};
-    }
-
+    void indicators_data() { wheeltest::addRows(kIndicatorRows); }
     void indicators()
     {
-        QFETCH(Payloads, reports);
-        QFETCH(QString, between);
-        QFETCH(QStringList, tips);
+        const auto &[tag, reports, between, lit, released, tips, bars, extremes] =
+            wheeltest::rowOf(kIndicatorRows);
 
         // Report by report, then as the window shows them: gathered into runs
         // by the batcher, handed over after the first report and at the end.
@@ -220,10 +203,10 @@ private slots:
                         form.indicator(number.toInt())->setEnabled(false);
             }
             batcher.flush();
-            QTEST(form.lit(), "lit");
-            QTEST(form.released, "released");
-            QTEST(form.bars(), "bars");
-            QTEST(form.extremes(), "extremes");
+            QCOMPARE(form.lit(), lit);
+            QCOMPARE(form.released, released);
+            QCOMPARE(form.bars(), bars);
+            QCOMPARE(form.extremes(), extremes);
             for (const QString &tip : tips)
                 QCOMPARE(form.indicator(tip.section(QLatin1Char('='), 0, 0).toInt())->statusTip(),
                          tip.section(QLatin1Char('='), 1));

@@ -11,6 +11,7 @@
 #include "led/led_colour_write.h"
 #include "led/led_levels.h"
 #include "live_window.h"
+#include "table_rows.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -126,6 +127,59 @@ struct Session : wheeltest::LiveWindow
 
 #define OPEN_RGB_PAGE(s) QVERIFY2((s).openRgbPage(), (s).wheel.error().c_str())
 
+// The frame's pages, page 0 first (past each model's last LED every slot is
+// level 15); the order of the 02 11 report (none: ""); whether pbXL and pbXR
+// come from it, unrounded; "button source order" for buttons read back as
+// the source button's colour, permuted; the shifter's stored value (status
+// tip) and slider before the save, left as loaded and so not sent when the
+// tip is empty, differing when the tip is no number.
+const QString kVln6Page0 = "09 fe e9 a6 47 9c db 92 4f 21 e0 f2 35 38 a5 6a 93 8a";
+const QString kVln6Page1 = "17 26 f9 17 26 f9 17 26 f9 4c 71 ac 4c 71 ac 4c 71 ac";
+const QStringList kVln6{kVln6Page0, kVln6Page1, "bd 20 be fc 25 34 56 bb 68 b0 51 ce 1a f7 24 74 ad bc",
+                        "de 63 f0 95 10 4d 60 c5 9a 3b fa ff ff ff ff ff ff ff"};
+// clang-format off
+const std::tuple<const char *, QStringList, QString, bool, QStringList, QString, int> kColourfulFrames[] = {
+    {"VLN6", kVln6, "RGB", true, {}, "100", 150},
+    {"H-ZET", kVln6, "RGB", true, {"pbT1 pbT1 RGB"}, "", 0},
+    {"KLINO4", {kVln6Page0, kVln6Page1,
+                "1c 74 ca ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff",
+                "ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"}, "RGB", true, {}, "", 0},
+    {"OV410", {"09 fe e9 a6 47 9c a6 47 9c 21 e0 f2 35 38 a5 6a 93 8a",
+               "17 26 f9 17 26 f9 17 26 f9 4c 71 ac bd 20 be 17 26 f9",
+               "e9 f0 9e 67 71 16 56 bb 68 b0 51 ce 1a f7 24 74 2d 9f",
+               "f2 19 02 2e 5f 83 53 aa 36 a9 f8 ff ff ff ff ff ff ff"}, "", false,
+     {"pbB3 pbB2 RGB", "pbB11 pbB10 RGB", "pbT1 pbD13 RBG", "pbT2 pbD13 RBG", "pbT10 pbD23 RBG", "pbT11 pbD23 RBG"},
+     "", 0},
+    {"ULMAR", {"cf 45 32 65 8b 6b 0b e1 c5 a1 47 2f 47 cd ba ed 03 e3",
+               "83 69 4d 3b e2 d8 d1 88 94 89 21 fe e2 9f 05 4c c9 94",
+               "9f f4 49 01 19 90 f9 9e ef 29 9f f2 29 9f f2 29 9f f2",
+               "29 9f f2 29 5f a3 35 aa 89 9a 38 ab b3 ca a7 7c ca a7",
+               "7c ca a7 7c ca a7 7c ca a7 c4 41 1c c4 41 1c c4 41 1c",
+               "c4 41 1c c4 a1 9c ca 69 3a a6 33 85 53 18 67 71 16 67",
+               "71 16 67 71 16 67 71 16 67 c0 01 1c 90 0e e9 bd d2 2b",
+               "12 20 01 60 af 76 6a f7 ff ff ff ff ff ff ff ff ff ff"}, "GRB", false, {}, "", 0},
+    {"SRD7", {"09 fe e9 a6 47 9c a6 47 9c 21 e0 f2 35 38 a5 6a 93 8a",
+              "bd 20 be db 92 4f 17 26 f9 21 e0 f2 35 38 a5 6a 93 8a",
+              "1c a4 c7 fc 25 34 56 bb 68 b0 51 ce 1a f7 24 74 ad bc",
+              "de 63 f0 95 10 4d 60 95 e0 9f ce 9a 4c 71 ac ac f9 ff"}, "RGB", true, {"pbT12 pbT12 unread"}, "fast", 40},
+    {"PELIX", {"09 6e 7a db 92 4f c4 f9 e9 21 50 83 2e 9f 8a 17 76 61",
+               "92 2f f9 ac 19 4d 06 cf 5f 42 63 b5 8b 06 1b e5 ac 71",
+               "4f 42 d7 3b 0a 56 95 c0 14 c7 fa ff ff ff ff ff ff ff",
+               "ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"}, "RGB", false, {}, "", 0},
+};
+// clang-format on
+
+const std::tuple<const char *, const char *, QColor> kPresets[] = {{"red", "pbSetR", QColor(255, 0, 0)},
+                                                                   {"dark", "pbSetD", QColor(0, 0, 0)},
+                                                                   {"sky", "pbSet1", QColor(0, 170, 255)}};
+
+// Without a wheel the page still follows the dialog; the save sends nothing,
+// keeps the shifter's stored value and says what it could not store.
+const std::tuple<const char *, QColor, bool> kDialogAnswers[] = {
+    {"cancelled", QColor(), true},
+    {"picked", QColor(0, 170, 255), true},
+    {"picked and saved without a wheel", QColor(1, 2, 3), false}};
+
 } // namespace
 
 class TestRgbPage : public QObject
@@ -133,69 +187,15 @@ class TestRgbPage : public QObject
     Q_OBJECT
 
 private slots:
-    void readsAColourfulFrame_data()
-    {
-        // Page 0 first. Past each model's last LED every slot is level 15.
-        QTest::addColumn<QStringList>("pages");
-        QTest::addColumn<QString>("extraOrder"); // of the 02 11 report; empty: none
-        QTest::addColumn<bool>("extraRead");     // pbXL/pbXR come from 02 11, unrounded
-        // "button source order": read back as the source button's colour,
-        // permuted.
-        QTest::addColumn<QStringList>("readAs");
-        // The shifter's stored value (status tip) and slider before the save;
-        // empty: left as loaded, so not sent. A tip that is no number differs.
-        QTest::addColumn<QString>("shifterTip");
-        QTest::addColumn<int>("shifter");
-        const QStringList vln6{"09 fe e9 a6 47 9c db 92 4f 21 e0 f2 35 38 a5 6a 93 8a",
-                               "17 26 f9 17 26 f9 17 26 f9 4c 71 ac 4c 71 ac 4c 71 ac",
-                               "bd 20 be fc 25 34 56 bb 68 b0 51 ce 1a f7 24 74 ad bc",
-                               "de 63 f0 95 10 4d 60 c5 9a 3b fa ff ff ff ff ff ff ff"};
-        QTest::newRow("VLN6") << vln6 << "RGB" << true << QStringList() << "100" << 150;
-        QTest::newRow("H-ZET") << vln6 << "RGB" << true << QStringList{"pbT1 pbT1 RGB"} << "" << 0;
-        QTest::newRow("KLINO4") << QStringList{vln6[0], vln6[1],
-                                               "1c 74 ca ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff",
-                                               "ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"}
-                                << "RGB" << true << QStringList() << "" << 0;
-        QTest::newRow("OV410") << QStringList{"09 fe e9 a6 47 9c a6 47 9c 21 e0 f2 35 38 a5 6a 93 8a",
-                                              "17 26 f9 17 26 f9 17 26 f9 4c 71 ac bd 20 be 17 26 f9",
-                                              "e9 f0 9e 67 71 16 56 bb 68 b0 51 ce 1a f7 24 74 2d 9f",
-                                              "f2 19 02 2e 5f 83 53 aa 36 a9 f8 ff ff ff ff ff ff ff"}
-                               << "" << false
-                               << QStringList{"pbB3 pbB2 RGB",  "pbB11 pbB10 RGB", "pbT1 pbD13 RBG",
-                                              "pbT2 pbD13 RBG", "pbT10 pbD23 RBG", "pbT11 pbD23 RBG"}
-                               << "" << 0;
-        QTest::newRow("ULMAR") << QStringList{"cf 45 32 65 8b 6b 0b e1 c5 a1 47 2f 47 cd ba ed 03 e3",
-                                              "83 69 4d 3b e2 d8 d1 88 94 89 21 fe e2 9f 05 4c c9 94",
-                                              "9f f4 49 01 19 90 f9 9e ef 29 9f f2 29 9f f2 29 9f f2",
-                                              "29 9f f2 29 5f a3 35 aa 89 9a 38 ab b3 ca a7 7c ca a7",
-                                              "7c ca a7 7c ca a7 7c ca a7 c4 41 1c c4 41 1c c4 41 1c",
-                                              "c4 41 1c c4 a1 9c ca 69 3a a6 33 85 53 18 67 71 16 67",
-                                              "71 16 67 71 16 67 71 16 67 c0 01 1c 90 0e e9 bd d2 2b",
-                                              "12 20 01 60 af 76 6a f7 ff ff ff ff ff ff ff ff ff ff"}
-                               << "GRB" << false << QStringList() << "" << 0;
-        QTest::newRow("SRD7") << QStringList{"09 fe e9 a6 47 9c a6 47 9c 21 e0 f2 35 38 a5 6a 93 8a",
-                                             "bd 20 be db 92 4f 17 26 f9 21 e0 f2 35 38 a5 6a 93 8a",
-                                             "1c a4 c7 fc 25 34 56 bb 68 b0 51 ce 1a f7 24 74 ad bc",
-                                             "de 63 f0 95 10 4d 60 95 e0 9f ce 9a 4c 71 ac ac f9 ff"}
-                              << "RGB" << true << QStringList{"pbT12 pbT12 unread"} << "fast" << 40;
-        QTest::newRow("PELIX") << QStringList{"09 6e 7a db 92 4f c4 f9 e9 21 50 83 2e 9f 8a 17 76 61",
-                                              "92 2f f9 ac 19 4d 06 cf 5f 42 63 b5 8b 06 1b e5 ac 71",
-                                              "4f 42 d7 3b 0a 56 95 c0 14 c7 fa ff ff ff ff ff ff ff",
-                                              "ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"}
-                               << "RGB" << false << QStringList() << "" << 0;
-    }
+    void readsAColourfulFrame_data() { wheeltest::addRows(kColourfulFrames); }
     // Every LED button painted a colour of its own, saved, and read again after
     // the wheel was unplugged and plugged back, so only what reached its flash
     // comes back. The page is then saved as a screenshot.
     void readsAColourfulFrame()
     {
-        const QString code = QString::fromLatin1(QTest::currentDataTag());
-        QFETCH(QStringList, pages);
-        QFETCH(QString, extraOrder);
-        QFETCH(bool, extraRead);
-        QFETCH(QStringList, readAs);
-        QFETCH(QString, shifterTip);
-        QFETCH(int, shifter);
+        const auto &[tag, pages, extraOrder, extraRead, readAs, shifterTip, shifter] =
+            wheeltest::rowOf(kColourfulFrames);
+        const QString code = QString::fromLatin1(tag);
         Session s(code);
         OPEN_RGB_PAGE(s);
         wheeltest::PromptRecorder &prompts = s.prompts;
@@ -214,8 +214,8 @@ private slots:
         if (!shifterTip.isEmpty())
             expected << QStringLiteral("set-feature 02 0c 0a %1 00 00 00 ef")
                             .arg(shifter, 2, 16, QLatin1Char('0'));
-        const auto extra = [&](const char *name) {
-            return hexTriple(permuted(kPainted[name], extraOrder));
+        const auto extra = [order = extraOrder](const char *name) {
+            return hexTriple(permuted(kPainted[name], order));
         };
         if (!extraOrder.isEmpty())
             expected << chopZeros(
@@ -275,19 +275,11 @@ private slots:
                  qPrintable(seen.name()));
     }
 
-    void presetPaintsVisibleButtonsOnly_data()
-    {
-        QTest::addColumn<QString>("preset");
-        QTest::addColumn<QColor>("colour");
-        QTest::newRow("red") << "pbSetR" << QColor(255, 0, 0);
-        QTest::newRow("dark") << "pbSetD" << QColor(0, 0, 0);
-        QTest::newRow("sky") << "pbSet1" << QColor(0, 170, 255);
-    }
+    void presetPaintsVisibleButtonsOnly_data() { wheeltest::addRows(kPresets); }
     // H-ZET hides the light row that its frame still carries (LEDs 26..36).
     void presetPaintsVisibleButtonsOnly()
     {
-        QFETCH(QString, preset);
-        QFETCH(QColor, colour);
+        const auto &[tag, preset, colour] = wheeltest::rowOf(kPresets);
         if (!hzet) {
             hzet = std::make_unique<Session>("H-ZET");
             OPEN_RGB_PAGE(*hzet);
@@ -311,20 +303,10 @@ private slots:
                  QStringList{chopZeros(QStringLiteral("set-feature 02 11 00 %1 %1").arg(hexTriple(colour)))});
     }
 
-    void colourDialog_data()
-    {
-        QTest::addColumn<QColor>("answer");
-        QTest::addColumn<bool>("plugged");
-        QTest::newRow("cancelled") << QColor() << true;
-        QTest::newRow("picked") << QColor(0, 170, 255) << true;
-        // The page still follows the dialog; the save sends nothing, keeps the
-        // shifter's stored value and says what it could not store.
-        QTest::newRow("picked and saved without a wheel") << QColor(1, 2, 3) << false;
-    }
+    void colourDialog_data() { wheeltest::addRows(kDialogAnswers); }
     void colourDialog()
     {
-        QFETCH(QColor, answer);
-        QFETCH(bool, plugged);
+        const auto &[tag, answer, plugged] = wheeltest::rowOf(kDialogAnswers);
         Session s("SRD7");
         OPEN_RGB_PAGE(s);
         auto *slider = s.widget<QSlider>("hsShifter");
@@ -380,46 +362,34 @@ private slots:
                  QByteArray::fromHex("0211").leftJustified(int(kCommandSendLength), '\0'));
     }
 
-    void channelOrders_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<Rgb>("frame"); // (10, 20, 30) as sent in that order
-        QTest::addColumn<Rgb>("read");  // slots (1, 2, 3) read back in that order
-        // RGB, RBG and GRB go both ways in readsAColourfulFrame's rows. GBR and BRG
-        // undo each other: reading must not reuse the sending one.
-        QTest::newRow("3 GBR") << 3 << Rgb{20, 30, 10} << Rgb{3, 1, 2};
-        QTest::newRow("4 BRG") << 4 << Rgb{30, 10, 20} << Rgb{2, 3, 1};
-        QTest::newRow("5 BGR") << 5 << Rgb{30, 20, 10} << Rgb{3, 2, 1};
-        QTest::newRow("unknown 6 is RGB") << 6 << Rgb{10, 20, 30} << Rgb{1, 2, 3};
-        QTest::newRow("unknown -1 is RGB") << -1 << Rgb{10, 20, 30} << Rgb{1, 2, 3};
-    }
+    // RGB, RBG and GRB go both ways in readsAColourfulFrame's rows. GBR and
+    // BRG undo each other: reading must not reuse the sending one. Each code
+    // (6 and -1 unknown, so RGB) with (10, 20, 30) as sent in its order and
+    // slots (1, 2, 3) as read back.
     void channelOrders()
     {
-        QFETCH(int, code);
-        QFETCH(Rgb, frame);
-        QFETCH(Rgb, read);
-        const ChannelOrder order = channelOrderFromCode(code);
-        QVERIFY(toFrameOrder(Rgb{10, 20, 30}, order) == frame);
-        QCOMPARE(buttonColour(QStringLiteral("x {background-color: rgb(10,20,30);}"), code),
-                 QColor(frame.red, frame.green, frame.blue));
-        QVERIFY(fromFrameOrder(Rgb{1, 2, 3}, order) == read);
+        const std::tuple<int, Rgb, Rgb> rows[] = {{3, {20, 30, 10}, {3, 1, 2}},
+                                                  {4, {30, 10, 20}, {2, 3, 1}},
+                                                  {5, {30, 20, 10}, {3, 2, 1}},
+                                                  {6, {10, 20, 30}, {1, 2, 3}},
+                                                  {-1, {10, 20, 30}, {1, 2, 3}}};
+        for (const auto &[code, frame, read] : rows) {
+            const ChannelOrder order = channelOrderFromCode(code);
+            QVERIFY2(toFrameOrder(Rgb{10, 20, 30}, order) == frame, qPrintable(QString::number(code)));
+            QCOMPARE(buttonColour(QStringLiteral("x {background-color: rgb(10,20,30);}"), code),
+                     QColor(frame.red, frame.green, frame.blue));
+            QVERIFY2(fromFrameOrder(Rgb{1, 2, 3}, order) == read, qPrintable(QString::number(code)));
+        }
     }
 
     // Painting and reading the real buttons' sheets is checked by the bytes
-    // readsAColourfulFrame sends; these are sheets a theme or a later edit may bend.
-    void styleSheets_data()
-    {
-        QTest::addColumn<QString>("sheet");
-        QTest::addColumn<QColor>("read");
-        QTest::newRow("no background-color") << "border: rgb(1,2,3);" << QColor(1, 2, 3);
-        QTest::newRow("spaces") << "rgb( 10 , 20 ,30 )" << QColor(10, 20, 30);
-        QTest::newRow("non-number and missing are 0") << "rgb(10,x)" << QColor(10, 0, 0);
-    }
+    // readsAColourfulFrame sends; these are sheets a theme or a later edit may
+    // bend: no background-color, spaces, a non-number and a missing value.
     void styleSheets()
     {
-        QFETCH(QString, sheet);
-        QFETCH(QColor, read);
-        QCOMPARE(buttonColour(sheet, 0), read);
+        QCOMPARE(buttonColour("border: rgb(1,2,3);", 0), QColor(1, 2, 3));
+        QCOMPARE(buttonColour("rgb( 10 , 20 ,30 )", 0), QColor(10, 20, 30));
+        QCOMPARE(buttonColour("rgb(10,x)", 0), QColor(10, 0, 0));
     }
 
     void nothingReadIsBlack()

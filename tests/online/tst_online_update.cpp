@@ -4,6 +4,7 @@
 // only; a second server's certificate comes from another authority. It runs
 // under a German locale, where month names can only match in English.
 #include "live_window.h"
+#include "table_rows.h"
 #include "test_image.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
@@ -27,8 +28,6 @@
 #include <QTemporaryDir>
 
 #include <memory>
-
-Q_DECLARE_METATYPE(UpdateVerdict)
 
 namespace {
 
@@ -125,6 +124,35 @@ struct Session : wheeltest::LiveWindow
     wheeltest::WheelFixture wheel;
 };
 
+// The offered date ("html": a page instead, "": no manifest, a 404), whether
+// the server's certificate verifies, the boxes. An unverified server would
+// get the same newer offer offered.
+const std::tuple<const char *, const char *, bool, QStringList> kChecks[] = {
+    {"same build, padded day", "Mar 7 2024,15:04", true, {"Update: Your firmware is already up to date."}},
+    {"one minute later, declined", "Mar 7 2024,15:05", true, {kOffer}},
+    {"unparsable offered date", "2024-03-08 15:04", true, {"Update: No valid device."}},
+    {"html", "html", true, {}},
+    {"no manifest (404)", "", true, {}},
+    {"certificate does not verify", "Mar 7 2024,15:05", false, {}}};
+
+// The image name in the manifest with the server's query, the bytes the
+// server holds, the md5 field ("right", "RIGHT", "other", "", "<missing>"),
+// the bar's last value (-1: never moved), what is in the way, the last box.
+// An image the wheel's HID link refuses ends the run right after it is
+// stored, so the stored file stays for the test to look at.
+constexpr int kBig = kLargestHidImage + 1;
+const std::tuple<const char *, QString, int, QString, int, QString, QString> kDownloads[] = {
+    {"upper-case md5, a link planted in the shared temp dir, too large for HID", "srd7.bin", kBig, "RIGHT",
+     100, "link", kInvalid},
+    {"unknown length", "srd7.bin?nolength", kBig, "right", -1, "", kInvalid},
+    {"missing md5", "srd7.bin", 4096, "<missing>", 100, "", kDownloadFail},
+    {"altered image", "srd7.bin", 4096, "other", 100, "", kDownloadFail},
+    {"truncated", "srd7.bin?truncate=3000", 4096, "right", 3000 * 100 / 4096, "", kDownloadFail},
+    {"server stops sending", "srd7.bin?stall=1000", 4096, "right", 1000 * 100 / 4096, "",
+     "Error: The update server stopped sending the firmware."},
+    {"past 4 MiB", "srd7.bin?endless", 4096, "right", -1, "", kDownloadFail},
+    {"temp dir not usable", "srd7.bin", 4096, "right", 100, "no temp dir", "Error: Can not write to temp."}};
+
 } // namespace
 
 class TestOnlineUpdate : public QObject
@@ -165,64 +193,32 @@ private slots:
         setUpdateBaseUrl(QString());
         qunsetenv("TMPDIR");
     }
-    void verdict_data()
-    {
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<QString>("offered");
-        QTest::addColumn<UpdateVerdict>("verdict");
-        const QString label = QStringLiteral("Firmware Version: 2\tMar  7 2024,15:04");
-        QTest::newRow("next year, earlier month") << label << "Jan 1 2025,00:00" << UpdateVerdict::Offer;
-        QTest::newRow("missing offer") << label << "" << UpdateVerdict::NoValidDevice;
-        QTest::newRow("German May") << label << "Mai 1 2024,00:00" << UpdateVerdict::NoValidDevice;
-        QTest::newRow("double-space offer") << label << "Mar  8 2024,15:04" << UpdateVerdict::NoValidDevice;
-        QTest::newRow("bad hour") << label << "Mar 8 2024,25:04" << UpdateVerdict::NoValidDevice;
-        // The hour a European clock skips still exists in the stamps.
-        QTest::newRow("clock-change hour, same") << "Firmware Version: 2\tMar 31 2024,02:30"
-                                                 << "Mar 31 2024,02:30" << UpdateVerdict::UpToDate;
-        QTest::newRow("clock-change hour, later") << "Firmware Version: 2\tMar 31 2024,02:30"
-                                                  << "Mar 31 2024,02:31" << UpdateVerdict::Offer;
-        QTest::newRow("extra fields after the date") << "Firmware Version: 2\tMar 7 2024,15:04\tbeta"
-                                                     << "Mar 7 2024,15:05" << UpdateVerdict::Offer;
-        QTest::newRow("empty second field") << "Firmware Version: 2\t\tMar 7 2024,15:04"
-                                            << "Mar 8 2024,15:04" << UpdateVerdict::NoValidDevice;
-    }
+    // The hour a European clock skips still exists in the stamps.
     void verdict()
     {
-        QFETCH(QString, label);
-        QFETCH(QString, offered);
-        QFETCH(UpdateVerdict, verdict);
-        QCOMPARE(compareFirmwareDates(label, offered), verdict);
+        const char *const label = "Firmware Version: 2\tMar  7 2024,15:04";
+        const char *const clockChange = "Firmware Version: 2\tMar 31 2024,02:30";
+        const std::tuple<const char *, const char *, UpdateVerdict> rows[] = {
+            {label, "Jan 1 2025,00:00", UpdateVerdict::Offer},
+            {label, "", UpdateVerdict::NoValidDevice},
+            {label, "Mai 1 2024,00:00", UpdateVerdict::NoValidDevice},
+            {label, "Mar  8 2024,15:04", UpdateVerdict::NoValidDevice},
+            {label, "Mar 8 2024,25:04", UpdateVerdict::NoValidDevice},
+            {clockChange, "Mar 31 2024,02:30", UpdateVerdict::UpToDate},
+            {clockChange, "Mar 31 2024,02:31", UpdateVerdict::Offer},
+            {"Firmware Version: 2\tMar 7 2024,15:04\tbeta", "Mar 7 2024,15:05", UpdateVerdict::Offer},
+            {"Firmware Version: 2\t\tMar 7 2024,15:04", "Mar 8 2024,15:04", UpdateVerdict::NoValidDevice}};
+        for (const auto &[installed, offered, verdict] : rows)
+            QVERIFY2(compareFirmwareDates(installed, offered) == verdict, offered);
     }
-    void check_data()
-    {
-        QTest::addColumn<QByteArray>("versionJson"); // empty: no such file on the server
-        QTest::addColumn<bool>("verifiedServer");
-        QTest::addColumn<QStringList>("shown");
-
-        const auto offering = [](const char *date) {
-            return manifest(date, "srd7.bin", md5("x"));
-        };
-        const QString upToDate = QStringLiteral("Update: Your firmware is already up to date.");
-        const QString noDevice = QStringLiteral("Update: No valid device.");
-
-        QTest::newRow("same build, padded day")
-            << offering("Mar 7 2024,15:04") << true << QStringList{upToDate};
-        QTest::newRow("one minute later, declined")
-            << offering("Mar 7 2024,15:05") << true << QStringList{kOffer};
-        QTest::newRow("unparsable offered date")
-            << offering("2024-03-08 15:04") << true << QStringList{noDevice};
-        QTest::newRow("html") << QByteArray("<html><body>Moved</body></html>") << true << QStringList{};
-        QTest::newRow("no manifest (404)") << QByteArray() << true << QStringList{};
-        // The same newer offer that a verified server would get offered.
-        QTest::newRow("certificate does not verify")
-            << offering("Mar 7 2024,15:05") << false << QStringList{};
-    }
+    void check_data() { wheeltest::addRows(kChecks); }
     void check()
     {
-        QFETCH(QByteArray, versionJson);
-        QFETCH(bool, verifiedServer);
-        QFETCH(QStringList, shown);
-
+        const auto &[tag, offeredDate, verifiedServer, shown] = wheeltest::rowOf(kChecks);
+        const QByteArray versionJson = qstrcmp(offeredDate, "html") == 0
+                                           ? QByteArray("<html><body>Moved</body></html>")
+                                       : *offeredDate ? manifest(offeredDate, "srd7.bin", md5("x"))
+                                                      : QByteArray();
         if (!versionJson.isEmpty())
             QVERIFY(writeFile(served("version.json"), versionJson.trimmed()));
         Session s;
@@ -245,40 +241,10 @@ private slots:
         QVERIFY(s.widget("lbCurMd5")->isHidden());
         QVERIFY(!QFileInfo::exists(tempImage()));
     }
-    void download_data()
-    {
-        QTest::addColumn<QString>("name");    // image name in the manifest, with the server's query
-        QTest::addColumn<int>("size");        // bytes the server holds
-        QTest::addColumn<QString>("offered"); // md5 field: "right", "RIGHT", "other", "", "<missing>"
-        QTest::addColumn<int>("lastBar");     // -1: the bar never moved
-        QTest::addColumn<QString>("inTheWay");
-        QTest::addColumn<QString>("shownLast");
-        // An image the wheel's HID link refuses ends the run right after it is
-        // stored, so the stored file stays for the test to look at.
-        const int big = kLargestHidImage + 1;
-        QTest::newRow("upper-case md5, a link planted in the shared temp dir, too large for HID")
-            << "srd7.bin" << big << "RIGHT" << 100 << "link" << kInvalid;
-        QTest::newRow("unknown length") << "srd7.bin?nolength" << big << "right" << -1 << "" << kInvalid;
-        QTest::newRow("missing md5") << "srd7.bin" << 4096 << "<missing>" << 100 << "" << kDownloadFail;
-        QTest::newRow("altered image") << "srd7.bin" << 4096 << "other" << 100 << "" << kDownloadFail;
-        QTest::newRow("truncated") << "srd7.bin?truncate=3000" << 4096 << "right" << 3000 * 100 / 4096 << ""
-                                   << kDownloadFail;
-        QTest::newRow("server stops sending")
-            << "srd7.bin?stall=1000" << 4096 << "right" << 1000 * 100 / 4096 << ""
-            << QStringLiteral("Error: The update server stopped sending the firmware.");
-        QTest::newRow("past 4 MiB") << "srd7.bin?endless" << 4096 << "right" << -1 << "" << kDownloadFail;
-        QTest::newRow("temp dir not usable") << "srd7.bin" << 4096 << "right" << 100 << "no temp dir"
-                                             << QStringLiteral("Error: Can not write to temp.");
-    }
+    void download_data() { wheeltest::addRows(kDownloads); }
     void download()
     {
-        QFETCH(QString, name);
-        QFETCH(int, size);
-        QFETCH(QString, offered);
-        QFETCH(int, lastBar);
-        QFETCH(QString, inTheWay);
-        QFETCH(QString, shownLast);
-
+        const auto &[tag, name, size, offered, lastBar, inTheWay, shownLast] = wheeltest::rowOf(kDownloads);
         const QByteArray data = image(size, "3\tMar  8 2024,15:04");
         QVERIFY(writeFile(served("srd7.bin"), data));
         const QString md5Field = offered == "right"   ? md5(data)

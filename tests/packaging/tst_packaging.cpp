@@ -9,6 +9,8 @@
 #include "quorset_version.h"
 #include "upgrade/dfu_flasher.h"
 
+#include "../support/table_rows.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -144,6 +146,18 @@ QStringList runRules(const QString &text, const QString &action, const Chain &ch
         return {QStringLiteral("!GOTO \"%1\" has no LABEL after it").arg(skipTo)};
     return tags;
 }
+
+// Each script and its argument, udevadm there, udev running, the calls made.
+const QString kReload = "control --reload-rules";
+const QString kTrigger = "trigger --subsystem-match=hidraw --subsystem-match=usb --action=change";
+const std::tuple<const char *, bool, bool, QStringList> kScriptRuns[] = {
+    {"postinst configure", true, true, {kReload, kTrigger}},
+    {"postinst configure, udev not running", true, false, {kReload}},
+    {"postinst configure without udevadm", false, false, {}},
+    {"postinst abort-upgrade", true, true, {}},
+    {"postrm remove", true, true, {kReload}},
+    {"postrm purge, udev not running", true, false, {kReload}},
+    {"postrm upgrade", true, true, {}}};
 
 } // namespace
 
@@ -349,35 +363,12 @@ private slots:
 
     // The maintainer scripts run with a stand-in udevadm that records its
     // calls and fails on request, as it does in a chroot or container.
-    void maintainerScript_data()
-    {
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<bool>("haveUdevadm");
-        QTest::addColumn<bool>("udevRunning");
-        QTest::addColumn<QStringList>("calls");
-        const QString reload = "control --reload-rules";
-        const QString trigger = "trigger --subsystem-match=hidraw --subsystem-match=usb --action=change";
-        const auto row = [](const char *name, bool haveUdevadm, bool udevRunning, const QStringList &calls) {
-            const QStringList words = QString::fromLatin1(name).split(QRegularExpression("[ ,]+"));
-            QTest::newRow(name) << words[0] << words[1] << haveUdevadm << udevRunning << calls;
-        };
-        row("postinst configure", true, true, {reload, trigger});
-        row("postinst configure, udev not running", true, false, {reload});
-        row("postinst configure without udevadm", false, false, {});
-        row("postinst abort-upgrade", true, true, {});
-        row("postrm remove", true, true, {reload});
-        row("postrm purge, udev not running", true, false, {reload});
-        row("postrm upgrade", true, true, {});
-    }
-
+    void maintainerScript_data() { wheeltest::addRows(kScriptRuns); }
     void maintainerScript()
     {
-        QFETCH(QString, script);
-        QFETCH(QString, argument);
-        QFETCH(bool, haveUdevadm);
-        QFETCH(bool, udevRunning);
-        QFETCH(QStringList, calls);
+        const auto &[tag, haveUdevadm, udevRunning, calls] = wheeltest::rowOf(kScriptRuns);
+        const QStringList words = QString::fromLatin1(tag).split(QRegularExpression("[ ,]+"));
+        const QString script = words[0], argument = words[1];
         const QString path = control + '/' + script;
         QVERIFY2(QFileInfo(path).isExecutable(), qPrintable(script + " is missing or not executable"));
 
@@ -403,26 +394,18 @@ private slots:
         QCOMPARE(result.output, QString());
         QCOMPARE(QString::fromUtf8(readAll(bin.filePath("calls"))).split('\n', Qt::SkipEmptyParts), calls);
     }
-    void externalValidator_data()
+    void externalValidators()
     {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("desktop-file-validate")
-            << "desktop-file-validate" << QStringList{kLinuxDir.filePath(kAppId + ".desktop")};
-        QTest::newRow("appstreamcli validate")
-            << "appstreamcli" << QStringList{"validate", "--no-net", QStringLiteral(QUORSET_METAINFO)};
-        QTest::newRow("lintian") << "lintian" << QStringList{"--fail-on", "error,warning", deb};
-    }
-
-    void externalValidator()
-    {
-        QFETCH(QString, program);
-        QFETCH(QStringList, arguments);
-        const QString path = QStandardPaths::findExecutable(program);
-        if (path.isEmpty())
-            QFAIL(qPrintable(program + " is not installed (tools/install-deps.sh installs it)"));
-        const Run result = run(path, arguments);
-        QVERIFY2(result.exitCode == 0, qPrintable(result.output));
+        const QList<QStringList> commands{{"desktop-file-validate", kLinuxDir.filePath(kAppId + ".desktop")},
+                                          {"appstreamcli", "validate", "--no-net", QUORSET_METAINFO},
+                                          {"lintian", "--fail-on", "error,warning", deb}};
+        for (const QStringList &command : commands) {
+            const QString path = QStandardPaths::findExecutable(command.first());
+            QVERIFY2(!path.isEmpty(),
+                     qPrintable(command.first() + " is not installed (tools/install-deps.sh installs it)"));
+            const Run result = run(path, command.mid(1));
+            QVERIFY2(result.exitCode == 0, qPrintable(command.first() + ": " + result.output));
+        }
     }
 
     // Every product id the program opens and the boot loader it flashes get

@@ -2,6 +2,7 @@
 // lands in the wheel's flash, what never reaches the wire, what the user
 // reads and the exit codes.
 #include "dfu_emulator.h"
+#include "table_rows.h"
 #include "test_image.h"
 #include "wheel.h"
 #include "wheel_fixture.h"
@@ -118,6 +119,74 @@ std::unique_ptr<WheelFixture> plug(const QString &model)
     return wheel;
 }
 
+// The command line, then for a profile the wheel saved, edited, a text and
+// its replacement ("TRUNCATE": the first half kept), the exit code and the
+// message. The set-up some rows need is named by their tag.
+const std::tuple<const char *, QStringList, QString, QString, int, QString> kRefusals[] = {
+    {"no command", {}, "", "", 1, "no command given"},
+    {"unknown command", words("frob"), "", "", 1, "unknown command"},
+    {"backup without file", words("backup"), "", "", 1, "exactly one FILE"},
+    {"colour with a sign", words("led set pbB1 +fffff"), "", "", 1, "not a colour"},
+    {"unknown preset", words("led preset mauve"), "", "", 1, "unknown preset"},
+    {"unknown LED button", words("led set pbQ9 ff0000"), "", "", 1, "unknown LED button \"pbQ9\" on a SRD7"},
+    {"watch bad count", words("watch --count 0"), "", "", 1, "bad option"},
+    {"no wheel", words("status"), "", "", 2, "no wheel found"},
+    {"window running", words("status"), "", "", 3, "the QuorSet window is running; close it first"},
+    {"another quorctl running", words("led preset red"), "", "", 3,
+     "another quorctl command is using the wheel"},
+    {"missing profile", words("restore /nonexistent/p.json"), "", "", 4, "cannot read"},
+    {"not a .bin", {"flash", QUORCTL_BINARY}, "", "", 4, "not a valid firmware"},
+    {"truncated", words("restore"), "TRUNCATE", "", 4, "truncated or damaged"},
+    {"pulse width out of range", words("restore"), "\"encoderPulseWidth\": 100", "\"encoderPulseWidth\": 500",
+     4, "\"encoderPulseWidth\" must be a whole number from 40 to 240"},
+    {"fractional pulse width", words("restore"), "\"shifterPulseWidth\": 100", "\"shifterPulseWidth\": 99.5",
+     4, "\"shifterPulseWidth\" must be a whole number"},
+    {"bite word between the paddles", words("restore"), "\"biteWord\": 5000", "\"biteWord\": 30000", 4,
+     "\"paddles.biteWord\" must be"},
+    {"paddle reading out of range", words("restore"), "\"leftMax\": 4095", "\"leftMax\": 5000", 4,
+     "\"paddles.leftMax\" must be a whole number from 0 to 4096"},
+    {"unknown button", words("restore"), "\"button\": \"pbB1\"", "\"button\": \"pbQ7\"", 4,
+     "unknown button \"pbQ7\" for a SRD7"},
+    {"control codes quoted from the file", words("restore"), "\"button\": \"pbB1\"",
+     "\"button\": \"pb\\n\\u001b[2J\"", 4, "unknown button \"pb\\u000a\\u001b[2J\" for a SRD7"},
+    {"button in another LED's place", words("restore"), "\"button\": \"pbB1\"", "\"button\": \"pbB9\"", 4,
+     "LED 0 of a SRD7 belongs to pbB1, not pbB9"},
+    {"bad colour", words("restore"), "\"pbXL\": \"#ffffff\"", "\"pbXL\": \"#fffff\"", 4,
+     "\"extraLeds.pbXL\" must be a colour #rrggbb"},
+    {"misspelt key", words("restore"), "\"clutchesEnabled\"", "\"clutchEnabled\"", 4, "\"clutchesEnabled\""},
+    {"newer format", words("restore"), "\"version\": 1", "\"version\": 2", 4,
+     "profile version 2 is not supported"},
+    {"unknown model", words("restore"), "\"model\": \"SRD7\"", "\"model\": \"SRD9\"", 4,
+     "unknown wheel model"}};
+
+// The model, its link (-1: no battery) and lines the status must hold.
+const std::tuple<const char *, QString, int, QStringList> kStatus[] = {
+    {"SRD7, no battery",
+     "SRD7",
+     -1,
+     {"model: SRD7", "name: QUOR SRD7 Wheel", "product id: 0x200D", "firmware: 2\tMar  7 2024,15:04"}},
+    {"H-ZET on Bluetooth", "H-ZET", 0, {"model: H-ZET", "battery: 57%", "link: Bluetooth"}},
+    {"KLINO4 on USB", "KLINO4", 1, {"model: KLINO4", "battery: USB", "link: USB"}}};
+
+// OV410 shows pbT3 (LED 28) but not pbT4 (LED 29); SRD7 shows every button
+// of its map, and its extra LEDs.
+constexpr std::tuple<const char *, int, int> kPresetRows[] = {{"OV410", 28, 29}, {"SRD7", 46, -1}};
+
+// Code 4: the image itself is refused. "factory": the new firmware comes up
+// with the factory settings and the backup taken before the update puts every
+// stored value back. A failed flash says the window's words, then --force
+// finishes it in the waiting loader.
+const std::tuple<const char *, QString, QString, int, QString> kFlashes[] = {
+    {"SRD7 over HID, settings unchanged", "SRD7", "", 0, ""},
+    {"SRD7, factory-reset firmware, --restore-settings", "SRD7", "factory", 0,
+     "differ from before the update"},
+    {"PELIX through the boot loader", "PELIX", "", 0, ""},
+    {"PELIX, image refused before the reboot", "PELIX", "", 4, "invalid initial SP"},
+    {"PELIX, boot loader never appears", "PELIX", "never-appears", 3, "the boot loader did not appear"},
+    {"PELIX, flash fails, then --force", "PELIX", "error-on-block:2", 3,
+     "the firmware update failed: cannot write block 3 at 0x08000800: the boot loader reported errPROG; the "
+     "wheel waits in its boot loader"}};
+
 } // namespace
 
 class TestQuorctl : public QObject
@@ -159,76 +228,21 @@ private slots:
     void init()
     {
         process_.reset(); // ~QProcess kills a command still running
+        qunsetenv("QUORCTL_LOADER_RECHECK_MS");
         window_.reset();
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir_->path()));
     }
 
-    void exitCodes_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("edit");
-        QTest::addColumn<QString>("replacement");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message");
-
-        // The set-up some rows need is named by their tag.
-        const auto row = [](const char *name, const char *args, int code, const char *message) {
-            QTest::newRow(name) << words(args) << QString() << QString() << code << message;
-        };
-        row("no command", "", 1, "no command given");
-        row("unknown command", "frob", 1, "unknown command");
-        row("backup without file", "backup", 1, "exactly one FILE");
-        row("colour with a sign", "led set pbB1 +fffff", 1, "not a colour");
-        row("unknown preset", "led preset mauve", 1, "unknown preset");
-        row("unknown LED button", "led set pbQ9 ff0000", 1, "unknown LED button \"pbQ9\" on a SRD7");
-        row("watch bad count", "watch --count 0", 1, "bad option");
-        row("no wheel", "status", 2, "no wheel found");
-        row("window running", "status", 3, "the QuorSet window is running; close it first");
-        row("another quorctl running", "led preset red", 3, "another quorctl command is using the wheel");
-        row("missing profile", "restore /nonexistent/p.json", 4, "cannot read");
-        QTest::newRow("not a .bin") << QStringList{"flash", QUORCTL_BINARY} << QString() << QString() << 4
-                                    << "not a valid firmware";
-
-        // A profile the wheel saved, edited: a text replaced, or "TRUNCATE"
-        // keeping its first half.
-        const auto bad = [](const char *name, const char *edit, const char *replacement,
-                            const char *message) {
-            QTest::newRow(name) << words("restore") << edit << replacement << 4 << message;
-        };
-        bad("truncated", "TRUNCATE", "", "truncated or damaged");
-        bad("pulse width out of range", "\"encoderPulseWidth\": 100", "\"encoderPulseWidth\": 500",
-            "\"encoderPulseWidth\" must be a whole number from 40 to 240");
-        bad("fractional pulse width", "\"shifterPulseWidth\": 100", "\"shifterPulseWidth\": 99.5",
-            "\"shifterPulseWidth\" must be a whole number");
-        bad("bite word between the paddles", "\"biteWord\": 5000", "\"biteWord\": 30000",
-            "\"paddles.biteWord\" must be");
-        bad("paddle reading out of range", "\"leftMax\": 4095", "\"leftMax\": 5000",
-            "\"paddles.leftMax\" must be a whole number from 0 to 4096");
-        bad("unknown button", "\"button\": \"pbB1\"", "\"button\": \"pbQ7\"",
-            "unknown button \"pbQ7\" for a SRD7");
-        bad("control codes quoted from the file", "\"button\": \"pbB1\"", "\"button\": \"pb\\n\\u001b[2J\"",
-            "unknown button \"pb\\u000a\\u001b[2J\" for a SRD7");
-        bad("button in another LED's place", "\"button\": \"pbB1\"", "\"button\": \"pbB9\"",
-            "LED 0 of a SRD7 belongs to pbB1, not pbB9");
-        bad("bad colour", "\"pbXL\": \"#ffffff\"", "\"pbXL\": \"#fffff\"",
-            "\"extraLeds.pbXL\" must be a colour #rrggbb");
-        bad("misspelt key", "\"clutchesEnabled\"", "\"clutchEnabled\"", "\"clutchesEnabled\"");
-        bad("newer format", "\"version\": 1", "\"version\": 2", "profile version 2 is not supported");
-        bad("unknown model", "\"model\": \"SRD7\"", "\"model\": \"SRD9\"", "unknown wheel model");
-    }
+    void exitCodes_data() { wheeltest::addRows(kRefusals); }
 
     // Refused before anything reaches the wheel, with one line that says why.
     void exitCodes()
     {
-        QFETCH(QStringList, args);
-        QFETCH(QString, edit);
-        QFETCH(QString, replacement);
-        QFETCH(int, code);
-        QFETCH(QString, message);
+        const auto &[tag, command, edit, replacement, code, message] = wheeltest::rowOf(kRefusals);
+        QStringList args = command;
 
-        const QLatin1String tag(QTest::currentDataTag());
         auto wheel = plug("SRD7");
         if (!edit.isEmpty()) {
             QCOMPARE(run({"backup", path("good.json")}).code, 0);
@@ -243,12 +257,12 @@ private slots:
             }
             args << writeFile(path("bad.json"), profile.toUtf8());
         }
-        if (tag == "no wheel")
+        if (qstrcmp(tag, "no wheel") == 0)
             QVERIFY(wheel->unplug());
-        if (tag == "window running")
+        if (qstrcmp(tag, "window running") == 0)
             pretendWindowRuns();
         QLockFile otherCommand(path("quorctl.lock"));
-        if (tag == "another quorctl running")
+        if (qstrcmp(tag, "another quorctl running") == 0)
             QVERIFY(otherCommand.tryLock(0));
         const auto before = keptOf(*wheel);
         wheel->clearTranscript();
@@ -264,31 +278,13 @@ private slots:
         QVERIFY(keptOf(*wheel) == before);
     }
 
-    void status_data()
-    {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<int>("link");
-        QTest::addColumn<QStringList>("expected");
-
-        QTest::newRow("SRD7, no battery")
-            << "SRD7" << -1
-            << QStringList{"model: SRD7", "name: QUOR SRD7 Wheel", "product id: 0x200D",
-                           "firmware: 2\tMar  7 2024,15:04"};
-        QTest::newRow("H-ZET on Bluetooth")
-            << "H-ZET" << 0 << QStringList{"model: H-ZET", "battery: 57%", "link: Bluetooth"};
-        QTest::newRow("KLINO4 on USB")
-            << "KLINO4" << 1 << QStringList{"model: KLINO4", "battery: USB", "link: USB"};
-    }
-
+    void status_data() { wheeltest::addRows(kStatus); }
     void status()
     {
-        QFETCH(QString, model);
-        QFETCH(int, link);
-        QFETCH(QStringList, expected);
-
+        const auto &[tag, model, link, expected] = wheeltest::rowOf(kStatus);
         auto wheel = plug(model);
         if (link >= 0)
-            wheel->withWheel([link](Wheel &w) { w.setPowerStatus({57, 3900, uint8_t(link)}); });
+            wheel->withWheel([link = link](Wheel &w) { w.setPowerStatus({57, 3900, uint8_t(link)}); });
         const Run r = run({"status"});
         QCOMPARE(r.code, 0);
         const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
@@ -402,24 +398,10 @@ private slots:
         QCOMPARE(levels(wheel->flash().ledFrame).toHex(), expected.toHex());
     }
 
-    void ledPresetColoursShownButtons_data()
-    {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<int>("shownLed");
-        QTest::addColumn<int>("hiddenLed");
-
-        // OV410 shows pbT3 (LED 28) but not pbT4 (LED 29); SRD7 shows every
-        // button of its map, and its extra LEDs.
-        QTest::newRow("OV410") << "OV410" << 28 << 29;
-        QTest::newRow("SRD7") << "SRD7" << 46 << -1;
-    }
-
+    void ledPresetColoursShownButtons_data() { wheeltest::addRows(kPresetRows); }
     void ledPresetColoursShownButtons()
     {
-        QFETCH(QString, model);
-        QFETCH(int, shownLed);
-        QFETCH(int, hiddenLed);
-
+        const auto &[model, shownLed, hiddenLed] = wheeltest::rowOf(kPresetRows);
         auto wheel = plug(model);
         storeDistinctSetup(*wheel, model);
         const QByteArray before = levels(wheel->flash().ledFrame);
@@ -434,42 +416,10 @@ private slots:
         QCOMPARE(after.extraLeds == (std::array<uint8_t, 6>{255, 0, 0, 255, 0, 0}), extras);
     }
 
-    void flash_data()
-    {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<QString>("loaderFault");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message");
-
-        // Code 4: the image itself is refused.
-        QTest::newRow("SRD7 over HID, settings unchanged") << "SRD7"
-                                                           << "" << 0 << "";
-        // The new firmware comes up with the factory settings; the backup taken
-        // before the update puts every stored value back.
-        QTest::newRow("SRD7, factory-reset firmware, --restore-settings")
-            << "SRD7"
-            << "factory" << 0 << "differ from before the update";
-        QTest::newRow("PELIX through the boot loader") << "PELIX"
-                                                       << "" << 0 << "";
-        QTest::newRow("PELIX, image refused before the reboot") << "PELIX"
-                                                                << "" << 4 << "invalid initial SP";
-        QTest::newRow("PELIX, boot loader never appears")
-            << "PELIX"
-            << "never-appears" << 3 << "the boot loader did not appear";
-        // The window's words; then --force finishes it in the waiting loader.
-        QTest::newRow("PELIX, flash fails, then --force")
-            << "PELIX"
-            << "error-on-block:2" << 3
-            << "the firmware update failed: cannot write block 3 at 0x08000800: the boot loader reported "
-               "errPROG; the wheel waits in its boot loader";
-    }
-
+    void flash_data() { wheeltest::addRows(kFlashes); }
     void flash()
     {
-        QFETCH(QString, model);
-        QFETCH(QString, loaderFault);
-        QFETCH(int, code);
-        QFETCH(QString, message);
+        const auto &[tag, model, loaderFault, code, message] = wheeltest::rowOf(kFlashes);
         const bool goodImage = code != 4;
 
         auto wheel = plug(model);
@@ -487,6 +437,8 @@ private slots:
         const auto before = keptOf(*wheel);
         const std::vector<uint8_t> image =
             wheelemu::makeTestImage(20000, factory ? "7.7.8+factory" : "7.7.7");
+        if (loaderFault == "never-appears")
+            qputenv("QUORCTL_LOADER_RECHECK_MS", "20");
         // A stack pointer of 0 is no firmware for this flash.
         const QByteArray bytes = goodImage
                                      ? QByteArray(reinterpret_cast<const char *>(image.data()), image.size())

@@ -1,6 +1,7 @@
 // The settings pages against the emulated wheel: what goes over the wire,
 // what the wheel keeps live and in flash, and the message boxes the user sees.
 #include "live_window.h"
+#include "table_rows.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
 
@@ -103,6 +104,7 @@ struct Rig : wheeltest::LiveWindow
 #define CONNECT(rig) QVERIFY2((rig).connect(), (rig).wheel.error().c_str())
 
 const QString kSaved = QStringLiteral("Success: Setting saved.");
+const QString kLedSaved = QStringLiteral("Success: LED colors and shifter value saved.");
 const QString kNotCalibrated =
     QStringLiteral("Notify: No paddle movement seen; the calibration was not saved.");
 QString notStored(const QString &values)
@@ -142,6 +144,80 @@ std::pair<int, int> range(const Settings &s, bool left)
     return left ? std::pair{s.leftMin, s.leftMax} : std::pair{s.rightMin, s.rightMax};
 }
 
+// The shifter's slider loads through the same code: one row for its item.
+constexpr std::tuple<const char *, int, qint64, int, bool> kPulseWidths[] = {
+    {"encoder: 10", kEncoder, 10, 40, false},
+    {"encoder: 1000", kEncoder, 1000, 240, false},
+    {"encoder: nothing stored", kEncoder, 0xFFFFFFFF, 100, false},
+    {"encoder: save fails", kEncoder, 1000, 240, true},
+    {"shifter: 1000", kShifter, 1000, 240, false}};
+
+// The slider moved before the save (none: ""), the emulator's fault, what
+// the box names.
+const std::tuple<const char *, QString, QString, QString, QString, QString> kFailedSaves[] = {
+    {"bite point", "hsBite", "pbSaveP", "fault set-feature 1", "BITE POINT", kSaved},
+    {"shifter pulse width", "hsShifter", "pbSave", "fault set-feature 1", "SHIFTER PULSE WIDTH", kLedSaved},
+    {"LED colors", "", "pbSave", "fault write 1", "LED colors", kLedSaved},
+    {"LED commit", "", "pbSave", "fault set-feature 2", "LED colors", kLedSaved}};
+
+// One row per slider and per way in: the arrow keys of the second half of
+// every row are the third. Item -1: the paddle configuration; key 0: one
+// notch of the mouse wheel, -1: a click on the groove's right end.
+constexpr std::tuple<const char *, const char *, int, int, int, int> kSliders[] = {
+    {"shifter, end", "hsShifter", kShifter, Qt::Key_End, 1, 240},
+    {"bite point, mouse wheel", "hsBite", -1, 0, 2, 5006},
+    {"encoder, groove clicks", "hsTrigger", kEncoder, -1, 2, 120}};
+
+constexpr std::tuple<const char *, int, const char *, int, const char *> kBiteWords[] = {
+    {"10000", 10000, "rbPadL", 10000, "100.00%"},
+    {"10001", 10001, "rbPadR", 0, "0.00%"},
+    {"12345", 12345, "rbPadR", 2344, "23.44%"},
+    {"20002", 20002, "rbPadNo", 5000, "50.00%"},
+    {"0xFFFF", 0xFFFF, "rbPadNo", 5000, "50.00%"}};
+
+constexpr std::tuple<const char *, const char *, int> kEnables[] = {
+    {"clutches", "cbClutch", kClutches}, {"extra shifters", "cbShifter", kExtraShifters}};
+
+// The buttons turned, the indicators they light, the binding stored.
+const std::tuple<const char *, QList<int>, QStringList, int, int> kBindings[] = {
+    {"lower button of a pair", {3}, {"pbID5L"}, 3, 2},
+    {"higher button of a pair", {4}, {"pbID5R"}, 3, 2},
+    {"last pair", {46}, {"pbJsRL"}, 46, 45},
+    {"not an encoder, then one", {1, 6}, {"pbIB1", "pbID1R"}, 5, 4}};
+
+// Bound per model: SRD7 up button 4 (index 3), down button 3; VLN6 19 and
+// 18; ULMAR 256, cut to 8 bits: button index 0 raises it. One report with
+// both turns up, then down. Model, bite word, buttons, indicators, words sent.
+const std::tuple<const char *, const char *, int, QList<int>, QStringList, QList<int>> kSteps[] = {
+    {"up at 10000", "SRD7", 10000, {4}, {"pbID5R"}, {10000}},
+    {"down at 0", "SRD7", 0, {3}, {"pbID5L"}, {0}},
+    {"both in one report", "SRD7", 5000, {3, 4}, {"pbID5L", "pbID5R"}, {5001, 5000}},
+    {"another encoder", "SRD7", 5000, {6}, {"pbID1R"}, {}},
+    {"the VLN6's encoder on the SRD7", "SRD7", 5000, {20}, {"pbID3R"}, {}},
+    {"VLN6, its own encoder", "VLN6", 5000, {19}, {"pbID3L"}, {4999}},
+    {"ULMAR, 256 reads as 0", "ULMAR", 5000, {1}, {"pbIB1"}, {5001}}};
+
+constexpr std::tuple<const char *, const char *, int, const char *> kThresholds[] = {
+    {"left", "pbBearLCa", 0x03, "LEFT"},
+    {"right", "pbBearRCa", 0x05, "RIGHT"},
+    {"extra left", "pbBearExLCa", 0x06, "EXTRAL"},
+    {"extra right", "pbBearExRCa", 0x07, "EXTRAR"}};
+
+// Each side's range is its own; what is kept or refused is the same code for
+// both. Stored empty: the range from before is kept, and said so. 511 counts
+// is one short of the narrowest range kept; starting the other side empties
+// both ranges half a second later; closing the window drops the calibration
+// and stores the bite point.
+const std::tuple<const char *, bool, QString, QList<int>, QList<int>> kClutchTravels[] = {
+    {"left: readings widen the range", true, "", {300, 3900, 200}, {200, 3900}},
+    {"right: readings widen the range", false, "", {300, 3900, 200}, {200, 3900}},
+    {"stopped within 500 ms", true, "early", {}, {}},
+    {"no report", false, "", {}, {}},
+    {"too narrow", true, "", {2000, 2511, 2100}, {}},
+    {"just wide enough", true, "", {2000, 2512}, {2000, 2512}},
+    {"second side empties the first again", true, "both", {300, 3900, 200}, {}},
+    {"closed mid-way", true, "close", {300, 3900, 200}, {}}};
+
 } // namespace
 
 class TestSettings : public QObject
@@ -156,27 +232,12 @@ private slots:
     }
     void init() { store().clear(); }
 
-    void pulseWidth_data()
-    {
-        QTest::addColumn<int>("item");
-        QTest::addColumn<qint64>("stored");
-        QTest::addColumn<int>("shown");
-        QTest::addColumn<bool>("saveFails");
-        // The shifter's slider loads through the same code: one row for its item.
-        QTest::newRow("encoder: 10") << kEncoder << qint64(10) << 40 << false;
-        QTest::newRow("encoder: 1000") << kEncoder << qint64(1000) << 240 << false;
-        QTest::newRow("encoder: nothing stored") << kEncoder << qint64(0xFFFFFFFF) << 100 << false;
-        QTest::newRow("encoder: save fails") << kEncoder << qint64(1000) << 240 << true;
-        QTest::newRow("shifter: 1000") << kShifter << qint64(1000) << 240 << false;
-    }
+    void pulseWidth_data() { wheeltest::addRows(kPulseWidths); }
     // Loaded, shown, sent live once the slider is let go, and the encoder's
     // saved.
     void pulseWidth()
     {
-        QFETCH(int, item);
-        QFETCH(qint64, stored);
-        QFETCH(int, shown);
-        QFETCH(bool, saveFails);
+        const auto &[tag, item, stored, shown, saveFails] = wheeltest::rowOf(kPulseWidths);
         Rig rig;
         rig.preset(setItem(item, quint32(stored), true));
         CONNECT(rig);
@@ -222,40 +283,12 @@ private slots:
         QCOMPARE(width(rig.flash()), 150);
     }
 
-    void failedSaveIsRetried_data()
-    {
-        QTest::addColumn<QString>("slider"); // moved before the save; empty: none
-        QTest::addColumn<QString>("save");
-        QTest::addColumn<QString>("fault");   // emulator command
-        QTest::addColumn<QString>("unsaved"); // what the box names
-        QTest::addColumn<QString>("saved");
-        const QString ledSaved = QStringLiteral("Success: LED colors and shifter value saved.");
-        QTest::newRow("bite point") << "hsBite"
-                                    << "pbSaveP"
-                                    << "fault set-feature 1"
-                                    << "BITE POINT" << kSaved;
-        QTest::newRow("shifter pulse width") << "hsShifter"
-                                             << "pbSave"
-                                             << "fault set-feature 1"
-                                             << "SHIFTER PULSE WIDTH" << ledSaved;
-        QTest::newRow("LED colors") << ""
-                                    << "pbSave"
-                                    << "fault write 1"
-                                    << "LED colors" << ledSaved;
-        QTest::newRow("LED commit") << ""
-                                    << "pbSave"
-                                    << "fault set-feature 2"
-                                    << "LED colors" << ledSaved;
-    }
+    void failedSaveIsRetried_data() { wheeltest::addRows(kFailedSaves); }
     // Every "saved" means every write behind it went through; a save that
     // failed says what it left unstored and goes out again on the next press.
     void failedSaveIsRetried()
     {
-        QFETCH(QString, slider);
-        QFETCH(QString, save);
-        QFETCH(QString, fault);
-        QFETCH(QString, unsaved);
-        QFETCH(QString, saved);
+        const auto &[tag, slider, save, fault, unsaved, saved] = wheeltest::rowOf(kFailedSaves);
         Rig rig;
         CONNECT(rig);
         if (!slider.isEmpty())
@@ -282,35 +315,18 @@ private slots:
         QCOMPARE(after.ledFrame, rig.live().ledFrame);
     }
 
-    void slidersSendLive_data()
-    {
-        QTest::addColumn<QString>("slider");
-        QTest::addColumn<int>("item"); // -1: the paddle configuration
-        // 0: one notch of the mouse wheel; -1: a click on the groove's right end
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("presses");
-        QTest::addColumn<int>("end");
-        // One row per slider and per way in: the arrow keys of the second
-        // half of every row are the third.
-        QTest::newRow("shifter, end") << "hsShifter" << kShifter << int(Qt::Key_End) << 1 << 240;
-        QTest::newRow("bite point, mouse wheel") << "hsBite" << -1 << 0 << 2 << 5006;
-        QTest::newRow("encoder, groove clicks") << "hsTrigger" << kEncoder << -1 << 2 << 120;
-    }
+    void slidersSendLive_data() { wheeltest::addRows(kSliders); }
     // Keys, the mouse wheel and clicks beside the handle move a slider
     // without a release of the handle; the wheel
     // still gets the value at once, one report for a burst of steps, and
     // steps spread out never come closer than one report per 100 ms.
     void slidersSendLive()
     {
-        QFETCH(QString, slider);
-        QFETCH(int, item);
-        QFETCH(int, key);
-        QFETCH(int, presses);
-        QFETCH(int, end);
+        const auto &[tag, slider, item, key, presses, end] = wheeltest::rowOf(kSliders);
         Rig rig;
         CONNECT(rig);
-        auto *target = rig.slider(qPrintable(slider));
-        const auto step = [target, key] {
+        auto *target = rig.slider(slider);
+        const auto step = [target, key = key] {
             if (key > 0) {
                 QTest::keyClick(target, Qt::Key(key));
                 return;
@@ -325,11 +341,11 @@ private slots:
                               Qt::NoModifier, Qt::NoScrollPhase, false);
             QCoreApplication::sendEvent(target, &notch);
         };
-        const auto reportOf = [&rig, item](int value) {
+        const auto reportOf = [&rig, item = item](int value) {
             return item < 0 ? liveBiteWords(rig.flash(), {value}).first()
                             : setItem(item, quint32(value), false);
         };
-        const auto live = [&rig, item] {
+        const auto live = [&rig, item = item] {
             const Settings s = rig.live();
             return item == kEncoder   ? s.encoderPulseWidth
                    : item == kShifter ? s.shifterPulseWidth
@@ -367,30 +383,16 @@ private slots:
         QCOMPARE(sent.last(), reportOf(back));
     }
 
-    void biteWordLoads_data()
-    {
-        QTest::addColumn<int>("biteWord");
-        QTest::addColumn<QString>("radio");
-        QTest::addColumn<int>("slider");
-        QTest::addColumn<QString>("label");
-        QTest::newRow("10000") << 10000 << "rbPadL" << 10000 << "100.00%";
-        QTest::newRow("10001") << 10001 << "rbPadR" << 0 << "0.00%";
-        QTest::newRow("12345") << 12345 << "rbPadR" << 2344 << "23.44%";
-        QTest::newRow("20002") << 20002 << "rbPadNo" << 5000 << "50.00%";
-        QTest::newRow("0xFFFF") << 0xFFFF << "rbPadNo" << 5000 << "50.00%";
-    }
+    void biteWordLoads_data() { wheeltest::addRows(kBiteWords); }
     void biteWordLoads()
     {
-        QFETCH(int, biteWord);
-        QFETCH(QString, radio);
-        QFETCH(int, slider);
-        QFETCH(QString, label);
+        const auto &[tag, biteWord, radio, slider, label] = wheeltest::rowOf(kBiteWords);
         Rig rig;
         rig.preset(paddleConfig(biteWord, true, 4000, 3900, 100, 200));
         CONNECT(rig);
-        QVERIFY(rig.button(qPrintable(radio))->isChecked());
+        QVERIFY(rig.button(radio)->isChecked());
         QCOMPARE(rig.slider("hsBite")->value(), slider);
-        QCOMPARE(rig.widget<QLabel>("lbBite")->text(), label);
+        QCOMPARE(rig.widget<QLabel>("lbBite")->text(), QString::fromLatin1(label));
         // Unchanged, the save only asks for the two enables. 20002 reads as no
         // paddle, stored as 0xFFFF: a change, sent with the words as loaded.
         QStringList expected{itemQuery(kExtraShifters), itemQuery(kClutches)};
@@ -425,22 +427,15 @@ private slots:
         QVERIFY(!deviceHandle().isOpen());
     }
 
-    void enableWritesKeepReplyTail_data()
-    {
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<int>("item");
-        QTest::newRow("clutches") << "cbClutch" << kClutches;
-        QTest::newRow("extra shifters") << "cbShifter" << kExtraShifters;
-    }
+    void enableWritesKeepReplyTail_data() { wheeltest::addRows(kEnables); }
     void enableWritesKeepReplyTail()
     {
-        QFETCH(QString, box);
-        QFETCH(int, item);
+        const auto &[tag, box, item] = wheeltest::rowOf(kEnables);
         Rig rig("ULMAR"); // has both, enabled
         CONNECT(rig);
         QVERIFY(rig.button("cbClutch")->isChecked() && rig.button("cbShifter")->isChecked());
         rig.wheel.withWheel([](wheelemu::Wheel &w) { w.setItemReplyTail(0xA5); });
-        rig.button(qPrintable(box))->setChecked(false);
+        rig.button(box)->setChecked(false);
         rig.click("pbSaveP");
         QStringList expected{itemQuery(kExtraShifters), itemQuery(kClutches)};
         // The write goes out in the buffer the query's reply came back in.
@@ -470,31 +465,29 @@ private slots:
         }
     }
 
-    void clearFlash_data()
-    {
-        QTest::addColumn<bool>("yes");
-        QTest::newRow("No") << false;
-        QTest::newRow("Yes") << true;
-    }
+    // No leaves the flash as it was, Yes clears it.
     void clearFlash()
     {
-        QFETCH(bool, yes);
         Rig rig;
         rig.preset(setItem(kEncoder, 150, true));
         CONNECT(rig);
-        rig.prompts.questionAnswer = yes ? QMessageBox::Yes : QMessageBox::No;
-        rig.click("pbClearFlash");
-        QStringList shown{QStringLiteral("Notify: Do you want to continue?\nThis operation will "
-                                         "delete all the settings stored in the device flash memory.")};
-        if (yes)
-            shown << QStringLiteral("Notify: Flash data has been cleared.");
-        QCOMPARE(rig.prompts.shown(), shown);
-        const UserPrompts::Message &question = rig.prompts.messages.first();
-        QVERIFY(question.kind == UserPrompts::MessageKind::Question &&
-                question.buttons == QMessageBox::StandardButtons(QMessageBox::Yes) &&
-                question.defaultButton == QMessageBox::No);
-        QCOMPARE(rig.sent(), yes ? QStringList{report({2, 0x0c, 0x10})} : QStringList());
-        QCOMPARE(rig.flash().encoderPulseWidth, yes ? 100 : 150);
+        for (const bool yes : {false, true}) {
+            rig.wheel.clearTranscript();
+            rig.prompts.clear();
+            rig.prompts.questionAnswer = yes ? QMessageBox::Yes : QMessageBox::No;
+            rig.click("pbClearFlash");
+            QStringList shown{QStringLiteral("Notify: Do you want to continue?\nThis operation will "
+                                             "delete all the settings stored in the device flash memory.")};
+            if (yes)
+                shown << QStringLiteral("Notify: Flash data has been cleared.");
+            QCOMPARE(rig.prompts.shown(), shown);
+            const UserPrompts::Message &question = rig.prompts.messages.first();
+            QVERIFY(question.kind == UserPrompts::MessageKind::Question &&
+                    question.buttons == QMessageBox::StandardButtons(QMessageBox::Yes) &&
+                    question.defaultButton == QMessageBox::No);
+            QCOMPARE(rig.sent(), yes ? QStringList{report({2, 0x0c, 0x10})} : QStringList());
+            QCOMPARE(rig.flash().encoderPulseWidth, yes ? 100 : 150);
+        }
         // The page still holds the old copy: an unchanged save sends nothing.
         rig.wheel.clearTranscript();
         rig.click("pbSaveEnc");
@@ -516,24 +509,10 @@ private slots:
         QCOMPARE(rig.prompts.shown(), QStringList());
     }
 
-    void bindEitherButton_data()
-    {
-        QTest::addColumn<QList<int>>("buttons");
-        QTest::addColumn<QStringList>("indicators");
-        QTest::addColumn<int>("up");
-        QTest::addColumn<int>("down");
-        QTest::newRow("lower button of a pair") << QList<int>{3} << QStringList{"pbID5L"} << 3 << 2;
-        QTest::newRow("higher button of a pair") << QList<int>{4} << QStringList{"pbID5R"} << 3 << 2;
-        QTest::newRow("last pair") << QList<int>{46} << QStringList{"pbJsRL"} << 46 << 45;
-        QTest::newRow("not an encoder, then one")
-            << QList<int>{1, 6} << QStringList{"pbIB1", "pbID1R"} << 5 << 4;
-    }
+    void bindEitherButton_data() { wheeltest::addRows(kBindings); }
     void bindEitherButton()
     {
-        QFETCH(QList<int>, buttons);
-        QFETCH(QStringList, indicators);
-        QFETCH(int, up);
-        QFETCH(int, down);
+        const auto &[tag, buttons, indicators, up, down] = wheeltest::rowOf(kBindings);
         Rig rig;
         CONNECT(rig);
         QCOMPARE(rig.text("pbEncoder"), kUnbound);
@@ -559,44 +538,17 @@ private slots:
         QVERIFY(store().allKeys().isEmpty());
     }
 
-    void steps_data()
-    {
-        QTest::addColumn<QString>("code");
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QList<int>>("buttons");
-        QTest::addColumn<QStringList>("indicators");
-        QTest::addColumn<QList<int>>("sentWords");
-        // Bound per model: SRD7 up button 4 (index 3), down button 3; VLN6 19
-        // and 18; ULMAR 256, cut to 8 bits: button index 0 raises it. One
-        // report with both turns up, then down.
-        const QStringList up{"pbID5R"}, down{"pbID5L"};
-        QTest::newRow("up at 10000") << "SRD7" << 10000 << QList<int>{4} << up << QList<int>{10000};
-        QTest::newRow("down at 0") << "SRD7" << 0 << QList<int>{3} << down << QList<int>{0};
-        QTest::newRow("both in one report")
-            << "SRD7" << 5000 << QList<int>{3, 4} << (down + up) << QList<int>{5001, 5000};
-        QTest::newRow("another encoder")
-            << "SRD7" << 5000 << QList<int>{6} << QStringList{"pbID1R"} << QList<int>{};
-        QTest::newRow("the VLN6's encoder on the SRD7")
-            << "SRD7" << 5000 << QList<int>{20} << QStringList{"pbID3R"} << QList<int>{};
-        QTest::newRow("VLN6, its own encoder")
-            << "VLN6" << 5000 << QList<int>{19} << QStringList{"pbID3L"} << QList<int>{4999};
-        QTest::newRow("ULMAR, 256 reads as 0")
-            << "ULMAR" << 5000 << QList<int>{1} << QStringList{"pbIB1"} << QList<int>{5001};
-    }
+    void steps_data() { wheeltest::addRows(kSteps); }
     void steps()
     {
-        QFETCH(QString, code);
-        QFETCH(int, start);
-        QFETCH(QList<int>, buttons);
-        QFETCH(QStringList, indicators);
-        QFETCH(QList<int>, sentWords);
+        const auto &[tag, code, start, buttons, indicators, sentWords] = wheeltest::rowOf(kSteps);
         const std::tuple<const char *, int, int> bindings[] = {
             {"SRD7", 3, 2}, {"VLN6", 19, 18}, {"ULMAR", 256, 2}};
         for (const auto &[model, up, down] : bindings) {
             store().setValue(QStringLiteral("QUOR %1 Wheel_ENCODER1").arg(QLatin1String(model)), up);
             store().setValue(QStringLiteral("QUOR %1 Wheel_ENCODER2").arg(QLatin1String(model)), down);
         }
-        Rig rig(qPrintable(code));
+        Rig rig(code);
         rig.preset(paddleConfig(start, true, 4000, 3900, 100, 200));
         CONNECT(rig);
         QCOMPARE(rig.text("pbEncoder"), kBound);
@@ -608,27 +560,17 @@ private slots:
         QCOMPARE(rig.flash().biteWord, start); // live values only
     }
 
-    void thresholds_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("item");
-        QTest::addColumn<QString>("side");
-        QTest::newRow("left") << "pbBearLCa" << 0x03 << "LEFT";
-        QTest::newRow("right") << "pbBearRCa" << 0x05 << "RIGHT";
-        QTest::newRow("extra left") << "pbBearExLCa" << 0x06 << "EXTRAL";
-        QTest::newRow("extra right") << "pbBearExRCa" << 0x07 << "EXTRAR";
-    }
+    void thresholds_data() { wheeltest::addRows(kThresholds); }
     void thresholds()
     {
-        QFETCH(QString, button);
-        QFETCH(int, item);
-        QFETCH(QString, side);
-        const int sensor = item == 0x03 ? 0 : item - 0x04; // left, right, extra left, extra right
+        const auto &[tag, button, item, side] = wheeltest::rowOf(kThresholds);
+        const int sensor = item == 0x03 ? 0 : item - 0x04;
         Rig rig;
         CONNECT(rig);
-        const QByteArray name = button.toLatin1();
+        const QByteArray name(button);
         rig.click(name);
-        QCOMPARE(rig.text(name), QStringLiteral("PRESS AND HOLD %1 SHIFTER THEN CLICK ME").arg(side));
+        QCOMPARE(rig.text(name),
+                 QStringLiteral("PRESS AND HOLD %1 SHIFTER THEN CLICK ME").arg(QLatin1String(side)));
         QCOMPARE(rig.sent(), QStringList{setItem(item, 0, false)});
         QCOMPARE(rig.live().shifterThresholds[std::size_t(sensor)], 0u);
         // The user holds the paddle, then clicks again: the wheel takes its reading.
@@ -640,35 +582,10 @@ private slots:
         QCOMPARE(rig.prompts.shown(), QStringList());
     }
 
-    void clutchTravel_data()
-    {
-        QTest::addColumn<bool>("left");
-        QTest::addColumn<QString>("run");
-        QTest::addColumn<QList<int>>("readings");
-        // The range stored; empty: the one from before is kept, and said so.
-        QTest::addColumn<QList<int>>("stored");
-        // Each side's range is its own; what is kept or refused is the same
-        // code for both.
-        for (bool left : {true, false})
-            QTest::addRow("%s: readings widen the range", left ? "left" : "right")
-                << left << "" << QList<int>{300, 3900, 200} << QList<int>{200, 3900};
-        QTest::newRow("stopped within 500 ms") << true << "early" << QList<int>{} << QList<int>{};
-        QTest::newRow("no report") << false << "" << QList<int>{} << QList<int>{};
-        // 511 counts: one short of the narrowest range kept.
-        QTest::newRow("too narrow") << true << "" << QList<int>{2000, 2511, 2100} << QList<int>{};
-        QTest::newRow("just wide enough") << true << "" << QList<int>{2000, 2512} << QList<int>{2000, 2512};
-        // Starting the other side empties both ranges half a second later.
-        QTest::newRow("second side empties the first again")
-            << true << "both" << QList<int>{300, 3900, 200} << QList<int>{};
-        // Closing the window drops the calibration, the bite point is stored.
-        QTest::newRow("closed mid-way") << true << "close" << QList<int>{300, 3900, 200} << QList<int>{};
-    }
+    void clutchTravel_data() { wheeltest::addRows(kClutchTravels); }
     void clutchTravel()
     {
-        QFETCH(bool, left);
-        QFETCH(QString, run);
-        QFETCH(QList<int>, readings);
-        QFETCH(QList<int>, stored);
+        const auto &[tag, left, run, readings, stored] = wheeltest::rowOf(kClutchTravels);
         Rig rig;
         rig.preset(paddleConfig(5000, true, 3800, 3700, 300, 250));
         CONNECT(rig);

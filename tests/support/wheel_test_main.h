@@ -9,27 +9,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#define WHEEL_TEST_MAIN_WITH(TestObject, Application, setUp)                                                 \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
+        wheeltest::runUnderPreload(argc, argv);                                                              \
+        QTemporaryDir dataHome;                                                                              \
+        qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());                                             \
+        Application app(argc, argv);                                                                         \
+        setUp;                                                                                               \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
 #define WHEEL_TEST_MAIN(TestObject)                                                                          \
-    int main(int argc, char **argv)                                                                          \
-    {                                                                                                        \
-        wheeltest::runUnderPreload(argc, argv);                                                              \
-        QTemporaryDir dataHome;                                                                              \
-        qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());                                             \
-        QApplication app(argc, argv);                                                                        \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
-        TestObject tc;                                                                                       \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
-        return QTest::qExec(&tc, argc, argv);                                                                \
-    }
-
-#define WHEEL_TEST_GUILESS_MAIN(TestObject)                                                                  \
-    int main(int argc, char **argv)                                                                          \
-    {                                                                                                        \
-        wheeltest::runUnderPreload(argc, argv);                                                              \
-        QTemporaryDir dataHome;                                                                              \
-        qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());                                             \
-        QCoreApplication app(argc, argv);                                                                    \
-        TestObject tc;                                                                                       \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
-        return QTest::qExec(&tc, argc, argv);                                                                \
-    }
+    WHEEL_TEST_MAIN_WITH(TestObject, QApplication, app.setAttribute(Qt::AA_Use96Dpi, true))
+#define WHEEL_TEST_GUILESS_MAIN(TestObject) WHEEL_TEST_MAIN_WITH(TestObject, QCoreApplication, (void)app)

@@ -2,6 +2,7 @@
 // the real libusb: the wire, the flash, the result, the trace and the handles.
 #include "loader_on_bus.h"
 #include "preload.h"
+#include "table_rows.h"
 #include "testbed.h"
 #include "window_probe.h"
 
@@ -16,8 +17,6 @@
 
 using namespace wheelemu;
 using wheeltest::bytesOf;
-
-Q_DECLARE_METATYPE(QList<QByteArray>)
 
 namespace {
 
@@ -214,6 +213,104 @@ QList<QByteArray> hexList(const char *hex)
     return list;
 }
 
+// The size the device states, the fault played, the flasher's bound, the
+// lengths of the blocks sent.
+const std::tuple<const char *, int, Fault, int, QList<int>> kTransferSizes[] = {
+    {"device states 1024", 1024, NoFault, 2048, {1024, 1024, 1024, 1024, 904}},
+    {"device states 4096", 4096, NoFault, 2048, {2048, 2048, 904}},
+    {"short descriptor, smaller bound", 2048, DescriptorShort, 1024, {1024, 1024, 1024, 1024, 904}},
+    {"bound below the device's size",
+     2048,
+     NoFault,
+     512,
+     {512, 512, 512, 512, 512, 512, 512, 512, 512, 392}}};
+
+// Base, image size, page size, then the DfuSe commands: Set Address, the
+// erases, Set Address again before the data, the verify's and the leave's.
+constexpr std::tuple<const char *, uint32_t, int, int, const char *> kErasePlans[] = {
+    {"8193 bytes, two pages", kBase, 8193, 8192,
+     "2100000008 4100000008 4100200008 2100000008 2100000008 2100000008"},
+    {"page size 0 counts as 8192", kBase, 8192, 0, "2100000008 4100000008 2100000008 2100000008 2100000008"},
+    {"base inside a page", 0x08001000u, 8192, 8192,
+     "2100100008 4100000008 4100200008 2100100008 2100100008 2100100008"},
+    {"small pages", kBase, 3000, 1024,
+     "2100000008 4100000008 4100040008 4100080008 2100000008 2100000008 2100000008"}};
+
+// The first block stalls above a length: the lengths tried, and where the
+// pointer goes after the halved block.
+const QList<int> kHalvings{2048, 1024, 512, 256, 128, 64, 32};
+const std::tuple<const char *, int, int, QList<int>, const char *> kFirstBlockStalls[] = {
+    {"stalls above 1024", 1024, 0, {2048, 1024}, "2100040008"},
+    {"stalls above 40", 40, 0, kHalvings, "2120000008"},
+    {"stalls at every length", 1, DfuBlockDownloadFailed, kHalvings, ""}};
+
+// Setup (the loader's own faults, "unplug/cancel at P" after that progress,
+// options, its place on the bus, its serial against 2059326B4E31), the fault
+// played in the loader's place, the image (empty: no file), result, a line
+// logged (empty: none), progress, blocks read back, erases, what the user is
+// told. In dfuIDLE the first CLRSTATUS leaves dfuERROR, the second clears it.
+const QByteArray kGood = firmware(5000);
+const QByteArray kBadStack = QByteArray(kGood).replace(3, 1, "\x10"); // 0x10020000
+const QList<int> kAll{39, 78, 96, 100}, kNone, kReadBack{2, 3, 4}, kUptoVerify{39, 78, 96}, kFirstBlock{39},
+    kFirstRead{2}, kTwoReads{2, 3};
+const QString kExited = QStringLiteral("Exiting flash function with code: -%1");
+const QString kRefused = QStringLiteral("Refusing to flash: vector table sanity failed: ");
+const std::tuple<const char *, QString, Fault, QByteArray, int, QString, QList<int>, QList<int>, int, QString>
+    kFaults[] = {
+        {"loader in dfuIDLE", "", NoFault, kGood, 0, "Initial DFU status: state= 10 status= 14", kAll,
+         kReadBack, 1, ""},
+        {"loader in dfuERROR", "start in error", NoFault, kGood, 0, "Initial DFU status: state= 2 status= 0",
+         kAll, kReadBack, 1, ""},
+        {"strict leave", "strict leave", NoFault, kGood, 0, "Verify OK", kAll, kReadBack, 1, ""},
+        {"read-protected", "read-protected", NoFault, kGood, 0,
+         "DFU_UPLOAD blocked (RDP?), bypassing verification and proceeding to manifest", kAll, kFirstRead, 1,
+         ""},
+        {"verify off", "no verify", NoFault, kGood, 0, "Submitting leave request (ZLP)", kAll, kNone, 1, ""},
+        {"serial matches once trimmed", "serial padded", NoFault, kGood, 0, "Verify OK", kAll, kReadBack, 1,
+         ""},
+        {"at its place on the bus", "its place", NoFault, kGood, 0, "Verify OK", kAll, kReadBack, 1, ""},
+        {"read back differs", "", UploadCorrupted, kGood, DfuVerifyMismatch,
+         "Verify read complete: got= 5000 expected= 5000", kUptoVerify, kReadBack, 1,
+         "the flash differs from the image at 0x08000064"},
+        {"second read refused", "", SecondUploadRefused, kGood, DfuVerifyLength,
+         "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000", kUptoVerify, kTwoReads, 1,
+         "cannot read the image back: 2048 of 5000 bytes came"},
+        {"dfuERROR on the second block", "error on 2", NoFault, kGood, DfuBlockWriteError, kExited.arg(108),
+         kFirstBlock, kNone, 1, "cannot write block 3 at 0x08000800: the boot loader reported errPROG"},
+        {"block stays busy", "stuck on 2", NoFault, kGood, DfuBlockTimeout, kExited.arg(109), kFirstBlock,
+         kNone, 1, "cannot write block 3 at 0x08000800: the boot loader stayed busy"},
+        {"status refused after a block", "", StatusRefusedAfterBlock, kGood, DfuBlockStatusFailed,
+         kExited.arg(106), kNone, kNone, 1,
+         "no status after writing block 2 at 0x08000000: the boot loader stalled"},
+        {"block 3 stalls", "", ThirdBlockRefused, kGood, DfuBlockDownloadFailed,
+         "DFU_DNLOAD failed with code: -9", kFirstBlock, kNone, 1,
+         "cannot send block 3 at 0x08000800: the boot loader stalled"},
+        {"unplugged after the first block", "unplug at 39", NoFault, kGood, DfuBlockDownloadFailed,
+         kExited.arg(105), kFirstBlock, kNone, 1, ""},
+        {"cancelled after the first block", "cancel at 39", NoFault, kGood, DfuCancelled, kExited.arg(113),
+         kFirstBlock, kNone, 1, "the update was stopped"},
+        {"Set Address refused", "", FirstSetAddressRefused, kGood, DfuSetAddressFailed,
+         "Set Address command failed with rc= -9", kNone, kNone, 0,
+         "cannot set the write address 0x08000000: the boot loader stalled"},
+        {"Erase refused", "", FirstEraseRefused, kGood, DfuEraseFailed,
+         "Erase command failed with rc= -9  at 0x8000000", kNone, kNone, 1,
+         "cannot erase page 0x08000000: the boot loader stalled"},
+        {"7-byte image", "", NoFault, kGood.left(7), DfuVectorTableRefused,
+         kRefused + "file too small for vector table", kNone, kNone, 0,
+         "not a valid firmware: file too small for vector table"},
+        {"stack pointer outside SRAM", "", NoFault, kBadStack, DfuVectorTableRefused,
+         kRefused + "invalid initial SP 0x10020000 (SRAM 20000000..200c0000)", kNone, kNone, 0, ""},
+        {"image for another base", "", NoFault, firmware(5000, 0x08010000), DfuVectorTableRefused,
+         kRefused + "reset vector 0x8010101 outside programmed range [8000000..8001388)", kNone, kNone, 0,
+         ""},
+        {"missing file", "", NoFault, QByteArray(), DfuFileOpenFailed, "", kNone, kNone, 0, ""},
+        {"no loader on the bus", "off the bus", NoFault, kGood, DfuNoDevice, "", kNone, kNone, 0,
+         "the boot loader is not on the bus"},
+        {"another product id", "product DF12", NoFault, kGood, DfuNoDevice, "", kNone, kNone, 0, ""},
+        {"another place on the bus", "another place", NoFault, kGood, DfuNoDevice, "", kNone, kNone, 0, ""},
+        {"serial differs in case", "serial lower case", NoFault, kGood, DfuNoDevice, "", kNone, kNone, 0,
+         ""}};
+
 } // namespace
 
 class TestDfuFlasher : public QObject
@@ -236,32 +333,14 @@ private slots:
         testbed_.reset();
     }
 
-    void transferSize_data()
-    {
-        QTest::addColumn<int>("deviceSize");
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<int>("bound");
-        QTest::addColumn<QList<int>>("lengths");
-
-        const QList<int> by1024{1024, 1024, 1024, 1024, 904};
-        const QList<int> by2048{2048, 2048, 904};
-        QTest::newRow("device states 1024") << 1024 << int(NoFault) << 2048 << by1024;
-        QTest::newRow("device states 4096") << 4096 << int(NoFault) << 2048 << by2048;
-        QTest::newRow("short descriptor, smaller bound") << 2048 << int(DescriptorShort) << 1024 << by1024;
-        QTest::newRow("bound below the device's size")
-            << 2048 << int(NoFault) << 512 << QList<int>{512, 512, 512, 512, 512, 512, 512, 512, 512, 392};
-    }
-
+    void transferSize_data() { wheeltest::addRows(kTransferSizes); }
     void transferSize()
     {
-        QFETCH(int, deviceSize);
-        QFETCH(int, fault);
-        QFETCH(int, bound);
-        QFETCH(QList<int>, lengths);
+        const auto &[tag, deviceSize, fault, bound, lengths] = wheeltest::rowOf(kTransferSizes);
         DfuLoader::Config config;
         config.transferSize = uint16_t(deviceSize);
         LoaderOnBus &loader = plugLoader(config);
-        installFault(loader, Fault(fault));
+        installFault(loader, fault);
         DfuFlashOptions options;
         options.transferSize = bound;
         // Only the wire is looked at: a device places blocks by its own size.
@@ -277,34 +356,11 @@ private slots:
         QCOMPARE(acceptedBlocks(loader.transfers()), expected);
     }
 
-    void addressAndErase_data()
-    {
-        QTest::addColumn<uint>("base");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("pageSize");
-        QTest::addColumn<QList<QByteArray>>("commands");
-
-        // Set Address, the erases, Set Address again before the data, the
-        // verify's Set Address, and the leave's.
-        QTest::newRow("8193 bytes, two pages")
-            << kBase << 8193 << 8192
-            << hexList("2100000008 4100000008 4100200008 2100000008 2100000008 2100000008");
-        QTest::newRow("page size 0 counts as 8192")
-            << kBase << 8192 << 0 << hexList("2100000008 4100000008 2100000008 2100000008 2100000008");
-        QTest::newRow("base inside a page")
-            << 0x08001000u << 8192 << 8192
-            << hexList("2100100008 4100000008 4100200008 2100100008 2100100008 2100100008");
-        QTest::newRow("small pages")
-            << kBase << 3000 << 1024
-            << hexList("2100000008 4100000008 4100040008 4100080008 2100000008 2100000008 2100000008");
-    }
-
+    void addressAndErase_data() { wheeltest::addRows(kErasePlans); }
     void addressAndErase()
     {
-        QFETCH(uint, base);
-        QFETCH(int, size);
-        QFETCH(int, pageSize);
-        QFETCH(QList<QByteArray>, commands);
+        const auto &[tag, base, size, pageSize, commandHex] = wheeltest::rowOf(kErasePlans);
+        const QList<QByteArray> commands = hexList(commandHex);
         LoaderOnBus &loader = plugLoader();
         // An older firmware fills the flash: programming only clears bits, so
         // every page the image touches must have been erased for it to land.
@@ -323,27 +379,11 @@ private slots:
         QVERIFY(loader.leaving());
     }
 
-    void firstBlockStall_data()
-    {
-        QTest::addColumn<int>("stallAbove");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QList<int>>("tries");
-        QTest::addColumn<QByteArray>("pointerAfter");
-
-        const QList<int> halvings{2048, 1024, 512, 256, 128, 64, 32};
-        QTest::newRow("stalls above 1024")
-            << 1024 << 0 << QList<int>{2048, 1024} << QByteArray::fromHex("2100040008");
-        QTest::newRow("stalls above 40") << 40 << 0 << halvings << QByteArray::fromHex("2120000008");
-        QTest::newRow("stalls at every length")
-            << 1 << int(DfuBlockDownloadFailed) << halvings << QByteArray();
-    }
-
+    void firstBlockStall_data() { wheeltest::addRows(kFirstBlockStalls); }
     void firstBlockStall()
     {
-        QFETCH(int, stallAbove);
-        QFETCH(int, result);
-        QFETCH(QList<int>, tries);
-        QFETCH(QByteArray, pointerAfter);
+        const auto &[tag, stallAbove, result, tries, pointerHex] = wheeltest::rowOf(kFirstBlockStalls);
+        const QByteArray pointerAfter = QByteArray::fromHex(pointerHex);
         DfuLoader::Config config;
         config.faults.stallFirstBlockAbove = uint16_t(stallAbove);
         LoaderOnBus &loader = plugLoader(config);
@@ -386,101 +426,11 @@ private slots:
         QVERIFY(loader.leaving());
     }
 
-    void faults_data()
-    {
-        // The loader's own ("start in error", "read-protected", "error on N",
-        // "stuck on N", "strict leave"), "unplug at P" / "cancel at P" (after
-        // that progress value), "no verify", "off the bus", "product DF12",
-        // "its place" / "another place" on the bus, or the loader's serial
-        // ("serial lower case", "serial padded") against a filter of
-        // 2059326B4E31.
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<int>("fault");        // played in the loader's place
-        QTest::addColumn<QByteArray>("image"); // empty: no such file
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("logLine"); // empty: nothing logged
-        QTest::addColumn<QList<int>>("progress");
-        QTest::addColumn<QList<int>>("uploads");
-        QTest::addColumn<int>("erases");
-        QTest::addColumn<QString>("failure"); // what the user is told
-
-        const QByteArray good = firmware(5000);
-        const QList<int> all{39, 78, 96, 100}, none, readBack{2, 3, 4}, uptoVerify{39, 78, 96};
-        QByteArray badStack = good;
-        badStack[3] = 0x10; // 0x10020000
-        const QString exited = QStringLiteral("Exiting flash function with code: -%1");
-        const QString refused = QStringLiteral("Refusing to flash: vector table sanity failed: ");
-        auto row = [&](const char *name, const char *setup, Fault fault, const QByteArray &image, int result,
-                       const QString &log, const QList<int> &progress, const QList<int> &uploads, int erases,
-                       const char *failure = "") {
-            QTest::newRow(name) << setup << int(fault) << image << result << log << progress << uploads
-                                << erases << QString::fromLatin1(failure);
-        };
-
-        // The first CLRSTATUS is out of place in dfuIDLE: the loader reports
-        // dfuERROR (errUNKNOWN), which the second one clears.
-        row("loader in dfuIDLE", "", NoFault, good, 0, "Initial DFU status: state= 10 status= 14", all,
-            readBack, 1);
-        row("loader in dfuERROR", "start in error", NoFault, good, 0,
-            "Initial DFU status: state= 2 status= 0", all, readBack, 1);
-        row("strict leave", "strict leave", NoFault, good, 0, "Verify OK", all, readBack, 1);
-        row("read-protected", "read-protected", NoFault, good, 0,
-            "DFU_UPLOAD blocked (RDP?), bypassing verification and proceeding to manifest", all, {2}, 1);
-        row("verify off", "no verify", NoFault, good, 0, "Submitting leave request (ZLP)", all, none, 1);
-        row("serial matches once trimmed", "serial padded", NoFault, good, 0, "Verify OK", all, readBack, 1);
-        row("at its place on the bus", "its place", NoFault, good, 0, "Verify OK", all, readBack, 1);
-        row("read back differs", "", UploadCorrupted, good, DfuVerifyMismatch,
-            "Verify read complete: got= 5000 expected= 5000", uptoVerify, readBack, 1,
-            "the flash differs from the image at 0x08000064");
-        row("second read refused", "", SecondUploadRefused, good, DfuVerifyLength,
-            "DFU_UPLOAD failed with rc= -9 , got= 2048 / 5000", uptoVerify, {2, 3}, 1,
-            "cannot read the image back: 2048 of 5000 bytes came");
-        row("dfuERROR on the second block", "error on 2", NoFault, good, DfuBlockWriteError, exited.arg(108),
-            {39}, none, 1, "cannot write block 3 at 0x08000800: the boot loader reported errPROG");
-        row("block stays busy", "stuck on 2", NoFault, good, DfuBlockTimeout, exited.arg(109), {39}, none, 1,
-            "cannot write block 3 at 0x08000800: the boot loader stayed busy");
-        row("status refused after a block", "", StatusRefusedAfterBlock, good, DfuBlockStatusFailed,
-            exited.arg(106), none, none, 1,
-            "no status after writing block 2 at 0x08000000: the boot loader stalled");
-        row("block 3 stalls", "", ThirdBlockRefused, good, DfuBlockDownloadFailed,
-            "DFU_DNLOAD failed with code: -9", {39}, none, 1,
-            "cannot send block 3 at 0x08000800: the boot loader stalled");
-        row("unplugged after the first block", "unplug at 39", NoFault, good, DfuBlockDownloadFailed,
-            exited.arg(105), {39}, none, 1);
-        row("cancelled after the first block", "cancel at 39", NoFault, good, DfuCancelled, exited.arg(113),
-            {39}, none, 1, "the update was stopped");
-        row("Set Address refused", "", FirstSetAddressRefused, good, DfuSetAddressFailed,
-            "Set Address command failed with rc= -9", none, none, 0,
-            "cannot set the write address 0x08000000: the boot loader stalled");
-        row("Erase refused", "", FirstEraseRefused, good, DfuEraseFailed,
-            "Erase command failed with rc= -9  at 0x8000000", none, none, 1,
-            "cannot erase page 0x08000000: the boot loader stalled");
-        row("7-byte image", "", NoFault, good.left(7), DfuVectorTableRefused,
-            refused + "file too small for vector table", none, none, 0,
-            "not a valid firmware: file too small for vector table");
-        row("stack pointer outside SRAM", "", NoFault, badStack, DfuVectorTableRefused,
-            refused + "invalid initial SP 0x10020000 (SRAM 20000000..200c0000)", none, none, 0);
-        row("image for another base", "", NoFault, firmware(5000, 0x08010000), DfuVectorTableRefused,
-            refused + "reset vector 0x8010101 outside programmed range [8000000..8001388)", none, none, 0);
-        row("missing file", "", NoFault, QByteArray(), DfuFileOpenFailed, "", none, none, 0);
-        row("no loader on the bus", "off the bus", NoFault, good, DfuNoDevice, "", none, none, 0,
-            "the boot loader is not on the bus");
-        row("another product id", "product DF12", NoFault, good, DfuNoDevice, "", none, none, 0);
-        row("another place on the bus", "another place", NoFault, good, DfuNoDevice, "", none, none, 0);
-        row("serial differs in case", "serial lower case", NoFault, good, DfuNoDevice, "", none, none, 0);
-    }
-
+    void faults_data() { wheeltest::addRows(kFaults); }
     void faults()
     {
-        QFETCH(QString, setup);
-        QFETCH(int, fault);
-        QFETCH(QByteArray, image);
-        QFETCH(int, result);
-        QFETCH(QString, logLine);
-        QFETCH(QList<int>, progress);
-        QFETCH(QList<int>, uploads);
-        QFETCH(int, erases);
-        QFETCH(QString, failure);
+        const auto &[tag, setup, fault, image, result, logLine, progress, uploads, erases, failure] =
+            wheeltest::rowOf(kFaults);
 
         DfuLoader::Config config;
         config.faults.startInError = setup == QLatin1String("start in error");
@@ -506,7 +456,7 @@ private slots:
                                   .toStdString();
         }
         LoaderOnBus &loader = plugLoader(config, identity);
-        installFault(loader, Fault(fault));
+        installFault(loader, fault);
         if (offBus)
             loader.unplug();
         if (setup.endsWith(QLatin1String(" place"))) {

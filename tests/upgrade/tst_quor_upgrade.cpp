@@ -2,6 +2,7 @@
 // reports on the wire, the progress values, what the wheel runs afterwards,
 // and which image files survive.
 #include "dfu_emulator.h"
+#include "table_rows.h"
 #include "test_image.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
@@ -111,6 +112,17 @@ std::unique_ptr<wheeltest::WheelFixture> pelixInBootLoader()
     return fixture;
 }
 
+// The fault: "refused", "unplugged", "closed" (no wheel open) or "missing";
+// the progress value it follows (-1: before the first send); the image size;
+// the code failed() carries (0: any negative one); what it says.
+const QString kNotTaken = QStringLiteral("the wheel did not take the firmware data at byte %1 of %2");
+const std::tuple<const char *, QString, int, int, int, QString> kFailedSends[] = {
+    {"first report refused", "refused", -1, 40, -1, kNotTaken.arg(0).arg(40)},
+    {"second report refused", "refused", 0, 40, -1, kNotTaken.arg(16).arg(40)},
+    {"unplugged half way", "unplugged", 48, 229376, 0, ""},
+    {"no wheel open", "closed", -1, 64, QuorUpgrade::NoWheelOpen, "no wheel is connected"},
+    {"image missing", "missing", -1, 64, QuorUpgrade::ImageUnreadable, ""}};
+
 } // namespace
 
 class TestQuorUpgrade : public QObject
@@ -188,22 +200,7 @@ private slots:
         QCOMPARE(bytesOf(wheel.installedImage()), image);
     }
 
-    void failedSend_data()
-    {
-        QTest::addColumn<QString>("fault"); // "refused", "unplugged", "closed" (no wheel open) or "missing"
-        QTest::addColumn<int>("after");     // the progress value it follows; -1: before the first send
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("failure"); // the code failed() carries; 0: any negative one
-        QTest::addColumn<QString>("what");
-        const QString notTaken = QStringLiteral("the wheel did not take the firmware data at byte %1 of %2");
-        QTest::newRow("first report refused") << "refused" << -1 << 40 << -1 << notTaken.arg(0).arg(40);
-        QTest::newRow("second report refused") << "refused" << 0 << 40 << -1 << notTaken.arg(16).arg(40);
-        QTest::newRow("unplugged half way") << "unplugged" << 48 << 229376 << 0 << QString();
-        QTest::newRow("no wheel open")
-            << "closed" << -1 << 64 << int(QuorUpgrade::NoWheelOpen) << "no wheel is connected";
-        QTest::newRow("image missing")
-            << "missing" << -1 << 64 << int(QuorUpgrade::ImageUnreadable) << QString();
-    }
+    void failedSend_data() { wheeltest::addRows(kFailedSends); }
 
     // The wire ends at the failed report: no closing command, so the wheel is
     // not restarted into a half-sent image, and the worker ends on failed()
@@ -211,11 +208,7 @@ private slots:
     // failure says why.
     void failedSend()
     {
-        QFETCH(QString, fault);
-        QFETCH(int, after);
-        QFETCH(int, size);
-        QFETCH(int, failure);
-        QFETCH(QString, what);
+        const auto &[tag, fault, after, size, failure, what] = wheeltest::rowOf(kFailedSends);
         wheeltest::WheelFixture wheel;
         QVERIFY2(wheel.ok(), wheel.error().c_str());
         OpenWheel open;
@@ -237,7 +230,7 @@ private slots:
         // On the worker's own thread, so that it falls between two sends.
         connect(
             &worker, &QuorUpgrade::progress, &worker,
-            [&wheel, after, unplug](int value) {
+            [&wheel, after = after, unplug](int value) {
                 if (value == after)
                     unplug ? void(wheel.unplug()) : wheel.failSetFeature(1);
             },
@@ -269,23 +262,18 @@ private slots:
     void imageRemoval_data()
     {
         QTest::addColumn<bool>("valid");
-        QTest::addColumn<bool>("downloaded");
-        QTest::addColumn<bool>("kept");
-        // Every image here lies in the temp directory, where a download
-        // lives; the user's own file there is kept (tst_live_window's
-        // bootLoader, "flashed, the user's image in the temp dir kept").
-        QTest::newRow("download") << true << true << false;
+        QTest::newRow("download") << true;
         // A stack pointer of 0 is outside the SRAM window.
-        QTest::newRow("refused download") << false << true << true;
+        QTest::newRow("refused download") << false;
     }
 
-    // A downloaded image goes once it is in the wheel; the user's own files
-    // and a refused image stay. The HID stream's are checked there.
+    // A downloaded image goes once it is in the wheel; a refused one stays.
+    // The user's own file in the temp directory is kept (tst_live_window's
+    // bootLoader); the HID stream's are checked there.
     void imageRemoval()
     {
         QFETCH(bool, valid);
-        QFETCH(bool, downloaded);
-        QFETCH(bool, kept);
+        const bool kept = !valid;
         const std::unique_ptr<wheeltest::WheelFixture> wheel = pelixInBootLoader();
         const QByteArray image = valid ? testImage(16384, "2.2.2") : QByteArray(64, '\0');
         const QString path = tempImage(image);
@@ -293,7 +281,7 @@ private slots:
         QuickUpgrade worker;
         QSignalSpy spy(&worker, &QuorUpgrade::progress);
         QSignalSpy failures(&worker, &QuorUpgrade::failed);
-        QVERIFY(runToEnd(worker, path, QuorUpgrade::Dfu, downloaded));
+        QVERIFY(runToEnd(worker, path, QuorUpgrade::Dfu, true));
 
         QCOMPARE(QFile::exists(path), kept);
         if (!valid) {

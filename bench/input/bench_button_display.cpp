@@ -24,6 +24,7 @@
 #include "under_preload.h"
 #include "wheel_fixture.h"
 
+#include "app/page_styles.h"
 #include "device/device_handle.h"
 #include "device/discovery.h"
 #include "display_harness.h"
@@ -70,7 +71,8 @@ std::vector<QByteArray> reportSequence(int count)
     return reports;
 }
 
-// The window's form on screen, INPUTS page current.
+// The window's form on screen and styled as the window styles it, INPUTS
+// page current.
 struct Form
 {
     QMainWindow window;
@@ -81,6 +83,7 @@ struct Form
     Form()
     {
         ui.setupUi(&window);
+        PageStyles::applyOnFirstShow(ui.stackedWidget);
         ui.stackedWidget->setCurrentIndex(0);
         window.show();
         for (QObject *child : ui.page1->children()) {

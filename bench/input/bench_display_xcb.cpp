@@ -28,6 +28,7 @@
 #include "under_preload.h"
 #include "wheel_fixture.h"
 
+#include "app/page_styles.h"
 #include "device/model_layout.h"
 #include "display_harness.h"
 #include "input/button_display.h"
@@ -137,10 +138,11 @@ std::vector<QByteArray> reportSequence(int rate)
     return reports;
 }
 
-// The window's form as the program shows it for an SRD7.
+// The window's form as the program shows it for an SRD7, its pages styled as
+// the window styles them.
 struct Form
 {
-    QMainWindow window;
+    QMainWindow window{nullptr, Qt::FramelessWindowHint};
     Ui::MainWindow ui;
     quint32 leftMin = 0, rightMin = 0, leftMax = 4096, rightMax = 4096;
     QList<qint32> released;
@@ -148,11 +150,11 @@ struct Form
     Form()
     {
         ui.setupUi(&window);
+        PageStyles::applyOnFirstShow(ui.stackedWidget);
         ModelLayoutHost host;
         host.form = &window;
         applyModelLayout(QStringLiteral("QUOR SRD7 Wheel"), host);
         ui.stackedWidget->setCurrentIndex(0);
-        window.setWindowFlags(Qt::FramelessWindowHint);
         window.show();
         QElapsedTimer settle;
         settle.start();

@@ -177,15 +177,20 @@ void nameLedButtons(QWidget *window, const QString &deviceName)
         for (const Placement &p : entry->extraLedButtons)
             leds.insert(QLatin1String(p.name), p);
     }
+    // Runs on every connection: the geometry rules out an indicator before
+    // any search by name does, and the searches stay within their page.
+    QWidget *inputsPage = findNamed(window, "page1");
+    QWidget *lightsPage = findNamed(window, "page2");
     for (auto led = leds.cbegin(); led != leds.cend(); ++led) {
-        auto *button = findNamed(window, "page2")->findChild<QAbstractButton *>(led.key());
+        auto *button = lightsPage->findChild<QAbstractButton *>(led.key());
         if (!button)
             continue;
         QList<int> numbers;
         for (const Placement &p : indicators) {
             const QPoint d = centre(p) - centre(*led);
-            auto *indicator = window->findChild<QAbstractButton *>(QLatin1String(p.name));
-            if (indicator && std::abs(d.x()) <= kSameSpot && std::abs(d.y()) <= kSameSpot)
+            if (std::abs(d.x()) > kSameSpot || std::abs(d.y()) > kSameSpot)
+                continue;
+            if (auto *indicator = inputsPage->findChild<QAbstractButton *>(QLatin1String(p.name)))
                 numbers << indicator->text().toInt();
         }
         std::sort(numbers.begin(), numbers.end());

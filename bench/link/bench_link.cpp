@@ -3,6 +3,8 @@
 //   - link_connect_initial_reads_ms: from the wheel appearing on the bus to
 //     the end of the window's initial reads, for a scan that runs as the
 //     wheel appears (the 3 s retry adds up to 3 s in real use); median;
+//   - link_connect_gui_cpu_ms: the CPU time the window's thread spends in
+//     that connection, steadier than the wall time on a busy machine;
 //   - link_queries_per_s_reader_off / _on: Query round trips through the
 //     device handle per second, without and with the reader thread reading
 //     the wheel's 1000 input reports per second (the wheel streams in both
@@ -33,6 +35,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -67,7 +70,14 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 // Plugs the wheel, runs the window's scan at once and times it to the end of
 // the initial reads; unplugs again and lets the window settle on the waiting
 // screen.
-bool connectTimes(wheeltest::WheelFixture &wheel, std::vector<double> *ms)
+double threadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) * 1e-6;
+}
+
+bool connectTimes(wheeltest::WheelFixture &wheel, std::vector<double> *ms, std::vector<double> *cpuMs)
 {
     MainWindow window;
     if (!waitUntil([] { return !deviceHandle().isOpen(); }, 1000))
@@ -77,8 +87,10 @@ bool connectTimes(wheeltest::WheelFixture &wheel, std::vector<double> *ms)
         if (!wheel.plug())
             return false;
         const auto appeared = Clock::now();
+        const double cpuBefore = threadCpuMs();
         QMetaObject::invokeMethod(&window, "onInit");
         const auto done = Clock::now();
+        cpuMs->push_back(threadCpuMs() - cpuBefore);
         if (!deviceHandle().isOpen())
             return false;
         ms->push_back(std::chrono::duration<double, std::milli>(done - appeared).count());
@@ -180,8 +192,8 @@ int main(int argc, char **argv)
     wheel.emulator().transcript().recordInputs(false);
     wheel.emulator().transcript().keepInMemory(false);
 
-    std::vector<double> connectMs;
-    if (!wheel.unplug() || !connectTimes(wheel, &connectMs)) {
+    std::vector<double> connectMs, connectCpuMs;
+    if (!wheel.unplug() || !connectTimes(wheel, &connectMs, &connectCpuMs)) {
         fprintf(stderr, "bench-link: connecting to the emulated wheel failed\n");
         return 1;
     }
@@ -237,6 +249,7 @@ int main(int argc, char **argv)
     const double offRate = median(rates[Off]);
     const double onRate = median(rates[Reader]);
     printf("BENCH link_connect_initial_reads_ms %.2f ms\n", median(connectMs));
+    printf("BENCH link_connect_gui_cpu_ms %.2f ms\n", median(connectCpuMs));
     printf("BENCH link_queries_per_s_reader_off %.0f per_s\n", offRate);
     printf("BENCH link_queries_per_s_reader_on %.0f per_s\n", onRate);
     printf("BENCH link_reader_on_off_ratio %.3f ratio\n", median(ratios));

@@ -39,7 +39,8 @@ QByteArray firmware(int size, uint32_t base = kBase)
 }
 
 // Descriptors this process holds, sockets aside (the testbed's thread closes
-// the emulated nodes' ioctl connections in its own time).
+// the emulated nodes' ioctl connections in its own time); one closed before
+// its readlink has no target and is not held.
 QStringList openFiles()
 {
     QStringList targets;

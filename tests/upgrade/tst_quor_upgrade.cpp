@@ -78,12 +78,24 @@ QList<QByteArray> sentReports(const wheeltest::WheelFixture &wheel)
     return out;
 }
 
-// The program's own handle on the wheel, closed before the fixture goes.
-struct OpenWheel
+// An emulated SRD7 the program holds open, its transcript cleared; the
+// program's handle is closed before the fixture goes.
+struct OpenWheel : wheeltest::WheelFixture
 {
-    bool ok = deviceHandle().open(kWheelVendor, kSrd7);
+    bool opened = ok() && deviceHandle().open(kWheelVendor, kSrd7);
+    OpenWheel() { clearTranscript(); }
     ~OpenWheel() { deviceHandle().close(); }
 };
+
+// A file in the temp directory, as a download lands.
+QString tempImage(const QByteArray &image)
+{
+    static int number = 0;
+    const QString path = QDir::temp().filePath(QStringLiteral("image%1.bin").arg(++number));
+    if (!wheeltest::writeFile(path, image))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
 
 // Whether the wheel has left the bus (restart, boot loader) and is back on
 // it. A fixture must not go while the emulator still has a restart pending.
@@ -170,11 +182,8 @@ private slots:
         QFETCH(bool, realPauses);
         QFETCH(QList<QByteArray>, reports);
         QFETCH(QList<int>, progress);
-        wheeltest::WheelFixture wheel;
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
-        OpenWheel open;
-        QVERIFY(open.ok);
-        wheel.clearTranscript();
+        OpenWheel wheel;
+        QVERIFY2(wheel.opened, wheel.error().c_str());
 
         QuickUpgrade worker;
         if (realPauses)
@@ -200,11 +209,8 @@ private slots:
     void failedSend()
     {
         const auto &[tag, fault, after, size, failure, what] = wheeltest::rowOf(kFailedSends);
-        wheeltest::WheelFixture wheel;
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
-        OpenWheel open;
-        QVERIFY(open.ok);
-        wheel.clearTranscript();
+        OpenWheel wheel;
+        QVERIFY2(wheel.opened, wheel.error().c_str());
         const bool unplug = fault == QLatin1String("unplugged");
         const bool idle = fault == QLatin1String("closed") || fault == QLatin1String("missing");
         const QString path = tempImage(testImage(size, "9.9.9"));
@@ -281,17 +287,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(wheelBack(*wheel), 10000);
         QCOMPARE(bytesOf(wheel->installedImage()).left(image.size()), image);
     }
-
-private:
-    QString tempImage(const QByteArray &image)
-    {
-        const QString path = QDir::temp().filePath(QStringLiteral("image%1.bin").arg(++fileNumber_));
-        if (!wheeltest::writeFile(path, image))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
-
-    int fileNumber_ = 0;
 };
 
 WHEEL_TEST_GUILESS_MAIN(TestQuorUpgrade)

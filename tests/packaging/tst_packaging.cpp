@@ -147,6 +147,8 @@ QStringList runRules(const QString &text, const QString &action, const Chain &ch
     return tags;
 }
 
+constexpr std::tuple<const char *> kPrograms[] = {{QUORSET_BINARY_NAME}, {QUORCTL_BINARY_NAME}};
+
 // Each script and its argument, udevadm there, udev running, the calls made.
 const QString kReload = "control --reload-rules";
 const QString kTrigger = "trigger --subsystem-match=hidraw --subsystem-match=usb --action=change";
@@ -270,16 +272,10 @@ private slots:
     // Each program's installed manual page reads without a complaint from man
     // or groff, under its own name; quorctl's lists every command its --help
     // offers, so a command added to one and not the other shows here.
-    void manualPage_data()
-    {
-        QTest::addColumn<QString>("program");
-        QTest::newRow("quorset") << QStringLiteral(QUORSET_BINARY_NAME);
-        QTest::newRow("quorctl") << QStringLiteral(QUORCTL_BINARY_NAME);
-    }
-
+    void manualPage_data() { wheeltest::addRows(kPrograms); }
     void manualPage()
     {
-        QFETCH(QString, program);
+        const QString program = std::get<0>(wheeltest::rowOf(kPrograms));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("MANWIDTH", "80");
         env.insert("LC_ALL", "C.UTF-8");

@@ -48,15 +48,15 @@ QList<int> values(const QSignalSpy &spy)
 }
 
 // Starts the worker on a downloaded image (removed once it is in the wheel)
-// or on the user's own, and waits for the run to end; false when it hangs.
-bool runToEnd(QuorUpgrade &worker, const QString &path, int mode, bool downloaded = true)
+// and waits for the run to end; false when it hangs. The wait goes through
+// the worker's own lock, so that the spies' lists its thread filled are
+// handed over where the thread sanitizer can see it.
+bool runToEnd(QuorUpgrade &worker, const QString &path, int mode)
 {
     worker.setFilePath(path);
     worker.setMode(mode);
-    worker.setRemoveAfterSuccess(downloaded);
+    worker.setRemoveAfterSuccess(true);
     worker.start();
-    // Through the worker's own lock, so that what its thread recorded (the
-    // spies' lists) is handed over where the thread sanitizer can see it.
     return worker.waitForFinished(60000);
 }
 
@@ -78,12 +78,24 @@ QList<QByteArray> sentReports(const wheeltest::WheelFixture &wheel)
     return out;
 }
 
-// The program's own handle on the wheel, closed before the fixture goes.
-struct OpenWheel
+// An emulated SRD7 the program holds open, its transcript cleared; the
+// program's handle is closed before the fixture goes.
+struct OpenWheel : wheeltest::WheelFixture
 {
-    bool ok = deviceHandle().open(kWheelVendor, kSrd7);
+    bool opened = ok() && deviceHandle().open(kWheelVendor, kSrd7);
+    OpenWheel() { clearTranscript(); }
     ~OpenWheel() { deviceHandle().close(); }
 };
+
+// A file in the temp directory, as a download lands.
+QString tempImage(const QByteArray &image)
+{
+    static int number = 0;
+    const QString path = QDir::temp().filePath(QStringLiteral("image%1.bin").arg(++number));
+    if (!wheeltest::writeFile(path, image))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
 
 // Whether the wheel has left the bus (restart, boot loader) and is back on
 // it. A fixture must not go while the emulator still has a restart pending.
@@ -131,44 +143,36 @@ class TestQuorUpgrade : public QObject
 
 private slots:
     void initTestCase() { QCOMPARE(hid_init(), 0); }
-
     void cleanupTestCase() { hid_exit(); }
 
+    // Each report: 0x02, 0x80 | the block index's high bits, its low byte, the
+    // data length, 16 bytes of data. A short last block leaves the rest of the
+    // previous report's data in place, and the closing command 0x02 0x10
+    // repeats the last report. Indices 0..255 fit byte 2 (4096 bytes), one
+    // more makes byte 1 0x81; the largest image emits every share 0..95 once.
     void hidStream_data()
     {
         QTest::addColumn<QByteArray>("image");
         QTest::addColumn<bool>("realPauses");
         QTest::addColumn<QList<QByteArray>>("reports");
         QTest::addColumn<QList<int>>("progress");
-
-        const QList<int> finishing{97, 98, 99, 100};
-        const QByteArray forty = testImage(40, "");
-        // The third report carries 8 bytes; the 8 after them are still the
-        // second report's, and the closing command keeps all of that.
-        const QByteArray tail = forty.mid(32, 8) + forty.mid(24, 8);
-        QTest::newRow("40 bytes, real pauses")
-            << forty << true
-            << QList<QByteArray>{hex("02800010") + forty.mid(0, 16), hex("02800110") + forty.mid(16, 16),
-                                 hex("02800208") + tail, hex("02100208") + tail}
-            << (QList<int>{0, 38, 76} + finishing);
-        QTest::newRow("empty image") << QByteArray() << false
-                                     << QList<QByteArray>{hex("0210") + QByteArray(18, '\0')} << finishing;
-
-        // Block indices 0..255 fit byte 2 and byte 1 stays 0x80; one more chunk
-        // makes byte 1 0x81. The largest image emits every share 0..95 once.
-        for (const int size : {4096, 4112, 229376}) {
+        for (const auto &[size, realPauses] :
+             {std::pair{40, true}, {0, false}, {4096, false}, {4112, false}, {229376, false}}) {
             const QByteArray image = testImage(size, "7.1.0\tJun 01 2027");
+            QByteArray report(20, '\0');
             QList<QByteArray> reports;
             QList<int> progress;
             for (int offset = 0; offset < size; offset += 16) {
-                const int index = offset / 16;
-                reports << hex("02") + char(0x80 | (index >> 8)) + char(index & 0xFF) + char(16) +
-                               image.mid(offset, 16);
+                const int index = offset / 16, length = std::min(16, size - offset);
+                report.replace(0, 4,
+                               hex("02") + char(0x80 | (index >> 8)) + char(index & 0xFF) + char(length));
+                reports << report.replace(4, length, image.mid(offset, length));
                 if (progress.isEmpty() || progress.last() != offset * 96 / size)
                     progress << offset * 96 / size;
             }
-            reports << hex("0210") + reports.last().mid(2);
-            QTest::addRow("%d bytes", size) << image << false << reports << (progress + finishing);
+            reports << hex("0210") + report.mid(2);
+            QTest::addRow("%d bytes", size)
+                << image << realPauses << reports << (progress + QList{97, 98, 99, 100});
         }
     }
 
@@ -178,11 +182,8 @@ private slots:
         QFETCH(bool, realPauses);
         QFETCH(QList<QByteArray>, reports);
         QFETCH(QList<int>, progress);
-        wheeltest::WheelFixture wheel;
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
-        OpenWheel open;
-        QVERIFY(open.ok);
-        wheel.clearTranscript();
+        OpenWheel wheel;
+        QVERIFY2(wheel.opened, wheel.error().c_str());
 
         QuickUpgrade worker;
         if (realPauses)
@@ -201,7 +202,6 @@ private slots:
     }
 
     void failedSend_data() { wheeltest::addRows(kFailedSends); }
-
     // The wire ends at the failed report: no closing command, so the wheel is
     // not restarted into a half-sent image, and the worker ends on failed()
     // with its code. With no wheel open or no file, nothing is sent and the
@@ -209,11 +209,8 @@ private slots:
     void failedSend()
     {
         const auto &[tag, fault, after, size, failure, what] = wheeltest::rowOf(kFailedSends);
-        wheeltest::WheelFixture wheel;
-        QVERIFY2(wheel.ok(), wheel.error().c_str());
-        OpenWheel open;
-        QVERIFY(open.ok);
-        wheel.clearTranscript();
+        OpenWheel wheel;
+        QVERIFY2(wheel.opened, wheel.error().c_str());
         const bool unplug = fault == QLatin1String("unplugged");
         const bool idle = fault == QLatin1String("closed") || fault == QLatin1String("missing");
         const QString path = tempImage(testImage(size, "9.9.9"));
@@ -259,21 +256,17 @@ private slots:
         QVERIFY(bytesOf(wheel.installedImage()).isEmpty());
     }
 
+    // A downloaded image goes once it is in the wheel; a refused one (a stack
+    // pointer of 0 is outside the SRAM window) stays.
     void imageRemoval_data()
     {
         QTest::addColumn<bool>("valid");
         QTest::newRow("download") << true;
-        // A stack pointer of 0 is outside the SRAM window.
         QTest::newRow("refused download") << false;
     }
-
-    // A downloaded image goes once it is in the wheel; a refused one stays.
-    // The user's own file in the temp directory is kept (tst_live_window's
-    // bootLoader); the HID stream's are checked there.
     void imageRemoval()
     {
         QFETCH(bool, valid);
-        const bool kept = !valid;
         const std::unique_ptr<wheeltest::WheelFixture> wheel = pelixInBootLoader();
         const QByteArray image = valid ? testImage(16384, "2.2.2") : QByteArray(64, '\0');
         const QString path = tempImage(image);
@@ -281,9 +274,9 @@ private slots:
         QuickUpgrade worker;
         QSignalSpy spy(&worker, &QuorUpgrade::progress);
         QSignalSpy failures(&worker, &QuorUpgrade::failed);
-        QVERIFY(runToEnd(worker, path, QuorUpgrade::Dfu, true));
+        QVERIFY(runToEnd(worker, path, QuorUpgrade::Dfu));
 
-        QCOMPARE(QFile::exists(path), kept);
+        QCOMPARE(QFile::exists(path), !valid);
         if (!valid) {
             QCOMPARE(values(spy), QList<int>());
             QCOMPARE(failures.size(), 1);
@@ -294,17 +287,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(wheelBack(*wheel), 10000);
         QCOMPARE(bytesOf(wheel->installedImage()).left(image.size()), image);
     }
-
-private:
-    QString tempImage(const QByteArray &image)
-    {
-        const QString path = QDir::temp().filePath(QStringLiteral("image%1.bin").arg(++fileNumber_));
-        if (!wheeltest::writeFile(path, image))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
-
-    int fileNumber_ = 0;
 };
 
 WHEEL_TEST_GUILESS_MAIN(TestQuorUpgrade)

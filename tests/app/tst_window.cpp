@@ -302,9 +302,10 @@ const std::tuple<const char *, QString, QString> kSocketPlaces[] = {
 
 static const QString program = QStringLiteral(QUORSET_BINARY);
 
-// The guard in this process (where its socket lives, a live one) and between
-// real copies of the program (a killed copy's socket, another user's). Copies in another
-// session are driven by the desktop session script.
+// The guard in this process (where its socket lives, a copy beside a live
+// one) and between real copies of the program (a killed copy's socket, a
+// closing copy, another user's). Copies in another session are driven by the
+// desktop session script.
 class TestSingleInstance : public QObject
 {
     Q_OBJECT
@@ -472,10 +473,8 @@ private:
         copies << copy;
         copy->setProcessEnvironment(env);
         copy->setProcessChannelMode(channels);
-        if (asUser.isEmpty())
-            copy->start(program, {});
-        else
-            copy->start(asUser.first(), asUser.mid(1) + QStringList{program});
+        const QStringList command = asUser + QStringList{program};
+        copy->start(command.first(), command.mid(1));
         if (!copy->waitForStarted(10000))
             qWarning() << "cannot start" << program << copy->errorString();
         return copy;

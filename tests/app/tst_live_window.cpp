@@ -54,16 +54,11 @@ int powerQueries(const wheeltest::WheelFixture &wheel)
     return int(wheel.sent().count(QStringLiteral("set-feature 02 0b 0f")));
 }
 
-wheeltest::WheelFixture::Options model(const char *code)
-{
-    wheeltest::WheelFixture::Options options;
-    options.model = code;
-    return options;
-}
-
 // The emulated wheel of the given model, or the test ends.
 #define OPEN_WHEEL(wheel, code)                                                                              \
-    wheeltest::WheelFixture wheel(model(code));                                                              \
+    wheeltest::WheelFixture::Options wheel##Options;                                                         \
+    wheel##Options.model = code;                                                                             \
+    wheeltest::WheelFixture wheel(wheel##Options);                                                           \
     QVERIFY2(wheel.ok(), wheel.error().c_str())
 
 // What a connected SRD7 is asked, in order: its name, its four LED pages
@@ -196,12 +191,12 @@ private slots:
         Window w;
         QTRY_COMPARE(w.waitingScreens, 2); // construction, then the first scan
 
-        // Widget, property ("shown": not hidden), connected and waiting value.
+        // Widget, property ("visible": not hidden), connected and waiting value.
         QList<std::tuple<QString, const char *, QVariant, QVariant>> rows{
             {"lbHead", "text", "QUOR SRD7 Wheel", kWaitingHeader},
             {"lbMain", "styleSheet", "border-image: url(:/img/back.srd7.png);", "border-image:"},
             {"pbS5", "enabled", true, true},
-            {"pbStatus", "shown", false, true},
+            {"pbStatus", "visible", false, true},
             {"pbAutoUpgrade", "enabled", false, true},
             {"pbAutoUpgrade", "text", "DOWNLOADING", "CHECK UPDATE"},
             {"pgUpgrade", "value", 40, 0},
@@ -216,15 +211,14 @@ private slots:
                 hidden << child->objectName();
         QCOMPARE(hidden.size(), 12 + 52);
         for (const QString &name : hidden)
-            rows.append({name, "shown", true, false});
+            rows.append({name, "visible", true, false});
 
         auto read = [&w](const QString &name, const char *property) {
             QWidget *target = w.widget(name);
-            return qstrcmp(property, "shown") ? target->property(property) : QVariant(!target->isHidden());
+            return qstrcmp(property, "visible") ? target->property(property) : QVariant(!target->isHidden());
         };
         for (const auto &[name, property, connected, waiting] : rows)
-            QVERIFY(
-                w.widget(name)->setProperty(qstrcmp(property, "shown") ? property : "visible", connected));
+            QVERIFY(w.widget(name)->setProperty(property, connected));
         w.click("pbS2"); // leave the ABOUT page
 
         w.scan();

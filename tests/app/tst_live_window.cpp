@@ -15,13 +15,11 @@
 #include "upgrade/firmware_update.h"
 
 #include <QImage>
-#include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 

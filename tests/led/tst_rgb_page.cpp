@@ -327,7 +327,8 @@ private slots:
         }
         QByteArray frame;
         QCOMPARE(sentPages(s.wheel, &frame), (QList<int>{0, 1, 3, 2}));
-        QCOMPARE(frameLed(frame, 0), rounded(answer)); // and no commit:
+        // The pick goes out at once, but is not committed to flash.
+        QCOMPARE(frameLed(frame, 0), rounded(answer));
         QVERIFY(!s.wheel.sent({"set-feature"}).contains("set-feature 02 0e"));
     }
 

@@ -298,9 +298,8 @@ private slots:
         QVERIFY(s.checkButtonBack());
         QVERIFY(!QFileInfo::exists(tempImage()));
     }
-    // A newer image on the server ends up in the wheel: the downloaded file is
-    // handed to the update from a file (the live window test has its ways), and goes
-    // once it is in the wheel.
+    // A newer image on the server ends up in the wheel, and the downloaded
+    // file goes once it is there.
     void handOver()
     {
         const std::string newVersion = "3\tApr  1 2024,10:00";

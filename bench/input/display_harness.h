@@ -2,6 +2,7 @@
 // clock, input report payloads, and the GUI end of the reader's reports.
 #pragma once
 
+#include "bench/thread_cpu_clock.h"
 #include "input/button_display.h"
 #include "input/report_batcher.h"
 
@@ -10,16 +11,10 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 
 namespace benchdisplay {
 
-inline double threadCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
+using benchclock::threadCpuSeconds;
 
 inline void bench(const char *name, double value, const char *unit)
 {

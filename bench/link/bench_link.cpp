@@ -19,6 +19,7 @@
 #include "wheel_fixture.h"
 
 #include "app/mainwindow.h"
+#include "bench/thread_cpu_clock.h"
 #include "device/command_report.h"
 #include "device/device_handle.h"
 #include "device/discovery.h"
@@ -35,7 +36,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -70,13 +70,6 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 // Plugs the wheel, runs the window's scan at once and times it to the end of
 // the initial reads; unplugs again and lets the window settle on the waiting
 // screen.
-double threadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) * 1e-6;
-}
-
 bool connectTimes(wheeltest::WheelFixture &wheel, std::vector<double> *ms, std::vector<double> *cpuMs)
 {
     MainWindow window;
@@ -87,10 +80,10 @@ bool connectTimes(wheeltest::WheelFixture &wheel, std::vector<double> *ms, std::
         if (!wheel.plug())
             return false;
         const auto appeared = Clock::now();
-        const double cpuBefore = threadCpuMs();
+        const double cpuBefore = benchclock::threadCpuSeconds();
         QMetaObject::invokeMethod(&window, "onInit");
         const auto done = Clock::now();
-        cpuMs->push_back(threadCpuMs() - cpuBefore);
+        cpuMs->push_back((benchclock::threadCpuSeconds() - cpuBefore) * 1e3);
         if (!deviceHandle().isOpen())
             return false;
         ms->push_back(std::chrono::duration<double, std::milli>(done - appeared).count());

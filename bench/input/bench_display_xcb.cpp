@@ -58,6 +58,7 @@
 #include <functional>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -90,6 +91,9 @@ public:
             return;
         pid_ = fork();
         if (pid_ == 0) {
+            // Goes with the benchmark even when a signal ends it before the
+            // destructor runs (a closed pipe on its output, a time-out).
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             close(fds[0]);
             unsetenv("LD_PRELOAD");
             const std::string fd = std::to_string(fds[1]);

@@ -37,12 +37,13 @@ constexpr int trayWatchMs = 1000;
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, Qt::WindowFlags flags)
-    : QMainWindow(parent, flags), ui(new Ui::MainWindow), dragAnchor(0, 0), upgradeBusy(0),
-      leftMin(0), rightMin(0), leftMax(4096), rightMax(4096), openProductId(0), bindState(0),
-      bindUpButton(0xFF), bindDownButton(0xFF), statusPoll(0), trayIcon(nullptr)
+    : QMainWindow(parent, flags), ui(new Ui::MainWindow), dragAnchor(0, 0), upgradeBusy(0), leftMin(0),
+      rightMin(0), leftMax(4096), rightMax(4096), openProductId(0), bindState(0), bindUpButton(0xFF),
+      bindDownButton(0xFF), statusPoll(0), trayIcon(nullptr)
 {
+    auto *pageStyler = new PageStyles::Styler(this);
     ui->setupUi(this);
-    PageStyles::applyOnFirstShow(ui->stackedWidget);
+    pageStyler->styleOnFirstShow(ui->stackedWidget);
 
     ui->lbCurVer->setText(tr("QuorSet Version: v%1").arg(QStringLiteral(QUORSET_VERSION)));
     ui->pbStatus->hide();

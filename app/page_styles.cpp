@@ -1,68 +1,85 @@
 #include "app/page_styles.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QEvent>
 #include <QFile>
-#include <QPointer>
 #include <QStackedWidget>
 #include <QWindow>
 
 namespace PageStyles {
 
-namespace {
-
-class PageStyler : public QObject
+Styler::Styler(QWidget *window) : QObject(window), window_(window)
 {
-public:
-    explicit PageStyler(QStackedWidget *pages) : QObject(pages), pages_(pages)
-    {
-        for (int i = 0; i < pages_->count(); ++i)
-            pages_->widget(i)->installEventFilter(this);
-    }
+    // Only the application sees the events of every widget, including those
+    // of the pages the form is still building, and of the native window.
+    QCoreApplication::instance()->installEventFilter(this);
+}
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Show && watched->isWidgetType()) {
-            auto *page = static_cast<QWidget *>(watched);
-            watchWindow();
-            if (window_ && window_->isExposed())
-                style(page);
-        } else if (event->type() == QEvent::Expose && watched == window_) {
-            // Before the window paints what it exposes.
+void Styler::styleOnFirstShow(QStackedWidget *pages)
+{
+    pages_ = pages;
+}
+
+bool Styler::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Polish:
+        return watched->isWidgetType() && waitsForSheet(static_cast<QWidget *>(watched));
+    case QEvent::Show:
+        if (pages_ && watched->parent() == pages_ && windowExposed())
+            style(static_cast<QWidget *>(watched));
+        break;
+    case QEvent::Expose:
+        // Before the window paints what it exposes.
+        if (pages_ && watched == window_->windowHandle()) {
             if (QWidget *page = pages_->currentWidget(); page && page->isVisible())
                 style(page);
         }
-        return false;
+        break;
+    default:
+        break;
     }
+    return false;
+}
 
-private:
-    // The native window exists once the window is shown, and is made anew if
-    // the window ever is.
-    void watchWindow()
-    {
-        QWindow *handle = pages_->window()->windowHandle();
-        if (handle == window_)
-            return;
-        if (window_)
-            window_->removeEventFilter(this);
-        window_ = handle;
-        if (window_)
-            window_->installEventFilter(this);
+// Until the window names its pages, any stack of pages in it is taken for
+// them: the form has one.
+bool Styler::waitsForSheet(const QWidget *widget) const
+{
+    for (const QWidget *w = widget; w && w != window_; w = w->parentWidget()) {
+        const QWidget *parent = w->parentWidget();
+        const bool isPage =
+            pages_ ? parent == pages_ : qobject_cast<const QStackedWidget *>(parent) != nullptr;
+        if (isPage)
+            return w->window() == window_ && !styled_.contains(w);
     }
+    return false;
+}
 
-    static void style(QWidget *page)
-    {
-        if (!page->styleSheet().isEmpty())
-            return;
-        page->setStyleSheet(sheetFor(page->objectName()));
+bool Styler::windowExposed() const
+{
+    const QWindow *handle = window_->windowHandle();
+    return handle && handle->isExposed();
+}
+
+void Styler::style(QWidget *page)
+{
+    if (styled_.contains(page))
+        return;
+    styled_.insert(page);
+    const QString sheet = sheetFor(page->objectName());
+    if (!sheet.isEmpty()) {
+        page->setStyleSheet(sheet); // which polishes the whole page
+        return;
     }
-
-    QStackedWidget *pages_;
-    QPointer<QWindow> window_;
-};
-
-} // namespace
+    QEvent polish(QEvent::Polish);
+    QCoreApplication::sendEvent(page, &polish);
+    for (QWidget *child : page->findChildren<QWidget *>()) {
+        QEvent childPolish(QEvent::Polish);
+        QCoreApplication::sendEvent(child, &childPolish);
+    }
+}
 
 QString sheetFor(const QString &pageName)
 {
@@ -72,11 +89,6 @@ QString sheetFor(const QString &pageName)
         return QString();
     }
     return QString::fromUtf8(file.readAll());
-}
-
-void applyOnFirstShow(QStackedWidget *pages)
-{
-    new PageStyler(pages);
 }
 
 } // namespace PageStyles

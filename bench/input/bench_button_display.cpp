@@ -82,8 +82,9 @@ struct Form
 
     Form()
     {
+        auto *pageStyler = new PageStyles::Styler(&window);
         ui.setupUi(&window);
-        PageStyles::applyOnFirstShow(ui.stackedWidget);
+        pageStyler->styleOnFirstShow(ui.stackedWidget);
         ui.stackedWidget->setCurrentIndex(0);
         window.show();
         for (QObject *child : ui.page1->children()) {

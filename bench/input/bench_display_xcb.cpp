@@ -153,8 +153,9 @@ struct Form
 
     Form()
     {
+        auto *pageStyler = new PageStyles::Styler(&window);
         ui.setupUi(&window);
-        PageStyles::applyOnFirstShow(ui.stackedWidget);
+        pageStyler->styleOnFirstShow(ui.stackedWidget);
         ModelLayoutHost host;
         host.form = &window;
         applyModelLayout(QStringLiteral("QUOR SRD7 Wheel"), host);

@@ -18,6 +18,13 @@ class QWidget;
 // The frame's widgets, the LED buttons (whose sheets hold their colours) and
 // the model pictures keep their sheets in the form.
 //
+// The window itself takes its background colour from a palette in the form
+// rather than a sheet. A sheet on the window puts every widget below it under
+// Qt's style-sheet style, and the form builds each page apart and then moves
+// it into the stack, which made Qt work out again the rules of every widget
+// there with a sheet of its own: a tenth of the start-up, for a colour the
+// palette paints the same.
+//
 // Qt also polishes every widget of a window when the window is shown, and a
 // page when it is made current, hidden pages and all; the page's sheet then
 // polishes the same widgets again. So a widget on a page that has no sheet

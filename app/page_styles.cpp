@@ -68,17 +68,16 @@ void Styler::style(QWidget *page)
     if (styled_.contains(page))
         return;
     styled_.insert(page);
-    const QString sheet = sheetFor(page->objectName());
-    if (!sheet.isEmpty()) {
-        page->setStyleSheet(sheet); // which polishes the whole page
-        return;
+    // The polish held back, while the page is under no sheet and its widgets
+    // polish in a moment each, so that Qt counts them as polished; then the
+    // sheet, which polishes them anew by its rules.
+    QList<QWidget *> widgets{page};
+    widgets += page->findChildren<QWidget *>();
+    for (QWidget *widget : std::as_const(widgets)) {
+        QEvent polish(QEvent::Polish);
+        QCoreApplication::sendEvent(widget, &polish);
     }
-    QEvent polish(QEvent::Polish);
-    QCoreApplication::sendEvent(page, &polish);
-    for (QWidget *child : page->findChildren<QWidget *>()) {
-        QEvent childPolish(QEvent::Polish);
-        QCoreApplication::sendEvent(child, &childPolish);
-    }
+    page->setStyleSheet(sheetFor(page->objectName()));
 }
 
 QString sheetFor(const QString &pageName)

@@ -22,6 +22,7 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <memory>
 
 #include <sys/stat.h>
@@ -160,6 +161,19 @@ private slots:
         QVERIFY(shot.pixelColor(60, 40) != QColor(26, 25, 25));
         if (styled.x() >= 0)
             QCOMPARE(shot.pixelColor(styled), colour);
+        // Pages that came on screen (the waiting ABOUT page, then the two
+        // clicked) are polished through and through; the others have cost
+        // no polish yet.
+        const QString shown = QStringLiteral("5") + before.right(1) + clicked.right(1);
+        auto *stack = w.widget<QStackedWidget>(QStringLiteral("stackedWidget"));
+        for (int i = 0; i < stack->count(); ++i) {
+            QList<QWidget *> widgets = stack->widget(i)->findChildren<QWidget *>();
+            widgets.append(stack->widget(i));
+            const auto polished = std::count_if(widgets.cbegin(), widgets.cend(), [](const QWidget *widget) {
+                return widget->testAttribute(Qt::WA_WState_Polished);
+            });
+            QCOMPARE(polished, shown.contains(QString::number(i + 1)) ? widgets.size() : 0);
+        }
         // Only the current page's sidebar button is checked, and lit with its
         // blue gradient.
         for (int i = 1; i <= 5; ++i) {

@@ -26,6 +26,11 @@ bool Styler::eventFilter(QObject *watched, QEvent *event)
     switch (event->type()) {
     case QEvent::Polish:
         return watched->isWidgetType() && waitsForSheet(static_cast<QWidget *>(watched));
+    case QEvent::StyleChange:
+        // While the form is built, uic builds each page apart from the window
+        // and restyles a widget there with every sheet it gives; the page's
+        // own sheet restyles them all again when the page first shows.
+        return !pages_ && watched->isWidgetType() && static_cast<QWidget *>(watched)->window() != window_;
     case QEvent::Show:
         if (pages_ && watched->parent() == pages_ && windowExposed())
             style(static_cast<QWidget *>(watched));

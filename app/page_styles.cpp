@@ -73,9 +73,10 @@ void Styler::style(QWidget *page)
     if (styled_.contains(page))
         return;
     styled_.insert(page);
-    // The polish held back, while the page is under no sheet and its widgets
-    // polish in a moment each, so that Qt counts them as polished; then the
-    // sheet, which polishes them anew by its rules.
+    // First the polish held back, so that Qt counts the widgets as polished;
+    // while no page sheet covers them yet it is quick, but for the few with a
+    // sheet of their own. Then the page's sheet, which polishes them anew by
+    // its rules.
     QList<QWidget *> widgets{page};
     widgets += page->findChildren<QWidget *>();
     for (QWidget *widget : std::as_const(widgets)) {

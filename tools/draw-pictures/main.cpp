@@ -6,6 +6,7 @@
 // Runs on any Qt platform; QT_QPA_PLATFORM=offscreen needs no display.
 
 #include "model_picture.h"
+#include "paint_kit.h"
 #include "stored_png.h"
 #include "window_pictures.h"
 
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageWriter>
+#include <QPainter>
 #include <QSize>
 #include <QTextStream>
 
@@ -47,30 +49,42 @@ bool saveStored(const QImage &image, const QString &path)
     return true;
 }
 
-// The size each picture is shown at in the window. The style sheets draw
-// them as border images, which stretch a picture to its widget on every
-// paint; a picture stored at that size is drawn 1:1 and decodes in a
-// quarter of the time. They are drawn large and scaled down once, here.
-QSize shownSize(const QString &fileName)
+// How each picture is shown in the window. The style sheets draw them as
+// border images, which stretch a picture to its widget on every paint; a
+// picture stored at that size is drawn 1:1 and decodes in a quarter of the
+// time. They are drawn large and scaled down once, here.
+//
+// The about picture always lies on the window's colour. Stored with that
+// colour under it and without alpha, Qt copies it to the screen instead of
+// blending it, which for a picture of its height it would hand out to a
+// pool of threads, on the first frame of every start.
+struct Shown
 {
-    static const struct
-    {
-        const char *name;
-        QSize size;
-    } sizes[] = {
-        {"head.png", {901, 71}},  {"logo.png", {31, 31}}, {"about.png", {400, 125}}, {"close.png", {24, 24}},
-        {"closeh.png", {24, 24}}, {"min.png", {24, 24}},  {"minh.png", {24, 24}},
-    };
-    for (const auto &entry : sizes) {
-        if (fileName == QLatin1String(entry.name))
-            return entry.size;
-    }
-    return {};
-}
+    const char *name;
+    QSize size;
+    bool onWindowColour;
+};
 
-QImage atShownSize(const QImage &image, QSize size)
+constexpr Shown kShown[] = {
+    {"head.png", {901, 71}, false}, {"logo.png", {31, 31}, false},   {"about.png", {400, 125}, true},
+    {"close.png", {24, 24}, false}, {"closeh.png", {24, 24}, false}, {"min.png", {24, 24}, false},
+    {"minh.png", {24, 24}, false},
+};
+
+QImage asShown(const QImage &image, const QString &fileName)
 {
-    return size.isEmpty() ? image : image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    for (const Shown &shown : kShown) {
+        if (fileName != QLatin1String(shown.name))
+            continue;
+        QImage scaled = image.scaled(shown.size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (!shown.onWindowColour)
+            return scaled;
+        QImage opaque(scaled.size(), QImage::Format_RGB32);
+        opaque.fill(PaintKit::kWindow);
+        QPainter(&opaque).drawImage(0, 0, scaled);
+        return opaque;
+    }
+    return image;
 }
 
 } // namespace
@@ -95,7 +109,7 @@ int main(int argc, char *argv[])
     bool ok = true;
     if (!check) {
         for (const WindowPicture &picture : drawWindowPictures()) {
-            const QImage shown = atShownSize(picture.image, shownSize(picture.fileName));
+            const QImage shown = asShown(picture.image, picture.fileName);
             const QString path = out.filePath(picture.fileName);
             const bool saved = qstrcmp(picture.format, "png") == 0 ? saveStored(shown, path)
                                                                    : save(shown, path, picture.format);
@@ -110,7 +124,9 @@ int main(int argc, char *argv[])
                       "png") &&
                  ok;
         else
-            ok = save(atShownSize(picture, QSize(640, 365)), out.filePath(name), "png") && ok;
+            ok = save(picture.scaled(640, 365, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                      out.filePath(name), "png") &&
+                 ok;
     }
     return ok ? 0 : 1;
 }

@@ -43,20 +43,22 @@ void appendChunk(QByteArray &png, const char *type, const QByteArray &data)
 
 QByteArray storedPng(const QImage &image)
 {
-    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    // Without alpha, as RGB: Qt then reads it into an opaque pixmap.
+    const bool alpha = image.hasAlphaChannel();
+    const QImage pixels = image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     QByteArray header;
-    appendBigEndian(header, static_cast<quint32>(rgba.width()));
-    appendBigEndian(header, static_cast<quint32>(rgba.height()));
-    header.append(char(8));    // bits per channel
-    header.append(char(6));    // RGBA
-    header.append(3, char(0)); // deflate, adaptive filtering, no interlace
+    appendBigEndian(header, static_cast<quint32>(pixels.width()));
+    appendBigEndian(header, static_cast<quint32>(pixels.height()));
+    header.append(char(8));             // bits per channel
+    header.append(char(alpha ? 6 : 2)); // RGBA or RGB
+    header.append(3, char(0));          // deflate, adaptive filtering, no interlace
 
     QByteArray rows;
-    const qsizetype rowBytes = qsizetype(rgba.width()) * 4;
-    rows.reserve((rowBytes + 1) * rgba.height());
-    for (int y = 0; y < rgba.height(); ++y) {
+    const qsizetype rowBytes = qsizetype(pixels.width()) * (alpha ? 4 : 3);
+    rows.reserve((rowBytes + 1) * pixels.height());
+    for (int y = 0; y < pixels.height(); ++y) {
         rows.append(char(0)); // filter: none
-        rows.append(reinterpret_cast<const char *>(rgba.constScanLine(y)), rowBytes);
+        rows.append(reinterpret_cast<const char *>(pixels.constScanLine(y)), rowBytes);
     }
     // qCompress puts the uncompressed length in front of the zlib stream.
     const QByteArray stream = qCompress(rows, 0).mid(4);

@@ -65,9 +65,11 @@ Figure featureRoundTrips(hid_device *dev)
 double streamedReports(wheeltest::WheelFixture &wheel, hid_device *dev)
 {
     unsigned char in[17];
-    wheel.setRate(8000);
+    // Stale reports go before the stream starts: drained after it, a reader
+    // slower than 8,000 reports a second would never find the queue empty.
     while (hid_read_timeout(dev, in, sizeof in, 0) > 0) {
     }
+    wheel.setRate(8000);
     long n = 0;
     const auto start = Clock::now();
     while (Clock::now() - start < kRun)

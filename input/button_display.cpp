@@ -2,18 +2,38 @@
 
 #include <QAbstractButton>
 #include <QDebug>
+#include <QHash>
 #include <QProgressBar>
 #include <QWidget>
 
 namespace {
 
-template<typename T> T *findNamed(QWidget *form, const char *name)
+// The form's widgets by object name, from one walk of the form: a search
+// per name walked all of it for each of the sixty it needs.
+class NamedWidgets
 {
-    T *widget = form ? form->findChild<T *>(QLatin1String(name)) : nullptr;
-    if (!widget)
-        qDebug() << "button display: no widget named" << name;
-    return widget;
-}
+public:
+    explicit NamedWidgets(const QWidget *form)
+    {
+        if (!form)
+            return;
+        const QList<QWidget *> widgets = form->findChildren<QWidget *>();
+        byName_.reserve(widgets.size());
+        for (QWidget *widget : widgets)
+            byName_.insert(widget->objectName(), widget);
+    }
+
+    template<typename T> T *find(const char *name) const
+    {
+        T *widget = qobject_cast<T *>(byName_.value(QLatin1String(name)));
+        if (!widget)
+            qDebug() << "button display: no widget named" << name;
+        return widget;
+    }
+
+private:
+    QHash<QString, QWidget *> byName_;
+};
 
 bool isChecked(const QAbstractButton *button)
 {
@@ -61,13 +81,15 @@ void setBarValueDeferred(QProgressBar *bar, int value)
 }
 
 ButtonDisplay::ButtonDisplay(QWidget *form)
-    : leftBar_(findNamed<QProgressBar>(form, "pgAdcL")), rightBar_(findNamed<QProgressBar>(form, "pgAdcR")),
-      calibrateLeft_(findNamed<QAbstractButton>(form, "pbCalL")),
-      calibrateRight_(findNamed<QAbstractButton>(form, "pbCalR")),
-      extraShifters_(findNamed<QAbstractButton>(form, "cbShifter"))
 {
+    const NamedWidgets named(form);
+    leftBar_ = named.find<QProgressBar>("pgAdcL");
+    rightBar_ = named.find<QProgressBar>("pgAdcR");
+    calibrateLeft_ = named.find<QAbstractButton>("pbCalL");
+    calibrateRight_ = named.find<QAbstractButton>("pbCalR");
+    extraShifters_ = named.find<QAbstractButton>("cbShifter");
     for (std::size_t i = 0; i < indicators_.size(); ++i)
-        indicators_[i] = findNamed<QWidget>(form, ButtonIndicatorTable[i]);
+        indicators_[i] = named.find<QWidget>(ButtonIndicatorTable[i]);
 }
 
 void ButtonDisplay::setReleaseHandler(ReleaseHandler handler)

@@ -30,7 +30,9 @@ bool DeviceHandle::open(uint16_t vendorId, uint16_t productId)
     HidPtr input;
     hid_device_info *devices = hid_enumerate(vendorId, productId);
     for (hid_device_info *d = devices; d; d = d->next) {
-        if (d->vendor_id != vendorId || d->product_id != productId)
+        // A wheel plugged in a moment ago can be listed before its device
+        // node exists, without a path to open; the next scan finds it whole.
+        if (d->vendor_id != vendorId || d->product_id != productId || !d->path)
             continue;
         command.reset(hid_open_path(d->path));
         if (command)

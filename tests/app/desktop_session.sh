@@ -18,6 +18,15 @@ title="Quor Controls Setting"
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/session.sh" desktop
 step() { echo "== $*"; }
+# What the program said is the first thing to read when a step fails.
+fail() {
+    echo "FAIL: $*" >&2
+    if [ -s "$work/program.log" ]; then
+        echo "-- the end of the program's log:" >&2
+        tail -n 15 "$work/program.log" >&2
+    fi
+    exit 1
+}
 
 # The window's position and size: sets win_x, win_y, win_w, win_h.
 read_geometry() {
@@ -261,6 +270,7 @@ above "$cover" "$window" || fail "the covering window is not on top"
 xdotool windowfocus "$cover"
 wait_until 10 has_focus "$cover" || fail "the covering window did not take the focus"
 startup_id="quorset-test-$$_TIME$(server_time)"
+echo "startup id $startup_id"
 status=0
 DESKTOP_STARTUP_ID=$startup_id DISPLAY=$second_display timeout 60 "$program" || status=$?
 [ "$status" = 239 ] || fail "second start exited with $status, not 239 (-17)"

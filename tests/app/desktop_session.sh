@@ -25,6 +25,11 @@ fail() {
         echo "-- the end of the program's log:" >&2
         tail -n 15 "$work/program.log" >&2
     fi
+    if [ -n "${qpid:-}" ] && ! kill -0 "$qpid" 2>/dev/null; then
+        local status=0
+        wait "$qpid" || status=$?
+        echo "-- the program had ended, with status $status" >&2
+    fi
     exit 1
 }
 

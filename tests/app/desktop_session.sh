@@ -244,7 +244,10 @@ step "second start"
 # mapped, so any window it shows is seen even if it is gone a moment later.
 start_x second
 second_display=$x_display
-xev -display "$second_display" -root -event substructure -event property >"$work/second.events" 2>&1 &
+# Made here: the watch in the background may not have opened it yet when
+# the first count is taken.
+: >"$work/second.events"
+xev -display "$second_display" -root -event substructure -event property >>"$work/second.events" 2>&1 &
 pids+=($!)
 # A copy that maps its window before the watch listens would go unseen.
 flush_watch listening

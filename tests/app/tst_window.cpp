@@ -348,8 +348,7 @@ private slots:
         const auto &[tag, setup, expectedDir] = wheeltest::rowOf(kSocketPlaces);
         const QString session = scratch->path() + QStringLiteral("/session");
         const QString fallback =
-            scratch->path() +
-            QStringLiteral("/%1-%2").arg(QCoreApplication::applicationName()).arg(::geteuid());
+            scratch->path() + '/' + QCoreApplication::applicationName() + '-' + QString::number(::geteuid());
         const QString elsewhere = scratch->path() + QStringLiteral("/elsewhere");
         QVERIFY(QDir().mkdir(elsewhere));
         const QStringList how = setup.split(QLatin1Char(' '));

@@ -10,15 +10,13 @@ set -euo pipefail
 program=$1
 export WHEEL_EMULATOR=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-tools=$here/../../tools
 walk=$here/accessibility_walk.py
 # The first is the wheel the emulator starts with.
 models=(SRD7 H-ZET VLN6 H-MIRA OV410 KLINO4 ULMAR PELIX)
 
 source "$here/../support/session.sh" a11y
 start_x main
-export DISPLAY=$x_display
-export XDG_RUNTIME_DIR=$work HOME=$work
+export DISPLAY=$x_display XDG_RUNTIME_DIR=$work HOME=$work
 
 # Inside the session bus: the accessibility bus, the program, the walk. The
 # walk's python is Debian's and must not load the umockdev preload.
@@ -36,4 +34,4 @@ session() {
 }
 export -f session
 export program walk work
-"$tools/with-wheel" --model "${models[0]}" -- dbus-run-session -- bash -c 'session "$@"' session "${models[@]}"
+"$here/../../tools/with-wheel" --model "${models[0]}" -- dbus-run-session -- bash -c 'session "$@"' session "${models[@]}"

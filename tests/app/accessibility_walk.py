@@ -1,13 +1,9 @@
 #!/usr/bin/python3
-"""Walks the program's accessibility tree for one wheel model after another
-and fails on any interactive control that has no name.
-
-    accessibility_walk.py APP MODEL...
-
-The first model is the wheel the emulator started with; each further one is
-plugged in before the previous one is pulled, so that the program finds it at
-once. Runs inside the test's session bus, without the umockdev preload.
-"""
+"""accessibility_walk.py APP MODEL...: walks the program's accessibility tree
+for one wheel model after another and fails on any interactive control that
+has no name. The first model is the wheel the emulator started with; each
+further one is plugged in before the previous one is pulled, so that the
+program finds it at once."""
 import os
 import socket
 import sys
@@ -16,13 +12,9 @@ import time
 import pyatspi
 
 # What a person can press, move, type into or must be told the state of.
-INTERACTIVE = {
-    pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TOGGLE_BUTTON, pyatspi.ROLE_CHECK_BOX,
-    pyatspi.ROLE_RADIO_BUTTON, pyatspi.ROLE_SLIDER, pyatspi.ROLE_PROGRESS_BAR,
-    pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY, pyatspi.ROLE_PASSWORD_TEXT,
-    pyatspi.ROLE_SPIN_BUTTON, pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_SCROLL_BAR,
-    pyatspi.ROLE_PAGE_TAB, pyatspi.ROLE_LINK, pyatspi.ROLE_MENU_ITEM,
-}
+INTERACTIVE = {getattr(pyatspi, "ROLE_" + role) for role in (
+    "PUSH_BUTTON TOGGLE_BUTTON CHECK_BOX RADIO_BUTTON SLIDER PROGRESS_BAR TEXT ENTRY "
+    "PASSWORD_TEXT SPIN_BUTTON COMBO_BOX SCROLL_BAR PAGE_TAB LINK MENU_ITEM").split()}
 # Well below the window's count on any model (over a hundred): a walk that
 # sees fewer did not reach the window's widgets.
 FEWEST_CONTROLS = 100
@@ -54,29 +46,23 @@ def wait_for(what, probe, seconds=30):
 
 def application(name):
     desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        app = desktop.getChildAtIndex(i)
-        if app is not None and app.name == name and app.childCount > 0:
-            return app
-    return None
+    apps = (desktop.getChildAtIndex(i) for i in range(desktop.childCount))
+    return next((a for a in apps if a is not None and a.name == name and a.childCount > 0), None)
 
 
 def nodes(node, path=()):
     """Every node below node, with the roles and names leading to it."""
     here = path + ("%s %r" % (node.getRoleName(), node.name),)
     yield node, here
-    for i in range(node.childCount):
-        child = node.getChildAtIndex(i)
+    for child in (node.getChildAtIndex(i) for i in range(node.childCount)):
         if child is not None:
             yield from nodes(child, here)
 
 
 def header(app):
     """The header's text: the model's name once a wheel is laid out."""
-    for node, _ in nodes(app):
-        if node.getRole() == pyatspi.ROLE_LABEL and node.name.startswith(HEADERS):
-            return node.name
-    return None
+    return next((node.name for node, _ in nodes(app)
+                 if node.getRole() == pyatspi.ROLE_LABEL and node.name.startswith(HEADERS)), None)
 
 
 def command(line):
@@ -86,23 +72,18 @@ def command(line):
         answer = control.makefile().readline().strip()
     if not answer.startswith("ok"):
         fail("emulator: %s: %s" % (line, answer))
-    return answer
 
 
 def check(app, model):
-    controls, unnamed, names = 0, [], set()
-    for node, path in nodes(app):
-        names.add(node.name)
-        if node.getRole() in INTERACTIVE:
-            controls += 1
-            if not node.name.strip():
-                unnamed.append(" > ".join(path))
-    print("%s: %d controls, %d without a name" % (model, controls, len(unnamed)))
+    walked = list(nodes(app))
+    controls = [(node, path) for node, path in walked if node.getRole() in INTERACTIVE]
+    unnamed = [path for node, path in controls if not node.name.strip()]
+    missing = EXPECTED - {node.name for node, _ in walked}
+    print("%s: %d controls, %d without a name" % (model, len(controls), len(unnamed)))
+    if len(controls) < FEWEST_CONTROLS:
+        fail("%s: only %d controls in the tree" % (model, len(controls)))
     for path in unnamed:
-        print("  unnamed:", path)
-    if controls < FEWEST_CONTROLS:
-        fail("%s: only %d controls in the tree" % (model, controls))
-    missing = EXPECTED - names
+        print("  unnamed:", " > ".join(path))
     for name in sorted(missing):
         print("  missing:", name)
     return not unnamed and not missing

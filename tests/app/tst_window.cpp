@@ -167,12 +167,11 @@ private slots:
         const QString shown = QStringLiteral("5") + before.right(1) + clicked.right(1);
         auto *stack = w.widget<QStackedWidget>(QStringLiteral("stackedWidget"));
         for (int i = 0; i < stack->count(); ++i) {
-            QList<QWidget *> widgets = stack->widget(i)->findChildren<QWidget *>();
-            widgets.append(stack->widget(i));
-            const auto polished = std::count_if(widgets.cbegin(), widgets.cend(), [](const QWidget *widget) {
-                return widget->testAttribute(Qt::WA_WState_Polished);
+            const QList<QWidget *> all = stack->widget(i)->findChildren<QWidget *>() << stack->widget(i);
+            const auto polished = std::count_if(all.cbegin(), all.cend(), [](QWidget *x) {
+                return x->testAttribute(Qt::WA_WState_Polished);
             });
-            QCOMPARE(polished, shown.contains(QString::number(i + 1)) ? widgets.size() : 0);
+            QCOMPARE(polished, shown.contains(QString::number(i + 1)) ? all.size() : 0);
         }
         // Only the current page's sidebar button is checked, and lit with its
         // blue gradient.
@@ -270,25 +269,24 @@ private slots:
             QApplication::sendEvent(w.window.get(), &event);
         };
         auto press = [&](qreal y, Qt::MouseButton b) {
-            send(QEvent::MouseButtonPress,
-                 QPointF(w.window->geometry().x() + 450.5, w.window->geometry().y() + y), b, b);
+            send(QEvent::MouseButtonPress, w.window->geometry().topLeft() + QPointF(450.5, y), b, b);
         };
-        auto release = [&](Qt::MouseButton b) {
-            send(QEvent::MouseButtonRelease, pointer, b, Qt::NoButton);
+        auto release = [&] {
+            send(QEvent::MouseButtonRelease, pointer, Qt::LeftButton, Qt::NoButton);
         };
 
         press(row, Qt::MouseButton(button));
         if (qstrcmp(between, "release left") == 0)
-            release(Qt::LeftButton);
+            release();
         else if (qstrcmp(between, "press right") == 0)
             press(row, Qt::RightButton);
         send(QEvent::MouseMove, pointer + QPointF(30, 20), Qt::NoButton, Qt::MouseButtons(held));
-        release(Qt::LeftButton);
+        release();
         // A drag known to work, so the check waits for every event before it.
         QCoreApplication::processEvents();
         press(20, Qt::LeftButton);
         send(QEvent::MouseMove, pointer + QPointF(7, 3), Qt::NoButton, Qt::LeftButton);
-        release(Qt::LeftButton);
+        release();
         QTRY_COMPARE(w.window->pos(), start + (moves ? QPoint(30, 20) : QPoint()) + QPoint(7, 3));
     }
 
@@ -350,8 +348,7 @@ private slots:
         const auto &[tag, setup, expectedDir] = wheeltest::rowOf(kSocketPlaces);
         const QString session = scratch->path() + QStringLiteral("/session");
         const QString fallback =
-            scratch->path() +
-            QStringLiteral("/%1-%2").arg(QCoreApplication::applicationName()).arg(::geteuid());
+            scratch->path() + '/' + QCoreApplication::applicationName() + '-' + QString::number(::geteuid());
         const QString elsewhere = scratch->path() + QStringLiteral("/elsewhere");
         QVERIFY(QDir().mkdir(elsewhere));
         const QStringList how = setup.split(QLatin1Char(' '));
@@ -402,11 +399,9 @@ private slots:
 
     void copyAfterKilledCopyIsGuarded()
     {
-        const QString run = scratch->path() + QStringLiteral("/run"),
-                      socket = run + QStringLiteral("/quorset");
-        QVERIFY(QDir().mkdir(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-
-        QProcess *crashed = startCopy(run);
+        QVERIFY(QDir().mkdir(run(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString socket = run() + QStringLiteral("/quorset");
+        QProcess *crashed = startCopy(run());
         QTRY_VERIFY_WITH_TIMEOUT(answers(socket), 20000);
         crashed->kill();
         QVERIFY(crashed->waitForFinished(10000));
@@ -415,7 +410,7 @@ private slots:
 
         // Answering at the name is what refuses the next start (the desktop
         // session checks that refusal's exit status).
-        QProcess *next = startCopy(run);
+        QProcess *next = startCopy(run());
         QTRY_VERIFY_WITH_TIMEOUT(answers(socket), 20000);
         QCOMPARE(next->state(), QProcess::Running);
     }
@@ -425,13 +420,11 @@ private slots:
     // meanwhile waits, and runs once the lock is free: one window, not none.
     void startDuringSlowExit()
     {
-        const QString run = scratch->path() + QStringLiteral("/run"),
-                      socket = run + QStringLiteral("/quorset");
-        QVERIFY(QDir().mkdir(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        QLockFile closing(run + QStringLiteral("/quorset.running"));
+        QVERIFY(QDir().mkdir(run(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString socket = run() + QStringLiteral("/quorset");
+        QLockFile closing(run() + QStringLiteral("/quorset.running"));
         QVERIFY(closing.tryLock(0));
-
-        QProcess *next = startCopy(run, {}, QProcess::MergedChannels);
+        QProcess *next = startCopy(run(), {}, QProcess::MergedChannels);
         QByteArray output;
         const auto toldOrGone = [&] {
             output += next->readAll();
@@ -478,11 +471,11 @@ private:
                         QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("TMPDIR"), scratch->path());
-        env.insert(QStringLiteral("HOME"), scratch->path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("default.debug=true"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("TMPDIR", scratch->path());
+        env.insert("HOME", scratch->path());
+        env.insert("XDG_RUNTIME_DIR", runtimeDir);
+        env.insert("QT_LOGGING_RULES", "default.debug=true");
         auto *copy = new QProcess;
         copies << copy;
         copy->setProcessEnvironment(env);
@@ -494,6 +487,7 @@ private:
         return copy;
     }
 
+    QString run() const { return scratch->path() + QStringLiteral("/run"); }
     static bool answers(const QString &name)
     {
         QLocalSocket socket;

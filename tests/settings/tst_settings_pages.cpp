@@ -367,6 +367,7 @@ private slots:
         QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
     }
 
+    // The bite point and the clutch box go to the wheel live, not to flash.
     void paddlesLive()
     {
         Rig rig;
@@ -379,6 +380,15 @@ private slots:
         rig.click("rbPadL");
         QCOMPARE(rig.sent(), liveBiteWords(stored, {15001, 17001, 0xFFFF, 7000}));
         QCOMPARE(rig.flash().biteWord, stored.biteWord);
+
+        QVERIFY(!rig.widget("gpClutch")->isHidden());
+        // Enabling again reads the paddles back from the wheel, every time.
+        for (const bool on : {false, true, false, true}) {
+            rig.wheel.clearTranscript();
+            rig.button("cbClutch")->setChecked(on);
+            QVERIFY(rig.widget("gpClutch")->isHidden() != on && rig.widget("pbCalL")->isHidden() != on);
+            QCOMPARE(rig.sent(), on ? QStringList{report({2, 0x0b, 0x0a})} : QStringList());
+        }
     }
 
     void enableWritesKeepReplyTail_data() { wheeltest::addRows(kEnables); }
@@ -396,20 +406,6 @@ private slots:
                         report({2, 0x0c, item, 0xff, 0, 0, 0, 0xef}) + QStringLiteral(" a5").repeated(12));
         QCOMPARE(rig.sent(), expected);
         QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
-    }
-
-    void clutchBoxShowsAndReloads()
-    {
-        Rig rig;
-        CONNECT(rig);
-        QVERIFY(!rig.widget("gpClutch")->isHidden());
-        // Enabling again reads the paddles back from the wheel, every time.
-        for (const bool on : {false, true, false, true}) {
-            rig.wheel.clearTranscript();
-            rig.button("cbClutch")->setChecked(on);
-            QVERIFY(rig.widget("gpClutch")->isHidden() != on && rig.widget("pbCalL")->isHidden() != on);
-            QCOMPARE(rig.sent(), on ? QStringList{report({2, 0x0b, 0x0a})} : QStringList());
-        }
     }
 
     // No leaves the flash as it was, Yes clears it.

@@ -121,11 +121,6 @@ void showEverything(Form &form, const Report &report)
     }
 }
 
-QImage onScreen(Form &form)
-{
-    return form.window.screen()->grabWindow(form.window.winId()).toImage();
-}
-
 // Reports, what is done to the form after the first one, the buttons lit,
 // those released, "n=TIP" for the buttons that matter, the bars (left,
 // right), and leftMin, leftMax, rightMin, rightMax after the reports (a
@@ -184,23 +179,21 @@ private slots:
                 display.showRun(run, {form.leftMin, form.leftMax, form.rightMin, form.rightMax},
                                 form.released);
             });
-            const QStringList words = between.split(QLatin1Char(' '));
-            if (words[0] == QLatin1String("calibrate")) {
-                form.ui.pbCalL->setChecked(true);
-                form.ui.pbCalR->setChecked(true);
-            }
+            const QStringList words = between.split(' ');
+            form.ui.pbCalL->setChecked(words[0] == "calibrate");
+            form.ui.pbCalR->setChecked(words[0] == "calibrate");
             for (int i = 0; i < reports.size(); ++i) {
                 if (batched)
                     batcher.add(reports[i]);
                 else
                     form.show(display, reports[i]);
-                if (i == 0 && batched)
+                if (i > 0)
+                    continue;
+                if (batched)
                     batcher.flush();
-                for (const QString &number : words.mid(1))
-                    if (i == 0 && words[0] == QLatin1String("hide"))
-                        form.indicator(number.toInt())->hide();
-                    else if (i == 0)
-                        form.indicator(number.toInt())->setEnabled(false);
+                for (const QString &n : words.mid(1))
+                    words[0] == "hide" ? form.indicator(n.toInt())->hide()
+                                       : form.indicator(n.toInt())->setDisabled(true);
             }
             batcher.flush();
             QCOMPARE(form.lit(), lit);
@@ -208,8 +201,7 @@ private slots:
             QCOMPARE(form.bars(), bars);
             QCOMPARE(form.extremes(), extremes);
             for (const QString &tip : tips)
-                QCOMPARE(form.indicator(tip.section(QLatin1Char('='), 0, 0).toInt())->statusTip(),
-                         tip.section(QLatin1Char('='), 1));
+                QCOMPARE(form.indicator(tip.section('=', 0, 0).toInt())->statusTip(), tip.section('=', 1));
         }
     }
 
@@ -219,12 +211,13 @@ private slots:
     // come up, against the reference above.
     void looksLikeSettingEverything()
     {
-        Form plain;
-        Form changed;
+        Form plain, changed;
         for (Form *form : {&plain, &changed})
             QVERIFY(QTest::qWaitForWindowExposed(&form->window));
         ButtonDisplay display(&changed.window);
-
+        const auto grab = [](Form &f) {
+            return f.window.screen()->grabWindow(f.window.winId()).toImage();
+        };
         QRandomGenerator random(20240307);
         Report report;
         for (int step = 0; step < 400; ++step) {
@@ -246,7 +239,7 @@ private slots:
             // What is on screen, not a fresh rendering: once the pending
             // paints have run, both windows show the same picture.
             if (step % 50 == 49)
-                QTRY_COMPARE(onScreen(changed), onScreen(plain));
+                QTRY_COMPARE(grab(changed), grab(plain));
         }
     }
 };

@@ -76,8 +76,7 @@ QColor frameLed(const QByteArray &frame, int led)
 }
 QString hexTriple(const QColor &c)
 {
-    const char bytes[] = {char(c.red()), char(c.green()), char(c.blue())};
-    return QString::fromLatin1(QByteArray(bytes, 3).toHex(' '));
+    return QString::asprintf("%02x %02x %02x", c.red(), c.green(), c.blue());
 }
 
 // A feature report as WheelFixture::sent() shows it.

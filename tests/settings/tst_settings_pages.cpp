@@ -55,9 +55,9 @@ QStringList liveBiteWords(const Settings &s, const QList<int> &words)
 // What a slider sets, as the wheel holds it.
 int held(const Settings &s, const QString &slider)
 {
-    return slider == QLatin1String("hsBite")      ? s.biteWord
-           : slider == QLatin1String("hsShifter") ? s.shifterPulseWidth
-                                                  : s.encoderPulseWidth;
+    return slider == "hsBite"      ? s.biteWord
+           : slider == "hsShifter" ? s.shifterPulseWidth
+                                   : s.encoderPulseWidth;
 }
 
 QSettings store()
@@ -245,18 +245,18 @@ private slots:
         rig.preset(setItem(item, quint32(stored), true));
         CONNECT(rig);
         const bool encoder = item == kEncoder;
-        const char *name = encoder ? "hsTrigger" : "hsShifter";
+        auto *slider = rig.slider(encoder ? "hsTrigger" : "hsShifter");
         auto *label = rig.widget<QLabel>(encoder ? "lbTrigger" : "lbShifter");
-        QCOMPARE(rig.slider(name)->value(), shown);
+        QCOMPARE(slider->value(), shown);
         QCOMPARE(label->text(), QStringLiteral("%1ms").arg(shown));
         if (encoder)
             rig.click("pbSaveEnc"); // unchanged: nothing sent
-        rig.slider(name)->setSliderDown(true);
-        rig.slider(name)->setValue(77);
+        slider->setSliderDown(true);
+        slider->setValue(77);
         QCOMPARE(label->text(), QStringLiteral("77ms"));
         QCOMPARE(rig.sent(), QStringList());
-        rig.slider(name)->setValue(150);
-        rig.slider(name)->setSliderDown(false);
+        slider->setValue(150);
+        slider->setSliderDown(false);
         QCOMPARE(rig.sent(), QStringList{setItem(item, 150, false)});
         if (!encoder)
             return;
@@ -279,14 +279,13 @@ private slots:
         if (!slider.isEmpty())
             rig.drag(qPrintable(slider), 150);
         const Settings before = rig.flash();
-        const char *const sliders[] = {"hsBite", "hsShifter", "hsTrigger"};
         rig.wheel.clearTranscript();
         QVERIFY(rig.wheel.command(fault.toStdString()));
         rig.click(qPrintable(save));
         QCOMPARE(rig.prompts.shown(), QStringList{notStored(unsaved)});
         const QStringList firstTry = rig.sent();
         QVERIFY(!firstTry.isEmpty());
-        for (const char *moved : sliders)
+        for (const char *moved : {"hsBite", "hsShifter", "hsTrigger"})
             QCOMPARE(held(rig.flash(), moved), held(before, moved));
 
         rig.wheel.clearTranscript();
@@ -295,8 +294,8 @@ private slots:
         QCOMPARE(rig.prompts.shown(), QStringList{saved});
         QCOMPARE(rig.sent(), firstTry);
         const Settings after = rig.flash();
-        for (const char *moved : sliders)
-            QCOMPARE(held(after, moved), slider == QLatin1String(moved) ? 150 : held(before, moved));
+        for (const char *moved : {"hsBite", "hsShifter", "hsTrigger"})
+            QCOMPARE(held(after, moved), slider == moved ? 150 : held(before, moved));
         QCOMPARE(after.ledFrame, rig.live().ledFrame);
     }
 
@@ -311,14 +310,13 @@ private slots:
         CONNECT(rig);
         auto *target = rig.slider(slider);
         const QPointF mid(target->width() / 2.0, target->height() / 2.0);
+        QWheelEvent notch(mid, target->mapToGlobal(mid), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         for (int i = 0; i < presses; ++i) {
-            QWheelEvent notch(mid, target->mapToGlobal(mid), QPoint(), QPoint(0, 120), Qt::NoButton,
-                              Qt::NoModifier, Qt::NoScrollPhase, false);
             if (key > 0)
                 QTest::keyClick(target, Qt::Key(key));
             else if (key < 0)
-                QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier,
-                                  QPoint(target->width() - 3, mid.y()));
+                QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(target->width() - 3, mid.y()));
             else
                 QCoreApplication::sendEvent(target, &notch);
         }
@@ -369,6 +367,7 @@ private slots:
         QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
     }
 
+    // The bite point and the clutch box go to the wheel live, not to flash.
     void paddlesLive()
     {
         Rig rig;
@@ -381,6 +380,15 @@ private slots:
         rig.click("rbPadL");
         QCOMPARE(rig.sent(), liveBiteWords(stored, {15001, 17001, 0xFFFF, 7000}));
         QCOMPARE(rig.flash().biteWord, stored.biteWord);
+
+        QVERIFY(!rig.widget("gpClutch")->isHidden());
+        // Enabling again reads the paddles back from the wheel, every time.
+        for (const bool on : {false, true, false, true}) {
+            rig.wheel.clearTranscript();
+            rig.button("cbClutch")->setChecked(on);
+            QVERIFY(rig.widget("gpClutch")->isHidden() != on && rig.widget("pbCalL")->isHidden() != on);
+            QCOMPARE(rig.sent(), on ? QStringList{report({2, 0x0b, 0x0a})} : QStringList());
+        }
     }
 
     void enableWritesKeepReplyTail_data() { wheeltest::addRows(kEnables); }
@@ -398,20 +406,6 @@ private slots:
                         report({2, 0x0c, item, 0xff, 0, 0, 0, 0xef}) + QStringLiteral(" a5").repeated(12));
         QCOMPARE(rig.sent(), expected);
         QCOMPARE(rig.prompts.shown(), QStringList{kSaved});
-    }
-
-    void clutchBoxShowsAndReloads()
-    {
-        Rig rig;
-        CONNECT(rig);
-        QVERIFY(!rig.widget("gpClutch")->isHidden());
-        // Enabling again reads the paddles back from the wheel, every time.
-        for (const bool on : {false, true, false, true}) {
-            rig.wheel.clearTranscript();
-            rig.button("cbClutch")->setChecked(on);
-            QVERIFY(rig.widget("gpClutch")->isHidden() != on && rig.widget("pbCalL")->isHidden() != on);
-            QCOMPARE(rig.sent(), on ? QStringList{report({2, 0x0b, 0x0a})} : QStringList());
-        }
     }
 
     // No leaves the flash as it was, Yes clears it.

@@ -7,6 +7,7 @@
 #include "wheel.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
+#include "window_probe.h"
 
 #include "led/led_frame.h"
 #include "led/led_levels.h"
@@ -58,10 +59,9 @@ void setItem(WheelFixture &wheel, uint8_t item, uint32_t v)
 // A stored setup unlike the defaults in every value quorctl keeps.
 void storeDistinctSetup(WheelFixture &wheel, const QString &model)
 {
-    setItem(wheel, 0x04, 150);
-    setItem(wheel, 0x0A, 60);
-    setItem(wheel, 0x08, 0xFF);
-    setItem(wheel, 0x09, 0x01);
+    for (const auto &[item, value] :
+         {std::pair<uint8_t, uint32_t>{0x04, 150}, {0x0A, 60}, {0x08, 0xFF}, {0x09, 0x01}})
+        setItem(wheel, item, value);
     feature(wheel, {0x02, 0x0A, 0x39, 0x30, 0xEF, 0xA0, 0x0F, 0x3C, 0x0F, 0x64, 0x00, 0xC8, 0x00});
     const LedMap *map = ledMapFor(model);
     if (map && ModelTable::forName(model)->sendsExtraLeds)
@@ -97,14 +97,6 @@ QByteArray levels(const std::vector<uint8_t> &frame)
     for (const uint8_t byte : frame)
         out.append(char(byte & 0x0F)).append(char(byte >> 4));
     return out;
-}
-
-QString writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
 }
 
 std::unique_ptr<WheelFixture> plug(const QString &model)
@@ -247,16 +239,15 @@ private slots:
         auto wheel = plug("SRD7");
         if (!edit.isEmpty()) {
             QCOMPARE(run({"backup", path("good.json")}).code, 0);
-            QFile good(path("good.json"));
-            QVERIFY(good.open(QIODevice::ReadOnly));
-            QString profile = QString::fromUtf8(good.readAll());
+            QString profile = QString::fromUtf8(wheeltest::readFile(path("good.json")));
             if (edit == "TRUNCATE") {
                 profile.truncate(profile.size() / 2);
             } else {
                 QVERIFY2(profile.contains(edit), qPrintable(edit));
                 profile.replace(profile.indexOf(edit), edit.size(), replacement);
             }
-            args << writeFile(path("bad.json"), profile.toUtf8());
+            QVERIFY(wheeltest::writeFile(path("bad.json"), profile.toUtf8()));
+            args << path("bad.json");
         }
         if (qstrcmp(tag, "no wheel") == 0)
             QVERIFY(wheel->unplug());
@@ -428,10 +419,8 @@ private slots:
         if (loaderFault == "never-appears")
             qputenv("QUORCTL_LOADER_RECHECK_MS", "20");
         // A stack pointer of 0 is no firmware for this flash.
-        const QString file =
-            writeFile(path("image.bin"),
-                      goodImage ? QByteArray(reinterpret_cast<const char *>(image.data()), int(image.size()))
-                                : QByteArray(64, '\0'));
+        const QString file = path("image.bin");
+        QVERIFY(wheeltest::writeFile(file, goodImage ? wheeltest::bytesOf(image) : QByteArray(64, '\0')));
         wheel->clearTranscript();
 
         Run r = run(factory ? QStringList{"flash", "--restore-settings", file} : QStringList{"flash", file},

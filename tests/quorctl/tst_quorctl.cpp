@@ -84,12 +84,6 @@ void storeDistinctSetup(WheelFixture &wheel, const QString &model)
     });
 }
 
-// Everything quorctl keeps.
-auto keptOf(WheelFixture &wheel)
-{
-    return wheeltest::settable(wheel.flash());
-}
-
 // The 4-bit level of every slot of a packed LED frame, low nibble first.
 QByteArray levels(const std::vector<uint8_t> &frame)
 {
@@ -293,12 +287,12 @@ private slots:
         const QString model = std::get<0>(wheeltest::rowOf(kBackupModels));
         auto wheel = plug(model);
         storeDistinctSetup(*wheel, model);
-        const auto stored = keptOf(*wheel);
+        const auto stored = wheeltest::settable(wheel->flash());
         const QString file = path("setup.json");
         Run r = run({"backup", file});
         QVERIFY2(r.code == 0, qPrintable(r.err));
         feature(*wheel, {0x02, 0x0C, 0x10});
-        QVERIFY(keptOf(*wheel) != stored);
+        QVERIFY(wheeltest::settable(wheel->flash()) != stored);
         if (ledMapFor(model)) {
             const std::vector<uint8_t> frame = wheel->flash().ledFrame;
             wheel->failWrites(1);
@@ -310,7 +304,7 @@ private slots:
 
         r = run({"restore", file});
         QVERIFY2(r.code == 0, qPrintable(r.err + r.out));
-        QVERIFY(keptOf(*wheel) == stored);
+        QVERIFY(wheeltest::settable(wheel->flash()) == stored);
     }
 
     // Another model's profile is refused unless forced; forced, the settings
@@ -413,7 +407,7 @@ private slots:
         }
         if (factory)
             storeDistinctSetup(*wheel, model);
-        const auto before = keptOf(*wheel);
+        const auto before = wheeltest::settable(wheel->flash());
         const std::vector<uint8_t> image =
             wheelemu::makeTestImage(20000, factory ? "7.7.8+factory" : "7.7.7");
         if (loaderFault == "never-appears")
@@ -430,7 +424,7 @@ private slots:
             QVERIFY2(r.out.contains("differ from before the update") == factory &&
                          r.out.contains("settings restored from") == factory,
                      qPrintable(r.out));
-            QVERIFY(keptOf(*wheel) == before);
+            QVERIFY(wheeltest::settable(wheel->flash()) == before);
         } else {
             QVERIFY2(r.err.contains(message), qPrintable(r.err));
             if (!goodImage)

@@ -7,6 +7,7 @@
 #include "wheel.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
+#include "window_probe.h"
 
 #include "led/led_frame.h"
 #include "led/led_levels.h"
@@ -58,10 +59,9 @@ void setItem(WheelFixture &wheel, uint8_t item, uint32_t v)
 // A stored setup unlike the defaults in every value quorctl keeps.
 void storeDistinctSetup(WheelFixture &wheel, const QString &model)
 {
-    setItem(wheel, 0x04, 150);
-    setItem(wheel, 0x0A, 60);
-    setItem(wheel, 0x08, 0xFF);
-    setItem(wheel, 0x09, 0x01);
+    for (const auto &[item, value] :
+         {std::pair<uint8_t, uint32_t>{0x04, 150}, {0x0A, 60}, {0x08, 0xFF}, {0x09, 0x01}})
+        setItem(wheel, item, value);
     feature(wheel, {0x02, 0x0A, 0x39, 0x30, 0xEF, 0xA0, 0x0F, 0x3C, 0x0F, 0x64, 0x00, 0xC8, 0x00});
     const LedMap *map = ledMapFor(model);
     if (map && ModelTable::forName(model)->sendsExtraLeds)
@@ -84,12 +84,6 @@ void storeDistinctSetup(WheelFixture &wheel, const QString &model)
     });
 }
 
-// Everything quorctl keeps.
-auto keptOf(WheelFixture &wheel)
-{
-    return wheeltest::settable(wheel.flash());
-}
-
 // The 4-bit level of every slot of a packed LED frame, low nibble first.
 QByteArray levels(const std::vector<uint8_t> &frame)
 {
@@ -97,14 +91,6 @@ QByteArray levels(const std::vector<uint8_t> &frame)
     for (const uint8_t byte : frame)
         out.append(char(byte & 0x0F)).append(char(byte >> 4));
     return out;
-}
-
-QString writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
 }
 
 std::unique_ptr<WheelFixture> plug(const QString &model)
@@ -247,16 +233,15 @@ private slots:
         auto wheel = plug("SRD7");
         if (!edit.isEmpty()) {
             QCOMPARE(run({"backup", path("good.json")}).code, 0);
-            QFile good(path("good.json"));
-            QVERIFY(good.open(QIODevice::ReadOnly));
-            QString profile = QString::fromUtf8(good.readAll());
+            QString profile = QString::fromUtf8(wheeltest::readFile(path("good.json")));
             if (edit == "TRUNCATE") {
                 profile.truncate(profile.size() / 2);
             } else {
                 QVERIFY2(profile.contains(edit), qPrintable(edit));
                 profile.replace(profile.indexOf(edit), edit.size(), replacement);
             }
-            args << writeFile(path("bad.json"), profile.toUtf8());
+            QVERIFY(wheeltest::writeFile(path("bad.json"), profile.toUtf8()));
+            args << path("bad.json");
         }
         if (qstrcmp(tag, "no wheel") == 0)
             QVERIFY(wheel->unplug());
@@ -302,12 +287,12 @@ private slots:
         const QString model = std::get<0>(wheeltest::rowOf(kBackupModels));
         auto wheel = plug(model);
         storeDistinctSetup(*wheel, model);
-        const auto stored = keptOf(*wheel);
+        const auto stored = wheeltest::settable(wheel->flash());
         const QString file = path("setup.json");
         Run r = run({"backup", file});
         QVERIFY2(r.code == 0, qPrintable(r.err));
         feature(*wheel, {0x02, 0x0C, 0x10});
-        QVERIFY(keptOf(*wheel) != stored);
+        QVERIFY(wheeltest::settable(wheel->flash()) != stored);
         if (ledMapFor(model)) {
             const std::vector<uint8_t> frame = wheel->flash().ledFrame;
             wheel->failWrites(1);
@@ -319,7 +304,7 @@ private slots:
 
         r = run({"restore", file});
         QVERIFY2(r.code == 0, qPrintable(r.err + r.out));
-        QVERIFY(keptOf(*wheel) == stored);
+        QVERIFY(wheeltest::settable(wheel->flash()) == stored);
     }
 
     // Another model's profile is refused unless forced; forced, the settings
@@ -422,16 +407,14 @@ private slots:
         }
         if (factory)
             storeDistinctSetup(*wheel, model);
-        const auto before = keptOf(*wheel);
+        const auto before = wheeltest::settable(wheel->flash());
         const std::vector<uint8_t> image =
             wheelemu::makeTestImage(20000, factory ? "7.7.8+factory" : "7.7.7");
         if (loaderFault == "never-appears")
             qputenv("QUORCTL_LOADER_RECHECK_MS", "20");
         // A stack pointer of 0 is no firmware for this flash.
-        const QString file =
-            writeFile(path("image.bin"),
-                      goodImage ? QByteArray(reinterpret_cast<const char *>(image.data()), int(image.size()))
-                                : QByteArray(64, '\0'));
+        const QString file = path("image.bin");
+        QVERIFY(wheeltest::writeFile(file, goodImage ? wheeltest::bytesOf(image) : QByteArray(64, '\0')));
         wheel->clearTranscript();
 
         Run r = run(factory ? QStringList{"flash", "--restore-settings", file} : QStringList{"flash", file},
@@ -441,7 +424,7 @@ private slots:
             QVERIFY2(r.out.contains("differ from before the update") == factory &&
                          r.out.contains("settings restored from") == factory,
                      qPrintable(r.out));
-            QVERIFY(keptOf(*wheel) == before);
+            QVERIFY(wheeltest::settable(wheel->flash()) == before);
         } else {
             QVERIFY2(r.err.contains(message), qPrintable(r.err));
             if (!goodImage)

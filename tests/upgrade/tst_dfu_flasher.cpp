@@ -59,20 +59,16 @@ QStringList openFiles()
 // look, as QTRY would fail on a descriptor that came and went.
 QStringList filesLeftOpen(const QStringList &before)
 {
-    const auto opened = [&before] {
+    const QDeadlineTimer deadline(5000);
+    for (;;) {
         QStringList left = before, fresh;
         for (const QString &file : openFiles())
             if (!left.removeOne(file))
                 fresh << file;
-        return fresh;
-    };
-    QDeadlineTimer deadline(5000);
-    QStringList fresh = opened();
-    while (!fresh.isEmpty() && !deadline.hasExpired()) {
+        if (fresh.isEmpty() || deadline.hasExpired())
+            return fresh;
         QTest::qWait(50);
-        fresh = opened();
     }
-    return fresh;
 }
 
 QStringList *capturedLog = nullptr;
@@ -159,14 +155,24 @@ void installFault(LoaderOnBus &loader, Fault fault)
 using Block = QPair<int, int>; // number, length
 using Transfers = std::vector<ControlTransfer>;
 
+// What `of` makes of each transfer `keep` takes, in order.
+template<typename Keep, typename Of> auto collect(const Transfers &transfers, Keep keep, Of of)
+{
+    QList<std::invoke_result_t<Of, const ControlTransfer &>> out;
+    for (const ControlTransfer &t : transfers)
+        if (keep(t))
+            out << of(t);
+    return out;
+}
+
 // The data blocks the loader took, in order.
 QList<Block> acceptedBlocks(const Transfers &transfers)
 {
-    QList<Block> blocks;
-    for (const ControlTransfer &t : transfers)
-        if (t.isDataBlock() && !t.stalled)
-            blocks << Block{t.setup.wValue, t.setup.wLength};
-    return blocks;
+    return collect(
+        transfers, [](const ControlTransfer &t) { return t.isDataBlock() && !t.stalled; },
+        [](const ControlTransfer &t) {
+            return Block{t.setup.wValue, t.setup.wLength};
+        });
 }
 
 // `size` bytes from `offset` on, in blocks of `length` numbered from 2.
@@ -180,20 +186,8 @@ QList<Block> blocksOf(int offset, int size, int length)
 
 QList<QByteArray> commandPayloads(const Transfers &transfers)
 {
-    QList<QByteArray> payloads;
-    for (const ControlTransfer &t : transfers)
-        if (t.isCommand())
-            payloads << bytesOf(t.data);
-    return payloads;
-}
-
-QList<int> uploadBlocks(const Transfers &transfers)
-{
-    QList<int> blocks;
-    for (const ControlTransfer &t : transfers)
-        if (t.isUpload())
-            blocks << t.setup.wValue;
-    return blocks;
+    return collect(transfers, std::mem_fn(&ControlTransfer::isCommand),
+                   [](const ControlTransfer &t) { return bytesOf(t.data); });
 }
 
 bool sentLeaveRequest(const Transfers &transfers)
@@ -447,7 +441,9 @@ private slots:
                  qPrintable(run.log.join('\n')));
         QCOMPARE(run.progress, progress);
         const Transfers transfers = loader.transfers();
-        QCOMPARE(uploadBlocks(transfers), uploads);
+        QCOMPARE(collect(transfers, std::mem_fn(&ControlTransfer::isUpload),
+                         [](const ControlTransfer &t) { return int(t.setup.wValue); }),
+                 uploads);
         const QList<QByteArray> commands = commandPayloads(transfers);
         QCOMPARE(int(std::count_if(commands.begin(), commands.end(),
                                    [](const QByteArray &c) { return c.startsWith('\x41'); })),
@@ -461,9 +457,7 @@ private slots:
             // Whatever the read-back left behind, the leave is a Set Address to
             // the base, the request itself (block 5 without data), then
             // GETSTATUS until the loader leaves; the loader took it.
-            const auto isDownload = [](const ControlTransfer &t) {
-                return t.isDownload();
-            };
+            const auto isDownload = std::mem_fn(&ControlTransfer::isDownload);
             const auto last = std::find_if(transfers.rbegin(), transfers.rend(), isDownload);
             QVERIFY(last != transfers.rend() && last != transfers.rbegin() && !last->stalled);
             QCOMPARE(Block(last->setup.wValue, last->setup.wLength), Block(5, 0));

@@ -18,7 +18,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <memory>
 
 using namespace wheelemu;
 using wheeltest::bytesOf;
@@ -58,11 +57,6 @@ bool runToEnd(QuorUpgrade &worker, const QString &path, int mode)
     worker.setRemoveAfterSuccess(true);
     worker.start();
     return worker.waitForFinished(60000);
-}
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
 }
 
 QByteArray testImage(int size, const char *version)
@@ -107,23 +101,6 @@ bool wheelBack(const wheeltest::WheelFixture &wheel)
     return left != bus.end() && bus.back().rfind("plug c8 72", 0) == 0;
 }
 
-// A PELIX whose boot loader is on the bus from the start, ready to flash.
-std::unique_ptr<wheeltest::WheelFixture> pelixInBootLoader()
-{
-    wheeltest::WheelFixture::Options options;
-    options.model = "PELIX";
-    auto fixture = std::make_unique<wheeltest::WheelFixture>(options);
-    if (!fixture->ok())
-        qFatal("no emulated wheel: %s", fixture->error().c_str());
-    DfuEmulatorOptions dfu;
-    dfu.startAsBootLoader = true;
-    DfuBootLoader *loader = nullptr;
-    std::string error;
-    if (!setUpBootLoader(fixture->emulator(), dfu, &loader, &error))
-        qFatal("no boot loader: %s", error.c_str());
-    return fixture;
-}
-
 // The fault: "refused", "unplugged", "closed" (no wheel open) or "missing";
 // the progress value it follows (-1: before the first send); the image size;
 // the code failed() carries (0: any negative one); what it says.
@@ -164,13 +141,13 @@ private slots:
             QList<int> progress;
             for (int offset = 0; offset < size; offset += 16) {
                 const int index = offset / 16, length = std::min(16, size - offset);
-                report.replace(0, 4,
-                               hex("02") + char(0x80 | (index >> 8)) + char(index & 0xFF) + char(length));
+                report.replace(
+                    0, 4, QByteArray("\x02") + char(0x80 | (index >> 8)) + char(index & 0xFF) + char(length));
                 reports << report.replace(4, length, image.mid(offset, length));
                 if (progress.isEmpty() || progress.last() != offset * 96 / size)
                     progress << offset * 96 / size;
             }
-            reports << hex("0210") + report.mid(2);
+            reports << QByteArray("\x02\x10") + report.mid(2);
             QTest::addRow("%d bytes", size)
                 << image << realPauses << reports << (progress + QList{97, 98, 99, 100});
         }
@@ -267,7 +244,16 @@ private slots:
     void imageRemoval()
     {
         QFETCH(bool, valid);
-        const std::unique_ptr<wheeltest::WheelFixture> wheel = pelixInBootLoader();
+        // A PELIX whose boot loader is on the bus from the start.
+        wheeltest::WheelFixture::Options options;
+        options.model = "PELIX";
+        wheeltest::WheelFixture wheel(options);
+        QVERIFY2(wheel.ok(), wheel.error().c_str());
+        DfuEmulatorOptions dfu;
+        dfu.startAsBootLoader = true;
+        DfuBootLoader *loader = nullptr;
+        std::string error;
+        QVERIFY2(setUpBootLoader(wheel.emulator(), dfu, &loader, &error), error.c_str());
         const QByteArray image = valid ? testImage(16384, "2.2.2") : QByteArray(64, '\0');
         const QString path = tempImage(image);
 
@@ -284,8 +270,8 @@ private slots:
             return;
         }
         QCOMPARE(values(spy).constLast(), 100);
-        QTRY_VERIFY_WITH_TIMEOUT(wheelBack(*wheel), 10000);
-        QCOMPARE(bytesOf(wheel->installedImage()).left(image.size()), image);
+        QTRY_VERIFY_WITH_TIMEOUT(wheelBack(wheel), 10000);
+        QCOMPARE(bytesOf(wheel.installedImage()).left(image.size()), image);
     }
 };
 

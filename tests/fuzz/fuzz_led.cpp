@@ -102,11 +102,6 @@ void checkSending(fuzz::Input &in)
     FUZZ_CHECK(fromFrameOrder(toFrameOrder(c, order), order) == c);
 }
 
-int countOf(const QString &text, QLatin1String what)
-{
-    return int(text.count(what, Qt::CaseSensitive));
-}
-
 void checkStyleSheet(const QString &sheet, const QColor &colour, int order)
 {
     // Reading never fails on any text; a valid colour has byte channels.
@@ -121,7 +116,7 @@ void checkStyleSheet(const QString &sheet, const QColor &colour, int order)
         QString::asprintf("color:rgb(%d,%d,%d);", colour.red(), colour.green(), colour.blue());
     // Painting changes the sheet only by putting the colour after a "color:".
     FUZZ_CHECK(painted == sheet || painted.contains(placed));
-    if (!painted.contains(placed) || countOf(painted, QLatin1String("rgb")) != 1)
+    if (!painted.contains(placed) || painted.count(QLatin1String("rgb")) != 1)
         return; // no place for the colour, or other "rgb" text around it
     // A sheet with one clause: the colour comes back in every order, and
     // painting again only swaps the clause.

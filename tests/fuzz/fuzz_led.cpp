@@ -17,11 +17,6 @@
 
 namespace {
 
-bool isLevelValue(uint8_t value)
-{
-    return std::find(LedLevels.begin(), LedLevels.end(), value) != LedLevels.end();
-}
-
 void checkFrame(const LedFrame &frame, int pageCount)
 {
     const LedSlots levels = unpackLedFrame(frame, pageCount);
@@ -73,8 +68,8 @@ void checkPaints(const QString &name, const LedFrame &frame, const ExtraLeds &ex
         // Frame LEDs come in increasing order from the pages that were read.
         FUZZ_CHECK(paint.led > lastLed && paint.led < pages * kLedsPerPage);
         lastLed = paint.led;
-        FUZZ_CHECK(isLevelValue(uint8_t(paint.colour.red())) && isLevelValue(uint8_t(paint.colour.green())) &&
-                   isLevelValue(uint8_t(paint.colour.blue())));
+        for (int channel : {paint.colour.red(), paint.colour.green(), paint.colour.blue()})
+            FUZZ_CHECK(std::find(LedLevels.begin(), LedLevels.end(), uint8_t(channel)) != LedLevels.end());
     }
 }
 

@@ -22,14 +22,9 @@
 
 static int failures, checks;
 
-#define CHECK(cond) check((cond), __LINE__, #cond)
-
-static void check(int ok, int line, const char *expr)
-{
-    ++checks;
-    if (!ok)
-        ++failures, fprintf(stderr, "FAIL line %d: %s\n", line, expr);
-}
+/* 1 when the check passed. */
+#define CHECK(cond)                                                                                          \
+    (++checks, (cond) ? 1 : (++failures, fprintf(stderr, "FAIL line %d: %s\n", __LINE__, #cond), 0))
 
 static int control_fd = -1;
 
@@ -50,11 +45,8 @@ static int control(const char *command)
  * result. */
 static int query(hid_device *dev, uint8_t record, uint8_t item, uint8_t reply[READ])
 {
-    memset(reply, 0, READ);
-    reply[0] = 0x02;
-    reply[1] = 0x0B;
-    reply[2] = record;
-    reply[3] = item;
+    const uint8_t request[READ] = {0x02, 0x0B, record, item};
+    memcpy(reply, request, READ);
     if (hid_send_feature_report(dev, reply, SENT) != SENT)
         return -2;
     return hid_get_feature_report(dev, reply, READ);
@@ -152,8 +144,7 @@ static void check_unplug(const struct model *m, hid_device *dev)
     CHECK(control("plug"));
     CHECK(count_wheels(m->pid) == 1);
     hid_device *again = hid_open(VENDOR, (unsigned short)m->pid, NULL);
-    CHECK(again != NULL);
-    if (!again)
+    if (!CHECK(again != NULL))
         return;
     CHECK(query(again, 0x0A, 0, r) == READ && u16(r + 2) != 12345);
     CHECK(query(again, 0x01, 0, r) == READ && memcmp(r + 2, led_page, sizeof led_page) == 0);
@@ -182,8 +173,7 @@ int main(int argc, char **argv)
           strncmp(d->path, "/dev/hidraw", 11) == 0);
     hid_free_enumeration(d);
     hid_device *dev = hid_open(VENDOR, (unsigned short)m->pid, NULL);
-    CHECK(dev != NULL);
-    if (dev) {
+    if (CHECK(dev != NULL)) {
         check_reports(dev, m);
         check_input(dev);
         check_unplug(m, dev);

@@ -26,7 +26,7 @@ private slots:
         QFile pidFile(qEnvironmentVariable("WHEELTEST_PROBE_PID_FILE"));
         if (pidFile.open(QIODevice::WriteOnly))
             pidFile.write(QByteArray::number(static_cast<qint64>(getpid())) + "\n");
-        pidFile.close();
+        pidFile.close(); // before a hang or an abort, so the script sees the pid
         const QByteArray how = qgetenv("WHEELTEST_PROBE");
         if (how == "abort")
             abort();

@@ -19,13 +19,9 @@ void checkText(const CommandReport &reply, std::size_t first, const QString &tex
 {
     FUZZ_CHECK(!text.contains(QChar(0)));
     // Plain ASCII up to the first 0x00 comes through byte for byte.
-    QByteArray raw;
-    for (std::size_t i = first; i < reply.size() && reply[i] != 0; ++i)
-        raw.append(static_cast<char>(reply[i]));
-    bool ascii = true;
-    for (char c : raw)
-        ascii = ascii && static_cast<uint8_t>(c) < 0x80;
-    if (ascii)
+    const char *from = reinterpret_cast<const char *>(reply.data() + first);
+    const QByteArray raw(from, qsizetype(qstrnlen(from, uint(reply.size() - first))));
+    if (std::all_of(raw.begin(), raw.end(), [](char c) { return uint8_t(c) < 0x80; }))
         FUZZ_CHECK(text == QString::fromLatin1(raw));
     FUZZ_CHECK(text.isEmpty() == raw.isEmpty());
 }

@@ -7,6 +7,8 @@
 
 #include "fuzz_check.h"
 
+#include <QtEndian>
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 {
     fuzz::Input in(data, size);
@@ -21,11 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 
     bool expected = image.size() >= 8;
     if (expected) {
-        const auto *p = reinterpret_cast<const uint8_t *>(image.constData());
-        const uint32_t sp =
-            uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-        const uint32_t reset =
-            uint32_t(p[4]) | uint32_t(p[5]) << 8 | uint32_t(p[6]) << 16 | uint32_t(p[7]) << 24;
+        const auto le32 = [&](int at) {
+            return qFromLittleEndian<uint32_t>(image.constData() + at);
+        };
+        const uint32_t sp = le32(0), reset = le32(4);
         // 64-bit end: an image that reaches the top of the address space is
         // refused (no wheel's flash sits there, and its end would wrap).
         const uint64_t end = uint64_t(base) + uint64_t(image.size());

@@ -17,11 +17,6 @@
 
 namespace {
 
-bool isLevelValue(uint8_t value)
-{
-    return std::find(LedLevels.begin(), LedLevels.end(), value) != LedLevels.end();
-}
-
 void checkFrame(const LedFrame &frame, int pageCount)
 {
     const LedSlots levels = unpackLedFrame(frame, pageCount);
@@ -73,8 +68,8 @@ void checkPaints(const QString &name, const LedFrame &frame, const ExtraLeds &ex
         // Frame LEDs come in increasing order from the pages that were read.
         FUZZ_CHECK(paint.led > lastLed && paint.led < pages * kLedsPerPage);
         lastLed = paint.led;
-        FUZZ_CHECK(isLevelValue(uint8_t(paint.colour.red())) && isLevelValue(uint8_t(paint.colour.green())) &&
-                   isLevelValue(uint8_t(paint.colour.blue())));
+        for (int channel : {paint.colour.red(), paint.colour.green(), paint.colour.blue()})
+            FUZZ_CHECK(std::find(LedLevels.begin(), LedLevels.end(), uint8_t(channel)) != LedLevels.end());
     }
 }
 
@@ -102,11 +97,6 @@ void checkSending(fuzz::Input &in)
     FUZZ_CHECK(fromFrameOrder(toFrameOrder(c, order), order) == c);
 }
 
-int countOf(const QString &text, QLatin1String what)
-{
-    return int(text.count(what, Qt::CaseSensitive));
-}
-
 void checkStyleSheet(const QString &sheet, const QColor &colour, int order)
 {
     // Reading never fails on any text; a valid colour has byte channels.
@@ -121,7 +111,7 @@ void checkStyleSheet(const QString &sheet, const QColor &colour, int order)
         QString::asprintf("color:rgb(%d,%d,%d);", colour.red(), colour.green(), colour.blue());
     // Painting changes the sheet only by putting the colour after a "color:".
     FUZZ_CHECK(painted == sheet || painted.contains(placed));
-    if (!painted.contains(placed) || countOf(painted, QLatin1String("rgb")) != 1)
+    if (!painted.contains(placed) || painted.count(QLatin1String("rgb")) != 1)
         return; // no place for the colour, or other "rgb" text around it
     // A sheet with one clause: the colour comes back in every order, and
     // painting again only swaps the clause.

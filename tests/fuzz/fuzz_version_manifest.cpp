@@ -14,8 +14,6 @@
 
 namespace {
 
-const QString kDateFormat = QStringLiteral("MMM d yyyy,hh:mm");
-
 // A build stamp from five input bytes, written as the server writes it.
 QDateTime stampFrom(fuzz::Input &in)
 {
@@ -27,7 +25,7 @@ QDateTime stampFrom(fuzz::Input &in)
 
 QString formatted(const QDateTime &stamp)
 {
-    return QLocale::c().toString(stamp, kDateFormat);
+    return QLocale::c().toString(stamp, QStringLiteral("MMM d yyyy,hh:mm"));
 }
 
 void checkManifestRoundTrip(fuzz::Input &in)

@@ -12,12 +12,6 @@
 
 namespace {
 
-const ModelEntry &modelFrom(fuzz::Input &in)
-{
-    const TableView<ModelEntry> models = ModelTable::entries();
-    return models[in.byte() % models.size()];
-}
-
 int ledCountOf(const QString &code)
 {
     const LedMap *map = ledMapFor(code);
@@ -28,7 +22,8 @@ int ledCountOf(const QString &code)
 WheelProfile profileFrom(fuzz::Input &in)
 {
     WheelProfile p;
-    p.modelCode = QLatin1String(modelFrom(in).code);
+    const TableView<ModelEntry> models = ModelTable::entries();
+    p.modelCode = QLatin1String(models[in.byte() % models.size()].code);
     p.wheelName = QStringLiteral("QUOR ") + p.modelCode + in.text();
     p.firmwareVersion = in.text();
     const auto pulse = [&in]() -> std::optional<int> {

@@ -43,11 +43,8 @@ Run run(const QString &program, const QStringList &arguments,
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    if (!process.waitForFinished(240000)) {
-        process.kill();
-        process.waitForFinished();
-        return {-1, "timed out: " + program};
-    }
+    if (!process.waitForFinished(240000))
+        return {-1, "timed out: " + program}; // QProcess kills it on the way out
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAll())};
 }
@@ -213,23 +210,21 @@ private slots:
     // emulator or build leftovers have no place in it.
     void holdsItsFilesAndNothingElse()
     {
-        const QString icons = "usr/share/icons/hicolor/%1/apps/" + kAppId;
-        const QString iconSource = "packaging/linux/icons/hicolor/%1/apps/" + kAppId;
-        const QMap<QString, QString> files{
+        QMap<QString, QString> files{
             {"usr/bin/" QUORSET_BINARY_NAME, {}},
             {"usr/bin/" QUORCTL_BINARY_NAME, {}},
             {QStringLiteral(QUORSET_UDEV_RULES_DIR).mid(1) + "/70-quorset.rules",
              "packaging/linux/70-quorset.rules"},
             {"usr/share/applications/" + kAppId + ".desktop", "packaging/linux/" + kAppId + ".desktop"},
             {"usr/share/metainfo/" + kAppId + ".metainfo.xml", QStringLiteral(QUORSET_METAINFO)},
-            {icons.arg("scalable") + ".svg", iconSource.arg("scalable") + ".svg"},
-            {icons.arg("48x48") + ".png", iconSource.arg("48x48") + ".png"},
-            {icons.arg("128x128") + ".png", iconSource.arg("128x128") + ".png"},
             {"usr/share/doc/quorset/copyright", "LICENSE"},
             {"usr/share/doc/quorset/changelog.gz", QUORSET_DOCS_DIR "/changelog.gz"},
             {"usr/share/man/man1/quorset.1.gz", QUORSET_DOCS_DIR "/quorset.1.gz"},
             {"usr/share/man/man1/quorctl.1.gz", QUORSET_DOCS_DIR "/quorctl.1.gz"},
         };
+        for (const char *icon : {"scalable/apps/%1.svg", "48x48/apps/%1.png", "128x128/apps/%1.png"})
+            files.insert("usr/share/icons/hicolor/" + QString(icon).arg(kAppId),
+                         "packaging/linux/icons/hicolor/" + QString(icon).arg(kAppId));
         QStringList found;
         QDirIterator it(root, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext())

@@ -1,4 +1,4 @@
-// Fault soak: the real window and its event loop against the emulated wheel,
+// Fault soak: the real window and its event loop against the emulated SRD7,
 // for QUORSET_SOAK_SECONDS (30 by default), one random fault per cycle: the
 // cable pulled or a report refused at a random moment inside the initial
 // reads or an LED save, where a fixed-point test meets only one timing. After
@@ -7,9 +7,7 @@
 // flash must hold its old value or the one the cycle asked for. Pulls at
 // rest, during a firmware stream or a flash, and refused saves are tested at
 // fixed points (tst_live_window, tst_quor_upgrade, tst_dfu_flasher,
-// tst_settings_pages).
-//
-// QUORSET_SOAK_SEED replays a run; the seed is printed at the start.
+// tst_settings_pages). QUORSET_SOAK_SEED replays a run; the seed is printed.
 #include "live_window.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
@@ -24,14 +22,12 @@
 #include <cstdio>
 #include <functional>
 #include <map>
-#include <memory>
 #include <random>
 #include <thread>
 
 #include <unistd.h>
 
-using wheelemu::Wheel;
-using Settings = Wheel::Settings;
+using Settings = wheelemu::Wheel::Settings;
 
 namespace {
 
@@ -75,13 +71,6 @@ QList<QPair<const char *, QByteArray>> fields(const Settings &s)
 }
 #undef FIELD
 
-wheeltest::WheelFixture::Options options(const char *model)
-{
-    wheeltest::WheelFixture::Options o;
-    o.model = model;
-    return o;
-}
-
 // Ends a cycle that went wrong, saying what the window did not do.
 void need(bool ok, const QString &why)
 {
@@ -91,7 +80,7 @@ void need(bool ok, const QString &why)
 
 struct Soak : wheeltest::LiveWindow
 {
-    explicit Soak(const char *model) : wheel(options(model)), rng(seed)
+    Soak() : rng(seed)
     {
         static QTemporaryDir store;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
@@ -103,10 +92,8 @@ struct Soak : wheeltest::LiveWindow
         need(QTest::qWaitFor(state, limitMs), why);
     }
     int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
-    Settings flash() { return wheel.flash(); }
 
-    // Runs `busy` on this thread while another pulls the cable after
-    // delayUs.
+    // Runs `busy` on this thread while another pulls the cable after delayUs.
     void unplugDuring(int delayUs, const std::function<void()> &busy)
     {
         std::thread puller([this, delayUs] {
@@ -116,10 +103,11 @@ struct Soak : wheeltest::LiveWindow
         busy();
         puller.join();
     }
-    // Off the bus until the waiting screen shows.
-    void unplugged()
+    // Off the bus (pulled already, or now) until the waiting screen shows.
+    void down(bool pull)
     {
-        wheel.unplug();
+        if (pull)
+            wheel.unplug();
         await([this] { return waiting(); }, 3000, "no waiting screen within 3 s of the unplug");
     }
     // Back after a random pause: the window must find the wheel.
@@ -129,12 +117,6 @@ struct Soak : wheeltest::LiveWindow
         need(wheel.plug(), "replug failed");
         await([this] { return connected(); }, kBackMs,
               QStringLiteral("not connected within %1 ms of the replug").arg(kBackMs));
-    }
-    // The wheel was pulled: the waiting screen must follow, then it comes back.
-    void downAndBack()
-    {
-        await([this] { return waiting(); }, 3000, "no waiting screen within 3 s of the unplug");
-        back();
     }
 
     const quint32 seed = [] {
@@ -151,58 +133,48 @@ struct Soak : wheeltest::LiveWindow
 
 // The faults. Each may change `wanted`, which starts as the flash before the
 // cycle, to the values the user asked for.
-void unplugDuringInitialReads(Soak &s, Settings &)
-{
-    s.unplugged();
-    s.wheel.plug();
-    // The scan opens the wheel and reads it in one go on this thread: run it
-    // now rather than when the retry timer fires, so the pull lands in it.
-    s.unplugDuring(s.uniform(0, s.initialReadsUs), [&s] { s.scan(); });
-    s.downAndBack();
-}
-
-void unplugDuringLedSave(Soak &s, Settings &wanted)
-{
-    const char *preset = kPresets[s.uniform(0, int(std::size(kPresets)) - 1)];
-    s.click("pbS2");
-    s.click(preset);
-    const Settings &saved = s.presetFlash[QLatin1String(preset)];
-    wanted.ledFrame = saved.ledFrame;
-    wanted.extraLeds = saved.extraLeds;
-    s.unplugDuring(s.uniform(0, s.ledSaveUs * 3 / 2), [&s] { s.click("pbSave"); });
-    s.downAndBack();
-}
-
-void failDuringInitialReads(Soak &s, Settings &)
-{
-    s.unplugged();
-    const int count = s.uniform(1, 6);
-    s.uniform(0, 1) ? s.wheel.failGetFeature(count) : s.wheel.failSetFeature(count);
-    need(s.wheel.plug(), "replug failed");
-    // A wheel whose name could not be read keeps the waiting header and the
-    // ABOUT page; the scan still opens it and hides the red dot.
-    s.await([&s] { return deviceHandle().isOpen() && !s.redDot(); }, kBackMs,
-            QStringLiteral("not opened within %1 ms of the replug").arg(kBackMs));
-    // Pages filled from failed reads hold fallbacks; a clean reconnect puts
-    // the wheel's own values back before the next cycle saves anything.
-    QTest::qWait(200);
-    s.unplugged();
-    s.back();
-}
-
-struct FaultKind
-{
-    const char *name;
-    std::function<void(Soak &, Settings &)> run;
+const std::pair<const char *, void (*)(Soak &, Settings &)> kFaults[] = {
+    {"unplug-initial-reads",
+     [](Soak &s, Settings &) {
+         s.down(true);
+         s.wheel.plug();
+         // The scan opens the wheel and reads it in one go on this thread: run
+         // it now rather than when the retry timer fires, so the pull lands in it.
+         s.unplugDuring(s.uniform(0, s.initialReadsUs), [&s] { s.scan(); });
+         s.down(false);
+         s.back();
+     }},
+    {"unplug-led-save",
+     [](Soak &s, Settings &wanted) {
+         const char *preset = kPresets[s.uniform(0, int(std::size(kPresets)) - 1)];
+         s.click("pbS2");
+         s.click(preset);
+         const Settings &saved = s.presetFlash[QLatin1String(preset)];
+         wanted.ledFrame = saved.ledFrame;
+         wanted.extraLeds = saved.extraLeds;
+         s.unplugDuring(s.uniform(0, s.ledSaveUs * 3 / 2), [&s] { s.click("pbSave"); });
+         s.down(false);
+         s.back();
+     }},
+    {"fail-initial-reads",
+     [](Soak &s, Settings &) {
+         s.down(true);
+         const int count = s.uniform(1, 6);
+         s.uniform(0, 1) ? s.wheel.failGetFeature(count) : s.wheel.failSetFeature(count);
+         need(s.wheel.plug(), "replug failed");
+         // A wheel whose name could not be read keeps the waiting header and
+         // the ABOUT page; the scan still opens it and hides the red dot.
+         s.await([&s] { return deviceHandle().isOpen() && !s.redDot(); }, kBackMs,
+                 QStringLiteral("not opened within %1 ms of the replug").arg(kBackMs));
+         // Pages filled from failed reads hold fallbacks; a clean reconnect
+         // puts the wheel's own values back before the next cycle saves.
+         QTest::qWait(200);
+         s.down(true);
+         s.back();
+     }},
 };
 
-const FaultKind kFaults[] = {
-    {"unplug-initial-reads", unplugDuringInitialReads},
-    {"unplug-led-save", unplugDuringLedSave},
-    {"fail-initial-reads", failDuringInitialReads},
-};
-
-template<size_t N> void runCycles(Soak &s, const FaultKind (&kinds)[N])
+void runCycles(Soak &s)
 {
     const int seconds = qEnvironmentVariableIntValue("QUORSET_SOAK_SECONDS");
     const int ms = (seconds > 0 ? seconds : 30) * 1000;
@@ -211,32 +183,31 @@ template<size_t N> void runCycles(Soak &s, const FaultKind (&kinds)[N])
     QElapsedTimer clock;
     clock.start();
     // Kinds come in shuffled rounds, so a short run still meets each of them.
-    std::vector<size_t> round;
+    std::vector<std::size_t> round;
     for (int cycle = 1; clock.elapsed() < ms; ++cycle) {
         if (round.empty()) {
-            for (size_t k = 0; k < N; ++k)
+            for (std::size_t k = 0; k < std::size(kFaults); ++k)
                 round.push_back(k);
             std::shuffle(round.begin(), round.end(), s.rng);
         }
-        const FaultKind &kind = kinds[round.back()];
+        const auto &[name, run] = kFaults[round.back()];
         round.pop_back();
-        const Settings old = s.flash();
+        const Settings old = s.wheel.flash();
         Settings wanted = old;
-        const QString where =
-            QStringLiteral("cycle %1 (%2), seed %3: ").arg(cycle).arg(kind.name).arg(s.seed);
+        const QString where = QStringLiteral("cycle %1 (%2), seed %3: ").arg(cycle).arg(name).arg(s.seed);
         try {
-            kind.run(s, wanted);
+            run(s, wanted);
         } catch (const QString &why) {
             QFAIL(qPrintable(where + why));
         }
-        const auto before = fields(old), asked = fields(wanted), now = fields(s.flash());
+        const auto before = fields(old), asked = fields(wanted), now = fields(s.wheel.flash());
         for (int i = 0; i < now.size(); ++i)
             QVERIFY2(now[i].second == before[i].second || now[i].second == asked[i].second,
                      qPrintable(where + QLatin1String(now[i].first) + " is neither old nor asked for"));
-        ++cycles[QLatin1String(kind.name)];
+        ++cycles[QLatin1String(name)];
     }
-    for (const FaultKind &kind : kinds)
-        std::printf("SOAK %s %d\n", kind.name, cycles[QLatin1String(kind.name)]);
+    for (const auto &fault : kFaults)
+        std::printf("SOAK %s %d\n", fault.first, cycles[QLatin1String(fault.first)]);
     std::fflush(stdout);
 }
 
@@ -246,19 +217,14 @@ class TestFaultSoak : public QObject
 {
     Q_OBJECT
 
-    bool openWindow(Soak &s)
-    {
-        std::printf("SOAK seed %u (QUORSET_SOAK_SEED replays it)\n", s.seed);
-        std::fflush(stdout);
-        return s.open(5000);
-    }
-
 private slots:
     void wheel()
     {
-        Soak s("SRD7");
+        Soak s;
         QVERIFY2(s.wheel.ok(), s.wheel.error().c_str());
-        QVERIFY(openWindow(s));
+        std::printf("SOAK seed %u (QUORSET_SOAK_SEED replays it)\n", s.seed);
+        std::fflush(stdout);
+        QVERIFY(s.open(5000));
         // Clean runs first: what each preset stores, and how long a save and
         // the initial reads take, so faults land inside them.
         s.click("pbS2");
@@ -268,7 +234,7 @@ private slots:
             t.start();
             s.click("pbSave");
             s.ledSaveUs = qMax(s.ledSaveUs, int(t.nsecsElapsed() / 1000));
-            s.presetFlash[QLatin1String(preset)] = s.flash();
+            s.presetFlash[QLatin1String(preset)] = s.wheel.flash();
         }
         QVERIFY(s.presetFlash["pbSetR"].ledFrame != s.presetFlash["pbSetG"].ledFrame);
         QElapsedTimer reads;
@@ -278,7 +244,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&s] { return s.connected(); }, 3000));
         std::printf("SOAK clean LED save %d us, scan with initial reads %d us\n", s.ledSaveUs,
                     s.initialReadsUs);
-        runCycles(s, kFaults);
+        runCycles(s);
     }
 };
 

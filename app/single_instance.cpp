@@ -266,7 +266,7 @@ void GuardRequests::read(QLocalSocket *socket)
         qDebug() << "single instance: ignoring request" << line.left(40);
         return;
     }
-    qDebug() << "single instance: a second start asks for the window";
+    qDebug() << "single instance: a second start asks for the window" << line.mid(showWord.size()).trimmed();
     std::array<QString, tokenVariables.size()> tokens;
     for (const QByteArray &word : words.mid(1)) {
         for (size_t i = 0; i < tokenVariables.size(); ++i) {

@@ -97,6 +97,7 @@ void activateOnX11(QWidget *window, const QByteArray &startupId)
     }
     reportStartupDone(connection, root, id, startupId);
     xcb_flush(connection);
+    qDebug() << "window activation: start" << startupId << "reported done";
 }
 
 } // namespace

@@ -91,39 +91,55 @@ logged() { grep -q "$1" "$work/program.log"; }
 has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 
 # The X server's time now, as a launcher puts it into a startup id: the time
-# stamp of a property change on the covering window, which a watch reads.
+# stamp of a property change on the covering window, which its watch reads.
 # Not on the root window: the program watches that, and every event it gets
 # moves its own idea of the time forward, which would hide a stale request.
 server_time() {
-    local try
-    # The watch may not be listening yet when the first change is made.
-    for try in 1 2 3 4 5 6 7 8 9 10; do
-        xprop -id "$cover" -f QUORSET_TIME 8s -set QUORSET_TIME "$try"
-        if wait_until 1 grep -q '(QUORSET_TIME)' "$work/cover.events"; then
-            grep '(QUORSET_TIME)' "$work/cover.events" | tail -n 1 | sed 's/.*time \([0-9]*\).*/\1/'
-            return
-        fi
+    xprop -id "$cover" -f QUORSET_TIME 8s -set QUORSET_TIME now
+    wait_until 10 grep -q '(QUORSET_TIME)' "$work/cover.events" || fail "the watch on the covering window stopped"
+    grep '(QUORSET_TIME)' "$work/cover.events" | tail -n 1 | sed 's/.*time \([0-9]*\).*/\1/'
+}
+
+# Watches are xev processes logging a window's events to a file. X delivers
+# events in order: once a property change made now shows up in a watch's
+# log, everything that happened before it is there too.
+# mark_seen LOG DISPLAY WINDOW: makes such a change on WINDOW ("root" or an
+# id) and waits for it; a watch that does not listen yet misses a change, so
+# it is made again.
+mark_count() { grep -c '(QUORSET_TEST_MARK)' "$1" || true; }
+more_marks_than() { [ "$(mark_count "$1")" -gt "$2" ]; }
+window_args() { if [ "$1" = root ]; then echo -root; else echo -id "$1"; fi; }
+mark_seen() {
+    local before try
+    before=$(mark_count "$1")
+    for try in 1 2 3 4 5; do
+        xprop -display "$2" $(window_args "$3") -f QUORSET_TEST_MARK 8s -set QUORSET_TEST_MARK "$try"
+        wait_until 1 more_marks_than "$1" "$before" && return
     done
-    fail "no watch on the covering window"
+    return 1
+}
+# start_watch LOG DISPLAY WINDOW EVENT...: a watch on WINDOW of DISPLAY for
+# the EVENT masks (property among them), listening when this returns. On a
+# loaded machine a watch once could not open its display at all; it is
+# started again then.
+start_watch() {
+    local log=$1 display=$2 target=$3 event events=() try watch
+    shift 3
+    for event in "$@"; do events+=(-event "$event"); done
+    : >"$log"
+    for try in 1 2 3; do
+        xev -display "$display" $(window_args "$target") "${events[@]}" >>"$log" 2>&1 &
+        watch=$!
+        pids+=("$watch")
+        mark_seen "$log" "$display" "$target" && return
+        kill "$watch" 2>/dev/null || true
+        wait "$watch" 2>/dev/null || true
+    done
+    fail "no watch on $target of $display: $(tail -n 3 "$log")"
 }
 
 map_count() { grep -c '^MapNotify' "$work/second.events" || true; }
 maps_seen() { [ "$(map_count)" -gt 0 ]; }
-# X delivers events in order: once a property change made now shows up in the
-# watch's log, every window mapped before it is there too. Until the watch
-# listens a change goes unseen, so it is made again.
-marks_seen() { grep -c '(QUORSET_TEST_MARK)' "$work/second.events" || true; }
-more_marks_than() { [ "$(marks_seen)" -gt "$1" ]; }
-flush_watch() {
-    local before try
-    before=$(marks_seen)
-    for try in 1 2 3 4 5 6 7 8 9 10; do
-        xprop -display "$second_display" -root -f QUORSET_TEST_MARK 8s -set QUORSET_TEST_MARK "$1"
-        wait_until 1 more_marks_than "$before" && return
-    done
-    fail "the window watch on $second_display stopped"
-}
-
 # --- Wayland ---------------------------------------------------------------
 # The headless back end has no input seat, so the drag and the clicks are
 # left to X11; here the program must come up as a native Wayland client,
@@ -164,8 +180,7 @@ fi
 # --- the desktop ---------------------------------------------------------
 start_x main
 export DISPLAY=$x_display
-xev -root -event property >"$work/main.events" 2>&1 &
-pids+=($!)
+start_watch "$work/main.events" "$DISPLAY" root property
 export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR=$work/run
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -244,13 +259,7 @@ step "second start"
 # mapped, so any window it shows is seen even if it is gone a moment later.
 start_x second
 second_display=$x_display
-# Made here: the watch in the background may not have opened it yet when
-# the first count is taken.
-: >"$work/second.events"
-xev -display "$second_display" -root -event substructure -event property >>"$work/second.events" 2>&1 &
-pids+=($!)
-# A copy that maps its window before the watch listens would go unseen.
-flush_watch listening
+start_watch "$work/second.events" "$second_display" root substructure property
 # A copy in another session is not refused, and its window proves the watch.
 mkdir -m 700 "$work/run-other"
 XDG_RUNTIME_DIR=$work/run-other DISPLAY=$second_display "$program" &
@@ -265,7 +274,7 @@ maps_before=$(map_count)
 status=0
 DISPLAY=$second_display timeout 60 "$program" || status=$?
 [ "$status" = 239 ] || fail "second start exited with $status, not 239 (-17)"
-flush_watch refused
+mark_seen "$work/second.events" "$second_display" root || fail "the window watch on $second_display stopped"
 [ "$(map_count)" = "$maps_before" ] || fail "the refused copy showed a window"
 wait_until 10 is_viewable "$window" || fail "second start did not bring the window back"
 if [ "$mode" = tray ]; then
@@ -279,8 +288,7 @@ pids+=($!)
 cover_pid=$!
 wait_until 20 xdotool search --onlyvisible --class Xmessage >/dev/null || fail "no covering window"
 cover=$(xdotool search --onlyvisible --class Xmessage | head -1)
-xev -id "$cover" -event property >"$work/cover.events" 2>&1 &
-pids+=($!)
+start_watch "$work/cover.events" "$DISPLAY" "$cover" property
 above "$cover" "$window" || fail "the covering window is not on top"
 # The focus goes to the cover now; a start the user makes afterwards comes
 # with a startup id stamped later, as a launcher's click would.
@@ -294,7 +302,8 @@ DESKTOP_STARTUP_ID=$startup_id DISPLAY=$second_display timeout 60 "$program" || 
 wait_until 10 above "$window" "$cover" || fail "second start left the window covered"
 wait_until 10 has_focus "$window" || fail "second start did not give the window the focus"
 # The launcher's busy feedback ends: the window reports the start as done.
-wait_until 10 grep -q '_NET_STARTUP_INFO_BEGIN' "$work/main.events" || fail "the start was not reported done"
+wait_until 10 grep -q '_NET_STARTUP_INFO_BEGIN' "$work/main.events" ||
+    fail "the start was not reported done; the root window saw: $(tail -n 12 "$work/main.events")"
 kill "$cover_pid"
 
 step "quorctl beside a minimised window"

@@ -28,4 +28,8 @@ start_x() {
     pids+=($!)
     wait_until 20 test -s "$work/$1.display" || fail "Xvfb did not start"
     x_display=":$(cat "$work/$1.display")"
+    # Once, on a loaded machine, a client could not open the display right
+    # after the server had named it.
+    wait_until 20 xprop -display "$x_display" -root _XKB_RULES_NAMES >/dev/null 2>&1 ||
+        fail "Xvfb on $x_display takes no clients: $(tail -n 3 "$work/$1.log")"
 }

@@ -95,9 +95,8 @@ has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 # Not on the root window: the program watches that, and every event it gets
 # moves its own idea of the time forward, which would hide a stale request.
 server_time() {
-    xprop -id "$cover" -f QUORSET_TIME 8s -set QUORSET_TIME now
-    wait_until 10 grep -q '(QUORSET_TIME)' "$work/cover.events" || fail "the watch on the covering window stopped"
-    grep '(QUORSET_TIME)' "$work/cover.events" | tail -n 1 | sed 's/.*time \([0-9]*\).*/\1/'
+    mark_seen "$work/cover.events" "$DISPLAY" "$cover" || fail "the watch on the covering window stopped"
+    grep '(QUORSET_TEST_MARK)' "$work/cover.events" | tail -n 1 | sed 's/.*time \([0-9]*\).*/\1/'
 }
 
 # Watches are xev processes logging a window's events to a file. X delivers

@@ -30,6 +30,13 @@ fail() {
         wait "$qpid" || status=$?
         echo "-- the program had ended, with status $status" >&2
     fi
+    # Where a copy that still runs stands, for a start that hangs.
+    local pid
+    for pid in ${qpid:-} ${other:-}; do
+        kill -0 "$pid" 2>/dev/null && command -v gdb >/dev/null || continue
+        echo "-- the threads of $pid:" >&2
+        gdb -batch -p "$pid" -ex 'thread apply all bt 25' 2>&1 | grep -E '^(Thread|#)' >&2 || true
+    done
     exit 1
 }
 
@@ -261,10 +268,15 @@ second_display=$x_display
 start_watch "$work/second.events" "$second_display" root substructure property
 # A copy in another session is not refused, and its window proves the watch.
 mkdir -m 700 "$work/run-other"
-XDG_RUNTIME_DIR=$work/run-other DISPLAY=$second_display "$program" &
+XDG_RUNTIME_DIR=$work/run-other DISPLAY=$second_display QT_LOGGING_RULES=default.debug=true \
+    "$program" 2>"$work/other.log" &
 other=$!
 pids+=("$other")
-wait_until 30 maps_seen || fail "a copy in another session showed no window"
+if ! wait_until 30 maps_seen; then
+    kill -0 "$other" 2>/dev/null && state="still runs" || state="has ended"
+    fail "a copy in another session showed no window; it $state, its log ends: $(tail -n 15 "$work/other.log")
+-- the watch on $second_display saw: $(tail -n 5 "$work/second.events")"
+fi
 kill -0 "$other" || fail "a copy in another session was refused"
 kill "$other"
 wait "$other" || true

@@ -13,6 +13,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
+# These machines have no session bus. Left unset, Qt's accessibility bridge
+# has libdbus fork a dbus-launch to find one; a sanitizer build's allocator is
+# not fork-safe, so the child could hang before its exec while the font
+# thread allocated, and the program's start with it. A bus that is not there
+# fails at once. Scripts that want a bus start one of their own.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-session-bus
+
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # wait_until SECONDS COMMAND...: polls COMMAND until it succeeds.

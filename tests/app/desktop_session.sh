@@ -125,23 +125,15 @@ mark_seen() {
     return 1
 }
 # start_watch LOG DISPLAY WINDOW EVENT...: a watch on WINDOW of DISPLAY for
-# the EVENT masks (property among them), listening when this returns. On a
-# loaded machine a watch once could not open its display at all; it is
-# started again then.
+# the EVENT masks (property among them), listening when this returns.
 start_watch() {
-    local log=$1 display=$2 target=$3 event events=() try watch
+    local log=$1 display=$2 target=$3 event events=()
     shift 3
     for event in "$@"; do events+=(-event "$event"); done
-    : >"$log"
-    for try in 1 2 3; do
-        xev -display "$display" $(window_args "$target") "${events[@]}" >>"$log" 2>&1 &
-        watch=$!
-        pids+=("$watch")
-        mark_seen "$log" "$display" "$target" && return
-        kill "$watch" 2>/dev/null || true
-        wait "$watch" 2>/dev/null || true
-    done
-    fail "no watch on $target of $display: $(tail -n 3 "$log")"
+    : >"$log" # there before the first count of its marks
+    xev -display "$display" $(window_args "$target") "${events[@]}" >>"$log" 2>&1 &
+    pids+=("$!")
+    mark_seen "$log" "$display" "$target" || fail "no watch on $target of $display: $(tail -n 3 "$log")"
 }
 
 map_count() { grep -c '^MapNotify' "$work/second.events" || true; }

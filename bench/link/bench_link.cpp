@@ -5,6 +5,8 @@
 //     wheel appears (the 3 s retry adds up to 3 s in real use); median;
 //   - link_connect_gui_cpu_ms: the CPU time the window's thread spends in
 //     that connection, steadier than the wall time on a busy machine;
+//   - link_scan_no_wheel_us: the CPU time of one look for a wheel when none
+//     is attached, what the window spends every 3 s while it waits; median;
 //   - link_queries_per_s_reader_off / _on: Query round trips through the
 //     device handle per second, without and with the reader thread reading
 //     the wheel's 1000 input reports per second (the wheel streams in both
@@ -92,6 +94,18 @@ bool connectTimes(wheeltest::WheelFixture &wheel, std::vector<double> *ms, std::
         QCoreApplication::processEvents(); // the rescan after the loss
     }
     return true;
+}
+
+// The wheel must be unplugged.
+double scanMicroseconds()
+{
+    std::vector<double> us;
+    for (int i = 0; i < 200; ++i) {
+        const double before = benchclock::threadCpuSeconds();
+        openFirstWheel(deviceHandle());
+        us.push_back((benchclock::threadCpuSeconds() - before) * 1e6);
+    }
+    return median(us);
 }
 
 // Queries per second for kQueryRun, cycling through reads the window makes.
@@ -190,6 +204,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "bench-link: connecting to the emulated wheel failed\n");
         return 1;
     }
+    const double scanUs = scanMicroseconds();
 
     const uint16_t productId = wheel.plug() ? openFirstWheel(deviceHandle()) : 0;
     if (productId == 0) {
@@ -243,6 +258,7 @@ int main(int argc, char **argv)
     const double onRate = median(rates[Reader]);
     printf("BENCH link_connect_initial_reads_ms %.2f ms\n", median(connectMs));
     printf("BENCH link_connect_gui_cpu_ms %.2f ms\n", median(connectCpuMs));
+    printf("BENCH link_scan_no_wheel_us %.0f us\n", scanUs);
     printf("BENCH link_queries_per_s_reader_off %.0f per_s\n", offRate);
     printf("BENCH link_queries_per_s_reader_on %.0f per_s\n", onRate);
     printf("BENCH link_reader_on_off_ratio %.3f ratio\n", median(ratios));

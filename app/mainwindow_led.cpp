@@ -6,6 +6,7 @@
 #include "app/user_prompts.h"
 #include "device/command_report.h"
 #include "device/device_handle.h"
+#include "device/model_layout.h"
 #include "led/button_colour.h"
 #include "led/channel_order.h"
 #include "led/led_colour_read.h"
@@ -44,7 +45,7 @@ void paintButton(QWidget *button, const QColor &colour)
 {
     QString sheet = button->styleSheet();
     setButtonColour(sheet, colour);
-    button->setStyleSheet(sheet);
+    setStyleSheetIfChanged(button, sheet);
     AccessibleNames::describeLedColour(button, colour);
 }
 

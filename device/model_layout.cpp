@@ -111,7 +111,7 @@ void setLabelText(const FormWidgets &form, const char *name, const QString &text
 
 void setSheet(const FormWidgets &form, const char *name, const char *sheet)
 {
-    form.each(name, [sheet](QWidget *w) { w->setStyleSheet(QLatin1String(sheet)); });
+    form.each(name, [sheet](QWidget *w) { setStyleSheetIfChanged(w, QLatin1String(sheet)); });
 }
 
 void hideLedButtons(const FormWidgets &form)
@@ -245,7 +245,7 @@ void placeShown(QWidget *widget, int x, int y, PlacementStyle style)
     const StyleLook &look = lookOf(style);
     if (!look.sheet)
         return;
-    widget->setStyleSheet(QLatin1String(look.sheet));
+    setStyleSheetIfChanged(widget, QLatin1String(look.sheet));
     widget->resize(look.size, look.size);
 }
 
@@ -255,7 +255,13 @@ void placeHidden(QWidget *widget, int x, int y, PlacementStyle style)
     widget->hide();
     widget->setEnabled(true);
     if (const char *sheet = lookOf(style).sheet)
-        widget->setStyleSheet(QLatin1String(sheet));
+        setStyleSheetIfChanged(widget, QLatin1String(sheet));
+}
+
+void setStyleSheetIfChanged(QWidget *widget, const QString &sheet)
+{
+    if (widget->styleSheet() != sheet)
+        widget->setStyleSheet(sheet);
 }
 
 namespace {

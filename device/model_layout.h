@@ -19,6 +19,13 @@ class QWidget;
 // The looks a placed widget can get, as style sheets; empty for None.
 QString placementStyleSheet(PlacementStyle style);
 
+// Gives the widget the sheet unless it holds that sheet already. Qt parses a
+// sheet and restyles its widget on every setStyleSheet, the same sheet or
+// not, and a wheel that connects again (after a USB drop or a firmware
+// update) gets the sheets it had: restyling them all again was most of the
+// time its initial reads took.
+void setStyleSheetIfChanged(QWidget *widget, const QString &sheet);
+
 // Moves the widget to (x, y) in its parent, shows and enables it, then gives
 // it the style's look and size (24 x 24, or 12 x 12 for SquareLed). None
 // leaves style sheet and size alone.

@@ -217,6 +217,8 @@ int main(int argc, char **argv)
     wheel.emulator().transcript().recordInputs(false);
     wheel.emulator().transcript().keepInMemory(false);
 
+    // A new window for each first connection; the last one then connects
+    // kConnects times again.
     ConnectTimes first, again;
     bool connected = wheel.unplug();
     for (int w = 0; connected && w < kFirstConnects; ++w)

@@ -16,8 +16,11 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QSslConfiguration>
+#include <QtPlugin>
 
 #include <cstdio>
+
+Q_IMPORT_PLUGIN(ResourcePngPlugin)
 
 int main(int argc, char *argv[])
 {

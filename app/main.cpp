@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QThread>
+#include <QtPlugin>
+
+Q_IMPORT_PLUGIN(ResourcePngPlugin)
 
 namespace {
 

@@ -1,7 +1,8 @@
 // The window's form laid out for the wheel that answers, through the real
 // hidapi against the emulated wheel: what the name and extra-LED queries put
 // on the wire, what every model leaves on the pages, and whether its picture
-// shows the wheel under every placed widget.
+// shows the wheel under every placed widget. The pictures are read through
+// the program's own resource PNG reader, as the window reads them.
 #include "table_rows.h"
 #include "wheel_fixture.h"
 #include "wheel_test_main.h"
@@ -15,12 +16,16 @@
 
 #include <hidapi/hidapi.h>
 
+#include <QFile>
 #include <QImageReader>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QtPlugin>
 #include <QUrl>
+
+Q_IMPORT_PLUGIN(ResourcePngPlugin)
 
 namespace {
 
@@ -209,6 +214,12 @@ private slots:
         QCOMPARE(reader.text(QStringLiteral("QuorSet-Layout")),
                  QString::number(placementFingerprint(*entry), 16));
         const QImage picture = reader.read();
+        QFile stored(QLatin1String(entry->picture));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        // Read by the program's reader (which, unlike Qt's, offers no gamma
+        // option), as Qt's own decoder reads it.
+        QVERIFY(!reader.supportsOption(QImageIOHandler::Gamma));
+        QCOMPARE(picture, QImage::fromData(stored.readAll(), "png"));
         for (TableView<Placement> list : {entry->indicators, entry->ledButtons, entry->extraLedButtons}) {
             for (const Placement &placement : list) {
                 QWidget *placed = bench.widget(QLatin1String(placement.name));

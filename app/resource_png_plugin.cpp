@@ -1,0 +1,93 @@
+#include "app/resource_png_plugin.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QStringList>
+#include <QVariant>
+
+namespace {
+
+const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
+
+// Qt's own PNG decoder over a picture's bytes. From a buffer, which is no
+// file, and with the format given, Qt asks this plugin alone (which declines
+// buffers) and then decodes the picture itself.
+class BuiltInPngReader
+{
+public:
+    explicit BuiltInPngReader(const QByteArray &bytes) : buffer_(), reader_()
+    {
+        buffer_.setData(bytes);
+        buffer_.open(QIODevice::ReadOnly);
+        reader_.setDevice(&buffer_);
+        reader_.setFormat("png");
+        reader_.setAutoDetectImageFormat(false);
+    }
+    QImageReader &reader() { return reader_; }
+
+private:
+    QBuffer buffer_;
+    QImageReader reader_;
+};
+
+class ResourcePngHandler : public QImageIOHandler
+{
+public:
+    bool canRead() const override
+    {
+        if (!device() || device()->peek(kPngSignature.size()) != kPngSignature)
+            return false;
+        setFormat("png");
+        return true;
+    }
+
+    bool read(QImage *image) override
+    {
+        // One picture per file: once read, the device is at its end.
+        if (!canRead())
+            return false;
+        return BuiltInPngReader(device()->readAll()).reader().read(image);
+    }
+
+    bool supportsOption(ImageOption option) const override { return option == Size || option == Description; }
+
+    QVariant option(ImageOption option) const override
+    {
+        if (!supportsOption(option) || !canRead())
+            return {};
+        BuiltInPngReader png(device()->peek(device()->bytesAvailable()));
+        if (option == Size)
+            return png.reader().size();
+        // The text chunks, in the form QImageReader::text() reads back.
+        QStringList entries;
+        for (const QString &key : png.reader().textKeys())
+            entries << key + QLatin1String(": ") + png.reader().text(key);
+        return entries.join(QLatin1String("\n\n"));
+    }
+};
+
+bool isResourceFile(const QIODevice *device)
+{
+    const auto *file = qobject_cast<const QFile *>(device);
+    return file && file->fileName().startsWith(QLatin1String(":/"));
+}
+
+} // namespace
+
+QImageIOPlugin::Capabilities ResourcePngPlugin::capabilities(QIODevice *device,
+                                                             const QByteArray &format) const
+{
+    if (format == "png" && isResourceFile(device))
+        return CanRead;
+    return {};
+}
+
+QImageIOHandler *ResourcePngPlugin::create(QIODevice *device, const QByteArray &format) const
+{
+    auto *handler = new ResourcePngHandler;
+    handler->setDevice(device);
+    handler->setFormat(format);
+    return handler;
+}

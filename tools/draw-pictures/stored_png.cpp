@@ -39,12 +39,27 @@ void appendChunk(QByteArray &png, const char *type, const QByteArray &data)
     appendBigEndian(png, crc32(typed));
 }
 
+bool everyPixelOpaque(const QImage &image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x) {
+            if (qAlpha(row[x]) != 255)
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 QByteArray storedPng(const QImage &image)
 {
-    // Without alpha, as RGB: Qt then reads it into an opaque pixmap.
-    const bool alpha = image.hasAlphaChannel();
+    // A picture without transparency is stored as RGB, whatever its format
+    // held: Qt then reads it into an opaque pixmap, which it copies to the
+    // screen rather than blends, and decodes a quarter fewer bytes.
+    const bool alpha = image.hasAlphaChannel() && !everyPixelOpaque(image);
     const QImage pixels = image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     QByteArray header;
     appendBigEndian(header, static_cast<quint32>(pixels.width()));

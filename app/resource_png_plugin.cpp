@@ -11,6 +11,11 @@ namespace {
 
 const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
 
+bool startsAsPng(QIODevice *device)
+{
+    return device && device->peek(kPngSignature.size()) == kPngSignature;
+}
+
 // Qt's own PNG decoder over a picture's bytes. From a buffer, which is no
 // file, and with the format given, Qt asks this plugin alone (which declines
 // buffers) and then decodes the picture itself.
@@ -37,7 +42,7 @@ class ResourcePngHandler : public QImageIOHandler
 public:
     bool canRead() const override
     {
-        if (!device() || device()->peek(kPngSignature.size()) != kPngSignature)
+        if (!startsAsPng(device()))
             return false;
         setFormat("png");
         return true;
@@ -79,7 +84,9 @@ bool isResourceFile(const QIODevice *device)
 QImageIOPlugin::Capabilities ResourcePngPlugin::capabilities(QIODevice *device,
                                                              const QByteArray &format) const
 {
-    if (format == "png" && isResourceFile(device))
+    // A resource named .png that holds something else is left to Qt, which
+    // tells formats apart by their content.
+    if (format == "png" && isResourceFile(device) && startsAsPng(device))
         return CanRead;
     return {};
 }

@@ -22,7 +22,7 @@ bool startsAsPng(QIODevice *device)
 class BuiltInPngReader
 {
 public:
-    explicit BuiltInPngReader(const QByteArray &bytes) : buffer_(), reader_()
+    explicit BuiltInPngReader(const QByteArray &bytes)
     {
         buffer_.setData(bytes);
         buffer_.open(QIODevice::ReadOnly);

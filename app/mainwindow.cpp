@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/accessible_names.h"
+#include "app/deferred_icon.h"
 #include "app/keyboard_access.h"
 #include "app/page_styles.h"
 #include "app/sidebar.h"
@@ -19,7 +20,6 @@
 
 #include <QAction>
 #include <QDebug>
-#include <QIcon>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -115,7 +115,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::createTrayIcon()
 {
-    trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/img/main.ico")), this);
+    trayIcon = new QSystemTrayIcon(DeferredIcon::fromFile(QStringLiteral(":/img/main.ico")), this);
     auto *menu = new QMenu(this);
     QAction *restore = menu->addAction(tr("Restore"));
     connect(restore, SIGNAL(triggered()), this, SLOT(onShowNormal()));

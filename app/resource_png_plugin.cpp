@@ -1,11 +1,15 @@
 #include "app/resource_png_plugin.h"
 
+#include "app/stored_png_reader.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QStringList>
 #include <QVariant>
+
+#include <utility>
 
 namespace {
 
@@ -53,7 +57,12 @@ public:
         // One picture per file: once read, the device is at its end.
         if (!canRead())
             return false;
-        return BuiltInPngReader(device()->readAll()).reader().read(image);
+        const QByteArray bytes = device()->readAll();
+        if (QImage stored = readStoredPng(bytes); !stored.isNull()) {
+            *image = std::move(stored);
+            return true;
+        }
+        return BuiltInPngReader(bytes).reader().read(image);
     }
 
     bool supportsOption(ImageOption option) const override { return option == Size || option == Description; }

@@ -8,6 +8,7 @@
 #include "wheel_test_main.h"
 #include "window_probe.h"
 
+#include "app/stored_png_reader.h"
 #include "device/device_handle.h"
 #include "device/device_status.h"
 #include "device/discovery.h"
@@ -16,6 +17,7 @@
 
 #include <hidapi/hidapi.h>
 
+#include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QLabel>
@@ -155,6 +157,22 @@ const std::tuple<const char *, QString, QString, int, QString, QString, QStringL
 };
 // clang-format on
 
+// Damage to a stored picture after which the program's own reading of it
+// must decline, leaving the file to Qt's decoder. The picture opens with its
+// signature (8 bytes), IHDR (25), the IDAT's length and type (8), the zlib
+// header (2) and the first block's header (5); its first row starts at 48.
+// clang-format off
+const std::tuple<const char *, void (*)(QByteArray &)> kNotStored[] = {
+    {"cut short", [](QByteArray &png) { png.chop(20); }},
+    {"16 bits a channel", [](QByteArray &png) { png[24] = 16; }},
+    {"interlaced", [](QByteArray &png) { png[28] = 1; }},
+    {"compressed block", [](QByteArray &png) { png[43] = char(png[43] | 0x02); }},
+    {"length against its complement", [](QByteArray &png) { png[46] = char(~png[46]); }},
+    {"filtered row", [](QByteArray &png) { png[48] = 1; }},
+    {"text chunk", [](QByteArray &png) { png.insert(33, QByteArray("\0\0\0\0tEXtCRC!", 12)); }},
+};
+// clang-format on
+
 } // namespace
 
 class TestModelLayout : public QObject
@@ -214,12 +232,6 @@ private slots:
         QCOMPARE(reader.text(QStringLiteral("QuorSet-Layout")),
                  QString::number(placementFingerprint(*entry), 16));
         const QImage picture = reader.read();
-        QFile stored(QLatin1String(entry->picture));
-        QVERIFY(stored.open(QIODevice::ReadOnly));
-        // Read by the program's reader (which, unlike Qt's, offers no gamma
-        // option), as Qt's own decoder reads it.
-        QVERIFY(!reader.supportsOption(QImageIOHandler::Gamma));
-        QCOMPARE(picture, QImage::fromData(stored.readAll(), "png"));
         for (TableView<Placement> list : {entry->indicators, entry->ledButtons, entry->extraLedButtons}) {
             for (const Placement &placement : list) {
                 QWidget *placed = bench.widget(QLatin1String(placement.name));
@@ -231,6 +243,45 @@ private slots:
                 QVERIFY2(picture.valid(pixel) && qAlpha(picture.pixel(pixel)) == 255, placement.name);
             }
         }
+    }
+
+    // Every picture of the program reads through its reader (which, unlike
+    // Qt's, offers no gamma option) as Qt's own decoder reads it: the stored
+    // ones by the reader's copy of their rows, the packed model pictures by Qt.
+    void everyPictureAsQtReadsIt()
+    {
+        const QStringList pictures = QDir(QStringLiteral(":/img")).entryList({QStringLiteral("*.png")});
+        QVERIFY(pictures.contains(QStringLiteral("head.png")) && pictures.size() > 8);
+        int stored = 0;
+        for (const QString &name : pictures) {
+            QFile file(QStringLiteral(":/img/") + name);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray bytes = file.readAll();
+            const QImage byQt = QImage::fromData(bytes, "png");
+            QImageReader reader(file.fileName());
+            const QImage read = reader.read();
+            QVERIFY2(!reader.supportsOption(QImageIOHandler::Gamma), qPrintable(name));
+            QCOMPARE(read.format(), byQt.format());
+            QVERIFY2(read == byQt, qPrintable(name));
+            if (const QImage copied = readStoredPng(bytes); !copied.isNull()) {
+                QCOMPARE(copied, byQt);
+                ++stored;
+            }
+        }
+        // The header, logo, about picture and the four window buttons.
+        QCOMPARE(stored, 7);
+    }
+
+    void damagedStoredPicture_data() { wheeltest::addRows(kNotStored); }
+    void damagedStoredPicture()
+    {
+        const auto &[tag, damage] = wheeltest::rowOf(kNotStored);
+        QFile file(QStringLiteral(":/img/logo.png"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray png = file.readAll();
+        QVERIFY(!readStoredPng(png).isNull());
+        damage(png);
+        QVERIFY(readStoredPng(png).isNull());
     }
 
     void unusualWheels_data() { wheeltest::addRows(kUnusualWheels); }

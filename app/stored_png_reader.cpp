@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QtEndian>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -43,7 +44,8 @@ std::optional<QByteArray> storedBytes(QByteArrayView stream, qsizetype expected)
     if ((cmf & 0x0F) != 8 || (flg & 0x20) || (cmf * 256 + flg) % 31 != 0)
         return std::nullopt;
     QByteArray bytes;
-    bytes.reserve(expected);
+    // No more than the stream can hold, whatever its header promises.
+    bytes.reserve(std::min(expected, stream.size()));
     qsizetype at = 2;
     for (bool last = false; !last;) {
         // A stored block: its type bits, then its length and the length's

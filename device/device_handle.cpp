@@ -26,20 +26,22 @@ bool DeviceHandle::open(uint16_t vendorId, uint16_t productId)
     close();
     // hid_open() would take the first enumerated match; do the same, but keep
     // the path so the second handle opens the very same device.
-    HidPtr command;
-    HidPtr input;
+    // A wheel plugged in a moment ago can be listed before its device node
+    // exists, without a path to open; the next scan finds it whole.
     hid_device_info *devices = hid_enumerate(vendorId, productId);
-    for (hid_device_info *d = devices; d; d = d->next) {
-        // A wheel plugged in a moment ago can be listed before its device
-        // node exists, without a path to open; the next scan finds it whole.
-        if (d->vendor_id != vendorId || d->product_id != productId || !d->path)
-            continue;
-        command.reset(hid_open_path(d->path));
-        if (command)
-            input.reset(hid_open_path(d->path));
-        break;
-    }
+    const hid_device_info *d = devices;
+    while (d && (d->vendor_id != vendorId || d->product_id != productId || !d->path))
+        d = d->next;
+    const bool opened = d && openPath(d->path);
     hid_free_enumeration(devices);
+    return opened;
+}
+
+bool DeviceHandle::openPath(const char *path)
+{
+    close();
+    HidPtr command(hid_open_path(path));
+    HidPtr input(command ? hid_open_path(path) : nullptr);
     if (!command || !input)
         return false;
     {

@@ -53,6 +53,8 @@ public:
     // Opens the first wheel with these ids (GUI thread, reader stopped),
     // closing whatever was open. No serial number is asked for.
     bool open(uint16_t vendorId, uint16_t productId);
+    // The same for the device at this hidraw path, as a listing gave it.
+    bool openPath(const char *path);
     // Closes both handles. Called by the reader thread when it ends, or by a
     // thread that has stopped the reader.
     void close();

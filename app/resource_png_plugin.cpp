@@ -13,8 +13,6 @@
 
 namespace {
 
-const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
-
 bool startsAsPng(QIODevice *device)
 {
     return device && device->peek(kPngSignature.size()) == kPngSignature;

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr QByteArrayView kSignature("\x89PNG\r\n\x1a\n", 8);
 // Larger pictures than any window holds are left to Qt, which has its own
 // limits for them.
 constexpr quint32 kMaxSide = 4096;
@@ -90,9 +89,9 @@ void copyRgbaRow(const quint8 *in, QRgb *out, quint32 width)
 
 QImage readStoredPng(QByteArrayView png)
 {
-    if (!png.startsWith(kSignature))
+    if (!png.startsWith(kPngSignature))
         return {};
-    QByteArrayView rest = png.sliced(kSignature.size());
+    QByteArrayView rest = png.sliced(kPngSignature.size());
 
     const std::optional<Chunk> header = takeChunk(rest);
     if (!header || header->type != "IHDR" || header->data.size() != 13)

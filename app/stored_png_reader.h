@@ -17,3 +17,6 @@
 //
 // Anything of another shape gives a null image, for Qt's decoder to read.
 QImage readStoredPng(QByteArrayView png);
+
+// The eight bytes every PNG file starts with.
+inline constexpr QByteArrayView kPngSignature("\x89PNG\r\n\x1a\n", 8);

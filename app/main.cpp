@@ -1,29 +1,11 @@
+#include "app/font_configuration_loader.h"
 #include "app/mainwindow.h"
 #include "app/single_instance.h"
 
 #include <QApplication>
-#include <QFontDatabase>
-#include <QThread>
 #include <QtPlugin>
 
 Q_IMPORT_PLUGIN(ResourcePngPlugin)
-
-namespace {
-
-// Reading the font configuration is the largest single cost of a start, and
-// the form needs no font until it lays out its first text field; on a second
-// core it is done by then. The database is thread-safe.
-class FontConfigurationLoader : public QThread
-{
-public:
-    FontConfigurationLoader() { start(); }
-    ~FontConfigurationLoader() override { wait(); }
-
-protected:
-    void run() override { QFontDatabase::families(); }
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -7,7 +7,6 @@
 
 class QLocalServer;
 class QLocalSocket;
-class QLockFile;
 
 // Only one copy of the program runs per user. The running copy listens on a
 // local socket named after the application; a starting copy that can connect
@@ -15,6 +14,8 @@ class QLockFile;
 // refusedStartExitCode). A copy that is closing stops listening but keeps its
 // life lock until it has gone, so a start meanwhile waits for it and then runs.
 namespace SingleInstance {
+
+class LifeLock;
 
 inline constexpr int refusedStartExitCode = -17;
 
@@ -43,7 +44,7 @@ bool showRunningInstance();
 struct Start
 {
     bool handedOver = false;
-    std::unique_ptr<QLockFile> life;
+    std::unique_ptr<LifeLock> life;
     Start();
     Start(Start &&) noexcept;
     ~Start();

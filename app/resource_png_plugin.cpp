@@ -55,6 +55,20 @@ public:
         // One picture per file: once read, the device is at its end.
         if (!canRead())
             return false;
+        // The pictures lie unpacked in the program's image, where a resource
+        // file maps them: read there, not copied out first.
+        if (auto *file = qobject_cast<QFile *>(device())) {
+            const qint64 size = file->bytesAvailable();
+            if (const uchar *mapped = file->map(file->pos(), size)) {
+                QImage stored = readStoredPng(QByteArrayView(mapped, size));
+                file->unmap(const_cast<uchar *>(mapped));
+                if (!stored.isNull()) {
+                    file->seek(file->size());
+                    *image = std::move(stored);
+                    return true;
+                }
+            }
+        }
         const QByteArray bytes = device()->readAll();
         if (QImage stored = readStoredPng(bytes); !stored.isNull()) {
             *image = std::move(stored);

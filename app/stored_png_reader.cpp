@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QtEndian>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <optional>
@@ -32,9 +33,12 @@ std::optional<Chunk> takeChunk(QByteArrayView &rest)
     return chunk;
 }
 
-// The bytes a zlib stream of stored blocks holds; none for a stream with a
-// compressed block or one cut short. The Adler-32 at its end is not checked.
-std::optional<QByteArray> storedBytes(QByteArrayView stream, qsizetype expected)
+using Blocks = QVarLengthArray<QByteArrayView, 8>;
+
+// The stored blocks of a zlib stream, in order: what the stream holds is
+// their bytes one after another. None for a stream with a compressed block or
+// one cut short; the Adler-32 at its end is not checked.
+std::optional<Blocks> storedBlocks(QByteArrayView stream)
 {
     // zlib header: deflate, no preset dictionary, and its own check.
     if (stream.size() < 2)
@@ -42,9 +46,7 @@ std::optional<QByteArray> storedBytes(QByteArrayView stream, qsizetype expected)
     const auto cmf = quint8(stream[0]), flg = quint8(stream[1]);
     if ((cmf & 0x0F) != 8 || (flg & 0x20) || (cmf * 256 + flg) % 31 != 0)
         return std::nullopt;
-    QByteArray bytes;
-    // No more than the stream can hold, whatever its header promises.
-    bytes.reserve(std::min(expected, stream.size()));
+    Blocks blocks;
     qsizetype at = 2;
     for (bool last = false; !last;) {
         // A stored block: its type bits, then its length and the length's
@@ -60,11 +62,58 @@ std::optional<QByteArray> storedBytes(QByteArrayView stream, qsizetype expected)
         at += 5;
         if (quint16(~length) != complement || stream.size() - at < length)
             return std::nullopt;
-        bytes.append(stream.sliced(at, length));
+        if (length > 0)
+            blocks.append(stream.sliced(at, length));
         at += length;
     }
-    return bytes;
+    return blocks;
 }
+
+// The rows of the blocks' bytes, each whole: in place where a row lies within
+// one block, gathered into a buffer of its own where it spans more. The
+// pictures come straight from the program's image, so no copy of them all is
+// made on the way.
+class RowCursor
+{
+public:
+    RowCursor(const Blocks &blocks, qsizetype rowBytes) : blocks_(blocks), rowBytes_(rowBytes) {}
+
+    // The next row; null once the bytes run out.
+    const quint8 *next()
+    {
+        if (block_ < blocks_.size() && blocks_[block_].size() - at_ >= rowBytes_) {
+            const auto *row = reinterpret_cast<const quint8 *>(blocks_[block_].data()) + at_;
+            advance(rowBytes_);
+            return row;
+        }
+        gathered_.resize(rowBytes_);
+        for (qsizetype filled = 0; filled < rowBytes_;) {
+            if (block_ == blocks_.size())
+                return nullptr;
+            const qsizetype take = std::min(rowBytes_ - filled, blocks_[block_].size() - at_);
+            std::copy_n(blocks_[block_].data() + at_, take, gathered_.data() + filled);
+            filled += take;
+            advance(take);
+        }
+        return reinterpret_cast<const quint8 *>(gathered_.constData());
+    }
+
+private:
+    void advance(qsizetype bytes)
+    {
+        at_ += bytes;
+        if (at_ == blocks_[block_].size()) {
+            ++block_;
+            at_ = 0;
+        }
+    }
+
+    const Blocks &blocks_;
+    const qsizetype rowBytes_;
+    qsizetype block_ = 0;
+    qsizetype at_ = 0;
+    QByteArray gathered_;
+};
 
 // A row's pixels into Qt's 0xAARRGGBB, a word at a time: a pixel's bytes
 // read as a big-endian word are R, G, B (and A) from the top down.
@@ -112,17 +161,23 @@ QImage readStoredPng(QByteArrayView png)
 
     const qsizetype channels = alpha ? 4 : 3;
     const qsizetype rowBytes = 1 + qsizetype(width) * channels;
-    const std::optional<QByteArray> rows = storedBytes(data->data, rowBytes * height);
-    if (!rows || rows->size() != rowBytes * qsizetype(height))
+    const std::optional<Blocks> blocks = storedBlocks(data->data);
+    if (!blocks)
+        return {};
+    qsizetype total = 0;
+    for (QByteArrayView block : *blocks)
+        total += block.size();
+    if (total != rowBytes * qsizetype(height))
         return {};
 
     // As Qt's decoder gives them: opaque pictures as RGB32, others as ARGB32.
     QImage image(int(width), int(height), alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
         return {};
+    RowCursor rows(*blocks, rowBytes);
     for (int y = 0; y < int(height); ++y) {
-        const auto *row = reinterpret_cast<const quint8 *>(rows->constData()) + y * rowBytes;
-        if (row[0] != 0) // a filtered row
+        const quint8 *row = rows.next();
+        if (!row || row[0] != 0) // a filtered row
             return {};
         auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
         if (alpha)

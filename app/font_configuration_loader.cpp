@@ -28,6 +28,10 @@ FontConfigurationLoader::FontConfigurationLoader()
     }
     running_ = pthread_create(&thread_, &attributes, &FontConfigurationLoader::run, this) == 0;
     pthread_attr_destroy(&attributes);
+    // A core set aside by the system since can refuse the thread; anywhere
+    // then.
+    if (!running_)
+        running_ = pthread_create(&thread_, nullptr, &FontConfigurationLoader::run, this) == 0;
     if (!running_)
         qDebug() << "fonts: no loader thread, the window reads the configuration itself";
 }

@@ -56,25 +56,23 @@ public:
         if (!canRead())
             return false;
         // The pictures lie unpacked in the program's image, where a resource
-        // file maps them: read there, not copied out first.
-        if (auto *file = qobject_cast<QFile *>(device())) {
-            const qint64 size = file->bytesAvailable();
-            if (const uchar *mapped = file->map(file->pos(), size)) {
-                QImage stored = readStoredPng(QByteArrayView(mapped, size));
-                file->unmap(const_cast<uchar *>(mapped));
-                if (!stored.isNull()) {
-                    file->seek(file->size());
-                    *image = std::move(stored);
-                    return true;
-                }
-            }
+        // file maps them: read there, not copied out first. Whatever the
+        // shape, the bytes are taken once and the device left at its end.
+        auto *file = qobject_cast<QFile *>(device());
+        const qint64 size = device()->bytesAvailable();
+        const uchar *mapped = file ? file->map(file->pos(), size) : nullptr;
+        const QByteArray bytes = mapped
+                                     ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), size)
+                                     : device()->readAll();
+        QImage stored = readStoredPng(bytes);
+        const bool read = !stored.isNull() || BuiltInPngReader(bytes).reader().read(&stored);
+        if (mapped) {
+            file->seek(file->size());
+            file->unmap(const_cast<uchar *>(mapped));
         }
-        const QByteArray bytes = device()->readAll();
-        if (QImage stored = readStoredPng(bytes); !stored.isNull()) {
+        if (read)
             *image = std::move(stored);
-            return true;
-        }
-        return BuiltInPngReader(bytes).reader().read(image);
+        return read;
     }
 
     bool supportsOption(ImageOption option) const override { return option == Size || option == Description; }

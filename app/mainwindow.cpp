@@ -2,6 +2,7 @@
 
 #include "app/accessible_names.h"
 #include "app/deferred_icon.h"
+#include "app/first_frame.h"
 #include "app/keyboard_access.h"
 #include "app/page_styles.h"
 #include "app/sidebar.h"
@@ -90,8 +91,9 @@ MainWindow::MainWindow(QWidget *parent, Qt::WindowFlags flags)
 
     showWaitingScreen();
     hid_init();
-    // Discovery starts once the event loop runs, with the window on screen.
-    QTimer::singleShot(0, this, SLOT(onInit()));
+    // Discovery starts with the window on screen; with a wheel attached the
+    // window then fills in and switches to the wheel's pages.
+    FirstFrame::then(this, [this] { onInit(); });
 
     createTrayIcon();
 

@@ -27,10 +27,13 @@ bool Styler::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Polish:
         return watched->isWidgetType() && waitsForSheet(static_cast<QWidget *>(watched));
     case QEvent::StyleChange:
-        // While the form is built, uic builds each page apart from the window
-        // and restyles a widget there with every sheet it gives; the page's
-        // own sheet restyles them all again when the page first shows.
-        return !pages_ && watched->isWidgetType() && static_cast<QWidget *>(watched)->window() != window_;
+        // While the form is built, uic restyles a widget with every sheet it
+        // gives it, the widget's own and its page's, working out the sheet's
+        // fonts, margins and pictures each time. A widget not yet polished
+        // has nothing to restyle: its first polish styles it, when the window
+        // is first shown (the frame) or the page first comes on screen.
+        return !pages_ && watched->isWidgetType() &&
+               !static_cast<QWidget *>(watched)->testAttribute(Qt::WA_WState_Polished);
     case QEvent::Show:
         if (pages_ && watched->parent() == pages_ && windowExposed())
             style(static_cast<QWidget *>(watched));

@@ -80,12 +80,21 @@ struct Window : wheeltest::LiveWindow
     // Taken, as a quorctl command takes it, by tests that want one running.
     QLockFile quorctl{SingleInstance::wheelLockName()};
 
-    Window()
+    // Unpainted: the window's own paint events are dropped, so that to the
+    // window it is as if the desktop kept it covered and never painted it.
+    explicit Window(bool painted = true)
     {
         window = std::make_unique<MainWindow>();
+        if (!painted)
+            window->installEventFilter(&dropPaints);
         QObject::connect(widget<QPushButton>("pbS5"), &QPushButton::clicked, [this] { ++waitingScreens; });
         show();
     }
+
+    struct DropPaints : QObject
+    {
+        bool eventFilter(QObject *, QEvent *event) override { return event->type() == QEvent::Paint; }
+    } dropPaints;
 
     QTimer *statusPoll() const { return widget<QTimer>("statusPollTimer"); }
     QString tip(const char *name) const { return widget(name)->statusTip(); }
@@ -125,11 +134,13 @@ struct Window : wheeltest::LiveWindow
 
 // Unplugged (else a read error: found again at once, no waiting screen),
 // button held on return, a quorctl command (a restore, say) held the wheel
-// first: the window sends nothing until it lets go.
-constexpr std::tuple<const char *, bool, bool, bool> kLosses[] = {
-    {"unplugged, button let go while away", true, false, false},
-    {"read error", false, true, false},
-    {"started during a quorctl command", false, true, true}};
+// first: the window sends nothing until it lets go; the window is painted
+// (else the first scan cannot wait for its first frame, and runs anyway).
+constexpr std::tuple<const char *, bool, bool, bool, bool> kLosses[] = {
+    {"unplugged, button let go while away", true, false, false, true},
+    {"read error", false, true, false, true},
+    {"started during a quorctl command", false, true, true, true},
+    {"window never painted", false, true, false, false}};
 
 // Model, LED page, status polled, buttons pressed, indicators lit (sorted),
 // header when it is not the usual one.
@@ -236,9 +247,9 @@ private slots:
     // reopens it.
     void loseAndFind()
     {
-        const auto &[tag, unplug, heldOnReturn, quorctlFirst] = wheeltest::rowOf(kLosses);
+        const auto &[tag, unplug, heldOnReturn, quorctlFirst, painted] = wheeltest::rowOf(kLosses);
         OPEN_WHEEL(wheel, "SRD7");
-        Window w;
+        Window w(painted);
         if (quorctlFirst) {
             // Before the event loop runs the first scan.
             QVERIFY(w.quorctl.tryLock(0));

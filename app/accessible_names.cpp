@@ -140,8 +140,13 @@ namespace AccessibleNames {
 
 void nameFixedControls(QWidget *window)
 {
+    // One walk over the form's two hundred widgets, not one per row: this
+    // runs while the window waits to be shown.
+    QHash<QString, QWidget *> byName;
+    for (QWidget *widget : window->findChildren<QWidget *>())
+        byName.insert(widget->objectName(), widget);
     for (const Named &row : kFixed) {
-        auto *widget = window->findChild<QWidget *>(QLatin1String(row.widget));
+        QWidget *widget = byName.value(QLatin1String(row.widget));
         if (!widget)
             continue;
         if (row.name)
@@ -209,10 +214,11 @@ void nameLedButtons(QWidget *window, const QString &deviceName)
 
 void describeLedColour(QWidget *button, const QColor &colour)
 {
-    button->setAccessibleDescription(
-        colour.isValid()
-            ? tr("Red %1, green %2, blue %3").arg(colour.red()).arg(colour.green()).arg(colour.blue())
-            : tr("No colour"));
+    button->setAccessibleDescription(colour.isValid() ? tr("Red %1, green %2, blue %3")
+                                                            .arg(QString::number(colour.red()),
+                                                                 QString::number(colour.green()),
+                                                                 QString::number(colour.blue()))
+                                                      : tr("No colour"));
 }
 
 void nameStatusDot(QWidget *dot, bool connected)

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFocusFrame>
 #include <QImage>
+#include <QLineEdit>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -173,6 +174,9 @@ private slots:
             });
             QCOMPARE(polished, shown.contains(QString::number(i + 1)) ? all.size() : 0);
         }
+        // The path field's 11 pt comes with its page's sheet.
+        if (page == 4)
+            QCOMPARE(w.widget<QLineEdit>(QStringLiteral("lePath"))->font().pointSize(), 11);
         // Only the current page's sidebar button is checked, and lit with its
         // blue gradient.
         for (int i = 1; i <= 5; ++i) {

@@ -68,10 +68,12 @@ void MainWindow::connectLedWidgets()
         if (!button)
             continue;
         const QString name = button->objectName();
+        // Typed connections: a hundred and more of them are made while the
+        // window is built, and each by name costs a parse and a lookup.
         if (name.startsWith(kPresetPrefix))
-            connect(button, SIGNAL(clicked(bool)), this, SLOT(onSetColor()));
+            connect(button, &QPushButton::clicked, this, &MainWindow::onSetColor);
         else if (isLedButton(name)) {
-            connect(button, SIGNAL(clicked(bool)), this, SLOT(onColorPick()));
+            connect(button, &QPushButton::clicked, this, &MainWindow::onColorPick);
             AccessibleNames::describeLedColour(
                 button, buttonColour(button->styleSheet(), static_cast<int>(ChannelOrder::RGB)));
         }

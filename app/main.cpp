@@ -9,9 +9,10 @@ Q_IMPORT_PLUGIN(ResourcePngPlugin)
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral(QUORSET_APP_ID)); // the launcher's name (packaging/)
     FontConfigurationLoader fonts;
+    QApplication app(argc, argv);
+    fonts.fillDatabase();
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUORSET_APP_ID)); // the launcher's name (packaging/)
     // Held until main returns, after the window is gone.
     const SingleInstance::Start start = SingleInstance::claimOrHandOver();
     if (start.handedOver)

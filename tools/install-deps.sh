@@ -8,7 +8,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
-  libhidapi-dev libusb-1.0-0-dev libxcb1-dev
+  libhidapi-dev libusb-1.0-0-dev libxcb1-dev libfontconfig-dev
   # emulated wheel and boot loader
   umockdev libumockdev-dev libglib2.0-dev libjson-glib-dev dfu-util
   # GUI tests and screenshots

@@ -16,10 +16,13 @@
 //     window's first frame on the screen (its centre pixel no longer the
 //     black root), for the program without a wheel and for bare-window (a
 //     plain Qt Widgets window of the same size); the two start alternately in
-//     the same run, medians of each. startup_quorset_mapped_ms is the same up
-//     to the window being mapped. startup_*_cpu_ms: the CPU time the program
-//     had used by then, all threads; the ratio of these is steadier than
-//     that of wall times on a busy machine.
+//     the same run, medians of each. startup_*_mapped_ms and
+//     startup_mapped_ratio are the same up to the window being mapped, which
+//     is when X counts it as shown; the frame comes after that, so these are
+//     for reference and the figures above are the ones to meet.
+//     startup_*_cpu_ms: the CPU time the program had used by the frame, all
+//     threads; the ratio of these is steadier than that of wall times on a
+//     busy machine.
 //   startup_bare_text_*, startup_text_*ratio: the same for bare-text-window,
 //     the bare window with one line of text: a window that shows any text
 //     reads the font configuration, which bare-window never does.
@@ -514,9 +517,12 @@ void startupFigures(const std::string &display, const std::string &binDir)
     const Program &quorset = programs[0], &bare = programs[1], &bareText = programs[2];
     const double q = median(quorset.paintedMs), b = median(bare.paintedMs), t = median(bareText.paintedMs);
     bench("startup_quorset_ms", q, "ms");
-    bench("startup_quorset_mapped_ms", median(quorset.mappedMs), "ms");
     bench("startup_bare_ms", b, "ms");
     bench("startup_ratio", b > 0 ? q / b : 0, "x");
+    const double qm = median(quorset.mappedMs), bm = median(bare.mappedMs);
+    bench("startup_quorset_mapped_ms", qm, "ms");
+    bench("startup_bare_mapped_ms", bm, "ms");
+    bench("startup_mapped_ratio", bm > 0 ? qm / bm : 0, "x");
     bench("startup_bare_text_ms", t, "ms");
     bench("startup_text_ratio", t > 0 ? q / t : 0, "x");
     const double qc = median(quorset.cpuMs), bc = median(bare.cpuMs), tc = median(bareText.cpuMs);

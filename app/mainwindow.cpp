@@ -86,14 +86,20 @@ MainWindow::MainWindow(QWidget *parent, Qt::WindowFlags flags)
     connectUpgradeWidgets();
     connectProfileWidgets();
     connect(ui->pbAutoUpgrade, SIGNAL(clicked(bool)), this, SLOT(onAutoUpgrade()));
-    AccessibleNames::nameFixedControls(this);
     KeyboardAccess::install(this);
 
     showWaitingScreen();
     hid_init();
-    // Discovery starts with the window on screen; with a wheel attached the
-    // window then fills in and switches to the wheel's pages.
-    FirstFrame::then(this, [this] { onInit(); });
+    // Names for screen readers are nothing the first frame draws, and Qt
+    // makes each named control's accessible object as the name is set: they
+    // come once the window is on screen, before the discovery, which starts
+    // then too; with a wheel attached the window then fills in and switches
+    // to the wheel's pages.
+    FirstFrame::then(this, [this] {
+        AccessibleNames::nameFixedControls(this);
+        describeLedColours();
+        onInit();
+    });
 
     createTrayIcon();
 

@@ -156,6 +156,8 @@ private:
 
     // LED colours (mainwindow_led.cpp).
     void connectLedWidgets();
+    // Each LED button's colour in words, for screen readers.
+    void describeLedColours();
     void readLedColours();
     // Both return whether every report went out.
     bool sendLedColours(bool commit);

@@ -72,13 +72,20 @@ void MainWindow::connectLedWidgets()
         // window is built, and each by name costs a parse and a lookup.
         if (name.startsWith(kPresetPrefix))
             connect(button, &QPushButton::clicked, this, &MainWindow::onSetColor);
-        else if (isLedButton(name)) {
+        else if (isLedButton(name))
             connect(button, &QPushButton::clicked, this, &MainWindow::onColorPick);
-            AccessibleNames::describeLedColour(
-                button, buttonColour(button->styleSheet(), static_cast<int>(ChannelOrder::RGB)));
-        }
     }
     connect(ui->pbSave, SIGNAL(clicked(bool)), this, SLOT(onSaveColor()));
+}
+
+void MainWindow::describeLedColours()
+{
+    for (QObject *child : ui->page2->children()) {
+        auto *button = qobject_cast<QPushButton *>(child);
+        if (button && isLedButton(button->objectName()))
+            AccessibleNames::describeLedColour(
+                button, buttonColour(button->styleSheet(), static_cast<int>(ChannelOrder::RGB)));
+    }
 }
 
 // One buffer serves every page request: only its first four bytes are set

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -71,17 +72,20 @@ bool takesTab(const QWidget *widget)
 // top, left to right within a line.
 QList<QWidget *> inReadingOrder(QWidget *area)
 {
-    QList<QWidget *> widgets;
+    // Each widget's place is worked out once, not at every comparison.
+    using Place = std::tuple<int, int, QString, QWidget *>;
+    std::vector<Place> places;
     for (QWidget *widget : area->findChildren<QWidget *>()) {
-        if (takesTab(widget))
-            widgets << widget;
+        if (takesTab(widget)) {
+            const QPoint centre = widget->mapTo(area, widget->rect().center());
+            places.emplace_back(centre.y() / kLineHeight, centre.x(), widget->objectName(), widget);
+        }
     }
-    const auto key = [area](const QWidget *w) {
-        const QPoint centre = w->mapTo(area, w->rect().center());
-        return std::make_tuple(centre.y() / kLineHeight, centre.x(), w->objectName());
-    };
-    std::sort(widgets.begin(), widgets.end(),
-              [&key](const QWidget *a, const QWidget *b) { return key(a) < key(b); });
+    std::sort(places.begin(), places.end());
+    QList<QWidget *> widgets;
+    widgets.reserve(static_cast<qsizetype>(places.size()));
+    for (const Place &place : places)
+        widgets << std::get<QWidget *>(place);
     return widgets;
 }
 

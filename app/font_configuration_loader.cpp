@@ -11,86 +11,100 @@
 // the form needs no font until it lays out its first text field. fontconfig
 // and Qt's font database are both thread-safe.
 //
-// The configuration reader runs beside the application object, which waits
-// on the display server again and again as it connects; on a two-core
-// machine a reader at normal priority took the server's core and made the
-// application object 3 ms slower, as much as it saved. At the lowest priority
-// it takes only what is left: the application object lost 1 to 1.5 ms, and
-// the form found the configuration read. The database filler then runs at
-// normal priority, since the form may wait on it.
+// The reader runs beside the application object, which waits on the display
+// server again and again as it connects; on a two-core machine a reader at
+// normal priority took the server's core and made the application object
+// 3 ms slower, as much as it saved. At the lowest priority it takes only what
+// is left: the application object lost 1 to 1.5 ms, and the form found the
+// configuration read. The filler runs at normal priority, since the form may
+// wait on it.
 //
 // Should the form need a font before the reader is done (a machine busy
 // elsewhere), Qt reads the configuration itself on the GUI thread, and
 // fontconfig keeps whichever reading finishes first: a start no slower than
 // one without the reader.
-FontConfigurationLoader::FontConfigurationLoader()
-{
-    if (sched_getaffinity(0, sizeof cores_, &cores_) != 0)
-        CPU_ZERO(&cores_);
-    if (!startElsewhere(configurationReader_, &FontConfigurationLoader::readConfiguration))
-        qDebug() << "fonts: no reader thread, Qt reads the configuration itself";
-}
+namespace FontConfiguration {
 
-FontConfigurationLoader::~FontConfigurationLoader()
-{
-    for (Thread *thread : {&databaseFiller_, &configurationReader_}) {
-        if (thread->running)
-            pthread_join(thread->handle, nullptr);
-    }
-}
-
-void FontConfigurationLoader::fillDatabase()
-{
-    if (!databaseFiller_.running &&
-        !startElsewhere(databaseFiller_, &FontConfigurationLoader::fillQtDatabase))
-        qDebug() << "fonts: no loader thread, the window fills the database itself";
-}
+namespace {
 
 // Linux queues a new thread on the core of the thread that makes it, and the
 // main thread goes straight on: on a two-core machine the thread waited 1 to
 // 5 ms for its first turn, about as long as its work. So it is started on any
-// other core, and once running it may move anywhere again. A core set aside
-// by the system since can refuse that; anywhere then.
-bool FontConfigurationLoader::startElsewhere(Thread &thread, void *(*run)(void *))
+// other core, and once running it may move anywhere again (restoreCores). A
+// core set aside by the system since can refuse that; anywhere then.
+bool startElsewhere(Thread &thread, const cpu_set_t &cores, void *(*run)(void *), void *argument)
 {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    cpu_set_t elsewhere = cores_;
+    cpu_set_t elsewhere = cores;
     const int here = sched_getcpu();
     if (here >= 0 && CPU_ISSET(here, &elsewhere) && CPU_COUNT(&elsewhere) > 1) {
         CPU_CLR(here, &elsewhere);
         pthread_attr_setaffinity_np(&attributes, sizeof elsewhere, &elsewhere);
     }
-    thread.running = pthread_create(&thread.handle, &attributes, run, this) == 0;
+    thread.running = pthread_create(&thread.handle, &attributes, run, argument) == 0;
     pthread_attr_destroy(&attributes);
     if (!thread.running)
-        thread.running = pthread_create(&thread.handle, nullptr, run, this) == 0;
+        thread.running = pthread_create(&thread.handle, nullptr, run, argument) == 0;
     return thread.running;
 }
 
-void FontConfigurationLoader::restoreCores() const
+void restoreCores(const cpu_set_t &cores)
 {
-    if (CPU_COUNT(&cores_) > 0)
-        pthread_setaffinity_np(pthread_self(), sizeof cores_, &cores_);
+    if (CPU_COUNT(&cores) > 0)
+        pthread_setaffinity_np(pthread_self(), sizeof cores, &cores);
 }
 
-void *FontConfigurationLoader::readConfiguration(void *self)
+void join(Thread &thread)
 {
-    static_cast<FontConfigurationLoader *>(self)->restoreCores();
+    if (thread.running)
+        pthread_join(thread.handle, nullptr);
+    thread.running = false;
+}
+
+} // namespace
+
+Reader::Reader()
+{
+    if (sched_getaffinity(0, sizeof cores_, &cores_) != 0)
+        CPU_ZERO(&cores_);
+    if (!startElsewhere(thread_, cores_, &Reader::run, this))
+        qDebug() << "fonts: no reader thread, Qt reads the configuration itself";
+}
+
+// Joined here only when no filler did.
+Reader::~Reader()
+{
+    join(thread_);
+}
+
+void *Reader::run(void *self)
+{
+    restoreCores(static_cast<Reader *>(self)->cores_);
     // This thread alone; it ends with the reading.
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
     FcInit();
     return nullptr;
 }
 
-void *FontConfigurationLoader::fillQtDatabase(void *self)
+Filler::Filler(Reader &reader) : reader_(reader)
 {
-    auto *loader = static_cast<FontConfigurationLoader *>(self);
-    loader->restoreCores();
-    if (loader->configurationReader_.running) {
-        pthread_join(loader->configurationReader_.handle, nullptr);
-        loader->configurationReader_.running = false;
-    }
+    if (!startElsewhere(thread_, reader_.cores_, &Filler::run, this))
+        qDebug() << "fonts: no filler thread, the window fills the database itself";
+}
+
+Filler::~Filler()
+{
+    join(thread_);
+}
+
+void *Filler::run(void *self)
+{
+    Reader &reader = static_cast<Filler *>(self)->reader_;
+    restoreCores(reader.cores_);
+    join(reader.thread_);
     QFontDatabase::families();
     return nullptr;
 }
+
+} // namespace FontConfiguration

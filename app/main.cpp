@@ -9,9 +9,10 @@ Q_IMPORT_PLUGIN(ResourcePngPlugin)
 
 int main(int argc, char *argv[])
 {
-    FontConfigurationLoader fonts;
+    FontConfiguration::Reader fontReader;
     QApplication app(argc, argv);
-    fonts.fillDatabase();
+    // Gone before the application object, as the font database it fills.
+    const FontConfiguration::Filler fontFiller(fontReader);
     QGuiApplication::setDesktopFileName(QStringLiteral(QUORSET_APP_ID)); // the launcher's name (packaging/)
     // Held until main returns, after the window is gone.
     const SingleInstance::Start start = SingleInstance::claimOrHandOver();

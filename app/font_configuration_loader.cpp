@@ -78,6 +78,8 @@ Reader::~Reader()
     join(thread_);
 }
 
+// Nothing of Qt's here: this thread runs before the application object, and
+// Qt takes for its main thread whichever thread first makes a Qt object.
 void *Reader::run(void *self)
 {
     restoreCores(static_cast<Reader *>(self)->cores_);

@@ -41,6 +41,18 @@ bool isLedButton(const QString &name)
     return false;
 }
 
+// The LED buttons of the RGB page, in the form's order.
+QList<QWidget *> ledButtons(const QWidget *page)
+{
+    QList<QWidget *> buttons;
+    for (QObject *child : page->children()) {
+        auto *widget = qobject_cast<QWidget *>(child);
+        if (widget && isLedButton(widget->objectName()))
+            buttons << widget;
+    }
+    return buttons;
+}
+
 void paintButton(QWidget *button, const QColor &colour)
 {
     QString sheet = button->styleSheet();
@@ -80,12 +92,9 @@ void MainWindow::connectLedWidgets()
 
 void MainWindow::describeLedColours()
 {
-    for (QObject *child : ui->page2->children()) {
-        auto *button = qobject_cast<QPushButton *>(child);
-        if (button && isLedButton(button->objectName()))
-            AccessibleNames::describeLedColour(
-                button, buttonColour(button->styleSheet(), static_cast<int>(ChannelOrder::RGB)));
-    }
+    for (QWidget *button : ledButtons(ui->page2))
+        AccessibleNames::describeLedColour(
+            button, buttonColour(button->styleSheet(), static_cast<int>(ChannelOrder::RGB)));
 }
 
 // One buffer serves every page request: only its first four bytes are set
@@ -130,11 +139,8 @@ bool MainWindow::sendLedColours(bool commit)
     if (!deviceHandle().isOpen())
         return false;
     QHash<QString, QString> sheets;
-    for (QObject *child : ui->page2->children()) {
-        auto *widget = qobject_cast<QWidget *>(child);
-        if (widget && isLedButton(widget->objectName()))
-            sheets.insert(widget->objectName(), widget->styleSheet());
-    }
+    for (const QWidget *button : ledButtons(ui->page2))
+        sheets.insert(button->objectName(), button->styleSheet());
     const LedColourWrite write = ledColourWrite(deviceName, ledButtonColoursFromStyleSheets(sheets), commit);
 
     bool allSent = true;
@@ -186,10 +192,9 @@ void MainWindow::onSetColor()
     if (!preset)
         return;
     const QColor colour(preset->colour.red, preset->colour.green, preset->colour.blue);
-    for (QObject *child : ui->page2->children()) {
-        auto *widget = qobject_cast<QWidget *>(child);
-        if (widget && isLedButton(widget->objectName()) && widget->isVisible())
-            paintButton(widget, colour);
+    for (QWidget *button : ledButtons(ui->page2)) {
+        if (button->isVisible())
+            paintButton(button, colour);
     }
     sendLedColours(false);
 }

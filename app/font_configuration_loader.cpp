@@ -1,7 +1,9 @@
 #include "app/font_configuration_loader.h"
 
 #include <QDebug>
+#include <QFont>
 #include <QFontDatabase>
+#include <QFontInfo>
 
 #include <fontconfig/fontconfig.h>
 #include <sys/resource.h>
@@ -89,7 +91,8 @@ void *Reader::run(void *self)
     return nullptr;
 }
 
-Filler::Filler(Reader &reader) : reader_(reader)
+Filler::Filler(Reader &reader, QStringList firstFrameFamilies)
+    : reader_(reader), firstFrameFamilies_(std::move(firstFrameFamilies))
 {
     if (!startElsewhere(thread_, reader_.cores_, &Filler::run, this))
         qDebug() << "fonts: no filler thread, the window fills the database itself";
@@ -102,10 +105,14 @@ Filler::~Filler()
 
 void *Filler::run(void *self)
 {
-    Reader &reader = static_cast<Filler *>(self)->reader_;
-    restoreCores(reader.cores_);
-    join(reader.thread_);
+    const Filler &filler = *static_cast<Filler *>(self);
+    restoreCores(filler.reader_.cores_);
+    join(filler.reader_.thread_);
     QFontDatabase::families();
+    // The application's font first: the form's first text field wants it.
+    QFontInfo(QFont()).family();
+    for (const QString &family : filler.firstFrameFamilies_)
+        QFontInfo(QFont(family)).family();
     return nullptr;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 #include <pthread.h>
 #include <sched.h>
 
@@ -12,6 +14,13 @@
 // object exists, the filler waits for the reader and fills Qt's font database
 // from the configuration, which needs the platform; it must go before the
 // application object does.
+//
+// Then the filler has Qt find the fonts that stand in for the application's
+// font and for the families the first frame names: for a family the system
+// does not have (Arial, on most Linux desktops) or a generic one ("Sans
+// Serif"), Qt asks fontconfig to sort every installed font, a third of a
+// millisecond each. Qt keeps those lists for the whole program; the fonts
+// themselves it keeps per thread, so the window still makes its own.
 namespace FontConfiguration {
 
 struct Thread
@@ -39,7 +48,7 @@ private:
 class Filler
 {
 public:
-    explicit Filler(Reader &reader);
+    Filler(Reader &reader, QStringList firstFrameFamilies);
     ~Filler();
     Filler(const Filler &) = delete;
     Filler &operator=(const Filler &) = delete;
@@ -48,6 +57,7 @@ private:
     static void *run(void *self);
 
     Reader &reader_;
+    const QStringList firstFrameFamilies_;
     Thread thread_;
 };
 

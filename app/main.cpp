@@ -12,7 +12,8 @@ int main(int argc, char *argv[])
     FontConfiguration::Reader fontReader;
     QApplication app(argc, argv);
     // Gone before the application object, as the font database it fills.
-    const FontConfiguration::Filler fontFiller(fontReader);
+    // The sidebar and the ABOUT page, the first frame, ask for Arial.
+    const FontConfiguration::Filler fontFiller(fontReader, {QStringLiteral("Arial")});
     QGuiApplication::setDesktopFileName(QStringLiteral(QUORSET_APP_ID)); // the launcher's name (packaging/)
     // Held until main returns, after the window is gone.
     const SingleInstance::Start start = SingleInstance::claimOrHandOver();

@@ -1,6 +1,8 @@
 #include "app/font_configuration_loader.h"
 #include "app/mainwindow.h"
+#include "app/pictures_ahead.h"
 #include "app/single_instance.h"
+#include "app/worker_thread.h"
 
 #include <QApplication>
 #include <QtPlugin>
@@ -11,9 +13,14 @@ int main(int argc, char *argv[])
 {
     FontConfiguration::Reader fontReader;
     QApplication app(argc, argv);
-    // Gone before the application object, as the font database it fills.
-    // The sidebar and the ABOUT page, the first frame, ask for Arial.
-    const FontConfiguration::Filler fontFiller(fontReader, {QStringLiteral("Arial")});
+    // What the first frame needs that another thread can make ready while
+    // the window builds its form: the fonts (the sidebar and the ABOUT page
+    // ask for Arial), then the pictures. Gone before the application object,
+    // as the font database it fills.
+    const WorkerThread firstFrameAhead(WorkerThread::Priority::Normal, [&fontReader] {
+        FontConfiguration::fillDatabase(fontReader, {QStringLiteral("Arial")});
+        PicturesAhead::readStored();
+    });
     QGuiApplication::setDesktopFileName(QStringLiteral(QUORSET_APP_ID)); // the launcher's name (packaging/)
     // Held until main returns, after the window is gone.
     const SingleInstance::Start start = SingleInstance::claimOrHandOver();

@@ -1,5 +1,6 @@
 #include "app/resource_png_plugin.h"
 
+#include "app/pictures_ahead.h"
 #include "app/stored_png_reader.h"
 
 #include <QBuffer>
@@ -59,6 +60,11 @@ public:
         // file maps them: read there, not copied out first. Whatever the
         // shape, the bytes are taken once and the device left at its end.
         auto *file = qobject_cast<QFile *>(device());
+        if (QImage ahead = file ? PicturesAhead::take(file->fileName()) : QImage(); !ahead.isNull()) {
+            file->seek(file->size());
+            *image = std::move(ahead);
+            return true;
+        }
         const qint64 size = device()->bytesAvailable();
         const uchar *mapped = file ? file->map(file->pos(), size) : nullptr;
         const QByteArray bytes = mapped

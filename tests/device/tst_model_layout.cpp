@@ -8,6 +8,7 @@
 #include "wheel_test_main.h"
 #include "window_probe.h"
 
+#include "app/pictures_ahead.h"
 #include "app/stored_png_reader.h"
 #include "device/device_handle.h"
 #include "device/device_status.h"
@@ -248,8 +249,11 @@ private slots:
     // Every picture of the program reads through its reader (which, unlike
     // Qt's, offers no gamma option) as Qt's own decoder reads it: the stored
     // ones by the reader's copy of their rows, the packed model pictures by Qt.
+    // Read ahead as at the program's start, a stored picture's first reading
+    // takes the copy read ahead, and the next reads the file again.
     void everyPictureAsQtReadsIt()
     {
+        PicturesAhead::readStored();
         const QStringList pictures = QDir(QStringLiteral(":/img")).entryList({QStringLiteral("*.png")});
         QVERIFY(pictures.contains(QStringLiteral("head.png")) && pictures.size() > 8);
         int stored = 0;
@@ -258,11 +262,13 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadOnly));
             const QByteArray bytes = file.readAll();
             const QImage byQt = QImage::fromData(bytes, "png");
-            QImageReader reader(file.fileName());
-            const QImage read = reader.read();
-            QVERIFY2(!reader.supportsOption(QImageIOHandler::Gamma), qPrintable(name));
-            QCOMPARE(read.format(), byQt.format());
-            QVERIFY2(read == byQt, qPrintable(name));
+            for (int reading = 0; reading < 2; ++reading) {
+                QImageReader reader(file.fileName());
+                const QImage read = reader.read();
+                QVERIFY2(!reader.supportsOption(QImageIOHandler::Gamma), qPrintable(name));
+                QCOMPARE(read.format(), byQt.format());
+                QVERIFY2(read == byQt, qPrintable(name));
+            }
             if (const QImage copied = readStoredPng(bytes); !copied.isNull()) {
                 QCOMPARE(copied, byQt);
                 ++stored;

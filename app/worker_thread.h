@@ -5,8 +5,8 @@
 #include <pthread.h>
 #include <sched.h>
 
-// A thread for work of the start beside the GUI thread, started on another
-// core than the one of the thread that makes it. It touches nothing of Qt's
+// A thread for start-up work beside the GUI thread, started on another core
+// than the one of the thread that makes it. It touches nothing of Qt's
 // itself, so it may be made before the application object.
 //
 // Linux queues a new thread on the core of the thread that makes it, and the

@@ -48,13 +48,14 @@ QImage readIfStored(const QString &path)
 // The first picture Qt reads makes it list the image plugins installed,
 // opening each one's file for its description: a few tenths of a millisecond
 // that the first style sheet with a picture would otherwise spend on the GUI
-// thread. Naming the format, and no other, keeps Qt to the plugin that claims
-// it (this program's own), so no plugin is loaded.
+// thread. Asked for a format that no reader claims, Qt lists the plugins and
+// makes none of them: a plugin's instance is made without a lock, so the GUI
+// thread, which reads the pictures, must be the only one to make any.
 void listImagePlugins()
 {
     QBuffer nothing;
     nothing.open(QIODevice::ReadOnly);
-    QImageReader reader(&nothing, "png");
+    QImageReader reader(&nothing, "none");
     reader.setAutoDetectImageFormat(false);
     reader.canRead();
 }

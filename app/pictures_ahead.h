@@ -15,8 +15,9 @@
 // from here instead of reading it.
 namespace PicturesAhead {
 
-// Reads every stored picture under ":/img" that nobody has asked for yet.
-// Any thread.
+// Reads every stored picture under ":/img" that nobody has asked for yet,
+// after having Qt list its image plugins (which it would otherwise do as it
+// reads the first picture). Any thread.
 void readStored();
 
 // The picture read ahead for the resource `path`, once. A null image when

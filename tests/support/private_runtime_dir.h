@@ -13,8 +13,6 @@ public:
     PrivateRuntimeDir(const PrivateRuntimeDir &) = delete;
     PrivateRuntimeDir &operator=(const PrivateRuntimeDir &) = delete;
 
-    QString path() const { return dir.path(); }
-
 private:
     QTemporaryDir dir;
 };

@@ -99,9 +99,8 @@ public:
 
     // Runs f on the wheel's behaviour under its lock.
     void withWheel(const std::function<void(wheelemu::Wheel &)> &f, int wheel = 0);
-    // Any control command line ("press 3", "fault read 2"); *reply gets the
-    // message.
-    bool command(const std::string &line, std::string *reply = nullptr);
+    // Any control command line ("press 3", "fault read 2").
+    bool command(const std::string &line);
 
     wheelemu::Emulator &emulator() { return *emulator_; }
 

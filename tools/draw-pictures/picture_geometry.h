@@ -16,11 +16,6 @@ constexpr double kLabelY = 9;
 constexpr double kScaleX = 640.0 / kWidth;
 constexpr double kScaleY = 365.0 / kHeight;
 
-inline QPointF toPage(QPointF picture)
-{
-    return {kLabelX + picture.x() * kScaleX, kLabelY + picture.y() * kScaleY};
-}
-
 inline QPointF toPicture(QPointF page)
 {
     return {(page.x() - kLabelX) / kScaleX, (page.y() - kLabelY) / kScaleY};

@@ -41,8 +41,6 @@ class DfuFlashMemory
 public:
     DfuFlashMemory(uint32_t base, uint32_t pageSize, uint32_t pageCount);
 
-    uint32_t base() const { return base_; }
-    uint32_t pageSize() const { return pageSize_; }
     uint32_t pageCount() const { return pageCount_; }
     uint32_t size() const { return uint32_t(bytes_.size()); }
     bool contains(uint32_t address, size_t len) const;
@@ -177,10 +175,7 @@ public:
     void reset();
 
     uint8_t state() const; // as DFU_GETSTATE would read it now
-    uint8_t status() const { return status_; }
-    const Config &config() const { return config_; }
     DfuFlashMemory &flash() { return flash_; }
-    const DfuFlashMemory &flash() const { return flash_; }
 
 private:
     enum class Op

@@ -29,7 +29,6 @@ public:
     DfuUsbFunction(DfuLoader &loader, const Identity &identity);
 
     const UsbDescriptors &descriptors() const { return descriptors_; }
-    DfuLoader &loader() { return loader_; }
 
     UsbControlResult control(const UsbSetup &setup, const uint8_t *out, size_t outLen) override;
     bool hasInterface(int number, int altSetting) const override { return number == 0 && altSetting == 0; }

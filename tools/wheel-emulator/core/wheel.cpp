@@ -78,12 +78,12 @@ std::string hex(uint32_t v)
     return buf;
 }
 
-// SetItem items: how each reads and writes the settings. `shifter` is the
-// index of the shifter whose sensor a finished calibration reads, or -1.
+// SetItem items: how each reads and writes the settings, and whether it is a
+// shifter threshold, which a finished calibration takes from the sensor.
 struct ItemAccess
 {
     uint8_t code;
-    int shifter;
+    bool shifterThreshold;
     uint32_t (*get)(const Wheel::Settings &);
     void (*set)(Wheel::Settings &, uint32_t);
 };
@@ -107,14 +107,14 @@ template<size_t I> void setThreshold(Wheel::Settings &s, uint32_t v)
 
 using S = Wheel::Settings;
 const ItemAccess kItems[] = {
-    {0x03, 0, getThreshold<0>, setThreshold<0>},
-    {0x04, -1, getMember<&S::encoderPulseWidth>, setMember<&S::encoderPulseWidth>},
-    {0x05, 1, getThreshold<1>, setThreshold<1>},
-    {0x06, 2, getThreshold<2>, setThreshold<2>},
-    {0x07, 3, getThreshold<3>, setThreshold<3>},
-    {0x08, -1, getMember<&S::clutchesEnabled>, setMember<&S::clutchesEnabled>},
-    {0x09, -1, getMember<&S::extraShiftersEnabled>, setMember<&S::extraShiftersEnabled>},
-    {0x0A, -1, getMember<&S::shifterPulseWidth>, setMember<&S::shifterPulseWidth>},
+    {0x03, true, getThreshold<0>, setThreshold<0>},
+    {0x04, false, getMember<&S::encoderPulseWidth>, setMember<&S::encoderPulseWidth>},
+    {0x05, true, getThreshold<1>, setThreshold<1>},
+    {0x06, true, getThreshold<2>, setThreshold<2>},
+    {0x07, true, getThreshold<3>, setThreshold<3>},
+    {0x08, false, getMember<&S::clutchesEnabled>, setMember<&S::clutchesEnabled>},
+    {0x09, false, getMember<&S::extraShiftersEnabled>, setMember<&S::extraShiftersEnabled>},
+    {0x0A, false, getMember<&S::shifterPulseWidth>, setMember<&S::shifterPulseWidth>},
 };
 
 const ItemAccess *findItem(uint8_t code)
@@ -292,7 +292,6 @@ Wheel::Wheel(const Config &config)
       version_(config.version.empty() ? kDefaultVersion : config.version), live_(defaults(*info_)),
       flash_(live_), power_(info_->hasBattery ? kOnBattery : kOnUsb)
 {
-    shifterReadings_.fill(kShifterRestReading);
     reply_[0] = kCommandReportId;
 }
 
@@ -395,8 +394,8 @@ void Wheel::setItem(const uint8_t *req)
         return;
     }
     uint32_t value = getU32(req + 3);
-    if (item->shifter >= 0 && value == kFinishCalibration)
-        value = shifterReadings_[static_cast<size_t>(item->shifter)];
+    if (item->shifterThreshold && value == kFinishCalibration)
+        value = kShifterRestReading;
     apply(req[7] == kSaveMarker, [item, value](Settings &s) { item->set(s, value); });
 }
 
@@ -482,12 +481,6 @@ std::array<uint8_t, kInputReportSize> Wheel::inputReport() const
     putU16(&r[3], left_);
     std::copy(buttons_.begin(), buttons_.end(), r.begin() + 5);
     return r;
-}
-
-void Wheel::setShifterReading(int index, uint32_t value)
-{
-    if (index >= 0 && index < static_cast<int>(shifterReadings_.size()))
-        shifterReadings_[static_cast<size_t>(index)] = value;
 }
 
 void Wheel::powerCycle()

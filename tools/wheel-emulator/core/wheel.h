@@ -29,8 +29,8 @@
 //
 // Shifter thresholds (items 0x03, 0x05, 0x06, 0x07): 0 starts a calibration
 // (the wheel reports 0 meanwhile), 0xFFFFFFFF finishes it by taking the
-// shifter's current reading (setShifterReading) as the threshold, any other
-// value is taken as the threshold itself. Pulse widths and enables are stored
+// shifter's reading at rest as the threshold, any other value is taken as
+// the threshold itself. Pulse widths and enables are stored
 // as written, without a range check, so a test can make the wheel report
 // anything.
 //
@@ -179,10 +179,6 @@ public:
     void setPaddles(uint16_t left, uint16_t right);
     std::array<uint8_t, kInputReportSize> inputReport() const;
 
-    // What the shifter paddle's sensor reads while the host calibrates its
-    // threshold; index 0 left, 1 right, 2 extra left, 3 extra right.
-    void setShifterReading(int index, uint32_t value);
-
     struct PowerStatus
     {
         uint8_t percent;
@@ -259,7 +255,6 @@ private:
     Settings live_, flash_;
     std::array<uint8_t, 8> buttons_{};
     uint16_t left_ = 0, right_ = 0;
-    std::array<uint32_t, 4> shifterReadings_{};
     PowerStatus power_{};
     FirmwareStream stream_;
     std::vector<uint8_t> image_;

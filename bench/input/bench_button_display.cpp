@@ -166,39 +166,6 @@ void perReportCost()
     }
 }
 
-// A stand-in for the reader thread that emits at an exact rate.
-class PacedSource : public QThread
-{
-    Q_OBJECT
-
-public:
-    PacedSource(int rate, double seconds) : rate_(rate), seconds_(seconds) {}
-    std::atomic<long> emitted{0};
-
-signals:
-    void eventTrigger(QByteArray payload);
-
-protected:
-    void run() override
-    {
-        const std::vector<QByteArray> reports = reportSequence(4096);
-        const auto start = Clock::now();
-        const long total = long(rate_ * seconds_);
-        for (long n = 0; n < total; ++n) {
-            // Emit in 1 ms bursts: what a USB poll interval delivers.
-            const auto due = start + std::chrono::nanoseconds(long(double(n) * 1e9 / rate_));
-            if (n % std::max(1, rate_ / 1000) == 0)
-                std::this_thread::sleep_until(due);
-            emit eventTrigger(reports[size_t(n) % reports.size()]);
-            emitted.fetch_add(1, std::memory_order_relaxed);
-        }
-    }
-
-private:
-    int rate_;
-    double seconds_;
-};
-
 struct RunResult
 {
     double cpuShare = 0;
@@ -301,7 +268,7 @@ void pacedRates()
     Receiver receiver(form);
     int best = 0;
     for (int rate : {1000, 4000, 8000, 16000, 32000, 64000}) {
-        PacedSource source(rate, 3.2);
+        PacedSource source(reportSequence(4096), rate, 3.2);
         QObject::connect(&source, SIGNAL(eventTrigger(QByteArray)), &receiver.batcher, SLOT(add(QByteArray)),
                          Qt::DirectConnection);
         source.start();
@@ -333,5 +300,3 @@ int main(int argc, char **argv)
     streamedFromTheWheel();
     return 0;
 }
-
-#include "bench_button_display.moc"

@@ -197,46 +197,13 @@ private:
     ButtonDisplay display_;
 };
 
-// Stands in for the reader thread, emitting at an exact rate in 1 ms bursts
-// (what a USB poll interval delivers).
-class PacedSource : public QThread
-{
-    Q_OBJECT
-
-public:
-    PacedSource(int rate, double seconds) : rate_(rate), seconds_(seconds) {}
-    std::atomic<long> emitted{0};
-
-signals:
-    void eventTrigger(QByteArray payload);
-
-protected:
-    void run() override
-    {
-        const std::vector<QByteArray> reports = reportSequence(rate_);
-        const auto start = Clock::now();
-        const long total = long(rate_ * seconds_);
-        for (long n = 0; n < total; ++n) {
-            const auto due = start + std::chrono::nanoseconds(long(double(n) * 1e9 / rate_));
-            if (n % std::max(1, rate_ / 1000) == 0)
-                std::this_thread::sleep_until(due);
-            emit eventTrigger(reports[size_t(n) % reports.size()]);
-            emitted.fetch_add(1, std::memory_order_relaxed);
-        }
-    }
-
-private:
-    int rate_;
-    double seconds_;
-};
-
 // The GUI thread's share while a paced source feeds `receiver`; connect
 // wires the source to it.
 template<typename Target>
 double guiShareAt(Target &receiver, int rate, const std::function<void(PacedSource &)> &connect)
 {
     const double seconds = 3.0;
-    PacedSource source(rate, seconds + 0.3);
+    PacedSource source(reportSequence(rate), rate, seconds + 0.3);
     connect(source);
     source.start();
     QEventLoop loop;
@@ -311,7 +278,6 @@ public:
     }
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
-    pid_t pid() const { return pid_; }
 
     // CPU time of all its threads so far, those that have already ended
     // included (the kernel's CPU clock of the process; the threads listed

@@ -23,6 +23,7 @@
 //     silent (the reader then sleeps in its 100 ms reads);
 //   - link_queries_per_s_bare_reader_on: a bare hidapi read loop on a handle
 //     of its own in place of the reader thread, as a yardstick.
+#include "private_runtime_dir.h"
 #include "under_preload.h"
 #include "wheel_fixture.h"
 
@@ -37,7 +38,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
@@ -204,8 +204,7 @@ int main(int argc, char **argv)
     wheeltest::runUnderPreload(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir runtimeDir; // the window's single-instance guard lives here
-    qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit());
+    const PrivateRuntimeDir runtimeDir; // the window's single-instance guard lives here
     QApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
 

@@ -56,8 +56,6 @@ using namespace benchdisplay;
 struct Form;
 using Receiver = benchdisplay::Receiver<Form>;
 
-using Clock = std::chrono::steady_clock;
-
 // Paddles sweeping all the time, a button going down or up every 16 reports.
 std::vector<QByteArray> reportSequence(int count)
 {

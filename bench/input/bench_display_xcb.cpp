@@ -44,7 +44,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMainWindow>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>

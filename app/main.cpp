@@ -16,7 +16,10 @@ int main(int argc, char *argv[])
     // What the first frame needs that another thread can make ready while
     // the window builds its form: the fonts (the sidebar and the ABOUT page
     // ask for Arial), then the pictures. Gone before the application object,
-    // as the font database it fills.
+    // as the font database it fills. Unlike the reader it keeps its normal
+    // priority: at the lowest, showing and painting the window, which use
+    // what it makes, took about 0.4 and 0.5 ms longer, and the first frame
+    // came 3 % later (twelve alternating starts each).
     const WorkerThread firstFrameAhead(WorkerThread::Priority::Normal, [&fontReader] {
         FontConfiguration::fillDatabase(fontReader, {QStringLiteral("Arial")});
         PicturesAhead::readStored();

@@ -6,6 +6,8 @@
 
 #include <fontconfig/fontconfig.h>
 
+#include <utility>
+
 // Reading the font configuration is the largest single cost of a start, and
 // the form needs no font until it lays out its first text field. fontconfig
 // and Qt's font database are both thread-safe.
@@ -18,15 +20,32 @@
 // configuration read. Linux's idle scheduling class did no better (thirty
 // alternating starts each), nor did the reader on the GUI thread's own core.
 //
+// Nor should it read while the application object loads its platform
+// plugin: each change that loading makes to the process's memory map then has
+// to interrupt the reader's core as well (profiles show the GUI thread
+// waiting on those TLB flushes). Reading 2 ms later, or after loading that
+// plugin itself (the `first` step main gives it, see platform_ahead.h),
+// brought the first frame 0.06 of the bare window's start sooner (twelve
+// alternating starts each). Reading only once the application object had
+// loaded the plugin and connected to the display put it 0.10 later.
+//
 // Should the form need a font before the reader is done (a machine busy
 // elsewhere), Qt reads the configuration itself on the GUI thread, and
 // fontconfig keeps whichever reading finishes first: a start no slower than
 // one without the reader.
 namespace FontConfiguration {
 
-// Nothing of Qt's here: the reader runs before the application object, and Qt
-// takes for its main thread whichever thread first makes a Qt object.
-Reader::Reader() : thread_(WorkerThread::Priority::Lowest, [] { FcInit(); }) {}
+// Nothing here makes a Qt object (loading the platform plugin's library makes
+// none either): the reader runs before the application object, and Qt takes
+// for its main thread whichever thread first makes one.
+Reader::Reader(std::function<void()> first)
+    : thread_([first = std::move(first)] {
+          if (first)
+              first();
+          WorkerThread::lowerPriority();
+          FcInit();
+      })
+{}
 
 void fillDatabase(Reader &reader, const QStringList &firstFrameFamilies)
 {

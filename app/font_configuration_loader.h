@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 // Reading the font configuration while the program starts, so that the form
 // finds it read when it lays out its first text.
 //
@@ -24,7 +26,9 @@ namespace FontConfiguration {
 class Reader
 {
 public:
-    Reader();
+    // `first` runs on the reader's thread before the reading, at normal
+    // priority; the reading then runs at the lowest.
+    explicit Reader(std::function<void()> first);
 
     // Waits until the configuration is read; one thread at a time.
     void wait() { thread_.join(); }

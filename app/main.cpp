@@ -1,6 +1,7 @@
 #include "app/font_configuration_loader.h"
 #include "app/mainwindow.h"
 #include "app/pictures_ahead.h"
+#include "app/platform_ahead.h"
 #include "app/single_instance.h"
 #include "app/worker_thread.h"
 
@@ -11,16 +12,18 @@ Q_IMPORT_PLUGIN(ResourcePngPlugin)
 
 int main(int argc, char *argv[])
 {
-    FontConfiguration::Reader fontReader;
+    // On one thread beside the application object: the platform plugin it is
+    // about to load, then the font configuration (see both headers).
+    FontConfiguration::Reader fontReader(PlatformAhead::loader(argc, argv));
     QApplication app(argc, argv);
     // What the first frame needs that another thread can make ready while
     // the window builds its form: the fonts (the sidebar and the ABOUT page
     // ask for Arial), then the pictures. Gone before the application object,
-    // as the font database it fills. Unlike the reader it keeps its normal
+    // as the font database it fills. Unlike the reader it does not lower its
     // priority: at the lowest, showing and painting the window, which use
     // what it makes, took about 0.4 and 0.5 ms longer, and the first frame
     // came 3 % later (twelve alternating starts each).
-    const WorkerThread firstFrameAhead(WorkerThread::Priority::Normal, [&fontReader] {
+    const WorkerThread firstFrameAhead([&fontReader] {
         FontConfiguration::fillDatabase(fontReader, {QStringLiteral("Arial")});
         PicturesAhead::readStored();
     });

@@ -5,8 +5,7 @@
 
 #include <utility>
 
-WorkerThread::WorkerThread(Priority priority, std::function<void()> work)
-    : priority_(priority), work_(std::move(work))
+WorkerThread::WorkerThread(std::function<void()> work) : work_(std::move(work))
 {
     if (sched_getaffinity(0, sizeof cores_, &cores_) != 0)
         CPU_ZERO(&cores_);
@@ -43,9 +42,11 @@ void *WorkerThread::run(void *self)
     const WorkerThread &thread = *static_cast<WorkerThread *>(self);
     if (CPU_COUNT(&thread.cores_) > 0)
         pthread_setaffinity_np(pthread_self(), sizeof thread.cores_, &thread.cores_);
-    // This thread alone; it ends with its work.
-    if (thread.priority_ == Priority::Lowest)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
     thread.work_();
     return nullptr;
+}
+
+void WorkerThread::lowerPriority()
+{
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
 }

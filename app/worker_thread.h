@@ -18,15 +18,7 @@
 class WorkerThread
 {
 public:
-    enum class Priority
-    {
-        Normal,
-        // Takes only what the rest of the machine leaves: the GUI thread and
-        // the display server go first.
-        Lowest,
-    };
-
-    WorkerThread(Priority priority, std::function<void()> work);
+    explicit WorkerThread(std::function<void()> work);
     // Joins.
     ~WorkerThread();
     WorkerThread(const WorkerThread &) = delete;
@@ -36,10 +28,14 @@ public:
     // waits, any later call (the destructor's among them) returns at once.
     void join();
 
+    // From here on the calling thread takes only what the rest of the machine
+    // leaves: the GUI thread and the display server go first. For a worker's
+    // work to call: it changes that thread alone, which ends with the work.
+    static void lowerPriority();
+
 private:
     static void *run(void *self);
 
-    const Priority priority_;
     const std::function<void()> work_;
     cpu_set_t cores_;
     pthread_t handle_{};

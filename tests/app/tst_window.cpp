@@ -5,11 +5,13 @@
 #include "../support/table_rows.h"
 #include "../support/window_probe.h"
 #include "app/mainwindow.h"
+#include "app/platform_ahead.h"
 #include "app/single_instance.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFocusFrame>
+#include <QHash>
 #include <QImage>
 #include <QLineEdit>
 #include <QLocalServer>
@@ -129,6 +131,23 @@ constexpr std::tuple<const char *, qreal, bool, int, int, const char *> kDrags[]
     {"move without a button", 10, false, kLeft, Qt::NoButton, ""},
     {"left released", 10, false, kLeft, kLeft, "release left"},
     {"right press cancels", 10, false, kLeft, kLeft, "press right"}};
+
+// Whether the start loads Qt's xcb plugin ahead: the program's arguments
+// after its name, the environment, and whether Qt will take that plugin.
+const std::tuple<const char *, const char *, const char *, bool> kPlatforms[] = {
+    {"Qt's default", "", "", true},
+    {"X11 session", "", "XDG_SESSION_TYPE=x11", true},
+    {"Wayland session", "", "XDG_SESSION_TYPE=wayland", false},
+    {"xcb asked on a Wayland session", "", "QT_QPA_PLATFORM=xcb XDG_SESSION_TYPE=wayland", true},
+    {"offscreen", "", "QT_QPA_PLATFORM=offscreen", false},
+    {"xcb with an option", "", "QT_QPA_PLATFORM=xcb:nomitshm", true},
+    {"Wayland first in a list", "", "QT_QPA_PLATFORM=wayland;xcb", false},
+    {"argument over environment", "-platform xcb", "QT_QPA_PLATFORM=offscreen", true},
+    {"double-dash argument", "--platform offscreen", "", false},
+    {"argument without a value", "-platform", "", true},
+    {"user's plugin folder", "", "QT_PLUGIN_PATH=/opt/plugins", false},
+    {"user's platform folder", "", "QT_QPA_PLATFORM_PLUGIN_PATH=/opt/platforms", false},
+    {"platform folder argument", "-platformpluginpath /opt/platforms", "", false}};
 
 } // namespace
 
@@ -254,6 +273,25 @@ private slots:
         }
         QTRY_COMPARE(w.state(), after);
         QVERIFY(!w.tray()->isVisible());
+    }
+
+    void platformAhead_data() { wheeltest::addRows(kPlatforms); }
+    void platformAhead()
+    {
+        const auto &[tag, arguments, environment, loaded] = wheeltest::rowOf(kPlatforms);
+        QList<QByteArray> argv{"quorset"};
+        if (*arguments)
+            argv += QByteArray(arguments).split(' ');
+        QHash<QByteArray, QByteArray> variables;
+        for (const QByteArray &variable : QByteArray(environment).split(' ')) {
+            if (!variable.isEmpty())
+                variables.insert(variable.left(variable.indexOf('=')),
+                                 variable.mid(variable.indexOf('=') + 1));
+        }
+        const auto lookup = [&variables](const char *name) {
+            return variables.value(name);
+        };
+        QCOMPARE(PlatformAhead::startsOnXcb(argv, lookup), loaded);
     }
 
     void drag_data() { wheeltest::addRows(kDrags); }
